@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test asan bench run format clean
+.PHONY: all deps configure build test asan tsan bench run format clean
 
 all: build
 
@@ -30,6 +30,16 @@ asan: $(ASAN_BUILD)/build.ninja
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+TSAN_BUILD ?= build-tsan
+$(TSAN_BUILD)/build.ninja: | deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVO_TSAN=ON -DORVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
+
+# ThreadSanitizer over the programs that cross threads (TSAN_TESTS: a CTest regex).
+TSAN_TESTS ?= .
+tsan: $(TSAN_BUILD)/build.ninja
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
 bench: build
 	$(BUILD)/bench/orvo_bench $(BENCH_ARGS)
 
@@ -41,4 +51,4 @@ format:
 	git ls-files '*.h' '*.cpp' | xargs -r clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
