@@ -5,15 +5,23 @@
 
 namespace {
 
-// One frame of the pan law; p == 0 leaves the frame untouched.
+// One frame of the pan law, toward the left (p < 0) or the right (p > 0).
+inline void panLeft(float p, float& l, float& r) {
+    l = (l + r * -p) * (1.0f + 0.4f * p);
+    r = r * (1.0f + p);
+}
+
+inline void panRight(float p, float& l, float& r) {
+    r = (r + l * p) * (1.0f - 0.4f * p);
+    l = l * (1.0f - p);
+}
+
+// p == 0 leaves the frame untouched.
 inline void panFrame(float p, float& l, float& r) {
-    if (p < 0.0f) {
-        l = (l + r * -p) * (1.0f + 0.4f * p);
-        r = r * (1.0f + p);
-    } else if (p > 0.0f) {
-        r = (r + l * p) * (1.0f - 0.4f * p);
-        l = l * (1.0f - p);
-    }
+    if (p < 0.0f)
+        panLeft(p, l, r);
+    else if (p > 0.0f)
+        panRight(p, l, r);
 }
 
 } // namespace
@@ -43,9 +51,12 @@ void Panpot::processBuffer_smoothed(float* left, float* right, long n) {
 }
 
 void Panpot::processBuffer_unsmoothed(float* left, float* right, long n) {
+    // The direction is fixed for the block: one branch-free loop per side.
     const float p = fPan;
-    if (p == 0.0f) return;
-    for (long i = 0; i < n; ++i) panFrame(p, left[i], right[i]);
+    if (p < 0.0f)
+        for (long i = 0; i < n; ++i) panLeft(p, left[i], right[i]);
+    else if (p > 0.0f)
+        for (long i = 0; i < n; ++i) panRight(p, left[i], right[i]);
 }
 
 void StereoProcessor::setValue(float adjust) {
