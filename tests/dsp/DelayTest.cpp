@@ -101,17 +101,6 @@ TEST(Delay, TempoChangeWaitsForTheEndOfTheCycle) {
     EXPECT_EQ(echoes(out), expected);
 }
 
-TEST(Delay, DivisionChangeWaitsForTheEndOfTheCycle) {
-    auto d = lineAt48k();
-    std::vector<float> out(36001, 0.0f);
-    const std::vector<float> in = testkit::impulse(out.size());
-    d->processBuffer(in.data(), out.data(), 10);
-    d->setDivision(4.0f);
-    d->processBuffer(in.data() + 10, out.data() + 10, static_cast<long>(out.size()) - 10);
-    const std::vector<Echo> expected = {{24000, 1.0f}, {30000, 0.5f}, {36000, 0.25f}};
-    EXPECT_EQ(echoes(out), expected);
-}
-
 TEST(Delay, LengthAtNamedPoints) {
     EXPECT_EQ(lengthFor(48000.0f, 15.0f, 0.125f), 1536000);
     EXPECT_EQ(lengthFor(96000.0f, 15.0f, 0.125f), 1536000);
