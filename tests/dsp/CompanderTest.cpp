@@ -110,6 +110,18 @@ TEST(Follower, SettersIgnoreOutOfRangeAndRateRestoresDefaults) {
     EXPECT_EQ(f.fSamplerate, 96000.0f);
 }
 
+namespace {
+
+// Full-scale input into a compander whose input follower rises 1/16 per frame.
+Compander fastCompander(float multiplier) {
+    Compander c;
+    c.inputFollower.setAttack(0.0f);
+    c.setMultiplier(multiplier);
+    return c;
+}
+
+} // namespace
+
 TEST(Compander, GainBelowFullScaleFollowsTheMultiplier) {
     // L + R = 1: the peak climbs 1/16, 2/16, ... and reaches full scale on frame 16.
     const float expectedFirst[] = {0.96875f, 0.5f, 0.03125f}; // gains 1.9375, 1, 0.0625
