@@ -1,0 +1,119 @@
+#include "dsp/Delay.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "dsp/Denormal.h"
+
+namespace {
+
+// Stores x clamped to lo..hi unless it is NaN.
+void clampInto(float& field, float x, float lo, float hi) {
+    if (!std::isnan(x)) field = std::clamp(x, lo, hi);
+}
+
+// Cycle length in samples, clamped before the conversion so it is always defined.
+std::int64_t cycleLength(double samples) {
+    return static_cast<std::int64_t>(std::clamp(samples, 1.0, static_cast<double>(Delay::kMaxLength)));
+}
+
+} // namespace
+
+Delay::Delay() { reset(); }
+
+void Delay::setSamplerate(float rate) {
+    if (!(std::isfinite(rate) && rate > 0.0f)) return;
+    fSamplerate = rate;
+    len = cycleLength(std::trunc(static_cast<double>(rate) * 2.0));
+    setPhase(fPhase);
+}
+
+void Delay::setPhase(float p) {
+    clampInto(fPhase, p, 0.0f, 1.0f);
+    posWrite = static_cast<float>(len) * fPhase;
+}
+
+void Delay::setTempo(float bpm) { clampInto(fTempo, bpm, 15.0f, 960.0f); }
+
+void Delay::setDivision(float d) { clampInto(fTempoDivision, d, 0.125f, 128.0f); }
+
+void Delay::setFeedback(float f) { clampInto(fFeedback, f, 0.0f, 0.98f); }
+
+void Delay::resetDelayTime() {
+    // One beat (half a second at 120 BPM) divided by the division.
+    const double beatSamples = static_cast<double>(fSamplerate) * 60.0 / static_cast<double>(fTempo);
+    len = cycleLength(beatSamples / static_cast<double>(fTempoDivision));
+    posRead = 0.0f;
+    posWrite = static_cast<float>(len) * fPhase;
+}
+
+void Delay::reset() {
+    std::fill(std::begin(delay_buffer), std::end(delay_buffer), 0.0f);
+    posWrite = 0.0f;
+    posRead = 0.0f;
+    scaler = 1.0f;
+    fPhase = 0.0f;
+    fTempo = 120.0f;
+    fFeedback = 0.5f;
+    fTempoDivision = 1.0f;
+    setSamplerate(fSamplerate);
+    setDivision(fTempoDivision);
+    setTempo(fTempo);
+    resetDelayTime();
+}
+
+float Delay::processSample(float x) {
+    if (posRead >= static_cast<float>(len)) resetDelayTime();
+    const float out = delay_buffer[static_cast<std::int64_t>(posRead)];
+    posRead += 1.0f;
+    if (posWrite >= static_cast<float>(len)) posWrite = 0.0f;
+    delay_buffer[static_cast<std::int64_t>(posWrite)] = flushDenormal(x + out * fFeedback);
+    posWrite += 1.0f;
+    return out;
+}
+
+void Delay::processBuffer(const float* in, float* out, long n) {
+    for (long i = 0; i < n; ++i) out[i] += processSample(in[i]);
+}
+
+StereoDelay::StereoDelay() {
+    setSamplerate(44100.0f);
+    setTempo(120.0f);
+    left.setPhase(0.5f);
+    setDivision(16.0f);
+    setFeedback(0.0f);
+}
+
+void StereoDelay::setSamplerate(float rate) {
+    left.setSamplerate(rate);
+    right.setSamplerate(rate);
+}
+
+void StereoDelay::setTempo(float bpm) {
+    if (std::isnan(bpm)) return;
+    fTempo = bpm;
+    left.setTempo(bpm);
+    right.setTempo(bpm);
+}
+
+void StereoDelay::setDivision(float d) {
+    left.setDivision(d);
+    right.setDivision(d);
+}
+
+void StereoDelay::setFeedback(float f) {
+    left.setFeedback(f);
+    right.setFeedback(f);
+}
+
+void StereoDelay::reset() {
+    left.reset();
+    right.reset();
+}
+
+void StereoDelay::processBuffer(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                                long n) {
+    left.processBuffer(inLeft, outLeft, n);
+    right.processBuffer(inRight, outRight, n);
+}
