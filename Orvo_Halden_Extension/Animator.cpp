@@ -322,8 +322,6 @@ void Animator::reverse() { setup(_destination, _source, _frames, _interval, _typ
 void Animator::rewind() { setup(_source, _destination, _frameCount, 0.009f, EnumEasing::EASING_easeNone); }
 
 void Animator::undo() {
-    _frames = 1;
-    _step = 0;
     setup(_source, _destination, 1, 0.009f, EnumEasing::EASING_easeNone);
     animate();
     animate();

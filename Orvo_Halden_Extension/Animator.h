@@ -232,6 +232,7 @@ private:
 };
 
 // Steps one member at a time in list order; in asynchronous mode it starts one member per tick instead.
+// Set backwards, a run started from the beginning goes from the last member down to the first, then ends.
 class AnimatorChain : public AnimationTicker {
 public:
     void add(AnimatorRef item);
@@ -305,7 +306,7 @@ private:
 // optionally bouncing between two bounds, until the step falls below a threshold.
 class Impulse : public AnimationTicker {
 public:
-    Impulse() { reset(); }
+    Impulse() = default;
     Impulse(std::int64_t frames, float amount, float interval = 0.009f, float intensity = 0.75f);
 
     void setup(std::int64_t frames, float amount, float interval = 0.009f, float intensity = 0.75f);

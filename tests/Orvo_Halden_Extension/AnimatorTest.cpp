@@ -4,11 +4,13 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "Orvo_Halden_Extension/Animator.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Timer.h"
 
 namespace {
@@ -41,7 +43,7 @@ std::shared_ptr<Animator> animator(float from, float to, std::int64_t frames) {
 }
 
 // Drives the timers through a virtual clock; every test leaves no timer and no Animator behind.
-class Timed : public ::testing::Test {
+class AnimationTimers : public ::testing::Test {
 protected:
     void advance(int ticks = 1, float interval = kInterval) {
         for (int i = 0; i < ticks; ++i) clock.advance(static_cast<TimeInterval>(interval));
@@ -162,7 +164,7 @@ TEST(Animator, CallbacksThatEndTheRunNeverProduceNaN) {
     EXPECT_TRUE(a->isFinished());
 }
 
-TEST_F(Timed, StartedAnimatorEndsItsTimerAndGoesAway) {
+TEST_F(AnimationTimers, StartedAnimatorEndsItsTimerAndGoesAway) {
     Trace trace;
     std::weak_ptr<Animator> weak;
     {
@@ -181,7 +183,7 @@ TEST_F(Timed, StartedAnimatorEndsItsTimerAndGoesAway) {
     EXPECT_EQ(newTimers(), 0);
 }
 
-TEST_F(Timed, UndoFinishesAtOnceAndStopsTheTimer) {
+TEST_F(AnimationTimers, UndoFinishesAtOnceAndStopsTheTimer) {
     Trace trace;
     auto a = animator(0.0f, 1.0f, 4);
     a->start();
@@ -193,7 +195,7 @@ TEST_F(Timed, UndoFinishesAtOnceAndStopsTheTimer) {
     EXPECT_FALSE(a->isTimerScheduled());
 }
 
-TEST_F(Timed, AnimatorWithoutSetupTicksWithoutEffect) {
+TEST_F(AnimationTimers, AnimatorWithoutSetupTicksWithoutEffect) {
     Trace trace;
     auto a = std::make_shared<Animator>();
     trace.attach(*a);
@@ -205,7 +207,18 @@ TEST_F(Timed, AnimatorWithoutSetupTicksWithoutEffect) {
     a->stop();
 }
 
-TEST_F(Timed, SecondStartReplacesTheRunningTimer) {
+TEST_F(AnimationTimers, AnimatorNobodySharesTakesItsTimerAlong) {
+    {
+        Animator a(0.0f, 1.0f, 4, kInterval);
+        a.start();
+        advance();
+        EXPECT_EQ(a.getValue(), 0.25f);
+    }
+    EXPECT_EQ(newTimers(), 0);
+    advance(5);
+}
+
+TEST_F(AnimationTimers, SecondStartReplacesTheRunningTimer) {
     auto a = animator(0.0f, 1.0f, 4);
     a->start();
     a->start();
@@ -215,7 +228,7 @@ TEST_F(Timed, SecondStartReplacesTheRunningTimer) {
     a->stop();
 }
 
-TEST_F(Timed, RestartFromOnFinishedKeepsExactlyOneTimer) {
+TEST_F(AnimationTimers, RestartFromOnFinishedKeepsExactlyOneTimer) {
     Trace trace;
     auto a = animator(0.0f, 1.0f, 4);
     trace.attach(*a);
@@ -238,7 +251,7 @@ TEST_F(Timed, RestartFromOnFinishedKeepsExactlyOneTimer) {
 // ---------------------------------------------------------------------------
 // AnimatorStack
 
-TEST_F(Timed, StackDropsMembersAsTheyFinishAndEndsAfterTheLast) {
+TEST_F(AnimationTimers, StackDropsMembersAsTheyFinishAndEndsAfterTheLast) {
     Ints removed2, removed4, finished;
     int tick = 0;
     std::weak_ptr<AnimatorStack> weak;
@@ -329,7 +342,7 @@ TEST(AnimatorStack, EmptiedByACallbackInTheMiddleOfATick) {
     EXPECT_EQ(stack.getCount(), 0);
 }
 
-TEST_F(Timed, StackRestartedFromItsOnFinishedRunsOnOneTimer) {
+TEST_F(AnimationTimers, StackRestartedFromItsOnFinishedRunsOnOneTimer) {
     int runs = 0;
     auto stack = std::make_shared<AnimatorStack>();
     stack->interval = kInterval;
@@ -352,7 +365,7 @@ TEST_F(Timed, StackRestartedFromItsOnFinishedRunsOnOneTimer) {
 // ---------------------------------------------------------------------------
 // AnimatorChain
 
-TEST_F(Timed, ChainStepsMembersInTurn) {
+TEST_F(AnimationTimers, ChainStepsMembersInTurn) {
     Ints finished;
     int tick = 0;
     std::weak_ptr<AnimatorChain> weak;
@@ -373,7 +386,7 @@ TEST_F(Timed, ChainStepsMembersInTurn) {
     EXPECT_TRUE(weak.expired());
 }
 
-TEST_F(Timed, AsynchronousChainStartsOneMemberPerTick) {
+TEST_F(AnimationTimers, AsynchronousChainStartsOneMemberPerTick) {
     Ints started, finished;
     int tick = 0;
     std::vector<std::shared_ptr<Animator>> members;
@@ -433,7 +446,7 @@ TEST(AnimatorChain, RemovingMembersShiftsTheCurrentOne) {
     EXPECT_EQ(stepped, a.get());
 }
 
-TEST_F(Timed, RemoveAllStopsARunningChainWithoutFinishing) {
+TEST_F(AnimationTimers, RemoveAllStopsARunningChainWithoutFinishing) {
     int finished = 0;
     auto chain = std::make_shared<AnimatorChain>();
     chain->add(animator(0.0f, 1.0f, 5));
@@ -446,7 +459,7 @@ TEST_F(Timed, RemoveAllStopsARunningChainWithoutFinishing) {
     EXPECT_EQ(finished, 0);
 }
 
-TEST_F(Timed, BackwardChainRunsFromTheLastMemberAndEnds) {
+TEST_F(AnimationTimers, BackwardChainRunsFromTheLastMemberAndEnds) {
     std::vector<Animator*> order;
     Ints finished;
     int tick = 0;
@@ -465,7 +478,7 @@ TEST_F(Timed, BackwardChainRunsFromTheLastMemberAndEnds) {
     EXPECT_FALSE(chain->isTimerScheduled());
 }
 
-TEST_F(Timed, SecondStartOfAGroupReplacesItsTimer) {
+TEST_F(AnimationTimers, SecondStartOfAGroupReplacesItsTimer) {
     auto chain = std::make_shared<AnimatorChain>();
     chain->add(animator(0.0f, 1.0f, 10));
     chain->start();
@@ -521,7 +534,7 @@ TEST(AnimationSequencer, OverlappingMembersEndWithTheTimeline) {
     EXPECT_EQ(t.sequencer->getCurrentCount(), 0);
 }
 
-TEST_F(Timed, SequencerOnItsTimerEndsAndGoesAway) {
+TEST_F(AnimationTimers, SequencerOnItsTimerEndsAndGoesAway) {
     Timeline t;
     auto a = t.place(0, 3);
     auto b = t.place(2, 2);
@@ -616,7 +629,7 @@ TEST(AnimationSequencer, ScanAfterEveryMemberWasPassedAndRemoved) {
     EXPECT_EQ(t.finished.size(), 1u);
 }
 
-TEST_F(Timed, SequencerRestartsOnOneTimer) {
+TEST_F(AnimationTimers, SequencerRestartsOnOneTimer) {
     Timeline t;
     t.place(0, 5);
     t.sequencer->start();
@@ -717,7 +730,7 @@ TEST(Impulse, SecondKickAndAlternatingSteps) {
     EXPECT_EQ(fresh.finished, Ints{1});
 }
 
-TEST_F(Timed, ImpulseOnItsTimerEndsAndGoesAway) {
+TEST_F(AnimationTimers, ImpulseOnItsTimerEndsAndGoesAway) {
     std::weak_ptr<Impulse> weak;
     int moves = 0, finished = 0;
     {
@@ -735,7 +748,7 @@ TEST_F(Timed, ImpulseOnItsTimerEndsAndGoesAway) {
     EXPECT_TRUE(weak.expired());
 }
 
-TEST_F(Timed, ImpulseKickedAgainFromItsOnFinishedRunsOnOneTimer) {
+TEST_F(AnimationTimers, ImpulseKickedAgainFromItsOnFinishedRunsOnOneTimer) {
     int finished = 0, moves = 0;
     auto impulse = std::make_shared<Impulse>(0, 1.0f);
     impulse->onAnimation = [&](Impulse&) { ++moves; };
@@ -752,4 +765,37 @@ TEST_F(Timed, ImpulseKickedAgainFromItsOnFinishedRunsOnOneTimer) {
     EXPECT_EQ(finished, 2);
     EXPECT_EQ(moves, 48);
     EXPECT_TRUE(impulse->isFinished());
+}
+
+// ---------------------------------------------------------------------------
+// Any thread with a run loop can drive animations; its loop returns once every run has ended.
+
+TEST(AnimationThreads, RunsEndOnTheirOwnThreadsLoop) {
+    std::vector<std::thread::id> finishedOn;
+    float value = 0.0f;
+    std::thread worker([&] {
+        auto a = std::make_shared<Animator>(0.0f, 1.0f, 4, 0.001f);
+        a->onFinished = [&](Animator&, float v) {
+            finishedOn.push_back(std::this_thread::get_id());
+            value = v;
+        };
+        auto stack = std::make_shared<AnimatorStack>();
+        stack->interval = 0.001f;
+        stack->add(std::make_shared<Animator>(0.0f, 1.0f, 3));
+        stack->onFinished = [&](AnimatorStack&) { finishedOn.push_back(std::this_thread::get_id()); };
+        auto impulse = std::make_shared<Impulse>(0, 1.0f, 0.001f);
+        impulse->onFinished = [&](Impulse&) { finishedOn.push_back(std::this_thread::get_id()); };
+        a->start();
+        stack->start();
+        impulse->start();
+        a.reset();
+        stack.reset();
+        impulse.reset();
+        RunLoop::current().run();
+    });
+    const std::thread::id workerId = worker.get_id();
+    worker.join();
+    EXPECT_EQ(finishedOn, std::vector<std::thread::id>(3, workerId));
+    EXPECT_EQ(value, 1.0f);
+    EXPECT_EQ(Animator::classCount(), 0);
 }
