@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+
+class Timer;
+
+// One loop per thread, made on first use. It fires the timers scheduled on
+// it, and the main thread's loop also runs the main queue. Timers are meant
+// to be scheduled and invalidated on the loop's own thread; stop() and the
+// main queue may be used from any thread.
+class RunLoop {
+public:
+    static RunLoop& current();
+    static RunLoop& main();
+
+    RunLoop(const RunLoop&) = delete;
+    RunLoop& operator=(const RunLoop&) = delete;
+    ~RunLoop();
+
+    // Schedules a valid timer that is not on any loop yet; its first fire
+    // date is one interval from now.
+    void add(const std::shared_ptr<Timer>& timer);
+
+    // Runs timers (and the main queue on the main loop) until the clock reaches
+    // `date` or stop() is called. On a real clock it sleeps between events; on
+    // a virtual clock it jumps from fire date to fire date and never sleeps.
+    // A loop other than the main one returns at once when it has no timers.
+    void runUntil(TimeInterval date);
+    void run() { runUntil(std::numeric_limits<TimeInterval>::infinity()); }
+
+    // Makes the running (or else the next) runUntil return.
+    void stop();
+
+    std::optional<TimeInterval> nextFireDate() const;
+    std::size_t timerCount() const;
+    bool isMain() const { return isMain_; }
+
+private:
+    friend class Timer;
+
+    explicit RunLoop(bool isMain);
+
+    void remove(const Timer* timer);
+    void wakeUp();
+    bool takeStopRequest();
+    void runPass(TimeInterval now);
+    bool advanceVirtualTime(TimeInterval date);
+    void waitUntil(TimeInterval date);
+
+    const bool isMain_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<std::shared_ptr<Timer>> timers_;
+    std::uint64_t nextOrder_ = 0;
+    bool pending_ = false;
+    bool stopRequested_ = false;
+    int running_ = 0;
+
+    friend class DispatchQueue;
+};

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
+#include "platform/foundation/Timer.h"
+
+namespace {
+
+class MainQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override { DispatchQueue::main().drain(); }
+    void TearDown() override { EXPECT_EQ(DispatchQueue::main().pendingCount(), 0u); }
+};
+
+TEST_F(MainQueueTest, BlocksFromManyThreadsRunOnTheMainThreadInPostingOrder) {
+    constexpr int threads = 4;
+    constexpr int perThread = 500;
+    std::vector<std::pair<int, int>> ran; // touched only on the main thread
+    bool allOnMain = true;
+    std::vector<std::thread> posters;
+    for (int t = 0; t < threads; ++t) {
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i) {
+                DispatchQueue::main().async([&, t, i] {
+                    allOnMain = allOnMain && Thread::isMainThread();
+                    ran.emplace_back(t, i);
+                });
+            }
+        });
+    }
+    // The main thread drains while the others post.
+    std::size_t drained = 0;
+    for (int spins = 0; spins < 50; ++spins) drained += DispatchQueue::main().drain();
+    for (auto& poster : posters) poster.join();
+    drained += DispatchQueue::main().drain();
+
+    EXPECT_EQ(drained, std::size_t(threads * perThread));
+    ASSERT_EQ(ran.size(), std::size_t(threads * perThread));
+    EXPECT_TRUE(allOnMain);
+    std::vector<int> next(threads, 0);
+    for (const auto& [t, i] : ran) {
+        EXPECT_EQ(i, next[t]) << "thread " << t;
+        next[t] = i + 1;
+    }
+}
+
+TEST_F(MainQueueTest, NothingRunsUntilTheQueueIsServed) {
+    int ran = 0;
+    std::thread poster([&] { DispatchQueue::main().async([&] { ++ran; }); });
+    poster.join();
+    DispatchQueue::main().async([&] { ++ran; });
+    EXPECT_EQ(ran, 0);
+    EXPECT_EQ(DispatchQueue::main().pendingCount(), 2u);
+    EXPECT_EQ(DispatchQueue::main().drain(), 2u);
+    EXPECT_EQ(ran, 2);
+}
+
+TEST_F(MainQueueTest, DrainOffTheMainThreadRunsNothing) {
+    bool ran = false;
+    DispatchQueue::main().async([&] { ran = true; });
+    std::size_t drained = 99;
+    std::thread other([&] { drained = DispatchQueue::main().drain(); });
+    other.join();
+    EXPECT_EQ(drained, 0u);
+    EXPECT_FALSE(ran);
+    DispatchQueue::main().drain();
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(MainQueueTest, BlocksPostedByBlocksQueueBehindTheOthers) {
+    std::string order;
+    DispatchQueue::main().async([&] {
+        order += 'a';
+        DispatchQueue::main().async([&] { order += 'c'; });
+    });
+    DispatchQueue::main().async([&] { order += 'b'; });
+    EXPECT_EQ(DispatchQueue::main().drain(), 3u);
+    EXPECT_EQ(order, "abc");
+}
+
+TEST_F(MainQueueTest, TheMainRunLoopServesTheQueueBetweenTimers) {
+    VirtualClock clock;
+    std::string order;
+    DispatchQueue::main().async([&] { order += 'q'; });
+    auto timer = Timer::scheduledTimer(0.01, true, [&](Timer&) {
+        order += 't';
+        DispatchQueue::main().async([&] { order += 'p'; });
+    });
+    EXPECT_EQ(order, "");
+    clock.advance(0.02);
+    // Each block posted by a timer runs before the time moves on to the next tick.
+    EXPECT_EQ(order, "qtptp");
+    timer->invalidate();
+}
+
+TEST_F(MainQueueTest, APostWakesTheSleepingMainLoop) {
+    std::thread poster([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        DispatchQueue::main().async([] { RunLoop::main().stop(); });
+    });
+    const TimeInterval start = Clock::now();
+    RunLoop::main().runUntil(start + 60.0);
+    poster.join();
+    EXPECT_LT(Clock::now() - start, 30.0);
+}
+
+} // namespace
