@@ -202,6 +202,9 @@ TEST_F(PathTest, GetPathsFillsTheFolderValuesAndLogsThem) {
 
     EXPECT_FALSE(sharedURLAudio);
     EXPECT_FALSE(sharedURLMIDI);
+
+    documentsURL.reset(); // as a fresh process has them
+    resourcesURL.reset();
 }
 
 TEST(Capitals, HoldsTheListOnce) {
