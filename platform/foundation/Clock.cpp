@@ -32,6 +32,6 @@ VirtualClock::VirtualClock() : now_(Clock::now()), previous_(installed.exchange(
 VirtualClock::~VirtualClock() { installed.store(previous_); }
 
 void VirtualClock::advance(TimeInterval seconds) {
-    if (!(seconds > 0.0)) return;
+    if (!(seconds >= 0.0)) return;
     RunLoop::current().runUntil(now() + seconds);
 }

@@ -30,7 +30,8 @@ public:
 
     // Runs the calling thread's run loop through the next `seconds` of virtual
     // time: every timer that falls due fires in order (and on the main thread
-    // the main queue runs); the clock ends exactly `seconds` later.
+    // the main queue runs); the clock ends exactly `seconds` later. With 0 it
+    // serves what is due now.
     void advance(TimeInterval seconds);
 
     // Moves the time without running anything.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <limits>
@@ -37,7 +36,8 @@ public:
     void runUntil(TimeInterval date);
     void run() { runUntil(std::numeric_limits<TimeInterval>::infinity()); }
 
-    // Makes the running (or else the next) runUntil return.
+    // Makes a running runUntil return once its current pass is done; a loop
+    // that is not running ignores it.
     void stop();
 
     std::optional<TimeInterval> nextFireDate() const;
@@ -46,6 +46,7 @@ public:
 
 private:
     friend class Timer;
+    friend class DispatchQueue;
 
     explicit RunLoop(bool isMain);
 
@@ -64,6 +65,4 @@ private:
     bool pending_ = false;
     bool stopRequested_ = false;
     int running_ = 0;
-
-    friend class DispatchQueue;
 };

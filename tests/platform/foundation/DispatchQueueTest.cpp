@@ -95,6 +95,8 @@ TEST_F(MainQueueTest, TheMainRunLoopServesTheQueueBetweenTimers) {
         DispatchQueue::main().async([&] { order += 'p'; });
     });
     EXPECT_EQ(order, "");
+    clock.advance(0.0); // serves what is due now: the queue, not yet the timer
+    EXPECT_EQ(order, "q");
     clock.advance(0.02);
     // Each block posted by a timer runs before the time moves on to the next tick.
     EXPECT_EQ(order, "qtptp");

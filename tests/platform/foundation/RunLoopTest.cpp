@@ -44,6 +44,9 @@ TEST_F(RunLoopTest, RepeatingTimerFiresOncePerIntervalOnTheVirtualClock) {
 
     clock.advance(0.004); // half an interval: nothing due
     EXPECT_EQ(fired.size(), 1005u);
+    const TimeInterval before = clock.now();
+    clock.advance(-1.0); // time never runs backwards
+    EXPECT_EQ(clock.now(), before);
     timer->invalidate();
     clock.advance(1.0);
     EXPECT_EQ(fired.size(), 1005u);

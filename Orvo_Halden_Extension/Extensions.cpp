@@ -1,0 +1,267 @@
+#include "Orvo_Halden_Extension/Extensions.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/ProcessInfo.h"
+#include "platform/foundation/StringEncoding.h"
+
+std::optional<URL> documentsURL;
+std::optional<URL> resourcesURL;
+const std::optional<URL> sharedURLAudio;
+const std::optional<URL> sharedURLMIDI;
+
+const std::array<std::string_view, 197> capitals = {"Kabul",
+                                                    "Tirana",
+                                                    "Algiers",
+                                                    "Andorra la Vella",
+                                                    "Luanda",
+                                                    "St. John's",
+                                                    "Buenos Aires",
+                                                    "Yerevan",
+                                                    "Canberra",
+                                                    "Vienna",
+                                                    "Baku",
+                                                    "Nassau",
+                                                    "Manama",
+                                                    "Dhaka",
+                                                    "Bridgetown",
+                                                    "Minsk",
+                                                    "Brussels",
+                                                    "Belmopan",
+                                                    "Porto Novo",
+                                                    "Thimphu",
+                                                    "Sucre",
+                                                    "Sarajevo",
+                                                    "Gaborone",
+                                                    "Brasilia",
+                                                    "Bandar Seri Begawan",
+                                                    "Sofia",
+                                                    "Ouagadougou",
+                                                    "Bujumbura",
+                                                    "Phnom Penh",
+                                                    "Yaoundé",
+                                                    "Ottawa",
+                                                    "Praia",
+                                                    "Bangui",
+                                                    "N'Djamena",
+                                                    "Santiago",
+                                                    "Beijing",
+                                                    "Bogota",
+                                                    "Moroni",
+                                                    "San José",
+                                                    "Zagreb",
+                                                    "Havana",
+                                                    "Nicosia",
+                                                    "Prague",
+                                                    "Kinshasa",
+                                                    "Copenagen",
+                                                    "Djibouti",
+                                                    "Roseau",
+                                                    "Santo Domingo",
+                                                    "Dili",
+                                                    "Quito",
+                                                    "Cairo",
+                                                    "San Salvador",
+                                                    "Malabo",
+                                                    "Asmara",
+                                                    "Tallinn",
+                                                    "Mbabane",
+                                                    "Addis Ababa",
+                                                    "Suva",
+                                                    "Helsinki",
+                                                    "Paris",
+                                                    "Libreville",
+                                                    "Banjul",
+                                                    "Tbilisi",
+                                                    "Berlin",
+                                                    "Accra",
+                                                    "Athens",
+                                                    "St. George's",
+                                                    "Guatemala City",
+                                                    "Conakry",
+                                                    "Bissau",
+                                                    "Georgetown",
+                                                    "Port-au-Prince",
+                                                    "Tegucigalpa",
+                                                    "Budapest",
+                                                    "Reykjavík",
+                                                    "New Delhi",
+                                                    "Jakarta",
+                                                    "Tehran",
+                                                    "Baghdad",
+                                                    "Dublin",
+                                                    "Jerusalem",
+                                                    "Rome",
+                                                    "Yamoussoukro",
+                                                    "Kingston",
+                                                    "Tokyo",
+                                                    "Amman",
+                                                    "Astana",
+                                                    "Nairobi",
+                                                    "Tarawa",
+                                                    "Pyongyang",
+                                                    "Seoul",
+                                                    "Pristina",
+                                                    "Kuwait City",
+                                                    "Bishkek",
+                                                    "Vientiane",
+                                                    "Riga",
+                                                    "Beirut",
+                                                    "Maseru",
+                                                    "Monrovia",
+                                                    "Tripoli",
+                                                    "Vaduz",
+                                                    "Vilnius",
+                                                    "Luxembourg",
+                                                    "Antananarivo",
+                                                    "Lilongwe",
+                                                    "Kuala Lumpur",
+                                                    "Malé",
+                                                    "Bamako",
+                                                    "Valletta",
+                                                    "Majuro",
+                                                    "Nouakchott",
+                                                    "Port Louis",
+                                                    "Mexico City",
+                                                    "Palikir",
+                                                    "Chisinau",
+                                                    "Monaco",
+                                                    "Ulaanbaatar",
+                                                    "Podgorica",
+                                                    "Rabat",
+                                                    "Maputo",
+                                                    "Naypyidaw",
+                                                    "Windhoek",
+                                                    "Yaren",
+                                                    "Kathmandu",
+                                                    "Amsterdam",
+                                                    "Wellington",
+                                                    "Managua",
+                                                    "Niamey",
+                                                    "Abuja",
+                                                    "Skopje",
+                                                    "Oslo",
+                                                    "Muscat",
+                                                    "Islamabad",
+                                                    "Melekeok",
+                                                    "East Jerusalem",
+                                                    "Panama City",
+                                                    "Port Moresby",
+                                                    "Asunción",
+                                                    "Lima",
+                                                    "Manila",
+                                                    "Warsaw",
+                                                    "Lisbon",
+                                                    "Doha",
+                                                    "Brazzaville",
+                                                    "Bucharest",
+                                                    "Moscow",
+                                                    "Kigali",
+                                                    "Basseterre",
+                                                    "Castries",
+                                                    "Kingstown",
+                                                    "Apia",
+                                                    "San Marino",
+                                                    "São Tomé",
+                                                    "Riyadh",
+                                                    "Dakar",
+                                                    "Belgrade",
+                                                    "Victoria",
+                                                    "Freetown",
+                                                    "Singapore",
+                                                    "Bratislava",
+                                                    "Ljubljana",
+                                                    "Honiara",
+                                                    "Mogadishu",
+                                                    "Pretoria",
+                                                    "Juba",
+                                                    "Madrid",
+                                                    "Sri Jayawardenapura Kotte",
+                                                    "Khartoum",
+                                                    "Paramaribo",
+                                                    "Stockholm",
+                                                    "Bern",
+                                                    "Damascus",
+                                                    "Taipei",
+                                                    "Dushanbe",
+                                                    "Dodoma",
+                                                    "Bangkok",
+                                                    "Lomé",
+                                                    "Nukualofa",
+                                                    "Port of Spain",
+                                                    "Tunis",
+                                                    "Ankara",
+                                                    "Ashgabat",
+                                                    "Funafuti",
+                                                    "Kampala",
+                                                    "Kiev",
+                                                    "Abu Dhabi",
+                                                    "London",
+                                                    "Washington D.C.",
+                                                    "Montevideo",
+                                                    "Tashkent",
+                                                    "Port Vila",
+                                                    "Vatican City",
+                                                    "Caracas",
+                                                    "Hanoi",
+                                                    "Sana'a",
+                                                    "Lusaka",
+                                                    "Harare"};
+
+std::string stringValue(std::uint32_t code) {
+    const std::array<std::uint8_t, 4> bytes = {
+        static_cast<std::uint8_t>(code >> 24), static_cast<std::uint8_t>(code >> 16),
+        static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code)};
+    return decodeMacOSRoman(bytes).value_or("FAIL");
+}
+
+std::string uniqueName(const std::optional<std::string>& withPrefix) {
+    std::string unique = ProcessInfo::processInfo().globallyUniqueString();
+    return withPrefix ? *withPrefix + "-" + unique : unique;
+}
+
+void safeprint(std::string text) {
+    DispatchQueue::main().async([line = std::move(text) + "\n"] {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+    });
+}
+
+void debugprint(std::string text) { safeprint(std::move(text)); }
+
+bool ensureDirectoryExists(const URL& url) {
+    auto& files = FileManager::defaultManager();
+    bool isDirectory = false;
+    if (files.fileExists(url.path(), isDirectory) && isDirectory) return true;
+    try {
+        files.createDirectory(url, true); // a plain file in the way fails here
+        return true;
+    } catch (const NSError& error) {
+        debugprint("ensureDirectoryExists() : ERROR: Creating required directory '" + url.path() +
+                   "' failed: " + error.localizedDescription());
+        return false;
+    }
+}
+
+void getPaths() {
+    const auto documents = FileManager::defaultManager().urls(SearchPathDirectory::documentDirectory,
+                                                              SearchPathDomainMask::userDomainMask);
+    documentsURL = documents.empty() ? std::nullopt : std::optional<URL>(documents.front());
+    if (documentsURL)
+        safeprint("AudioUnitViewController::getPaths() : Audio Unit's documents path is: " +
+                  documentsURL->path());
+    else
+        safeprint("AudioUnitViewController::getPaths() : ERROR: Audio Unit's documents path is nil.");
+
+    resourcesURL = Bundle::main().resourceURL();
+    if (resourcesURL)
+        safeprint("AudioUnitViewController::getPaths() : Audio Unit's resources path is: " +
+                  resourcesURL->path());
+    else
+        safeprint("AudioUnitViewController::getPaths() : ERROR: Audio Unit's resources path is nil.");
+}

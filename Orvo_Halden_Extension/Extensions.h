@@ -1,0 +1,40 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/URL.h"
+
+// Small helpers both programs carry: log lines, four-character codes, unique
+// names and the well-known folders.
+
+// The code's four bytes, most significant first, as Mac OS Roman text ("aumf");
+// "FAIL" if they do not decode.
+std::string stringValue(std::uint32_t code);
+
+// prefix + "-" + a globally unique string, or the unique string alone without a prefix.
+std::string uniqueName(const std::optional<std::string>& withPrefix);
+
+// Writes one line to standard output from the main queue: callable from any
+// thread, returns at once, and lines appear in call order when the main run
+// loop next runs. The two names behave alike.
+void safeprint(std::string text);
+void debugprint(std::string text);
+
+// True when a folder is at the URL or could be made there (with every missing
+// level); otherwise logs an ERROR line and returns false. A plain file in the
+// way counts as a failure.
+bool ensureDirectoryExists(const URL& url);
+
+// Fills documentsURL and resourcesURL and logs them.
+void getPaths();
+
+extern std::optional<URL> documentsURL;
+extern std::optional<URL> resourcesURL;
+extern const std::optional<URL> sharedURLAudio;
+extern const std::optional<URL> sharedURLMIDI;
+
+extern const std::array<std::string_view, 197> capitals;

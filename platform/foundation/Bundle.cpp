@@ -1,0 +1,44 @@
+#include "platform/foundation/Bundle.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/foundation/FileManager.h"
+
+namespace {
+std::optional<std::string> executablePath() {
+    std::vector<char> buffer(4096);
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return std::nullopt;
+    return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+} // namespace
+
+Bundle& Bundle::main() {
+    static Bundle bundle;
+    return bundle;
+}
+
+std::optional<URL> Bundle::resourceURL() const {
+    if (const char* folder = std::getenv("ORVO_RESOURCES_DIR"); folder && *folder)
+        return URL::fileURLWithPath(folder);
+    const std::optional<std::string> executable = executablePath();
+    if (!executable) return std::nullopt;
+    const URL beside =
+        URL::fileURLWithPath(*executable).deletingLastPathComponent().appendingPathComponent("resources");
+    bool isDirectory = false;
+    if (FileManager::defaultManager().fileExists(beside.path(), isDirectory) && isDirectory) return beside;
+    return std::nullopt;
+}
+
+std::optional<std::string> Bundle::pathForResource(std::string_view name, std::string_view type) const {
+    const std::optional<URL> folder = resourceURL();
+    if (!folder || name.empty()) return std::nullopt;
+    const URL file = folder->appendingPathComponent(name).appendingPathExtension(type);
+    bool isDirectory = false;
+    if (!FileManager::defaultManager().fileExists(file.path(), isDirectory) || isDirectory)
+        return std::nullopt;
+    return file.path();
+}

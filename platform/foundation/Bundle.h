@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/URL.h"
+
+// The program's own files. The resources folder is ORVO_RESOURCES_DIR when
+// that is set, else the "resources" folder beside the executable, else none.
+class Bundle {
+public:
+    static Bundle& main();
+
+    std::optional<URL> resourceURL() const;
+
+    // The path of resource `name`.`type` when that file exists.
+    std::optional<std::string> pathForResource(std::string_view name, std::string_view type) const;
+
+private:
+    Bundle() = default;
+};
