@@ -1,6 +1,5 @@
 #include "dsp/kbx/CPointerList.h"
 
-#include <functional>
 #include <new>
 
 namespace KBX {
@@ -17,24 +16,6 @@ bool CPointerList::ItemPool::reserve(int n) {
         items[static_cast<std::size_t>(i)].next = freeList;
         freeList = &items[static_cast<std::size_t>(i)];
     }
-    return true;
-}
-
-CPointerList::Item* CPointerList::ItemPool::take() {
-    Item* item = freeList;
-    if (!item) return nullptr;
-    freeList = item->next;
-    --spare;
-    *item = Item{};
-    return item;
-}
-
-bool CPointerList::ItemPool::give(Item* item) {
-    const std::less<const Item*> before;
-    if (!items || before(item, items.get()) || !before(item, items.get() + size)) return false;
-    item->next = freeList;
-    freeList = item;
-    ++spare;
     return true;
 }
 

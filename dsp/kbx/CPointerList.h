@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 namespace KBX {
@@ -26,9 +27,23 @@ public:
         bool reserve(int n);
         int capacity() const { return size; }
         int available() const { return spare; }
-        Item* take();
+        Item* take() {
+            Item* item = freeList;
+            if (!item) return nullptr;
+            freeList = item->next;
+            --spare;
+            *item = Item{};
+            return item;
+        }
         // Takes a record back; false when it did not come from this pool.
-        bool give(Item* item);
+        bool give(Item* item) {
+            const std::less<const Item*> before;
+            if (!items || before(item, items.get()) || !before(item, items.get() + size)) return false;
+            item->next = freeList;
+            freeList = item;
+            ++spare;
+            return true;
+        }
 
     private:
         std::unique_ptr<Item[]> items;
