@@ -29,13 +29,6 @@ std::filesystem::path scratchFile(const char* name) {
 
 } // namespace
 
-TEST(KbxData, HexTableHoldsEveryByteThenAMinus) {
-    EXPECT_EQ(std::string(&KBX::hextable[0], 2), "00");
-    EXPECT_EQ(std::string(&KBX::hextable[2 * 0x0A], 2), "0A");
-    EXPECT_EQ(std::string(&KBX::hextable[2 * 0xFF], 2), "FF");
-    EXPECT_EQ(KBX::hextable[512], '-');
-}
-
 TEST(KbxData, HexRenderingsOfBytesAndOfNothing) {
     Bytes two{0x0A, 0xFF};
     EXPECT_STREQ(two.Hex2(), "0AFF");
@@ -66,21 +59,19 @@ TEST(KbxData, XmlElementsIndentAndCarryTheirText) {
     EXPECT_STREQ(none.XML(0), "<CData>\n\tundefined</CData>");
 }
 
-TEST(KbxData, BufferRuleAndSizes) {
-    EXPECT_EQ(KBX::CData::Padding(0), 0);
+TEST(KbxData, BufferRuleRefusesNothingAndOverflow) {
     EXPECT_EQ(KBX::CData::Padding(-7), 0);
     EXPECT_EQ(KBX::CData::Padding(3), 4);
     EXPECT_EQ(KBX::CData::Padding(4), 8);
-    EXPECT_EQ(KBX::CData::CAlloc(0, 4), nullptr);
     EXPECT_EQ(KBX::CData::CAlloc(-1, 4), nullptr);
     EXPECT_EQ(KBX::CData::CAlloc(1 << 20, 1 << 20), nullptr);
-    EXPECT_EQ(KBX::CData::StrLen(nullptr), 0);
-    CString s("hello");
-    EXPECT_EQ(s.DataSize(), 8);
-    EXPECT_EQ(s.ObjectSize(), 32);
-    EXPECT_STREQ(s.ClassName(), "CString");
-    KBX::CData d;
-    EXPECT_STREQ(d.ClassName(), "CData");
+    EXPECT_EQ(CString("hello").DataSize(), 8);
+    CString s("abc");
+    s.reassign(3);
+    EXPECT_EQ(s.Length(), 3);
+    EXPECT_EQ(s[0], 0);
+    s.reassign(-4);
+    EXPECT_EQ(s.Length(), 0);
 }
 
 TEST(KbxData, LiveObjectsAreCounted) {
@@ -98,18 +89,14 @@ TEST(KbxData, LiveObjectsAreCounted) {
     EXPECT_EQ(probe.ClassCount(), strings);
 }
 
-TEST(KbxString, EmptyStringsShowTheMarker) {
-    CString none;
-    CString fromNull(nullptr);
-    CString fromEmpty("");
-    for (CString* s : {&none, &fromNull, &fromEmpty}) {
-        EXPECT_EQ(s->Length(), 0);
-        EXPECT_STREQ(s->c_str(), "(null*)");
-        EXPECT_STREQ(s->Data(), "(null*)");
-        EXPECT_FALSE(s->ToBool());
-        EXPECT_EQ(s->At(0), 0);
-    }
+TEST(KbxString, EmptyStringsShowTheMarkerAndCompareAsIt) {
+    CString none, fromEmpty("");
+    EXPECT_STREQ(none.c_str(), "(null*)");
+    EXPECT_EQ(fromEmpty.Length(), 0);
     EXPECT_TRUE(none == "(null*)");
+    CString a("abc"), b("abd");
+    EXPECT_TRUE(a < b && b > a && a <= a && a != b && !(b <= a));
+    EXPECT_FALSE(a == static_cast<const char*>(nullptr));
 }
 
 TEST(KbxString, AssignmentFormsAndResults) {
@@ -127,8 +114,6 @@ TEST(KbxString, AssignmentFormsAndResults) {
     CString copy("abc");
     CString other(copy);
     EXPECT_TRUE(other == copy);
-    other = copy;
-    EXPECT_EQ(text(other), "abc");
 }
 
 TEST(KbxString, SelfAssignmentAndAliasingKeepTheData) {
@@ -212,25 +197,9 @@ TEST(KbxString, IndexingOutsideTheTextGoesNowhere) {
     s[3] = 'Q';
     s[-1] = 'Q';
     EXPECT_EQ(text(s), "aXc");
-    EXPECT_EQ(s[99], 0);
-    EXPECT_EQ(s.First(), 'a');
     EXPECT_EQ(s.Last(), 'c');
     EXPECT_EQ(s.At(3), 0);
     EXPECT_EQ(s.At(-1), 0);
-}
-
-TEST(KbxString, ComparisonsFollowByteOrder) {
-    CString a("abc"), b("abd"), a2("abc");
-    EXPECT_TRUE(a == a2);
-    EXPECT_TRUE(a != b);
-    EXPECT_TRUE(a < b);
-    EXPECT_TRUE(b > a);
-    EXPECT_TRUE(a <= a2);
-    EXPECT_TRUE(a >= a2);
-    EXPECT_FALSE(b <= a);
-    EXPECT_TRUE(a == "abc");
-    EXPECT_TRUE(a != "ab");
-    EXPECT_FALSE(a == static_cast<const char*>(nullptr));
 }
 
 TEST(KbxString, FindStartsAndMisses) {
@@ -353,17 +322,8 @@ TEST(KbxString, NumberConversionsAndUnicode) {
     EXPECT_EQ(units[0], L'A');
     EXPECT_EQ(static_cast<int>(units[1]), -23);
     EXPECT_EQ(units[2], 0);
-}
-
-TEST(KbxString, EncodeTurnsTheTextIntoHex) {
-    CString s("Az");
     s.Encode();
-    EXPECT_EQ(text(s), "417A");
-    s.Decode();
-    EXPECT_EQ(text(s), "417A");
-    CString none;
-    none.Encode();
-    EXPECT_EQ(none.Length(), 0);
+    EXPECT_EQ(text(s), "41E9");
 }
 
 TEST(KbxString, BinarySafeFileRoundTrip) {
@@ -392,40 +352,13 @@ TEST(KbxString, FileErrorsLeaveTheStringEmpty) {
     EXPECT_FALSE(std::filesystem::exists(scratchFile("never.txt")));
     CString full("x");
     EXPECT_EQ(full >> "/nonexistent/dir/out.txt", 0);
+    // A directory opens but has no usable size.
+    EXPECT_EQ(full << std::filesystem::temp_directory_path().c_str(), 0);
+    EXPECT_EQ(full.Length(), 0);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_NE(printed.find("\nERROR: File '/nonexistent/dir/file.txt' could not be opened for loading."),
               std::string::npos);
     EXPECT_NE(printed.find("\nError: String object is empty."), std::string::npos);
     EXPECT_NE(printed.find("\nERROR: File '/nonexistent/dir/out.txt' could not be opened for saving."),
               std::string::npos);
-}
-
-TEST(KbxString, UnmeasurableFileLoadsNothing) {
-    // A directory opens but has no usable size.
-    CString s("keep");
-    testing::internal::CaptureStdout();
-    const int loaded = s << std::filesystem::temp_directory_path().c_str();
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(loaded, 0);
-    EXPECT_EQ(s.Length(), 0);
-}
-
-TEST(KbxString, ReassignTakesZeroedBytesAndRefusesNegativeSizes) {
-    CString s("abc");
-    s.reassign(3);
-    EXPECT_EQ(s.Length(), 3);
-    EXPECT_EQ(s[0], 0);
-    s.reassign(-4);
-    EXPECT_EQ(s.Length(), 0);
-    s.reassign(0);
-    EXPECT_EQ(s.Length(), 0);
-}
-
-TEST(KbxString, PrintsItselfRepeatedly) {
-    CString s("ab");
-    testing::internal::CaptureStdout();
-    s >> 3;
-    s >> -1;
-    CString() >> 2;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ababab");
 }
