@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <memory>
 
 #include "bench/BenchSupport.h"
@@ -7,9 +6,12 @@
 // The display analyser as the kernel runs it: frame 4096, overlap 2, every
 // frame sorted into the chromatic scale, fed 512-frame stereo blocks of noise.
 static void BM_AnalyzerStereoNoise(benchmark::State& state) {
-    std::fflush(stdout);
-    auto analyzer = std::make_unique<SPECTRO::Analyzer>(4096, 2, static_cast<float>(bench::kSampleRate));
-    analyzer->setChromatic(true);
+    // One analyser for every run, so its load line is printed once.
+    static const auto analyzer = [] {
+        auto a = std::make_unique<SPECTRO::Analyzer>(4096, 2, static_cast<float>(bench::kSampleRate));
+        a->setChromatic(true);
+        return a;
+    }();
     constexpr int kBlock = 512;
     constexpr int kBlocks = 64;
     std::vector<float> left = bench::noise(kBlock * kBlocks, 11);

@@ -1,5 +1,6 @@
 #include "dsp/Analyzer.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -179,15 +180,32 @@ void Analyzer::clear() {
     skip = 0;
 }
 
+// The streaming pattern, a run of samples at a time: the input FIFO fills up to
+// the end of the frame, then the frame is handed on and the FIFO slides.
+template <class Source> void Analyzer::feed(int n, Source source) {
+    float* in = input.getBuffer();
+    for (int done = 0; done < n;) {
+        const int run = std::min(n - done, fftFrameSize - iterator);
+        for (int i = 0; i < run; ++i) in[iterator + i] = source(done + i);
+        done += run;
+        iterator += run;
+        if (iterator >= fftFrameSize) {
+            iterator = inFifoLatency;
+            onBufferReady();
+            shiftInput(nullptr);
+        }
+    }
+}
+
 void Analyzer::process(float* buffer, int n) {
     if (!buffer || !canStream()) return;
-    for (int i = 0; i < n; ++i) stream(buffer[i]);
+    feed(n, [buffer](int i) { return buffer[i]; });
 }
 
 void Analyzer::process(float* left, float* right, int n) {
     if (!left || !right) return process(left ? left : right, n);
     if (!canStream()) return;
-    for (int i = 0; i < n; ++i) stream(left[i] + right[i]);
+    feed(n, [left, right](int i) { return left[i] + right[i]; });
 }
 
 void Analyzer::onBufferReady() {

@@ -133,6 +133,7 @@ public:
 private:
     void updateRate();
     bool sizeChromaticTables();
+    template <class Source> void feed(int n, Source source);
 
     std::unique_ptr<int[]> chromaticIndex;
     int chromaticIndexSize = 0;
