@@ -30,6 +30,19 @@ void play(Analyzer& analyzer, std::vector<float> signal) {
     analyzer.process(signal.data(), right.data(), static_cast<int>(signal.size()));
 }
 
+// Sorts chosen bin frequencies straight into the scale.
+class WalkProbe : public Analyzer {
+public:
+    WalkProbe() : Analyzer(16, 2, kRate) { setChromatic(true); }
+    void sort(const std::vector<float>& freqs) {
+        for (int k = 0; k < static_cast<int>(freqs.size()); ++k) {
+            frequencies[k] = freqs[static_cast<std::size_t>(k)];
+            magnitudes[k] = 1.0f;
+        }
+        createSpectrum();
+    }
+};
+
 int loudestNote(const float* chromatic, int from, int to) {
     return static_cast<int>(std::max_element(chromatic + from, chromatic + to) - chromatic);
 }
@@ -152,6 +165,19 @@ TEST(Analyzer, SinesLandOnTheirMidiNotes) {
         EXPECT_EQ(analyzer->scala.getFrequency(c.note),
                   analyzer->scala.tones[c.note + Scala::kNoteOffset].centerfreq);
     }
+}
+
+TEST(Analyzer, ToneWalkOnlyMovesUpwards) {
+    testing::internal::CaptureStdout();
+    auto probe = testkit::makeHeap<WalkProbe>();
+    testing::internal::GetCapturedStdout();
+    // A bin below the cursor's tone lands on the tone just below the cursor;
+    // everything above the top tone's lower bound lands on the top tone.
+    probe->sort({0.0f, 440.0f, 445.0f, 300.0f, 500.0f, 30000.0f, 1e9f, 8.0f, 20000.0f});
+    const int expected[9] = {0, 72, 72, 72, 74, 139, 139, 138, 138};
+    for (int k = 0; k < 9; ++k) EXPECT_EQ(probe->getChromaticIndex(k), expected[k]) << k;
+    EXPECT_EQ(probe->scala.tones[72].bins.Count(), 3);
+    EXPECT_FLOAT_EQ(probe->scala.tones[72].getSum(), 3.0f);
 }
 
 TEST(Analyzer, EachToneHoldsExactlyTheBinsOfTheLastFrame) {
