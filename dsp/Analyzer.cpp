@@ -1,0 +1,242 @@
+#include "dsp/Analyzer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "dsp/Denormal.h"
+#include "dsp/kbx/CPrinTable.h"
+
+Names Scala::names;
+
+const char* Names::getName(int note, int octave) {
+    result[0] = 0;
+    if (note < 0 || note >= 128) return result;
+    std::memcpy(result, names[note % 12], 3);
+    KBX::itoa(octave, result + 2, static_cast<int>(sizeof result) - 2);
+    return result;
+}
+
+int Names::getWhite(int note) {
+    if (note < 0 || note >= 128) return -1;
+    constexpr int kWhite[12] = {1, 0, 1, 0, 1, 1, 0, 1, 0, 1, 0, 1};
+    return kWhite[note % 12];
+}
+
+float Tone::getSum() {
+    float sum = 0.0f;
+    bins.Rewind();
+    while (void* p = bins.Next()) sum += static_cast<const BinRecord*>(p)->magnitude;
+    return sum;
+}
+
+Scala::Scala() {
+    int octave = -2;
+    double previousUpper = 0.0;
+    for (int i = 0; i < kTones; ++i) {
+        Tone& tone = tones[i];
+        tone.bins.setPool(&itemPool);
+        tone.index = i;
+        tone.note = i - kNoteOffset;
+        if (tone.note % 12 == 0) ++octave;
+        tone.octave = octave;
+        tone.group = (tone.note % 12 + 12) % 12 + 1;
+        std::snprintf(tone.name, sizeof tone.name, "%s", names.getName(tone.note, octave));
+        tone.white = Names::getWhite(tone.note);
+        const double upper = 6.875 * std::pow(2.0, (i + 0.5) / 12.0);
+        tone.centerfreq = static_cast<float>(6.875 * std::pow(2.0, i / 12.0));
+        tone.upperfreq = static_cast<float>(upper);
+        tone.lowerfreq = static_cast<float>(previousUpper);
+        previousUpper = upper;
+    }
+}
+
+float Scala::getFrequency(int note) {
+    for (const Tone& tone : tones)
+        if (tone.note == note) return tone.centerfreq;
+    return 1.0f;
+}
+
+float* Scala::getChromatic(int from, int to, bool normalise) {
+    const int count = chromaticCount.load(std::memory_order_relaxed);
+    if (count == 0) return chromatic;
+    from = from < 0 ? 0 : from;
+    to = to > kTones ? kTones : to;
+    float m = 0.0f;
+    for (int i = from; i < to; ++i) {
+        chromatic[i] = flushDenormal(chromatic[i] / static_cast<float>(count));
+        if (chromatic[i] > m) m = chromatic[i];
+    }
+    if (normalise && m > 1.0f)
+        for (int i = from; i < to; ++i) chromatic[i] = flushDenormal(chromatic[i] / m);
+    clearChromatic.store(true, std::memory_order_relaxed);
+    return chromatic;
+}
+
+void Scala::chromaticScaleSums(int from, int to) {
+    if (clearChromatic.load(std::memory_order_relaxed)) {
+        std::memset(chromatic, 0, sizeof chromatic);
+        chromaticCount.store(0, std::memory_order_relaxed);
+    }
+    from = from < 0 ? 0 : from;
+    to = to > kTones - kNoteOffset ? kTones - kNoteOffset : to;
+    for (int i = from; i < to; ++i) chromatic[i] += tones[i + kNoteOffset].getSum();
+    chromaticCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Scala::clear() {
+    for (Tone& tone : tones) tone.clear();
+    recordsUsed = 0;
+}
+
+bool Scala::reserve(int n) {
+    if (n <= recordCapacity) return true;
+    clear();
+    std::unique_ptr<BinRecord[]> fresh(new (std::nothrow) BinRecord[static_cast<std::size_t>(n)]);
+    if (!fresh || !itemPool.reserve(n)) return false;
+    records = std::move(fresh);
+    recordCapacity = n;
+    return true;
+}
+
+bool Scala::addBin(int t, float magnitude, float frequency, float phase) {
+    if (recordsUsed >= recordCapacity || t < 0 || t >= kTones) return false;
+    BinRecord& record = records[static_cast<std::size_t>(recordsUsed++)];
+    record = {magnitude, frequency, phase};
+    tones[t].bins.Push(&record);
+    return true;
+}
+
+int Scala::walk(int& t, float f) const {
+    while (true) {
+        const Tone& tone = tones[t];
+        if (f <= tone.lowerfreq) return t > 0 ? t - 1 : 0;
+        if (f <= tone.upperfreq) {
+            const int at = t;
+            if (t < kTones - 1) ++t;
+            return at;
+        }
+        if (t == kTones - 1) return t;
+        ++t;
+    }
+}
+
+namespace SPECTRO {
+
+Analyzer::Analyzer(int size, int overlap, float samplerate) : FFTBase(size, overlap, samplerate) {
+    setChromatic(false);
+    setUpdateRate(128);
+    std::printf("DIAGNOSTICS: FFT Analyzer loaded. [ %p ]\n", static_cast<void*>(this));
+}
+
+void Analyzer::setSamplerate(float fs) {
+    FFTBase::setSamplerate(fs);
+    updateRate();
+}
+
+void Analyzer::setUpdateRate(int n) {
+    lUpdaterate = n > 0 ? n : 0;
+    updateRate();
+    skip = 0;
+}
+
+void Analyzer::updateRate() {
+    // Analysed frames per second over wanted updates per second, rounded up; never
+    // below one, so a missing rate cannot stall the frame count.
+    updaterate = 1;
+    if (lUpdaterate <= 0 || !(fSamplerate > 0.0f) || fftFrameSize < 1) return;
+    const float frames = std::ceil(fSamplerate / static_cast<float>(fftFrameSize) *
+                                   static_cast<float>(osamp) / static_cast<float>(lUpdaterate));
+    if (frames > 1.0f)
+        updaterate = frames < static_cast<float>(INT_MAX / 2) ? static_cast<int>(frames) : INT_MAX / 2;
+}
+
+void Analyzer::init() {
+    FFTBase::init();
+    if (chromatic) sizeChromaticTables();
+}
+
+bool Analyzer::sizeChromaticTables() {
+    const int bins = fftFrameSize2 + 1;
+    if (chromaticIndexSize < bins) {
+        chromaticIndex.reset(new (std::nothrow) int[static_cast<std::size_t>(bins)]());
+        chromaticIndexSize = chromaticIndex ? bins : 0;
+    }
+    return chromaticIndex && scala.reserve(bins);
+}
+
+void Analyzer::setChromatic(bool on) {
+    chromatic = on;
+    chromaticIndex.reset();
+    chromaticIndexSize = 0;
+    if (on) sizeChromaticTables();
+}
+
+void Analyzer::clear() {
+    FFTBase::clear();
+    skip = 0;
+}
+
+// The streaming pattern, a run of samples at a time: the input FIFO fills up to
+// the end of the frame, then the frame is handed on and the FIFO slides.
+template <class Source> void Analyzer::feed(int n, Source source) {
+    float* in = input.getBuffer();
+    for (int done = 0; done < n;) {
+        const int run = std::min(n - done, fftFrameSize - iterator);
+        for (int i = 0; i < run; ++i) in[iterator + i] = source(done + i);
+        done += run;
+        iterator += run;
+        if (iterator >= fftFrameSize) {
+            iterator = inFifoLatency;
+            onBufferReady();
+            shiftInput(nullptr);
+        }
+    }
+}
+
+void Analyzer::process(float* buffer, int n) {
+    if (!buffer || !canStream()) return;
+    feed(n, [buffer](int i) { return buffer[i]; });
+}
+
+void Analyzer::process(float* left, float* right, int n) {
+    if (!left || !right) return process(left ? left : right, n);
+    if (!canStream()) return;
+    feed(n, [left, right](int i) { return left[i] + right[i]; });
+}
+
+void Analyzer::onBufferReady() {
+    const int s = skip;
+    // Kept below updaterate so the count cannot overflow; s % updaterate is unchanged.
+    skip = (s + 1) % updaterate;
+    if (s % updaterate != 0) return;
+    buffer2complex(nullptr, nullptr);
+    complex2frequencies(nullptr);
+}
+
+void Analyzer::onAnalysis(float* freqs, float* mags) {
+    FFTBase::onAnalysis(freqs, mags);
+    if (chromatic) createSpectrum();
+}
+
+void Analyzer::createSpectrum() {
+    const float* mags = magnitudes.getBuffer();
+    const float* freqs = frequencies.getBuffer();
+    const float* phs = phases.getBuffer();
+    const int bins = fftFrameSize2 + 1;
+    if (!mags || !freqs || !phs || !chromaticIndex || chromaticIndexSize < bins || scala.capacity() < bins)
+        return;
+    scala.clear();
+    int t = 0;
+    for (int k = 0; k < bins; ++k) {
+        const int tone = scala.walk(t, freqs[k]);
+        scala.addBin(tone, mags[k], freqs[k], phs[k]);
+        chromaticIndex[k] = tone;
+    }
+    scala.chromaticScaleSums(0, 127);
+}
+
+} // namespace SPECTRO

@@ -1,0 +1,146 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "dsp/FFTBase.h"
+#include "dsp/kbx/CPointerList.h"
+
+namespace SPECTRO {
+class Analyzer;
+}
+
+// Pitch-class names of the chromatic scale ("C ", "C#", ... "B ").
+class Names {
+public:
+    // Pitch class of note followed by the octave, e.g. "A 4"; empty outside notes 0..127.
+    // The text lives in a buffer shared by all calls.
+    const char* getName(int note, int octave);
+    // 1 for the white keys, 0 for the black ones, -1 outside notes 0..127.
+    static int getWhite(int note);
+
+    char names[12][3] = {"C ", "C#", "D ", "D#", "E ", "F ", "F#", "G ", "G#", "A ", "A#", "B "};
+    char result[16] = {};
+};
+
+// One analysed bin as sorted into a tone.
+struct BinRecord {
+    float magnitude;
+    float frequency;
+    float phase;
+};
+
+// One semitone slot of the scale, with the bins of the last analysed frame.
+class Tone {
+public:
+    void clear() { bins.Clear(); }
+    // Sum of the magnitudes of this tone's bins.
+    float getSum();
+
+    KBX::CPointerList bins;
+    int exclusive = 0;
+    int index = -1;
+    int note = -1;
+    int octave = -2;
+    int group = -1;
+    int white = -1;
+    float lowerfreq = 0.0f;
+    float centerfreq = 0.0f;
+    float upperfreq = 0.0f;
+    char name[5] = {};
+};
+
+// 140 semitones from three below MIDI note 0 up to note 136, and the per-note
+// energy handed to the display. Bin records and list links come from pools sized
+// once by reserve(), so sorting a frame allocates nothing.
+class Scala {
+public:
+    static constexpr int kTones = 140;
+    // Tone index of MIDI note 0.
+    static constexpr int kNoteOffset = 3;
+
+    Scala();
+    // Hands every link back before the pool goes.
+    ~Scala() { clear(); }
+    Scala(const Scala&) = delete;
+    Scala& operator=(const Scala&) = delete;
+
+    // Centre frequency of the tone of a MIDI note, 1.0 when no tone has it.
+    float getFrequency(int note);
+    // Averages the summed frames over [from, to) and, if asked and needed, scales
+    // them into 0..1; the next analysed frame then starts the sums afresh.
+    float* getChromatic(int from, int to, bool normalise);
+    // Adds each tone's sum to the notes in [from, to).
+    void chromaticScaleSums(int from, int to);
+    // Empties every tone; the records return to the pool.
+    void clear();
+
+    // Makes room for n bins per frame; call outside processing.
+    bool reserve(int n);
+    int capacity() const { return recordCapacity; }
+    // Sorts one bin into tone t; false when the pool is exhausted.
+    bool addBin(int t, float magnitude, float frequency, float phase);
+
+    static Names names;
+
+    Tone tones[kTones];
+    float chromatic[kTones] = {};
+    float spectrum[kTones] = {};
+    // Shared with the display thread, which reads and rescales the sums.
+    std::atomic<bool> clearChromatic{false};
+    std::atomic<int> chromaticCount{0};
+
+private:
+    // The tone a bin of frequency f goes to, walking the cursor t upwards.
+    int walk(int& t, float f) const;
+    friend class SPECTRO::Analyzer;
+
+    KBX::CPointerList::ItemPool itemPool;
+    std::unique_ptr<BinRecord[]> records;
+    int recordCapacity = 0;
+    int recordsUsed = 0;
+};
+
+namespace SPECTRO {
+
+// Feeds the spectrum display: analysis only, on the sum of a stereo pair, with
+// every bin sorted into a semitone of the scale when chromatic sorting is on.
+class Analyzer : public FFTBase {
+public:
+    Analyzer(int size, int overlap, float samplerate);
+    ~Analyzer() override = default;
+
+    void setSamplerate(float fs) override;
+    void process(float* buffer, int n) override;
+    // Keeps the chromatic tables as large as the frame.
+    void init() override;
+    void clear() override;
+    void onBufferReady() override;
+    void onAnalysis(float* freqs, float* mags) override;
+    // Spectrum updates per second; 0 or less analyses every frame.
+    virtual void setUpdateRate(int n);
+    // Sizes the chromatic tables now, so processing never has to.
+    virtual void setChromatic(bool on);
+    virtual void process(float* left, float* right, int n);
+    virtual void createSpectrum();
+
+    int getUpdateRate() const { return updaterate; }
+    // Tone index of bin k in the last sorted frame.
+    int getChromaticIndex(int k) const { return chromaticIndex ? chromaticIndex[k] : -1; }
+
+    Scala scala;
+
+private:
+    void updateRate();
+    bool sizeChromaticTables();
+    template <class Source> void feed(int n, Source source);
+
+    std::unique_ptr<int[]> chromaticIndex;
+    int chromaticIndexSize = 0;
+    bool chromatic = false;
+    int lUpdaterate = 0;
+    int skip = 0;
+    int updaterate = 0;
+};
+
+} // namespace SPECTRO
