@@ -8,22 +8,17 @@
 
 namespace {
 
-using Pair = float SVFilter4Pole1::*;
-constexpr Pair kBand[4] = {&SVFilter4Pole1::b1, &SVFilter4Pole1::b2, &SVFilter4Pole1::b3,
-                           &SVFilter4Pole1::b4};
-constexpr Pair kLow[4] = {&SVFilter4Pole1::r1, &SVFilter4Pole1::r2, &SVFilter4Pole1::r3, &SVFilter4Pole1::r4};
+using StateField = float SVFilter4Pole1::*;
+constexpr StateField kBand[4] = {&SVFilter4Pole1::b1, &SVFilter4Pole1::b2, &SVFilter4Pole1::b3,
+                                 &SVFilter4Pole1::b4};
+constexpr StateField kLow[4] = {&SVFilter4Pole1::r1, &SVFilter4Pole1::r2, &SVFilter4Pole1::r3,
+                                &SVFilter4Pole1::r4};
 
 bool sameBits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
 
 } // namespace
 
 SVFilter4Pole1::SVFilter4Pole1() { init(); }
-
-void SVFilter4Pole1::init() {
-    cutoff = resonance = booster = cf = cq = 0.0f;
-    b1 = r1 = b2 = r2 = b3 = r3 = b4 = r4 = 0.0f;
-    reset();
-}
 
 void SVFilter4Pole1::reset() {
     cutoff = resonance = booster = cf = cq = 0.0f;

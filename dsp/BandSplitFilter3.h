@@ -17,7 +17,7 @@ public:
     void processParameters();
     // State cleared, cutoff back to 0.5, resonance 0.
     void reset();
-    void init();
+    void init() { reset(); }
 
     // out = filtered input, rest = input - out. `in` may be the same buffer as `rest`.
     void processBufferHP(const float* in, float* out, float* rest, int n);
@@ -72,9 +72,9 @@ struct SVFilter4Pole1::Stage {
         return P == Pass::High ? high : low;
     }
 
-    // With the band integrator flushed to 0 and the step that would move the
-    // low integrator below the normal range, flushing has frozen the stage:
-    // it would hold that residue forever instead of decaying to 0.
+    // Once the band integrator is 0 and the step that would move the low one is
+    // itself below the normal range, flushing has frozen the stage on a residue
+    // it would hold forever: clear it, so silence really ends at 0.
     void settle(float freq) {
         if (b == 0.0f && flushDenormal(freq * r) == 0.0f) r = 0.0f;
     }
