@@ -11,7 +11,7 @@ float* sharedSineTable() {
     static const bool built = [] {
         for (long i = 0; i < SineOscillator::kTableSize; ++i) {
             SineOscillator::wave[i] = static_cast<float>(
-                std::sin(6.283185307179586 * static_cast<double>(i) / SineOscillator::kTableSize));
+                std::sin(SineOscillator::TWOPI * static_cast<double>(i) / SineOscillator::kTableSize));
         }
         return true;
     }();

@@ -35,7 +35,7 @@ public:
         return (table[phase >> lobits] + 1.0f) * 0.5f * fGain;
     }
 
-    const double TWOPI = 6.283185307179586;
+    static constexpr double TWOPI = 6.283185307179586;
     float fSamplerate = 44100.0f;
     float fSamplerate_2 = 22050.0f;
     float fFrequency = 440.0f;
