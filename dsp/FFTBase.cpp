@@ -50,6 +50,14 @@ FFTBase::FFTBase(int size, int overlap, float samplerate)
     init();
 }
 
+// The true hop count per frame. Where the overlap does not divide the frame
+// (1024 / 6 is a hop of 170) the overlap itself would mis-state every phase
+// advance by a little, bin by bin, and bins that should stay locked drift
+// apart: a steady tone would swell and fade by up to 20 dB every few seconds.
+float FFTBase::hopsPerFrame() const {
+    return static_cast<float>(fftFrameSize) / static_cast<float>(stepSize);
+}
+
 void FFTBase::setSamplerate(float value) {
     if (!isValidSamplerate(value)) return;
     fSamplerate = value;
@@ -146,7 +154,7 @@ void FFTBase::complex2frequencies(float* c) {
     float* freqs = frequencies.getBuffer();
     float* last = phases.getBuffer();
     if (c == nullptr || mags == nullptr || freqs == nullptr || last == nullptr) return;
-    const float binsPerRadian = static_cast<float>(osamp) / kTwoPi;
+    const float binsPerRadian = hopsPerFrame() / kTwoPi;
     for (int k = 0; k <= fftFrameSize2; ++k) {
         const float re = c[2 * k];
         const float im = c[2 * k + 1];
@@ -166,7 +174,7 @@ void FFTBase::frequencies2complex(float* mags, float* freqs, float* phaseAcc, fl
     if (phaseAcc == nullptr) phaseAcc = phases.getBuffer();
     if (c == nullptr) c = complex.getBuffer();
     if (mags == nullptr || freqs == nullptr || phaseAcc == nullptr || c == nullptr) return;
-    const float radiansPerBin = kTwoPi / static_cast<float>(osamp);
+    const float radiansPerBin = kTwoPi / hopsPerFrame();
     for (int k = 0; k <= fftFrameSize2; ++k) {
         const float binFreq = static_cast<float>(k) * freqPerBin;
         const float advance =

@@ -124,6 +124,7 @@ protected:
     int iterator = 0;
 
 private:
+    float hopsPerFrame() const;
     void buildTables();
     void bitReverse(float* buf) const;
 };
