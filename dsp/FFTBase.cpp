@@ -10,6 +10,19 @@
 namespace SPECTRO {
 namespace {
 
+// Four floats at a time; the compiler maps this onto whatever vector unit there is.
+using Lanes = float __attribute__((vector_size(16)));
+
+Lanes load(const float* p) {
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void store(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+
+Lanes splat(float x) { return Lanes{x, x, x, x}; }
+
 constexpr int kDefaultSize = 1024;
 constexpr int kDefaultOverlap = 4;
 constexpr float kDefaultSamplerate = 48000.0f;
@@ -29,14 +42,12 @@ float foldPhaseDifference(float d) {
 
 } // namespace
 
-float wrapPhase(float phase) {
+float wrapLargePhase(float phase) {
     if (!std::isfinite(phase)) return 0.0f;
-    // Reduced in double so that even a large accumulator lands in range.
-    const double turns = std::floor((static_cast<double>(phase) + kPi) / kTwoPi);
-    phase = static_cast<float>(static_cast<double>(phase) - turns * static_cast<double>(kTwoPi));
-    if (phase >= kPi) phase -= kTwoPi;
-    if (phase < -kPi) phase += kTwoPi;
-    return phase;
+    // Reduced in double so that even a huge accumulator lands in range.
+    const double turns = std::trunc(static_cast<double>(phase) / kTwoPi);
+    return foldIntoRange(
+        static_cast<float>(static_cast<double>(phase) - turns * static_cast<double>(kTwoPi)));
 }
 
 bool FFTBase::isValidLayout(int size, int overlap) {
@@ -94,7 +105,8 @@ void FFTBase::init() {
     magnitudes_peaks.ensure(bins);
     phases.ensure(bins);
     resynth.ensure(_2fftFrameSize);
-    twiddles.ensure(fftFrameSize);
+    twiddles.ensure(2 * _2fftFrameSize);
+    scratch.ensure(_2fftFrameSize);
     buildTables();
 
     freqPerBin = fSamplerate / static_cast<float>(fftFrameSize);
@@ -117,10 +129,24 @@ void FFTBase::buildTables() {
     if (float* w = window.getBuffer())
         for (int k = 0; k < fftFrameSize; ++k)
             w[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * k / n));
+    // One block per pass of half-length h: h cosines, then h sines of pi j / h,
+    // starting at float 2h, so each pass reads its twiddles in order.
+    // Grows only: a smaller frame keeps the capacity.
+    bitReversed.resize(static_cast<std::size_t>(fftFrameSize));
+    for (std::uint32_t i = 0, j = 0; i < static_cast<std::uint32_t>(fftFrameSize); ++i) {
+        bitReversed[i] = j;
+        std::uint32_t bit = static_cast<std::uint32_t>(fftFrameSize) >> 1;
+        for (; (j & bit) != 0; bit >>= 1) j ^= bit;
+        j ^= bit;
+    }
     if (float* t = twiddles.getBuffer())
-        for (int m = 0; m < fftFrameSize2; ++m) {
-            t[2 * m] = static_cast<float>(std::cos(2.0 * std::numbers::pi * m / n));
-            t[2 * m + 1] = static_cast<float>(std::sin(2.0 * std::numbers::pi * m / n));
+        for (int half = 1; half < fftFrameSize; half *= 2) {
+            float* block = t + 2 * half;
+            for (int j = 0; j < half; ++j) {
+                const double angle = std::numbers::pi * j / half;
+                block[j] = static_cast<float>(std::cos(angle));
+                block[half + j] = static_cast<float>(std::sin(angle));
+            }
         }
 }
 
@@ -232,39 +258,76 @@ void FFTBase::onAnalysis(float* /*freqs*/, float* mags) {
     max -= 0.01f;
 }
 
-void FFTBase::bitReverse(float* buf) const {
-    for (int i = 1, j = 0; i < fftFrameSize; ++i) {
-        int bit = fftFrameSize >> 1;
-        for (; (j & bit) != 0; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) {
-            std::swap(buf[2 * i], buf[2 * j]);
-            std::swap(buf[2 * i + 1], buf[2 * j + 1]);
-        }
+// Splits the interleaved values into real and imaginary rows of the scratch
+// buffer, in bit-reversed order, so the passes run over plain float rows.
+void FFTBase::splitBitReversed(const float* buf, float* re, float* im) const {
+    const std::uint32_t* from = bitReversed.data();
+    for (int i = 0; i < fftFrameSize; ++i) {
+        re[i] = buf[2 * from[i]];
+        im[i] = buf[2 * from[i] + 1];
+    }
+}
+
+// Passes of half-length 1 and 2, whose twiddles are 1 and the sign times i.
+void FFTBase::firstPasses(float* re, float* im, float direction) const {
+    for (int i = 0; i < fftFrameSize; i += 2) {
+        const float r = re[i + 1], m = im[i + 1];
+        re[i + 1] = re[i] - r;
+        im[i + 1] = im[i] - m;
+        re[i] += r;
+        im[i] += m;
+    }
+    if (fftFrameSize < 4) return;
+    for (int i = 0; i < fftFrameSize; i += 4) {
+        const float r2 = re[i + 2], i2 = im[i + 2];
+        re[i + 2] = re[i] - r2;
+        im[i + 2] = im[i] - i2;
+        re[i] += r2;
+        im[i] += i2;
+        const float r3 = -direction * im[i + 3], i3 = direction * re[i + 3];
+        re[i + 3] = re[i + 1] - r3;
+        im[i + 3] = im[i + 1] - i3;
+        re[i + 1] += r3;
+        im[i + 1] += i3;
     }
 }
 
 void FFTBase::fft(int sign, float* buf) {
     if (buf == nullptr) buf = complex.getBuffer();
     const float* tw = twiddles.getBuffer();
-    if (buf == nullptr || tw == nullptr) return;
-    bitReverse(buf);
-    const float direction = sign < 0 ? -1.0f : 1.0f;
-    for (int half = 1, stride = fftFrameSize / 2; half < fftFrameSize; half *= 2, stride /= 2) {
+    float* re = scratch.getBuffer();
+    if (buf == nullptr || tw == nullptr || re == nullptr) return;
+    float* im = re + fftFrameSize;
+    splitBitReversed(buf, re, im);
+
+    firstPasses(re, im, sign < 0 ? -1.0f : 1.0f);
+    const Lanes direction = splat(sign < 0 ? -1.0f : 1.0f);
+    for (int half = 4; half < fftFrameSize; half *= 2) {
+        const float* cosines = tw + 2 * half;
+        const float* sines = cosines + half;
         for (int start = 0; start < fftFrameSize; start += 2 * half) {
-            float* p1 = buf + 2 * start;
-            float* p2 = p1 + 2 * half;
-            for (int j = 0; j < half; ++j) {
-                const float wr = tw[2 * j * stride];
-                const float wi = direction * tw[2 * j * stride + 1];
-                const float tr = p2[2 * j] * wr - p2[2 * j + 1] * wi;
-                const float ti = p2[2 * j] * wi + p2[2 * j + 1] * wr;
-                p2[2 * j] = p1[2 * j] - tr;
-                p2[2 * j + 1] = p1[2 * j + 1] - ti;
-                p1[2 * j] += tr;
-                p1[2 * j + 1] += ti;
+            float* r1 = re + start;
+            float* i1 = im + start;
+            float* r2 = r1 + half;
+            float* i2 = i1 + half;
+            for (int j = 0; j < half; j += 4) {
+                const Lanes wr = load(cosines + j);
+                const Lanes wi = direction * load(sines + j);
+                const Lanes xr = load(r2 + j), xi = load(i2 + j);
+                const Lanes tr = xr * wr - xi * wi;
+                const Lanes ti = xr * wi + xi * wr;
+                const Lanes ar = load(r1 + j), ai = load(i1 + j);
+                store(r2 + j, ar - tr);
+                store(i2 + j, ai - ti);
+                store(r1 + j, ar + tr);
+                store(i1 + j, ai + ti);
             }
         }
+    }
+
+    for (int i = 0; i < fftFrameSize; ++i) {
+        buf[2 * i] = re[i];
+        buf[2 * i + 1] = im[i];
     }
 }
 
