@@ -1,7 +1,9 @@
 #include "dsp/FFTBase.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <utility>
 
@@ -22,6 +24,85 @@ Lanes load(const float* p) {
 void store(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
 
 Lanes splat(float x) { return Lanes{x, x, x, x}; }
+
+using Mask = std::int32_t __attribute__((vector_size(16)));
+
+Mask bitsOf(Lanes v) {
+    Mask m;
+    std::memcpy(&m, &v, sizeof m);
+    return m;
+}
+
+Lanes fromBits(Mask m) {
+    Lanes v;
+    std::memcpy(&v, &m, sizeof v);
+    return v;
+}
+
+constexpr std::int32_t kSignBit = std::numeric_limits<std::int32_t>::min();
+
+Lanes select(Mask m, Lanes a, Lanes b) { return fromBits((bitsOf(a) & m) | (bitsOf(b) & ~m)); }
+
+// atan of a in [0, 1]: above tan(pi/12) it is pi/6 plus the atan of a value
+// below tan(pi/12), where seven odd terms of the series are exact to float.
+Lanes atanUnit(Lanes a) {
+    constexpr float kSqrt3 = 1.7320508f;
+    const Mask far = a > splat(0.26794919f);
+    const Lanes z = select(far, (kSqrt3 * a - 1.0f) / (kSqrt3 + a), a);
+    const Lanes z2 = z * z;
+    Lanes p = splat(1.0f / 13.0f);
+    p = p * z2 - 1.0f / 11.0f;
+    p = p * z2 + 1.0f / 9.0f;
+    p = p * z2 - 1.0f / 7.0f;
+    p = p * z2 + 1.0f / 5.0f;
+    p = p * z2 - 1.0f / 3.0f;
+    p = p * z2 + 1.0f;
+    return select(far, z * p + 0.52359878f, z * p);
+}
+
+// atan2 with the library's quadrants and signed zeros.
+Lanes atan2Lanes(Lanes y, Lanes x) {
+    const Lanes ax = fromBits(bitsOf(x) & ~kSignBit);
+    const Lanes ay = fromBits(bitsOf(y) & ~kSignBit);
+    const Mask steep = ay > ax;
+    const Lanes num = select(steep, ax, ay);
+    const Lanes den = select(steep, ay, ax);
+    Lanes r = atanUnit(select(den > splat(0.0f), num / den, splat(0.0f)));
+    r = select(steep, 1.5707964f - r, r);
+    r = select((bitsOf(x) & kSignBit) != 0, kPi - r, r);
+    return fromBits(bitsOf(r) | (bitsOf(y) & kSignBit));
+}
+
+// sin and cos of phases in [-pi, pi]: folded into [-pi/2, pi/2], where the
+// series to x^13 and x^12 are exact to float.
+void sinCosLanes(Lanes x, Lanes& sine, Lanes& cosine) {
+    constexpr float kHalfPi = 1.5707964f;
+    const Mask high = x > splat(kHalfPi);
+    const Mask low = x < splat(-kHalfPi);
+    x = select(high, kPi - x, select(low, -kPi - x, x));
+    const Lanes x2 = x * x;
+    Lanes s = splat(1.0f / 6227020800.0f);
+    s = s * x2 - 1.0f / 39916800.0f;
+    s = s * x2 + 1.0f / 362880.0f;
+    s = s * x2 - 1.0f / 5040.0f;
+    s = s * x2 + 1.0f / 120.0f;
+    s = s * x2 - 1.0f / 6.0f;
+    s = s * x2 + 1.0f;
+    Lanes c = splat(1.0f / 479001600.0f);
+    c = c * x2 - 1.0f / 3628800.0f;
+    c = c * x2 + 1.0f / 40320.0f;
+    c = c * x2 - 1.0f / 720.0f;
+    c = c * x2 + 1.0f / 24.0f;
+    c = c * x2 - 0.5f;
+    c = c * x2 + 1.0f;
+    sine = x * s;
+    cosine = select(high | low, -c, c);
+}
+
+// Runs `group(first, count)` over [0, n) in groups of four, the last maybe shorter.
+template <class Group> void inGroupsOfFour(int n, Group group) {
+    for (int k = 0; k < n; k += 4) group(k, std::min(4, n - k));
+}
 
 constexpr int kDefaultSize = 1024;
 constexpr int kDefaultOverlap = 4;
@@ -48,6 +129,34 @@ float wrapLargePhase(float phase) {
     const double turns = std::trunc(static_cast<double>(phase) / kTwoPi);
     return foldIntoRange(
         static_cast<float>(static_cast<double>(phase) - turns * static_cast<double>(kTwoPi)));
+}
+
+void phasesOf(const float* c, float* phases, int n) {
+    inGroupsOfFour(n, [&](int first, int count) {
+        float re[4] = {}, im[4] = {}, out[4];
+        for (int i = 0; i < count; ++i) {
+            re[i] = c[2 * (first + i)];
+            im[i] = c[2 * (first + i) + 1];
+        }
+        store(out, atan2Lanes(load(im), load(re)));
+        std::copy_n(out, count, phases + first);
+    });
+}
+
+void polarToComplex(const float* mags, const float* phases, float* c, int n) {
+    inGroupsOfFour(n, [&](int first, int count) {
+        float m[4] = {}, p[4] = {}, re[4], im[4];
+        std::copy_n(mags + first, count, m);
+        std::copy_n(phases + first, count, p);
+        Lanes sine, cosine;
+        sinCosLanes(load(p), sine, cosine);
+        store(re, load(m) * cosine);
+        store(im, load(m) * sine);
+        for (int i = 0; i < count; ++i) {
+            c[2 * (first + i)] = re[i];
+            c[2 * (first + i) + 1] = im[i];
+        }
+    });
 }
 
 bool FFTBase::isValidLayout(int size, int overlap) {
@@ -181,13 +290,15 @@ void FFTBase::complex2frequencies(float* c) {
     float* last = phases.getBuffer();
     if (c == nullptr || mags == nullptr || freqs == nullptr || last == nullptr) return;
     const float binsPerRadian = hopsPerFrame() / kTwoPi;
+    // The transform's rows are free between transforms.
+    float* phase = scratch.getBuffer();
+    if (phase == nullptr) return;
+    phasesOf(c, phase, fftFrameSize2 + 1);
     for (int k = 0; k <= fftFrameSize2; ++k) {
         const float re = c[2 * k];
         const float im = c[2 * k + 1];
-        const float phase = std::atan2(im, re);
-        float d = phase - last[k];
-        last[k] = phase;
-        d = foldPhaseDifference(d - static_cast<float>(k) * expct);
+        const float d = foldPhaseDifference(phase[k] - last[k] - static_cast<float>(k) * expct);
+        last[k] = phase[k];
         mags[k] = 2.0f * std::sqrt(re * re + im * im);
         freqs[k] = static_cast<float>(k) * freqPerBin + binsPerRadian * d * freqPerBin;
     }
@@ -205,11 +316,9 @@ void FFTBase::frequencies2complex(float* mags, float* freqs, float* phaseAcc, fl
         const float binFreq = static_cast<float>(k) * freqPerBin;
         const float advance =
             radiansPerBin * ((freqs[k] - binFreq) / freqPerBin) + static_cast<float>(k) * expct;
-        const float phase = wrapPhase(phaseAcc[k] + advance);
-        phaseAcc[k] = phase;
-        c[2 * k] = mags[k] * std::cos(phase);
-        c[2 * k + 1] = mags[k] * std::sin(phase);
+        phaseAcc[k] = wrapPhase(phaseAcc[k] + advance);
     }
+    polarToComplex(mags, phaseAcc, c, fftFrameSize2 + 1);
 }
 
 void FFTBase::complex2buffer(float* c, float* out) {

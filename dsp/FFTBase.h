@@ -39,6 +39,11 @@ inline float wrapPhase(float phase) {
     return foldIntoRange(phase - kTwoPi * static_cast<float>(static_cast<int>(phase * turnsPerRadian)));
 }
 
+// Phase of each of n interleaved complex values, as atan2(im, re).
+void phasesOf(const float* c, float* phases, int n);
+// Interleaved mags[k] * (cos, sin)(phases[k]) for phases in [-pi, pi].
+void polarToComplex(const float* mags, const float* phases, float* c, int n);
+
 // Short-time Fourier analysis and resynthesis: Hann window, input FIFO with
 // overlap, in-place radix-2 complex FFT, phase-vocoder frequency estimate and
 // overlap-add output. Every step is virtual so a processor can hook or replace
