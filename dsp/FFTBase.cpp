@@ -214,7 +214,7 @@ void FFTBase::init() {
     magnitudes_peaks.ensure(bins);
     phases.ensure(bins);
     resynth.ensure(_2fftFrameSize);
-    twiddles.ensure(2 * _2fftFrameSize);
+    twiddles.ensure(_2fftFrameSize);
     scratch.ensure(_2fftFrameSize);
     buildTables();
 

@@ -7,9 +7,11 @@
 
 #include "dsp/DynaBuffer.h"
 
-// Nearest integer, halves rounded up; saturates instead of overflowing.
+// Nearest integer, halves rounded up; saturates instead of overflowing, and
+// NaN gives 0.
 inline int round1(float x) {
     const float r = std::floor(x + 0.5f);
+    if (std::isnan(r)) return 0;
     if (!(r > static_cast<float>(std::numeric_limits<int>::min()))) return std::numeric_limits<int>::min();
     if (!(r < static_cast<float>(std::numeric_limits<int>::max()))) return std::numeric_limits<int>::max();
     return static_cast<int>(r);
@@ -29,6 +31,7 @@ inline float foldIntoRange(float phase) {
     return phase < kPi ? phase : -kPi;
 }
 
+// wrapPhase() beyond a million radians, or not finite.
 float wrapLargePhase(float phase);
 
 // Maps a phase accumulator back into [-pi, pi); a non-finite one restarts at 0

@@ -355,6 +355,7 @@ TEST(FFTBase, WrapPhaseAndRound1) {
     EXPECT_EQ(round1(-2.6f), -3);
     EXPECT_EQ(round1(1.0e20f), std::numeric_limits<int>::max());
     EXPECT_EQ(round1(-1.0e20f), std::numeric_limits<int>::min());
+    EXPECT_EQ(round1(std::nanf("")), 0);
     EXPECT_EQ(getAbsVal(-0.25f), 0.25f);
 }
 
