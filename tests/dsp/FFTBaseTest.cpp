@@ -87,7 +87,7 @@ int firstIndexAbove(const std::vector<float>& v, float threshold) {
 
 } // namespace
 
-TEST(DynaBuffer, GrowsZeroedAlignedAndKeepsContentsWhenAskedForLess) {
+TEST(DynaBuffer, GrowsAlignedAndZeroedAndShrinksOnlyThroughReadjust) {
     DynaBuffer buffer(5);
     ASSERT_EQ(buffer.getSize(), 5);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.getBuffer()) % 16, 0u);
@@ -109,10 +109,9 @@ TEST(DynaBuffer, GrowsZeroedAlignedAndKeepsContentsWhenAskedForLess) {
     EXPECT_EQ(buffer.getBuffer(), nullptr);
     buffer.allocate(-3);
     EXPECT_EQ(buffer.getSize(), 0);
-}
 
-TEST(DynaBuffer, ReadjustReallocatesExactlyAndZeroes) {
-    DynaBuffer buffer(8);
+    // readjust() sizes exactly, also downwards, and zeroes.
+    buffer.allocate(8);
     buffer[1] = 1.0f;
     buffer.readjust(3);
     ASSERT_EQ(buffer.getSize(), 3);
@@ -122,9 +121,6 @@ TEST(DynaBuffer, ReadjustReallocatesExactlyAndZeroes) {
     EXPECT_EQ(buffer[2], 2.0f);
     buffer.readjust(0);
     EXPECT_EQ(buffer.getBuffer(), nullptr);
-    buffer.clear(); // empty: nothing to touch
-    buffer.free();
-    EXPECT_EQ(buffer.getSize(), 0);
 }
 
 TEST(FFTBase, ForwardAndInverseMatchPlainDftForAllSizes) {
