@@ -1,7 +1,9 @@
 #include "dsp/FFTBase.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <utility>
 
@@ -9,6 +11,98 @@
 
 namespace SPECTRO {
 namespace {
+
+// Four floats at a time; the compiler maps this onto whatever vector unit there is.
+using Lanes = float __attribute__((vector_size(16)));
+
+Lanes load(const float* p) {
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void store(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+
+Lanes splat(float x) { return Lanes{x, x, x, x}; }
+
+using Mask = std::int32_t __attribute__((vector_size(16)));
+
+Mask bitsOf(Lanes v) {
+    Mask m;
+    std::memcpy(&m, &v, sizeof m);
+    return m;
+}
+
+Lanes fromBits(Mask m) {
+    Lanes v;
+    std::memcpy(&v, &m, sizeof v);
+    return v;
+}
+
+constexpr std::int32_t kSignBit = std::numeric_limits<std::int32_t>::min();
+
+Lanes select(Mask m, Lanes a, Lanes b) { return fromBits((bitsOf(a) & m) | (bitsOf(b) & ~m)); }
+
+// atan of a in [0, 1]: above tan(pi/12) it is pi/6 plus the atan of a value
+// below tan(pi/12), where seven odd terms of the series are exact to float.
+Lanes atanUnit(Lanes a) {
+    constexpr float kSqrt3 = 1.7320508f;
+    const Mask far = a > splat(0.26794919f);
+    const Lanes z = select(far, (kSqrt3 * a - 1.0f) / (kSqrt3 + a), a);
+    const Lanes z2 = z * z;
+    Lanes p = splat(1.0f / 13.0f);
+    p = p * z2 - 1.0f / 11.0f;
+    p = p * z2 + 1.0f / 9.0f;
+    p = p * z2 - 1.0f / 7.0f;
+    p = p * z2 + 1.0f / 5.0f;
+    p = p * z2 - 1.0f / 3.0f;
+    p = p * z2 + 1.0f;
+    return select(far, z * p + 0.52359878f, z * p);
+}
+
+// atan2 with the library's quadrants and signed zeros.
+Lanes atan2Lanes(Lanes y, Lanes x) {
+    const Lanes ax = fromBits(bitsOf(x) & ~kSignBit);
+    const Lanes ay = fromBits(bitsOf(y) & ~kSignBit);
+    const Mask steep = ay > ax;
+    const Lanes num = select(steep, ax, ay);
+    const Lanes den = select(steep, ay, ax);
+    Lanes r = atanUnit(select(den > splat(0.0f), num / den, splat(0.0f)));
+    r = select(steep, 1.5707964f - r, r);
+    r = select((bitsOf(x) & kSignBit) != 0, kPi - r, r);
+    return fromBits(bitsOf(r) | (bitsOf(y) & kSignBit));
+}
+
+// sin and cos of phases in [-pi, pi]: folded into [-pi/2, pi/2], where the
+// series to x^13 and x^12 are exact to float.
+void sinCosLanes(Lanes x, Lanes& sine, Lanes& cosine) {
+    constexpr float kHalfPi = 1.5707964f;
+    const Mask high = x > splat(kHalfPi);
+    const Mask low = x < splat(-kHalfPi);
+    x = select(high, kPi - x, select(low, -kPi - x, x));
+    const Lanes x2 = x * x;
+    Lanes s = splat(1.0f / 6227020800.0f);
+    s = s * x2 - 1.0f / 39916800.0f;
+    s = s * x2 + 1.0f / 362880.0f;
+    s = s * x2 - 1.0f / 5040.0f;
+    s = s * x2 + 1.0f / 120.0f;
+    s = s * x2 - 1.0f / 6.0f;
+    s = s * x2 + 1.0f;
+    Lanes c = splat(1.0f / 479001600.0f);
+    c = c * x2 - 1.0f / 3628800.0f;
+    c = c * x2 + 1.0f / 40320.0f;
+    c = c * x2 - 1.0f / 720.0f;
+    c = c * x2 + 1.0f / 24.0f;
+    c = c * x2 - 0.5f;
+    c = c * x2 + 1.0f;
+    sine = x * s;
+    cosine = select(high | low, -c, c);
+}
+
+// Runs `group(first, count)` over [0, n) in groups of four, the last maybe shorter.
+template <class Group> void inGroupsOfFour(int n, Group group) {
+    for (int k = 0; k < n; k += 4) group(k, std::min(4, n - k));
+}
 
 constexpr int kDefaultSize = 1024;
 constexpr int kDefaultOverlap = 4;
@@ -29,14 +123,40 @@ float foldPhaseDifference(float d) {
 
 } // namespace
 
-float wrapPhase(float phase) {
+float wrapLargePhase(float phase) {
     if (!std::isfinite(phase)) return 0.0f;
-    // Reduced in double so that even a large accumulator lands in range.
-    const double turns = std::floor((static_cast<double>(phase) + kPi) / kTwoPi);
-    phase = static_cast<float>(static_cast<double>(phase) - turns * static_cast<double>(kTwoPi));
-    if (phase >= kPi) phase -= kTwoPi;
-    if (phase < -kPi) phase += kTwoPi;
-    return phase;
+    // Reduced in double so that even a huge accumulator lands in range.
+    const double turns = std::trunc(static_cast<double>(phase) / kTwoPi);
+    return foldIntoRange(
+        static_cast<float>(static_cast<double>(phase) - turns * static_cast<double>(kTwoPi)));
+}
+
+void phasesOf(const float* c, float* phases, int n) {
+    inGroupsOfFour(n, [&](int first, int count) {
+        float re[4] = {}, im[4] = {}, out[4];
+        for (int i = 0; i < count; ++i) {
+            re[i] = c[2 * (first + i)];
+            im[i] = c[2 * (first + i) + 1];
+        }
+        store(out, atan2Lanes(load(im), load(re)));
+        std::copy_n(out, count, phases + first);
+    });
+}
+
+void polarToComplex(const float* mags, const float* phases, float* c, int n) {
+    inGroupsOfFour(n, [&](int first, int count) {
+        float m[4] = {}, p[4] = {}, re[4], im[4];
+        std::copy_n(mags + first, count, m);
+        std::copy_n(phases + first, count, p);
+        Lanes sine, cosine;
+        sinCosLanes(load(p), sine, cosine);
+        store(re, load(m) * cosine);
+        store(im, load(m) * sine);
+        for (int i = 0; i < count; ++i) {
+            c[2 * (first + i)] = re[i];
+            c[2 * (first + i) + 1] = im[i];
+        }
+    });
 }
 
 bool FFTBase::isValidLayout(int size, int overlap) {
@@ -48,6 +168,14 @@ FFTBase::FFTBase(int size, int overlap, float samplerate)
       fSamplerate(isValidSamplerate(samplerate) ? samplerate : kDefaultSamplerate),
       lOverlap(isValidLayout(lFrameSize, overlap) ? overlap : std::min(kDefaultOverlap, lFrameSize)) {
     init();
+}
+
+// The true hop count per frame. Where the overlap does not divide the frame
+// (1024 / 6 is a hop of 170) the overlap itself would mis-state every phase
+// advance by a little, bin by bin, and bins that should stay locked drift
+// apart: a steady tone would swell and fade by up to 20 dB every few seconds.
+float FFTBase::hopsPerFrame() const {
+    return static_cast<float>(fftFrameSize) / static_cast<float>(stepSize);
 }
 
 void FFTBase::setSamplerate(float value) {
@@ -86,7 +214,8 @@ void FFTBase::init() {
     magnitudes_peaks.ensure(bins);
     phases.ensure(bins);
     resynth.ensure(_2fftFrameSize);
-    twiddles.ensure(fftFrameSize);
+    twiddles.ensure(_2fftFrameSize);
+    scratch.ensure(_2fftFrameSize);
     buildTables();
 
     freqPerBin = fSamplerate / static_cast<float>(fftFrameSize);
@@ -109,10 +238,24 @@ void FFTBase::buildTables() {
     if (float* w = window.getBuffer())
         for (int k = 0; k < fftFrameSize; ++k)
             w[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * k / n));
+    // One block per pass of half-length h: h cosines, then h sines of pi j / h,
+    // starting at float 2h, so each pass reads its twiddles in order.
+    // Grows only: a smaller frame keeps the capacity.
+    bitReversed.resize(static_cast<std::size_t>(fftFrameSize));
+    for (std::uint32_t i = 0, j = 0; i < static_cast<std::uint32_t>(fftFrameSize); ++i) {
+        bitReversed[i] = j;
+        std::uint32_t bit = static_cast<std::uint32_t>(fftFrameSize) >> 1;
+        for (; (j & bit) != 0; bit >>= 1) j ^= bit;
+        j ^= bit;
+    }
     if (float* t = twiddles.getBuffer())
-        for (int m = 0; m < fftFrameSize2; ++m) {
-            t[2 * m] = static_cast<float>(std::cos(2.0 * std::numbers::pi * m / n));
-            t[2 * m + 1] = static_cast<float>(std::sin(2.0 * std::numbers::pi * m / n));
+        for (int half = 1; half < fftFrameSize; half *= 2) {
+            float* block = t + 2 * half;
+            for (int j = 0; j < half; ++j) {
+                const double angle = std::numbers::pi * j / half;
+                block[j] = static_cast<float>(std::cos(angle));
+                block[half + j] = static_cast<float>(std::sin(angle));
+            }
         }
 }
 
@@ -146,14 +289,16 @@ void FFTBase::complex2frequencies(float* c) {
     float* freqs = frequencies.getBuffer();
     float* last = phases.getBuffer();
     if (c == nullptr || mags == nullptr || freqs == nullptr || last == nullptr) return;
-    const float binsPerRadian = static_cast<float>(osamp) / kTwoPi;
+    const float binsPerRadian = hopsPerFrame() / kTwoPi;
+    // The transform's rows are free between transforms.
+    float* phase = scratch.getBuffer();
+    if (phase == nullptr) return;
+    phasesOf(c, phase, fftFrameSize2 + 1);
     for (int k = 0; k <= fftFrameSize2; ++k) {
         const float re = c[2 * k];
         const float im = c[2 * k + 1];
-        const float phase = std::atan2(im, re);
-        float d = phase - last[k];
-        last[k] = phase;
-        d = foldPhaseDifference(d - static_cast<float>(k) * expct);
+        const float d = foldPhaseDifference(phase[k] - last[k] - static_cast<float>(k) * expct);
+        last[k] = phase[k];
         mags[k] = 2.0f * std::sqrt(re * re + im * im);
         freqs[k] = static_cast<float>(k) * freqPerBin + binsPerRadian * d * freqPerBin;
     }
@@ -166,16 +311,14 @@ void FFTBase::frequencies2complex(float* mags, float* freqs, float* phaseAcc, fl
     if (phaseAcc == nullptr) phaseAcc = phases.getBuffer();
     if (c == nullptr) c = complex.getBuffer();
     if (mags == nullptr || freqs == nullptr || phaseAcc == nullptr || c == nullptr) return;
-    const float radiansPerBin = kTwoPi / static_cast<float>(osamp);
+    const float radiansPerBin = kTwoPi / hopsPerFrame();
     for (int k = 0; k <= fftFrameSize2; ++k) {
         const float binFreq = static_cast<float>(k) * freqPerBin;
         const float advance =
             radiansPerBin * ((freqs[k] - binFreq) / freqPerBin) + static_cast<float>(k) * expct;
-        const float phase = wrapPhase(phaseAcc[k] + advance);
-        phaseAcc[k] = phase;
-        c[2 * k] = mags[k] * std::cos(phase);
-        c[2 * k + 1] = mags[k] * std::sin(phase);
+        phaseAcc[k] = wrapPhase(phaseAcc[k] + advance);
     }
+    polarToComplex(mags, phaseAcc, c, fftFrameSize2 + 1);
 }
 
 void FFTBase::complex2buffer(float* c, float* out) {
@@ -224,39 +367,76 @@ void FFTBase::onAnalysis(float* /*freqs*/, float* mags) {
     max -= 0.01f;
 }
 
-void FFTBase::bitReverse(float* buf) const {
-    for (int i = 1, j = 0; i < fftFrameSize; ++i) {
-        int bit = fftFrameSize >> 1;
-        for (; (j & bit) != 0; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) {
-            std::swap(buf[2 * i], buf[2 * j]);
-            std::swap(buf[2 * i + 1], buf[2 * j + 1]);
-        }
+// Splits the interleaved values into real and imaginary rows of the scratch
+// buffer, in bit-reversed order, so the passes run over plain float rows.
+void FFTBase::splitBitReversed(const float* buf, float* re, float* im) const {
+    const std::uint32_t* from = bitReversed.data();
+    for (int i = 0; i < fftFrameSize; ++i) {
+        re[i] = buf[2 * from[i]];
+        im[i] = buf[2 * from[i] + 1];
+    }
+}
+
+// Passes of half-length 1 and 2, whose twiddles are 1 and the sign times i.
+void FFTBase::firstPasses(float* re, float* im, float direction) const {
+    for (int i = 0; i < fftFrameSize; i += 2) {
+        const float r = re[i + 1], m = im[i + 1];
+        re[i + 1] = re[i] - r;
+        im[i + 1] = im[i] - m;
+        re[i] += r;
+        im[i] += m;
+    }
+    if (fftFrameSize < 4) return;
+    for (int i = 0; i < fftFrameSize; i += 4) {
+        const float r2 = re[i + 2], i2 = im[i + 2];
+        re[i + 2] = re[i] - r2;
+        im[i + 2] = im[i] - i2;
+        re[i] += r2;
+        im[i] += i2;
+        const float r3 = -direction * im[i + 3], i3 = direction * re[i + 3];
+        re[i + 3] = re[i + 1] - r3;
+        im[i + 3] = im[i + 1] - i3;
+        re[i + 1] += r3;
+        im[i + 1] += i3;
     }
 }
 
 void FFTBase::fft(int sign, float* buf) {
     if (buf == nullptr) buf = complex.getBuffer();
     const float* tw = twiddles.getBuffer();
-    if (buf == nullptr || tw == nullptr) return;
-    bitReverse(buf);
-    const float direction = sign < 0 ? -1.0f : 1.0f;
-    for (int half = 1, stride = fftFrameSize / 2; half < fftFrameSize; half *= 2, stride /= 2) {
+    float* re = scratch.getBuffer();
+    if (buf == nullptr || tw == nullptr || re == nullptr) return;
+    float* im = re + fftFrameSize;
+    splitBitReversed(buf, re, im);
+
+    firstPasses(re, im, sign < 0 ? -1.0f : 1.0f);
+    const Lanes direction = splat(sign < 0 ? -1.0f : 1.0f);
+    for (int half = 4; half < fftFrameSize; half *= 2) {
+        const float* cosines = tw + 2 * half;
+        const float* sines = cosines + half;
         for (int start = 0; start < fftFrameSize; start += 2 * half) {
-            float* p1 = buf + 2 * start;
-            float* p2 = p1 + 2 * half;
-            for (int j = 0; j < half; ++j) {
-                const float wr = tw[2 * j * stride];
-                const float wi = direction * tw[2 * j * stride + 1];
-                const float tr = p2[2 * j] * wr - p2[2 * j + 1] * wi;
-                const float ti = p2[2 * j] * wi + p2[2 * j + 1] * wr;
-                p2[2 * j] = p1[2 * j] - tr;
-                p2[2 * j + 1] = p1[2 * j + 1] - ti;
-                p1[2 * j] += tr;
-                p1[2 * j + 1] += ti;
+            float* r1 = re + start;
+            float* i1 = im + start;
+            float* r2 = r1 + half;
+            float* i2 = i1 + half;
+            for (int j = 0; j < half; j += 4) {
+                const Lanes wr = load(cosines + j);
+                const Lanes wi = direction * load(sines + j);
+                const Lanes xr = load(r2 + j), xi = load(i2 + j);
+                const Lanes tr = xr * wr - xi * wi;
+                const Lanes ti = xr * wi + xi * wr;
+                const Lanes ar = load(r1 + j), ai = load(i1 + j);
+                store(r2 + j, ar - tr);
+                store(i2 + j, ai - ti);
+                store(r1 + j, ar + tr);
+                store(i1 + j, ai + ti);
             }
         }
+    }
+
+    for (int i = 0; i < fftFrameSize; ++i) {
+        buf[2 * i] = re[i];
+        buf[2 * i + 1] = im[i];
     }
 }
 

@@ -1,13 +1,17 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "dsp/DynaBuffer.h"
 
-// Nearest integer, halves rounded up; saturates instead of overflowing.
+// Nearest integer, halves rounded up; saturates instead of overflowing, and
+// NaN gives 0.
 inline int round1(float x) {
     const float r = std::floor(x + 0.5f);
+    if (std::isnan(r)) return 0;
     if (!(r > static_cast<float>(std::numeric_limits<int>::min()))) return std::numeric_limits<int>::min();
     if (!(r < static_cast<float>(std::numeric_limits<int>::max()))) return std::numeric_limits<int>::max();
     return static_cast<int>(r);
@@ -20,9 +24,28 @@ namespace SPECTRO {
 constexpr float kPi = 3.1415927f;
 constexpr float kTwoPi = 6.2831855f;
 
+// Takes a phase within one turn of [-pi, pi) into it.
+inline float foldIntoRange(float phase) {
+    if (phase >= kPi) phase -= kTwoPi;
+    if (phase < -kPi) phase += kTwoPi;
+    return phase < kPi ? phase : -kPi;
+}
+
+// wrapPhase() beyond a million radians, or not finite.
+float wrapLargePhase(float phase);
+
 // Maps a phase accumulator back into [-pi, pi); a non-finite one restarts at 0
 // so a single bad sample cannot poison a bin forever.
-float wrapPhase(float phase);
+inline float wrapPhase(float phase) {
+    if (!(std::fabs(phase) < 1.0e6f)) return wrapLargePhase(phase);
+    constexpr float turnsPerRadian = 1.0f / kTwoPi;
+    return foldIntoRange(phase - kTwoPi * static_cast<float>(static_cast<int>(phase * turnsPerRadian)));
+}
+
+// Phase of each of n interleaved complex values, as atan2(im, re).
+void phasesOf(const float* c, float* phases, int n);
+// Interleaved mags[k] * (cos, sin)(phases[k]) for phases in [-pi, pi].
+void polarToComplex(const float* mags, const float* phases, float* c, int n);
 
 // Short-time Fourier analysis and resynthesis: Hann window, input FIFO with
 // overlap, in-place radix-2 complex FFT, phase-vocoder frequency estimate and
@@ -106,8 +129,10 @@ protected:
 
     DynaBuffer window, complex, input, output, frequencies, magnitudes, magnitudes_norm, magnitudes_peaks,
         phases, resynth;
-    // cos/sin of 2 pi m / N for m < N/2, interleaved; built in init().
-    DynaBuffer twiddles;
+    // Twiddle factors per pass, built in init(); the transform's split rows.
+    DynaBuffer twiddles, scratch;
+    // Source of each position after the bit-reversal permutation.
+    std::vector<std::uint32_t> bitReversed;
 
     int lFrameSize = 0;
     float fSamplerate = 48000.0f;
@@ -124,8 +149,10 @@ protected:
     int iterator = 0;
 
 private:
+    float hopsPerFrame() const;
     void buildTables();
-    void bitReverse(float* buf) const;
+    void splitBitReversed(const float* buf, float* re, float* im) const;
+    void firstPasses(float* re, float* im, float direction) const;
 };
 
 } // namespace SPECTRO
