@@ -57,8 +57,9 @@ public:
     std::int32_t bufidx = 0;
 };
 
-// Second-order Butterworth high-pass, direct form II, cutoff normalised to the
-// sample rate (0.4 x rate at fCutoff 1) with a gain that rises with the cutoff.
+// Second-order Butterworth high-pass, direct form II. fCutoff is normalised:
+// the corner sits at fCutoff x 0.4 x rate, held between 80 Hz and 0.36 x rate,
+// and the output gain rises with it (1 + 6 x fCutoff).
 class HPF {
 public:
     HPF();
