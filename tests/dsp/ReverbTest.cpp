@@ -133,6 +133,29 @@ TYPED_TEST_SUITE(ReverbModels, AllModels, ModelName);
 
 } // namespace
 
+TEST(ReverbStages, CombAndAllpassImpulseResponses) {
+    std::array<float, 3> combLine{}, allpassLine{};
+    comb c;
+    c.setbuffer(combLine.data(), 3);
+    c.setfeedback(0.5f);
+    c.setdamp(0.25f);
+    allpass a;
+    a.setbuffer(allpassLine.data(), 2);
+    a.setfeedback(0.5f);
+    std::vector<float> combOut, allpassOut;
+    for (int i = 0; i < 10; ++i) {
+        combOut.push_back(c.process(i == 0 ? 1.0f : 0.0f));
+        allpassOut.push_back(a.process(i == 0 ? 1.0f : 0.0f));
+    }
+    // Echo every 3 frames; the loop's low-pass keeps 3/4 of each sample and
+    // smears the rest into the following ones: 0.75 x 0.5 = 0.375, then
+    // 0.1875 x 0.5, 0.046875 x 0.5, (0.375 x 0.75 + 0.046875 x 0.25) x 0.5.
+    EXPECT_EQ(combOut, (std::vector<float>{0, 0, 0, 1, 0, 0, 0.375f, 0.09375f, 0.0234375f, 0.146484375f}));
+    EXPECT_EQ(allpassOut, (std::vector<float>{-1, 0, 1, 0, 0.5f, 0, 0.25f, 0, 0.125f, 0}));
+    c.mute();
+    EXPECT_EQ(combLine, (std::array<float, 3>{}));
+}
+
 TYPED_TEST(ReverbModels, LinesHaveTheTableLengthsAndTileTheStorage) {
     auto reverb = testkit::makeHeap<TypeParam>();
     const int* expected = kLines[kSize<TypeParam>];
@@ -142,10 +165,14 @@ TYPED_TEST(ReverbModels, LinesHaveTheTableLengthsAndTileTheStorage) {
         EXPECT_EQ(line.buffer, next);
         next += length;
     };
-    for (std::size_t i = 0; i < 8; ++i)
-        check(reverb->combL[i], expected[2 * i]), check(reverb->combR[i], expected[2 * i + 1]);
-    for (std::size_t i = 0; i < 4; ++i)
-        check(reverb->allpassL[i], expected[16 + 2 * i]), check(reverb->allpassR[i], expected[17 + 2 * i]);
+    for (std::size_t i = 0; i < 8; ++i) {
+        check(reverb->combL[i], expected[2 * i]);
+        check(reverb->combR[i], expected[2 * i + 1]);
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        check(reverb->allpassL[i], expected[16 + 2 * i]);
+        check(reverb->allpassR[i], expected[17 + 2 * i]);
+    }
     EXPECT_EQ(next, reverb->lines.data() + reverb->lines.size());
 }
 
@@ -173,11 +200,17 @@ TYPED_TEST(ReverbModels, BlockRenderingMatchesFrameByFrameReference) {
     const std::array<std::size_t, 7> sizes = {1, 3, 700, 5, 128, 129, 517};
     for (std::size_t b = 0, done = 0; done < in.size(); done += sizes[b % 7], ++b) {
         const Variant variant = b % 3 == 0 ? Variant::ReplaceHP : Variant::Process;
-        if (b == 20)
-            for (auto* m : {block.get(), ref.get()})
-                m->setroomsize(0.9f), m->setdamp(0.1f), m->setwidth(0.3f);
-        if (b == 30)
-            for (auto* m : {block.get(), ref.get()}) m->setfilter(0.1f), m->setdry(0.5f), m->setwet(0.8f);
+        for (auto* m : {block.get(), ref.get()}) {
+            if (b == 20) {
+                m->setroomsize(0.9f);
+                m->setdamp(0.1f);
+                m->setwidth(0.3f);
+            } else if (b == 30) {
+                m->setfilter(0.1f);
+                m->setdry(0.5f);
+                m->setwet(0.8f);
+            }
+        }
         const Stereo slice = in.slice(done, std::min(sizes[b % 7], in.size() - done));
         const Stereo out = render(*block, slice, variant);
         ASSERT_TRUE(sameBits(out, reference(*ref, slice, variant))) << "block " << b;
@@ -198,15 +231,15 @@ TYPED_TEST(ReverbModels, SilenceDecaysToExactZerosWithoutSubnormals) {
     };
     // Quiet for longer than the longest line, and the high-pass state (which
     // outlives its audible output) at rest: the whole state is gone.
-    for (; (quiet < 16 || !filtersAtRest()) && blocks < 20000; ++blocks) {
-        const Stereo out = render(*reverb, silence, Variant::ReplaceHP);
+    for (; (quiet < 16 || !filtersAtRest()) && blocks < 40000; ++blocks) {
+        const Stereo out = render(*reverb, silence, blocks % 2 ? Variant::Process : Variant::ReplaceHP);
         subnormals += testkit::countSubnormals(out.left.data(), out.size()) +
                       testkit::countSubnormals(out.right.data(), out.size());
         for (const HPF& f : reverb->hpf)
             subnormalState |= testkit::isSubnormal(f.a[6]) || testkit::isSubnormal(f.a[7]);
         quiet = silent(out) ? quiet + 1 : 0;
     }
-    EXPECT_LT(blocks, 20000) << "still ringing";
+    EXPECT_LT(blocks, 40000) << "still ringing";
     EXPECT_EQ(subnormals, 0u);
     EXPECT_FALSE(subnormalState);
     EXPECT_EQ(combEnergy(*reverb), 0.0);
@@ -275,7 +308,10 @@ TEST(Reverb, InterleavedInPlaceMatchesSeparateBuffers) {
     const Stereo in = noise(1500, 12);
     const Stereo expected = render(*separate, in);
     std::vector<float> frames(2 * in.size());
-    for (std::size_t i = 0; i < in.size(); ++i) frames[2 * i] = in.left[i], frames[2 * i + 1] = in.right[i];
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        frames[2 * i] = in.left[i];
+        frames[2 * i + 1] = in.right[i];
+    }
     float* f = frames.data();
     interleaved->process(f, f + 1, f, f + 1, in.frames(), kSend, 2);
     for (std::size_t i = 0; i < in.size(); ++i) {
@@ -287,7 +323,10 @@ TEST(Reverb, InterleavedInPlaceMatchesSeparateBuffers) {
 TEST(Reverb, FreezeHoldsTheTailIgnoresInputSurvivesResetAndThaws) {
     auto frozen = testkit::makeHeap<revmodelC>();
     auto twin = testkit::makeHeap<revmodelC>();
-    for (auto* m : {frozen.get(), twin.get()}) render(*m, noise(4000, 6)), m->setmode(0.5f);
+    for (auto* m : {frozen.get(), twin.get()}) {
+        render(*m, noise(4000, 6));
+        m->setmode(0.5f);
+    }
     EXPECT_EQ(frozen->getmode(), 1.0f);
     const double held = combEnergy(*frozen);
 
@@ -323,6 +362,9 @@ TEST(Reverb, GettersRoundTripAndNonFiniteValuesAreRefused) {
         EXPECT_EQ(reverb->getmode(), mode);
     };
     expectState(0.5f, 0.5f, 1.0f, 0.0f, 1.0f, 0.0f);
+    EXPECT_FLOAT_EQ(reverb->combR[7].getfeedback(), 0.84f);
+    EXPECT_FLOAT_EQ(reverb->combL[2].getdamp(), 0.2f);
+    EXPECT_EQ(reverb->allpassR[3].getfeedback(), 0.5f);
     reverb->setroomsize(0.25f);
     reverb->setdamp(1.0f);
     reverb->setwet(0.3f);
@@ -330,6 +372,9 @@ TEST(Reverb, GettersRoundTripAndNonFiniteValuesAreRefused) {
     reverb->setwidth(0.6f);
     reverb->setmode(0.7f);
     expectState(0.25f, 1.0f, 0.3f, 0.7f, 0.6f, 1.0f);
+    EXPECT_EQ(reverb->combL[0].getfeedback(), 1.0f); // frozen: no loss, no damping, no input
+    EXPECT_EQ(reverb->combR[5].getdamp(), 0.0f);
+    EXPECT_EQ(reverb->gain, 0.0f);
     for (float bad : {kNaN, std::numeric_limits<float>::infinity()}) {
         reverb->setroomsize(bad);
         reverb->setdamp(bad);
