@@ -234,17 +234,17 @@ void HPF::processParameters() {
 
 template <ReverbLengths L> ReverbModel<L>::ReverbModel() {
     float* next = lines.data();
+    auto attach = [&next](auto& stage, int length) {
+        stage.setbuffer(next, length);
+        next += length;
+    };
     for (int i = 0; i < 8; ++i) {
-        combL[i].setbuffer(next, L.combL[i]);
-        next += L.combL[i];
-        combR[i].setbuffer(next, L.combR[i]);
-        next += L.combR[i];
+        attach(combL[i], L.combL[i]);
+        attach(combR[i], L.combR[i]);
     }
     for (int i = 0; i < 4; ++i) {
-        allpassL[i].setbuffer(next, L.allpassL[i]);
-        next += L.allpassL[i];
-        allpassR[i].setbuffer(next, L.allpassR[i]);
-        next += L.allpassR[i];
+        attach(allpassL[i], L.allpassL[i]);
+        attach(allpassR[i], L.allpassR[i]);
         allpassL[i].setfeedback(kAllpassFeedback);
         allpassR[i].setfeedback(kAllpassFeedback);
     }
