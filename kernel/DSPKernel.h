@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/audio/AudioTypes.h"
+
+// Turns one render call into sample-accurate segments: audio is processed up
+// to the next event's time, the events due then are dispatched, and so on.
+class DSPKernel {
+public:
+    virtual ~DSPKernel() = default;
+
+    // Render `frameCount` frames starting `bufferOffset` frames into the current buffers.
+    virtual void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) {
+        (void)frameCount;
+        (void)bufferOffset;
+    }
+    virtual void setParameterAutomated(AUParameterAddress address, AUValue value,
+                                       AUEventSampleTime sampleTime) {
+        (void)address;
+        (void)value;
+        (void)sampleTime;
+    }
+    virtual void handleMIDIEvent(const AUMIDIEvent& midiEvent) { (void)midiEvent; }
+
+    void processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
+                           const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock);
+
+protected:
+    void performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event);
+    void handleOneEvent(const AURenderEvent* event);
+
+    // The host's MIDI output of the latest render call (may be empty).
+    AUMIDIOutputEventBlock midiOut;
+};

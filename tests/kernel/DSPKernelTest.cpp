@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "kernel/DSPKernel.h"
+#include "tests/support/AllocationCounter.h"
+
+namespace {
+
+// Records what the slicing hands to a kernel, in order.
+class RecordingKernel : public DSPKernel {
+public:
+    void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) override {
+        log.push_back("process " + std::to_string(frameCount) + " @" + std::to_string(bufferOffset));
+    }
+    void setParameterAutomated(AUParameterAddress address, AUValue value, AUEventSampleTime time) override {
+        log.push_back("param " + std::to_string(address) + "=" + std::to_string(static_cast<int>(value)) +
+                      " t" + std::to_string(time));
+    }
+    void handleMIDIEvent(const AUMIDIEvent& event) override {
+        log.push_back("midi " + std::to_string(event.data[0]));
+    }
+    bool hasMidiOut() const { return static_cast<bool>(midiOut); }
+
+    std::vector<std::string> log;
+};
+
+// A list of events built in place, linked in the order added.
+class EventList {
+public:
+    EventList& parameter(AUEventSampleTime time, AUParameterAddress address, float value,
+                         AURenderEventType type = AURenderEventType::Parameter) {
+        AURenderEvent& e = add();
+        e.parameter = AUParameterEvent{};
+        e.parameter.eventSampleTime = time;
+        e.parameter.eventType = type;
+        e.parameter.parameterAddress = address;
+        e.parameter.value = value;
+        return *this;
+    }
+    EventList& midi(AUEventSampleTime time, std::uint8_t status,
+                    AURenderEventType type = AURenderEventType::MIDI) {
+        AURenderEvent& e = add();
+        e.MIDI = AUMIDIEvent{};
+        e.MIDI.eventSampleTime = time;
+        e.MIDI.eventType = type;
+        e.MIDI.length = 3;
+        e.MIDI.data[0] = status;
+        return *this;
+    }
+    const AURenderEvent* head() {
+        for (std::size_t i = 0; i + 1 < events_.size(); ++i) events_[i].head.next = &events_[i + 1];
+        if (!events_.empty()) events_.back().head.next = nullptr;
+        return events_.empty() ? nullptr : &events_[0];
+    }
+
+private:
+    AURenderEvent& add() {
+        events_.reserve(16);
+        return events_.emplace_back();
+    }
+    std::vector<AURenderEvent> events_;
+};
+
+AudioTimeStamp at(double sampleTime) {
+    AudioTimeStamp ts;
+    ts.mSampleTime = sampleTime;
+    return ts;
+}
+
+using Log = std::vector<std::string>;
+
+} // namespace
+
+TEST(DSPKernelSlicing, EmptyListRendersWholeBufferOnce) {
+    RecordingKernel k;
+    const auto ts = at(1000);
+    k.processWithEvents(&ts, 64, nullptr, nullptr);
+    EXPECT_EQ(k.log, (Log{"process 64 @0"}));
+}
+
+TEST(DSPKernelSlicing, EventSplitsBufferAtItsSampleTime) {
+    RecordingKernel k;
+    EventList events;
+    events.parameter(1010, 3, 7);
+    const auto ts = at(1000);
+    k.processWithEvents(&ts, 64, events.head(), nullptr);
+    EXPECT_EQ(k.log, (Log{"process 10 @0", "param 3=7 t1010", "process 54 @10"}));
+}
+
+TEST(DSPKernelSlicing, LateAndSimultaneousEventsGoFirstInListOrder) {
+    RecordingKernel k;
+    EventList events;
+    events.parameter(990, 1, 1)
+        .parameter(1000, 2, 2)
+        .midi(1000, 0x90)
+        .parameter(1020, 4, 4, AURenderEventType::ParameterRamp)
+        .parameter(1020, 5, 5)
+        .midi(1030, 0xF0, AURenderEventType::MIDISysEx);
+    const auto ts = at(1000);
+    k.processWithEvents(&ts, 32, events.head(), nullptr);
+    EXPECT_EQ(k.log, (Log{"param 1=1 t990", "param 2=2 t1000", "midi 144", "process 20 @0", "param 4=4 t1020",
+                          "param 5=5 t1020", "process 10 @20", "midi 240", "process 2 @30"}));
+}
+
+TEST(DSPKernelSlicing, UnknownEventTypesAreSkipped) {
+    RecordingKernel k;
+    EventList events;
+    events.midi(1000, 0x90, AURenderEventType::MIDIEventList).parameter(1000, 9, 9);
+    const auto ts = at(1000);
+    k.processWithEvents(&ts, 8, events.head(), nullptr);
+    EXPECT_EQ(k.log, (Log{"param 9=9 t1000", "process 8 @0"}));
+}
+
+TEST(DSPKernelSlicing, ZeroFramesDoNothing) {
+    RecordingKernel k;
+    EventList events;
+    events.parameter(0, 1, 1);
+    const auto ts = at(0);
+    k.processWithEvents(&ts, 0, events.head(), nullptr);
+    EXPECT_TRUE(k.log.empty());
+}
+
+TEST(DSPKernelSlicing, EventPastTheBufferIsCutAtItsEnd) {
+    RecordingKernel k;
+    EventList events;
+    events.parameter(1000 + 500, 1, 1).parameter(1000 + 900, 2, 2);
+    const auto ts = at(1000);
+    k.processWithEvents(&ts, 64, events.head(), nullptr);
+    // Never more frames than the buffer holds; the future event lands after the last frame.
+    EXPECT_EQ(k.log, (Log{"process 64 @0", "param 1=1 t1500"}));
+}
+
+TEST(DSPKernelSlicing, NegativeAndOddTimeStampsAreSafe) {
+    for (double t : {-3.7, std::numeric_limits<double>::quiet_NaN(), 1e30}) {
+        RecordingKernel k;
+        EventList events;
+        events.parameter(5, 1, 1);
+        const auto ts = at(t);
+        k.processWithEvents(&ts, 16, events.head(), nullptr);
+        AUAudioFrameCount total = 0;
+        for (const auto& line : k.log)
+            if (line.rfind("process ", 0) == 0)
+                total += static_cast<AUAudioFrameCount>(std::stoul(line.substr(8)));
+        EXPECT_EQ(total, 16u) << t;
+    }
+    RecordingKernel k;
+    k.processWithEvents(nullptr, 4, nullptr, nullptr);
+    EXPECT_EQ(k.log, (Log{"process 4 @0"}));
+}
+
+TEST(DSPKernelSlicing, KeepsLatestMidiOutputBlock) {
+    RecordingKernel k;
+    const auto ts = at(0);
+    AUMIDIOutputEventBlock block = [](AUEventSampleTime, std::uint8_t, NSInteger,
+                                      const std::uint8_t*) -> OSStatus { return 0; };
+    k.processWithEvents(&ts, 1, nullptr, block);
+    EXPECT_TRUE(k.hasMidiOut());
+    k.processWithEvents(&ts, 1, nullptr, nullptr);
+    EXPECT_FALSE(k.hasMidiOut());
+}
+
+TEST(DSPKernelSlicing, SlicingAllocatesNothing) {
+    DSPKernel k;
+    EventList events;
+    events.parameter(10, 1, 1).midi(20, 0x80);
+    const AURenderEvent* head = events.head();
+    AUMIDIOutputEventBlock block = [](AUEventSampleTime, std::uint8_t, NSInteger,
+                                      const std::uint8_t*) -> OSStatus { return 0; };
+    const auto ts = at(0);
+    testkit::AllocationCounter counter;
+    k.processWithEvents(&ts, 64, head, block);
+    const auto allocations = counter.count();
+    EXPECT_EQ(allocations, 0u);
+}
