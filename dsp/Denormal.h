@@ -13,3 +13,8 @@ inline float flushDenormal(float x) {
 inline double flushDenormal(double x) {
     return (std::bit_cast<std::uint64_t>(x) & 0x7ff0000000000000ull) != 0 ? x : 0.0;
 }
+
+// The same rule over a whole buffer, in place.
+inline void flushDenormals(float* buffer, int n) {
+    for (int i = 0; i < n; ++i) buffer[i] = flushDenormal(buffer[i]);
+}

@@ -23,6 +23,7 @@ constexpr OSStatus noErr = 0;
 constexpr OSStatus kAudioUnitErr_TooManyFramesToProcess = -10874;
 constexpr OSStatus kAudioUnitErr_NoConnection = -10876;
 constexpr OSStatus kAudioUnitErr_FormatNotSupported = -10868;
+constexpr OSStatus kAudioUnitErr_Uninitialized = -10867;
 
 struct AudioBuffer {
     std::uint32_t mNumberChannels = 0;

@@ -1,0 +1,71 @@
+#include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
+
+#include <algorithm>
+
+Orvo_Halden_ExtensionDSPKernelAdapter::Orvo_Halden_ExtensionDSPKernelAdapter() {
+    const auto format = AVAudioFormat::standardFormat(48000.0, 2);
+    _kernel.init(static_cast<int>(format->channelCount()), format->sampleRate());
+    _inputBus.init(format, 2);
+    _outputBus = AUAudioUnitBus::make(format);
+    _outputBus->setMaximumChannelCount(2);
+}
+
+void Orvo_Halden_ExtensionDSPKernelAdapter::allocateRenderResources() {
+    _inputBus.allocateRenderResources(maximumFramesToRender());
+    const auto& format = _outputBus->format();
+    _kernel.init(static_cast<int>(format->channelCount()), format->sampleRate());
+    _kernel.reset();
+}
+
+void Orvo_Halden_ExtensionDSPKernelAdapter::deallocateRenderResources() {
+    _inputBus.deallocateRenderResources();
+}
+
+AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::render(
+    AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
+    NSInteger, AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
+    const AURenderPullInputBlock& pullInputBlock) {
+    return renderWith(actionFlags, timestamp, frameCount, outputData, realtimeEventListHead, pullInputBlock,
+                      false, _outputEventBlock);
+}
+
+AUInternalRenderBlock Orvo_Halden_ExtensionDSPKernelAdapter::internalRenderBlock() {
+    AUMIDIOutputEventBlock midiOut = _outputEventBlock;
+    return [this, midiOut](AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+                           AUAudioFrameCount frameCount, NSInteger, AudioBufferList* outputData,
+                           const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock) {
+        return renderWith(actionFlags, timestamp, frameCount, outputData, events, pullInputBlock, true,
+                          midiOut);
+    };
+}
+
+AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::renderWith(
+    AudioUnitRenderActionFlags*, const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
+    AudioBufferList* outputData, const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock,
+    bool pullRequired, const AUMIDIOutputEventBlock& midiOut) {
+    // Nothing to render into before allocation (or after a failed one).
+    AudioBufferList* in = _inputBus.mutableAudioBufferList;
+    if (in == nullptr || outputData == nullptr) return kAudioUnitErr_Uninitialized;
+    if (frameCount > maximumFramesToRender() || frameCount > _inputBus.maxFrames)
+        return kAudioUnitErr_TooManyFramesToProcess;
+
+    if (pullInputBlock || pullRequired) {
+        AudioUnitRenderActionFlags pullFlags = 0;
+        const AUAudioUnitStatus status =
+            _inputBus.pullInput(&pullFlags, timestamp, frameCount, 0, pullInputBlock);
+        if (status != noErr) return status;
+    }
+
+    // Output buffers without memory render in place in the input's buffers.
+    if (outputData->mNumberBuffers > 0 && outputData->mBuffers[0].mData == nullptr) {
+        const std::uint32_t shared = std::min(outputData->mNumberBuffers, in->mNumberBuffers);
+        for (std::uint32_t i = 0; i < shared; ++i) {
+            outputData->mBuffers[i].mData = in->mBuffers[i].mData;
+            outputData->mBuffers[i].mDataByteSize = in->mBuffers[i].mDataByteSize;
+        }
+    }
+
+    _kernel.setBuffers(in, outputData);
+    _kernel.processWithEvents(timestamp, frameCount, events, midiOut);
+    return noErr;
+}

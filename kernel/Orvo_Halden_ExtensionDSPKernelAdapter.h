@@ -1,0 +1,79 @@
+#pragma once
+
+#include <memory>
+
+#include "kernel/BufferedAudioBus.h"
+#include "kernel/Orvo_Halden_Extension_DSPKernel.h"
+
+// The audio unit's one way into the kernel: buses, host blocks, the render
+// entry, parameters, meters and spectrum. Holds the ~100 MB kernel by value,
+// so it lives on the heap (use make()).
+class Orvo_Halden_ExtensionDSPKernelAdapter {
+public:
+    static std::unique_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> make() {
+        return std::make_unique<Orvo_Halden_ExtensionDSPKernelAdapter>();
+    }
+
+    Orvo_Halden_ExtensionDSPKernelAdapter();
+    Orvo_Halden_ExtensionDSPKernelAdapter(const Orvo_Halden_ExtensionDSPKernelAdapter&) = delete;
+    Orvo_Halden_ExtensionDSPKernelAdapter& operator=(const Orvo_Halden_ExtensionDSPKernelAdapter&) = delete;
+
+    const std::shared_ptr<AUAudioUnitBus>& inputBus() const { return _inputBus.bus; }
+    const std::shared_ptr<AUAudioUnitBus>& outputBus() const { return _outputBus; }
+
+    void setParameterEx(AUParameterAddress address, AUValue value) { _kernel.setParameter(address, value); }
+    AUValue getParameterEx(AUParameterAddress address) const { return _kernel.getParameter(address); }
+
+    AUAudioFrameCount maximumFramesToRender() const { return _kernel.getMaximumFramesToRender(); }
+    void setMaximumFramesToRender(AUAudioFrameCount frames) { _kernel.setMaximumFramesToRender(frames); }
+    bool shouldBypassEffect() const { return _kernel.getBypassed(); }
+    void setShouldBypassEffect(bool bypass) { _kernel.setBypassed(bypass); }
+    void setBypass(bool bypass) { _kernel.bBypass = bypass; }
+
+    void allocateRenderResources();
+    void deallocateRenderResources();
+    void reset() { _kernel.reset(); }
+
+    void setAUMIDIOutputEventBlock(AUMIDIOutputEventBlock block) { _outputEventBlock = std::move(block); }
+    void setAUHostMusicalContextBlock(AUHostMusicalContextBlock block) { _musicalContext = std::move(block); }
+    void setAUHostTransportStateBlock(AUHostTransportStateBlock block) {
+        _transportStateBlock = std::move(block);
+    }
+    void setAUScheduleMIDIEventBlock(AUScheduleMIDIEventBlock block) {
+        _scheduleMIDIEventBlock = std::move(block);
+    }
+
+    // The render entry, once per render cycle on the host's render thread.
+    AUAudioUnitStatus render(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+                             AUAudioFrameCount frameCount, NSInteger outputBusNumber,
+                             AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
+                             const AURenderPullInputBlock& pullInputBlock);
+
+    // A render block of the adapter's own, which always pulls its input.
+    AUInternalRenderBlock internalRenderBlock();
+
+    float getPeakInput() const { return _kernel.getPeakInput(); }
+    float getPeakOutput() const { return _kernel.getPeakOutput(); }
+    float getSamplerate() const { return _kernel.getSamplerate(); }
+    float* getMagnitutes() { return _kernel.getMagnitudes(); }
+    float getChromaticFrequency(int note) { return _kernel.getFrequency(note); }
+    float* getMagnitutesScaled(int count, float scaling) {
+        return _kernel.getMagnitudesScaled(count, scaling);
+    }
+
+    Orvo_Halden_Extension_DSPKernel& kernel() { return _kernel; }
+
+private:
+    AUAudioUnitStatus renderWith(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+                                 AUAudioFrameCount frameCount, AudioBufferList* outputData,
+                                 const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock,
+                                 bool pullRequired, const AUMIDIOutputEventBlock& midiOut);
+
+    Orvo_Halden_Extension_DSPKernel _kernel;
+    BufferedInputBus _inputBus;
+    AUHostMusicalContextBlock _musicalContext;
+    AUMIDIOutputEventBlock _outputEventBlock;
+    AUHostTransportStateBlock _transportStateBlock;
+    AUScheduleMIDIEventBlock _scheduleMIDIEventBlock;
+    std::shared_ptr<AUAudioUnitBus> _outputBus;
+};

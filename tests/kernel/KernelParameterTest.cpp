@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <vector>
+
+#include "tests/kernel/KernelRig.h"
+#include "tests/support/Heap.h"
+
+namespace {
+
+using Kernel = Orvo_Halden_Extension_DSPKernel;
+
+bool isUsed(AUParameterAddress a) { return a <= 7 || (a >= 11 && a <= 85) || (a >= 102 && a <= 126); }
+
+std::map<AUParameterAddress, float> snapshot(const Kernel& k) {
+    std::map<AUParameterAddress, float> values;
+    for (AUParameterAddress a = 0; a <= 140; ++a) values[a] = k.getParameter(a);
+    return values;
+}
+
+// A value each address can store and read back unchanged (splits stay ordered).
+float probeValue(AUParameterAddress a) {
+    if (a == 3) return 0.5f;
+    if (a == 4) return 0.8f;
+    if ((a >= 58 && a <= 61) || (a >= 74 && a <= 77)) return 90.0f;
+    if ((a >= 62 && a <= 65) || (a >= 78 && a <= 81)) return 12.0f;
+    if (a >= 46 && a <= 49) return 3.0f;
+    return 0.375f;
+}
+
+} // namespace
+
+TEST(KernelParameters, EveryUsedAddressReadsBackAndTouchesNothingElse) {
+    auto k = testkit::makeHeap<Kernel>();
+    k->init(2, 48000.0);
+    int used = 0;
+    for (AUParameterAddress a = 0; a <= 140; ++a) {
+        const auto before = snapshot(*k);
+        k->setParameter(a, probeValue(a));
+        const auto after = snapshot(*k);
+        for (const auto& [other, value] : after) {
+            if (other == a && isUsed(a)) {
+                EXPECT_EQ(value, probeValue(a)) << "address " << a;
+            } else {
+                EXPECT_EQ(value, before.at(other)) << "setting " << a << " changed " << other;
+            }
+        }
+        used += isUsed(a) ? 1 : 0;
+    }
+    // 111 parameters, of which 8..10 hold nothing in the kernel.
+    EXPECT_EQ(used, 108);
+    for (AUParameterAddress a : {8, 9, 10, 86, 95, 101, 127, 1000}) EXPECT_EQ(k->getParameter(a), 0.0f) << a;
+}
+
+TEST(KernelParameters, SplitPointsStayOrderedAndInRange) {
+    auto k = testkit::makeHeap<Kernel>();
+    k->setParameter(3, 0.9f);
+    EXPECT_EQ(k->getParameter(3), 0.75f);
+    k->setParameter(4, 0.1f);
+    EXPECT_EQ(k->getParameter(4), 0.75f);
+    k->setParameter(3, 0.25f);
+    k->setParameter(4, 0.1f);
+    EXPECT_EQ(k->getParameter(4), 0.25f);
+    k->setParameter(4, 1.5f);
+    EXPECT_EQ(k->getParameter(4), 1.0f);
+    k->setParameter(3, -2.0f);
+    EXPECT_EQ(k->getParameter(3), 0.0f);
+    EXPECT_EQ(k->bands.fCutoff1, 0.0f);
+    EXPECT_EQ(k->bands.fCutoff2, 1.0f);
+}
+
+TEST(KernelParameters, NonFiniteValuesAreIgnored) {
+    auto k = testkit::makeHeap<Kernel>();
+    for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                      -std::numeric_limits<float>::infinity()}) {
+        for (AUParameterAddress a = 0; a <= 126; ++a) {
+            const float before = k->getParameter(a);
+            k->setParameter(a, bad);
+            EXPECT_EQ(k->getParameter(a), before) << a;
+        }
+    }
+}
+
+TEST(KernelParameters, DivisionTable) {
+    EXPECT_EQ(Kernel::getDivision(7.0f), 16.0f);
+    EXPECT_EQ(Kernel::getDivision(16.9f), 0.333333f);
+    EXPECT_EQ(Kernel::getDivision(18.0f), 0.666666f);
+    EXPECT_EQ(Kernel::getDivision(25.0f), 0.125f);
+    EXPECT_EQ(Kernel::getDivision(-3.0f), 0.0f);
+    EXPECT_EQ(Kernel::getDivision(0.9f), 0.0f);
+    EXPECT_EQ(Kernel::getDivision(1e30f), 0.125f);
+    EXPECT_EQ(Kernel::getDivision(std::numeric_limits<float>::quiet_NaN()), 0.0f);
+}
+
+TEST(KernelParameters, ValuesReachTheirObjects) {
+    auto k = testkit::makeHeap<Kernel>();
+    k->setParameter(58, 90.0f);
+    EXPECT_EQ(k->predelay[0].left.fTempo, 90.0f);
+    k->setParameter(81, 11.0f); // post-delay division of band 3: index 11 is 4 divisions
+    EXPECT_EQ(k->postdelay[3].right.fTempoDivision, 4.0f);
+    k->setParameter(52, 1.0f);
+    EXPECT_EQ(k->panpot[2].fPan, 1.0f);
+    k->setParameter(35, 0.0f);
+    EXPECT_EQ(k->stereo[1].fAdjust, -1.0f);
+    k->setParameter(113, 0.75f);
+    EXPECT_EQ(k->pitch1R[3].getShift(), 1.5f);
+    k->setParameter(123, -0.5f);
+    EXPECT_EQ(k->compander.fMultiplier, -0.5f);
+    k->setParameter(124, 0.3f);
+    EXPECT_EQ(k->compander.inputFollower.fAttack, 0.3f);
+}
+
+TEST(KernelParameters, OnlyTheSelectedModelTakesSettingsAndANewOneCatchesUp) {
+    auto k = testkit::makeHeap<Kernel>();
+    k->setParameter(26, 0.8f); // size of band 0 while model 1 is selected
+    EXPECT_NEAR(k->reverbB[0].getroomsize(), 0.8f, 1e-6f);
+    EXPECT_NEAR(k->reverbE[0].getroomsize(), 0.5f, 1e-6f);
+    k->setParameter(22, 0.7f);
+    k->setParameter(38, 1.0f);
+    k->setParameter(46, 4.0f);
+    // Selecting a model hands it the band's stored values.
+    EXPECT_NEAR(k->reverbE[0].getroomsize(), 0.8f, 1e-6f);
+    EXPECT_EQ(k->reverbE[0].getwet(), 0.7f);
+    EXPECT_EQ(k->reverbE[0].getmode(), 1.0f);
+    EXPECT_NEAR(k->reverbE[1].getroomsize(), 0.5f, 1e-6f);
+    k->setParameter(46, 7.0f); // no such model: stored, reaches nothing
+    EXPECT_EQ(k->getParameter(46), 7.0f);
+}
+
+TEST(KernelParameters, AllocationKeepsWhatTheHostSet) {
+    KernelRig rig(48000.0);
+    auto& k = rig.kernel();
+    k.setParameter(3, 0.1f);
+    k.setParameter(4, 0.2f);
+    k.setParameter(59, 200.0f);
+    k.setParameter(63, 9.0f);
+    k.setParameter(67, 0.6f);
+    k.setParameter(76, 60.0f);
+    k.setParameter(50, 0.0f);
+    k.setParameter(37, 1.0f);
+    k.setParameter(124, 0.05f);
+    k.setParameter(125, 0.2f);
+    k.setParameter(126, 2.0f);
+
+    rig.adapter->outputBus()->setFormat(AVAudioFormat::standardFormat(44100.0, 2));
+    rig.adapter->allocateRenderResources();
+
+    EXPECT_EQ(k.getSamplerate(), 44100.0f);
+    EXPECT_FLOAT_EQ(k.bands.fCutoff1, 0.1f);
+    EXPECT_FLOAT_EQ(k.bands.fCutoff2, 0.2f);
+    EXPECT_EQ(k.predelay[1].left.fTempo, 200.0f);
+    EXPECT_EQ(k.predelay[1].right.fTempoDivision, 8.0f);
+    EXPECT_FLOAT_EQ(k.predelay[1].left.fFeedback, 0.6f);
+    EXPECT_EQ(k.postdelay[2].right.fTempo, 60.0f);
+    EXPECT_EQ(k.panpot[0].fPan, -1.0f);
+    EXPECT_EQ(k.stereo[3].fAdjust, 1.0f);
+    EXPECT_FLOAT_EQ(k.compander.inputFollower.fAttack, 0.05f);
+    EXPECT_FLOAT_EQ(k.compander.inputFollower.fDecay, 0.2f);
+    EXPECT_FLOAT_EQ(k.compander.inputFollower.fRelease, 2.0f);
+}
+
+TEST(KernelParameters, MidiIsNeverForwarded) {
+    auto k = testkit::makeHeap<Kernel>();
+    int forwarded = 0;
+    AUMIDIOutputEventBlock out = [&](AUEventSampleTime, std::uint8_t, NSInteger,
+                                     const std::uint8_t*) -> OSStatus {
+        ++forwarded;
+        return 0;
+    };
+    AURenderEvent events[2];
+    events[0].MIDI = AUMIDIEvent{};
+    events[0].MIDI.eventType = AURenderEventType::MIDI;
+    events[0].MIDI.length = 1;
+    events[0].MIDI.data[0] = 0xF8;
+    events[0].MIDI.next = &events[1];
+    events[1].MIDI = AUMIDIEvent{};
+    events[1].MIDI.eventType = AURenderEventType::MIDI;
+    events[1].MIDI.length = 3;
+    events[1].MIDI.data[0] = 0x90;
+    AudioTimeStamp ts;
+    k->processWithEvents(&ts, 0, &events[0], out);
+    k->handleMIDIEvent(events[0].MIDI);
+    k->handleMIDIEvent(events[1].MIDI);
+    EXPECT_EQ(forwarded, 0);
+}
