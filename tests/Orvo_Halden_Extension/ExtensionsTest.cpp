@@ -17,6 +17,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/RunLoop.h"
 #include "tests/support/StdoutCapture.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using testkit::StdoutCapture;
@@ -117,22 +118,7 @@ class PathTest : public LogTest {
 protected:
     void SetUp() override {
         LogTest::SetUp();
-        std::string pattern = (fs::temp_directory_path() / "orvo-ext-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        for (const char* name : {"ORVO_DOCUMENTS_DIR", "ORVO_RESOURCES_DIR"}) {
-            const char* value = std::getenv(name);
-            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
-    }
-    void TearDown() override {
-        for (const auto& [name, value] : saved) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-        fs::remove_all(root);
+        root = folder.path();
     }
     URL at(const std::string& relative) const { return URL::fileURLWithPath((root / relative).string()); }
 
@@ -144,8 +130,9 @@ protected:
         return testkit::splitLines(capture.finish());
     }
 
+    testkit::TempFolder folder{"orvo-ext"};
+    testkit::ScopedEnvironment environment{"ORVO_DOCUMENTS_DIR", "ORVO_RESOURCES_DIR"};
     fs::path root;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 };
 
 TEST_F(PathTest, EnsureDirectoryExistsMakesEveryLevelOrAcceptsAFolder) {

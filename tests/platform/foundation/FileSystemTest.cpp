@@ -14,6 +14,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/URL.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -22,28 +23,11 @@ namespace {
 // A fresh folder per test, removed afterwards, with the environment restored.
 class FileSystemTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvo-fs-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        for (const char* name : {"HOME", "ORVO_DOCUMENTS_DIR", "ORVO_RESOURCES_DIR"}) {
-            const char* value = std::getenv(name);
-            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
-    }
-    void TearDown() override {
-        for (const auto& [name, value] : saved) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-        fs::remove_all(root);
-    }
     void touch(const fs::path& file) { std::ofstream(file) << "x"; }
 
-    fs::path root;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    testkit::TempFolder folder{"orvo-fs"};
+    testkit::ScopedEnvironment environment{"HOME", "ORVO_DOCUMENTS_DIR", "ORVO_RESOURCES_DIR"};
+    fs::path root = folder.path();
 };
 
 TEST(URLTest, PathsAreTidiedAndComponentsTakenApart) {
