@@ -1,12 +1,13 @@
 #pragma once
 
-#include <compare>
+#include <concepts>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -39,8 +40,11 @@ public:
     PropertyList(std::string value) : value_(std::move(value)) {}
     PropertyList(std::string_view value) : value_(std::string(value)) {}
     PropertyList(const char* value) : value_(std::string(value)) {}
-    PropertyList(std::int64_t value) : value_(value) {}
-    PropertyList(int value) : value_(std::int64_t{value}) {}
+    // Any integer whose every value fits 64 signed bits (so not std::uint64_t).
+    template <std::integral Integer>
+    requires(!std::same_as<Integer, bool> && (std::is_signed_v<Integer> || sizeof(Integer) < 8))
+        PropertyList(Integer value)
+        : value_(static_cast<std::int64_t>(value)) {}
     PropertyList(double value) : value_(value) {}
     PropertyList(bool value) : value_(value) {}
     PropertyList(Data value) : value_(std::move(value)) {}
@@ -84,7 +88,7 @@ std::string_view description(PropertyListFormat format);
 // the codes above and a sentence that says what and where.
 class PropertyListSerialization {
 public:
-    // Containers nest at most this deep in what is read or written.
+    // How many containers deep below the root a value may nest, read or written.
     static constexpr int maximumDepth = 512;
 
     // The XML property-list file the platform's tools write (tab indented,

@@ -6,6 +6,7 @@
 #include <limits>
 #include <locale>
 #include <random>
+#include <type_traits>
 
 #include "PropertyListTestSupport.h"
 
@@ -75,6 +76,9 @@ TEST(PropertyListXML, WritesTheToolsLayout) {
                                    "\t</dict>\n"
                                    "</dict>\n"));
     EXPECT_EQ(xml(std::int64_t{7}), document("<integer>7</integer>\n")) << "any value may be the root";
+    EXPECT_EQ(xml(std::uint32_t{0xFFFFFFFF}), document("<integer>4294967295</integer>\n"));
+    EXPECT_EQ(xml(short{-3}), document("<integer>-3</integer>\n"));
+    static_assert(!std::is_constructible_v<PropertyList, std::uint64_t>, "would wrap above 2^63");
     EXPECT_EQ(read(bytesOf(xml(value))), value);
 }
 
