@@ -2,6 +2,7 @@
 // offsets, then a 32-byte trailer that says where the table is and which
 // object is the top one. Containers name their members by index in the table.
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -17,8 +18,11 @@ constexpr std::size_t headerSize = 8;
 constexpr std::size_t trailerSize = 32;
 
 // Shared objects are copied out once per reference, so a small file could
-// name an enormous tree; these bound what one read may build.
-constexpr std::size_t maximumValues = std::size_t{1} << 20;
+// name an enormous tree; these bound what one read may build. A file that
+// shares no containers yields at most one value per reference, so fewer
+// values than bytes; the rest is slack for some sharing.
+constexpr std::size_t valuesPerByte = 16;
+constexpr std::size_t minimumValueBudget = std::size_t{1} << 16;
 constexpr std::size_t maximumPayloadBytes = std::size_t{64} << 20;
 
 enum Marker : std::uint8_t {
@@ -37,7 +41,8 @@ enum Marker : std::uint8_t {
 
 class BinaryReader {
 public:
-    explicit BinaryReader(std::span<const std::uint8_t> data) : data_(data) {}
+    explicit BinaryReader(std::span<const std::uint8_t> data)
+        : data_(data), maximumValues_(std::max(data.size() * valuesPerByte, minimumValueBudget)) {}
 
     PropertyList read() {
         if (data_.size() < headerSize + trailerSize) throwCorrupt("binary data too short for its trailer");
@@ -99,7 +104,7 @@ private:
     }
 
     void spend(std::size_t payloadBytes) {
-        if (valuesMade_ >= maximumValues || payloadBytes > maximumPayloadBytes - payloadMade_)
+        if (valuesMade_ >= maximumValues_ || payloadBytes > maximumPayloadBytes - payloadMade_)
             throwCorrupt("the objects expand to more than can be read");
         ++valuesMade_;
         payloadMade_ += payloadBytes;
@@ -234,6 +239,7 @@ private:
     std::size_t offsetSize_ = 0, refSize_ = 0, tableStart_ = 0;
     std::uint64_t objectCount_ = 0, topObject_ = 0;
     std::vector<bool> onPath_;
+    std::size_t maximumValues_;
     std::size_t valuesMade_ = 0, payloadMade_ = 0;
 };
 
