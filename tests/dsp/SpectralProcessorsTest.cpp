@@ -83,10 +83,18 @@ constexpr std::size_t kLength = kSettled + 8192;
 
 // --- ChromaticFilter -------------------------------------------------------
 
-TEST(ChromaticFilter, UnityGainsPassTheSignalAfterTheFifoLatency) {
+TEST(ChromaticFilter, UnityGainsPassTheSignalAfterTheFifoLatencyWithoutAllocating) {
     auto filter = make<ChromaticFilter>();
     const auto in = testkit::noise(kLength, 5, 0.5f);
-    const auto out = run(*filter, in);
+    auto out = in;
+    std::size_t allocations = 0;
+    {
+        testkit::AllocationCounter counter;
+        filter->process(nullptr, kBlock);
+        runInPlace(*filter, out);
+        allocations = counter.count();
+    }
+    EXPECT_EQ(allocations, 0u);
     const auto delay = static_cast<std::size_t>(filter->getDelay());
     EXPECT_EQ(delay, 1024u);
     for (std::size_t i = 0; i < delay; ++i) ASSERT_NEAR(out[i], 0.0f, 1e-6f) << i;
@@ -162,21 +170,6 @@ TEST(ChromaticFilter, WithoutABinMapTheFramesPassUnchanged) {
     const auto in = testkit::sine(440.0, kRate, kLength, 0.5f);
     const auto out = tail(run(*filter, in), kSettled);
     EXPECT_NEAR(bandGainDb(tail(in, kSettled), out, 420.0, 460.0), db(1.5 * 1.5), 0.1);
-}
-
-TEST(ChromaticFilter, ProcessingAllocatesNothingAndANullBufferIsIgnored) {
-    auto filter = make<ChromaticFilter>();
-    filter->setChromaticFilterBand(60, 0.0f);
-    auto signal = testkit::noise(8 * kBlock, 3);
-    std::size_t allocations = 0;
-    {
-        testkit::AllocationCounter counter;
-        filter->process(nullptr, kBlock);
-        runInPlace(*filter, signal);
-        allocations = counter.count();
-    }
-    EXPECT_EQ(allocations, 0u);
-    EXPECT_GT(testkit::rms(signal.data() + 4 * kBlock, 4 * kBlock), 0.1);
 }
 
 // --- CrossModulator --------------------------------------------------------
@@ -331,7 +324,7 @@ TEST(ChromaticPitch, SynthesisPhasesStayWrappedAndResetClearsThem) {
     pitch->setChromaticPitch(69, 1.5f, 1.0f);
     pitch->setChromaticPitch(81, 0.5f, 1.0f);
     auto out =
-        mix(testkit::sine(440.0, kRate, 20 * 48000, 0.5f), testkit::sine(880.0, kRate, 20 * 48000, 0.3f));
+        mix(testkit::sine(440.0, kRate, 6 * 48000, 0.5f), testkit::sine(880.0, kRate, 6 * 48000, 0.3f));
     std::size_t allocations = 0;
     {
         testkit::AllocationCounter counter;
