@@ -124,8 +124,13 @@ public:
     // Ratio v * range for v > 0, 1 + v + 1 / range for v < 0, 1 for 0; a result
     // that is not finite is ignored.
     virtual void setChromaticPitch(int note, float v, float range);
+    // Moves each bin by its note's ratio with its frequency scaled alike; a ratio
+    // of 0.01 or less silences the note.
     virtual void shiftPitches();
+    // Moves each bin by its note's ratio and scales its magnitude by it, keeping
+    // its frequency; a ratio of 0 or less silences the note.
     virtual void shiftMagnitudes();
+    // Scales each bin's magnitude by its note's gain, on the analysed phases.
     virtual void filter2();
     // Analyse only at the update rate, as the filter may, instead of every frame.
     void setAnalysisAtUpdateRate(bool on) { analysisAtUpdateRate = on; }
