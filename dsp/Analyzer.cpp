@@ -110,6 +110,17 @@ bool Scala::addBin(int t, float magnitude, float frequency, float phase) {
     return true;
 }
 
+void Scala::sortBins(const float* mags, const float* freqs, const float* phases, int bins, int* binToTone) {
+    if (bins > recordCapacity) return;
+    clear();
+    int t = 0;
+    for (int k = 0; k < bins; ++k) {
+        const int tone = walk(t, freqs[k]);
+        addBin(tone, mags[k], freqs[k], phases[k]);
+        binToTone[k] = tone;
+    }
+}
+
 int Scala::walk(int& t, float f) const {
     while (true) {
         const Tone& tone = tones[t];
@@ -208,11 +219,15 @@ void Analyzer::process(float* left, float* right, int n) {
     feed(n, [left, right](int i) { return left[i] + right[i]; });
 }
 
-void Analyzer::onBufferReady() {
+bool Analyzer::nextFrameAnalysed() {
     const int s = skip;
     // Kept below updaterate so the count cannot overflow; s % updaterate is unchanged.
     skip = (s + 1) % updaterate;
-    if (s % updaterate != 0) return;
+    return s % updaterate == 0;
+}
+
+void Analyzer::onBufferReady() {
+    if (!nextFrameAnalysed()) return;
     buffer2complex(nullptr, nullptr);
     complex2frequencies(nullptr);
 }
@@ -229,13 +244,7 @@ void Analyzer::createSpectrum() {
     const int bins = fftFrameSize2 + 1;
     if (!mags || !freqs || !phs || !chromaticIndex || chromaticIndexSize < bins || scala.capacity() < bins)
         return;
-    scala.clear();
-    int t = 0;
-    for (int k = 0; k < bins; ++k) {
-        const int tone = scala.walk(t, freqs[k]);
-        scala.addBin(tone, mags[k], freqs[k], phs[k]);
-        chromaticIndex[k] = tone;
-    }
+    scala.sortBins(mags, freqs, phs, bins, chromaticIndex.get());
     scala.chromaticScaleSums(0, 127);
 }
 

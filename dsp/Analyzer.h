@@ -6,10 +6,6 @@
 #include "dsp/FFTBase.h"
 #include "dsp/kbx/CPointerList.h"
 
-namespace SPECTRO {
-class Analyzer;
-}
-
 // Pitch-class names of the chromatic scale ("C ", "C#", ... "B ").
 class Names {
 public:
@@ -80,6 +76,10 @@ public:
     int capacity() const { return recordCapacity; }
     // Sorts one bin into tone t; false when the pool is exhausted.
     bool addBin(int t, float magnitude, float frequency, float phase);
+    // Replaces the tones' bins with one frame's: bins 0..bins-1 in ascending order
+    // walk up the scale, and binToTone[k] gets the tone bin k went to. Nothing
+    // happens when the pool is smaller than the frame.
+    void sortBins(const float* mags, const float* freqs, const float* phases, int bins, int* binToTone);
 
     static Names names;
 
@@ -93,7 +93,6 @@ public:
 private:
     // The tone a bin of frequency f goes to, walking the cursor t upwards.
     int walk(int& t, float f) const;
-    friend class SPECTRO::Analyzer;
 
     KBX::CPointerList::ItemPool itemPool;
     std::unique_ptr<BinRecord[]> records;
@@ -129,6 +128,10 @@ public:
     int getChromaticIndex(int k) const { return chromaticIndex ? chromaticIndex[k] : -1; }
 
     Scala scala;
+
+protected:
+    // Counts one frame and says whether the update rate has it analysed.
+    bool nextFrameAnalysed();
 
 private:
     void updateRate();
