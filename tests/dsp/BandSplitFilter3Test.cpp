@@ -11,7 +11,7 @@
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/Heap.h"
 #include "tests/support/Signals.h"
-#include "tests/support/Spectrum.h"
+#include "tests/support/FrequencyMeasures.h"
 #include "tests/support/Subnormals.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "tests/kernel/KernelRig.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/Signals.h"
-#include "tests/support/Spectrum.h"
+#include "tests/support/FrequencyMeasures.h"
 #include "tests/support/Subnormals.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/Signals.h"
-#include "tests/support/Spectrum.h"
+#include "tests/support/FrequencyMeasures.h"
 #include "tests/support/Subnormals.h"
 
 // The kit's measurements must themselves be right before anything relies on them.

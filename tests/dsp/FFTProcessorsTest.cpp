@@ -7,11 +7,11 @@
 #include <numbers>
 #include <vector>
 
-#include "dsp/SpectralProcessors.h"
+#include "dsp/FFTProcessors.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/Heap.h"
 #include "tests/support/Signals.h"
-#include "tests/support/Spectrum.h"
+#include "tests/support/FrequencyMeasures.h"
 #include "tests/support/Subnormals.h"
 
 using SPECTRO::ChromaticFilter;

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "dsp/SpectralProcessors.h"
+#include "dsp/FFTProcessors.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "dsp/SpectralProcessors.h"
+#include "dsp/FFTProcessors.h"
 
 #include <algorithm>
 #include <cmath>

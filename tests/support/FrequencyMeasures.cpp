@@ -1,4 +1,4 @@
-#include "tests/support/Spectrum.h"
+#include "tests/support/FrequencyMeasures.h"
 
 #include <algorithm>
 #include <cmath>
