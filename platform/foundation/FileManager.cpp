@@ -1,11 +1,17 @@
 #include "platform/foundation/FileManager.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -32,9 +38,62 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// "The file “name” could not be read: Is a directory."
+[[noreturn]] void throwFileError(std::string_view kind, const URL& url, std::string_view failure, int code) {
+    throw NSError(code, std::string("The ").append(kind) + " \u201C" + url.lastPathComponent() +
+                            "\u201D could not be " + std::string(failure) + ": " +
+                            std::generic_category().message(code) + ".");
+}
+
 [[noreturn]] void throwCreationError(const URL& url, int code) {
-    throw NSError(code, "The folder \u201C" + url.lastPathComponent() +
-                            "\u201D could not be created: " + std::generic_category().message(code) + ".");
+    throwFileError("folder", url, "created", code);
+}
+
+// Closes on every way out.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+    // Closes now, as a failed close can mean lost data; errno on failure.
+    int close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+private:
+    int fd_;
+};
+
+// errno of the first failure, or 0.
+int writeAll(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return errno;
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+// A new, empty file beside `url`, opened for writing, with a name no one else
+// uses; the permissions follow the umask.
+FileDescriptor createTemporaryBeside(const URL& url, std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    const std::string stem = url.deletingLastPathComponent().path() + "/." + url.lastPathComponent() + ".";
+    const auto salt =
+        static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0;; ++attempt) {
+        path = stem + std::to_string(::getpid()) + "-" + std::to_string(salt % 1000000) + "-" +
+               std::to_string(counter++);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST || attempt == 100) return FileDescriptor(fd);
+    }
 }
 
 // One mkdir; with `folderMayExist` a folder already there counts as done, and
@@ -82,4 +141,63 @@ void FileManager::createDirectory(const URL& url, bool withIntermediateDirectori
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
         makeOneLevel(url, path.substr(0, slash), true);
     makeOneLevel(url, path, true);
+}
+
+std::vector<std::string> FileManager::contentsOfDirectory(const URL& url) const {
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(url.path().c_str()), ::closedir);
+    if (!folder) throwFileError("folder", url, "listed", errno);
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(folder.get())) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    if (errno != 0) throwFileError("folder", url, "listed", errno);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::uint8_t> FileManager::contents(const URL& url) const {
+    FileDescriptor file(::open(url.path().c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) throwFileError("file", url, "read", errno);
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) throwFileError("file", url, "read", errno);
+    if (S_ISDIR(info.st_mode)) throwFileError("file", url, "read", EISDIR);
+    // The size is only a hint: some files grow or do not know it.
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1);
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throwFileError("file", url, "read", errno);
+        if (got == 0) return bytes;
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+}
+
+void FileManager::writeAtomically(const URL& url, std::span<const std::uint8_t> bytes) const {
+    std::string temporary;
+    FileDescriptor file = createTemporaryBeside(url, temporary);
+    if (file.get() < 0) throwFileError("file", url, "saved", errno);
+    struct stat existing {};
+    int error = 0;
+    if (::stat(url.path().c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+        ::fchmod(file.get(), existing.st_mode & 07777) != 0)
+        error = errno;
+    if (!error) error = writeAll(file.get(), bytes);
+    if (!error && ::fsync(file.get()) != 0) error = errno;
+    if (const int closeError = file.close(); !error) error = closeError;
+    if (!error && ::rename(temporary.c_str(), url.path().c_str()) != 0) error = errno;
+    if (error) {
+        ::unlink(temporary.c_str());
+        throwFileError("file", url, "saved", error);
+    }
+}
+
+std::optional<URL> FileManager::presetsDirectory() const {
+    const std::vector<URL> documents =
+        urls(SearchPathDirectory::documentDirectory, SearchPathDomainMask::userDomainMask);
+    if (documents.empty()) return std::nullopt;
+    return documents.front().appendingPathComponent("Presets");
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,22 @@ public:
     // Creates the folder, and with `withIntermediateDirectories` every missing
     // parent, in which case a folder already there is no error. Throws NSError.
     void createDirectory(const URL& url, bool withIntermediateDirectories) const;
+
+    // The names of the folder's entries, without "." and "..", sorted by their
+    // bytes so every machine lists them alike. Throws NSError.
+    std::vector<std::string> contentsOfDirectory(const URL& url) const;
+
+    // The whole file. Throws NSError when it is missing, a folder or unreadable.
+    std::vector<std::uint8_t> contents(const URL& url) const;
+
+    // Writes a temporary file in the same folder, then renames it over the
+    // target, so readers see the old file or the new one, never a part. A file
+    // replaced keeps its permissions. Throws NSError.
+    void writeAtomically(const URL& url, std::span<const std::uint8_t> bytes) const;
+
+    // The "Presets" folder of the documents folder; none when there is no
+    // documents folder. It need not exist yet.
+    std::optional<URL> presetsDirectory() const;
 
 private:
     FileManager() = default;

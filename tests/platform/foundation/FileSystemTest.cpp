@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileManager.h"
@@ -169,6 +171,113 @@ TEST_F(FileSystemTest, ResourcesComeFromTheEnvironmentOrBesideTheProgram) {
     if (present) {
         EXPECT_EQ(Bundle::main().resourceURL()->path(), beside.string());
     }
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+std::string fileText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+template <typename Action> std::optional<NSError> fileFailure(Action&& action) {
+    try {
+        action();
+    } catch (const NSError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+TEST_F(FileSystemTest, ListingGivesSortedNamesAndFailsOnFilesAndMissingFolders) {
+    auto& files = FileManager::defaultManager();
+    const URL top = URL::fileURLWithPath(root.string());
+    for (const char* name : {"b.aupreset", "A.AUPRESET", "notes.txt", ".hidden", "a.aupreset"})
+        touch(root / name);
+    fs::create_directory(root / "folder");
+    EXPECT_EQ(files.contentsOfDirectory(top),
+              (std::vector<std::string>{".hidden", "A.AUPRESET", "a.aupreset", "b.aupreset", "folder",
+                                        "notes.txt"}));
+    EXPECT_TRUE(files.contentsOfDirectory(top.appendingPathComponent("folder")).empty());
+
+    const auto missing = fileFailure([&] { files.contentsOfDirectory(top.appendingPathComponent("none")); });
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->code(), ENOENT);
+    EXPECT_NE(missing->localizedDescription().find("none"), std::string::npos);
+    const auto onFile =
+        fileFailure([&] { files.contentsOfDirectory(top.appendingPathComponent("notes.txt")); });
+    ASSERT_TRUE(onFile);
+    EXPECT_EQ(onFile->code(), ENOTDIR);
+
+    // What a preset listing takes from each name, with the URL's own helpers.
+    const URL upper = top.appendingPathComponent("A.AUPRESET");
+    EXPECT_EQ(upper.pathExtension(), "AUPRESET");
+    EXPECT_EQ(upper.deletingPathExtension().lastPathComponent(), "A");
+    EXPECT_EQ(top.appendingPathComponent("My.Preset.aupreset").deletingPathExtension().lastPathComponent(),
+              "My.Preset");
+}
+
+TEST_F(FileSystemTest, ReadingTakesTheWholeFileAndRefusesFoldersAndMissingFiles) {
+    auto& files = FileManager::defaultManager();
+    const URL top = URL::fileURLWithPath(root.string());
+    std::string big(200000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 % 251);
+    std::ofstream(root / "big", std::ios::binary) << big;
+    touch(root / "empty");
+    fs::resize_file(root / "empty", 0);
+
+    EXPECT_EQ(files.contents(top.appendingPathComponent("big")), bytes(big));
+    EXPECT_TRUE(files.contents(top.appendingPathComponent("empty")).empty());
+
+    const auto folder = fileFailure([&] { files.contents(top); });
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(folder->code(), EISDIR);
+    const auto missing = fileFailure([&] { files.contents(top.appendingPathComponent("missing")); });
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->code(), ENOENT);
+}
+
+TEST_F(FileSystemTest, AtomicWritesReplaceWholeFilesAndLeaveNoTemporaries) {
+    auto& files = FileManager::defaultManager();
+    const URL top = URL::fileURLWithPath(root.string());
+    const URL target = top.appendingPathComponent("Preset.aupreset");
+
+    files.writeAtomically(target, bytes("first, and longer"));
+    EXPECT_EQ(fileText(root / "Preset.aupreset"), "first, and longer");
+    fs::permissions(root / "Preset.aupreset",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    files.writeAtomically(target, bytes("second"));
+    EXPECT_EQ(fileText(root / "Preset.aupreset"), "second");
+    EXPECT_EQ(fs::status(root / "Preset.aupreset").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read)
+        << "a replaced file keeps its permissions";
+    files.writeAtomically(target, {});
+    EXPECT_EQ(fs::file_size(root / "Preset.aupreset"), 0u);
+
+    fs::create_directory(root / "taken");
+    const auto onFolder =
+        fileFailure([&] { files.writeAtomically(top.appendingPathComponent("taken"), bytes("x")); });
+    ASSERT_TRUE(onFolder);
+    EXPECT_TRUE(fs::is_directory(root / "taken"));
+    const auto noFolder =
+        fileFailure([&] { files.writeAtomically(top.appendingPathComponent("no/file"), bytes("x")); });
+    ASSERT_TRUE(noFolder);
+    EXPECT_EQ(noFolder->code(), ENOENT);
+
+    EXPECT_EQ(files.contentsOfDirectory(top), (std::vector<std::string>{"Preset.aupreset", "taken"}))
+        << "no temporary file is left behind";
+}
+
+TEST_F(FileSystemTest, PresetsLiveInTheDocumentsFolder) {
+    ::setenv("ORVO_DOCUMENTS_DIR", (root / "docs").c_str(), 1);
+    const auto presets = FileManager::defaultManager().presetsDirectory();
+    ASSERT_TRUE(presets);
+    EXPECT_EQ(presets->path(), (root / "docs" / "Presets").string());
+    EXPECT_FALSE(fs::exists(root / "docs"));
 }
 
 } // namespace
