@@ -145,7 +145,7 @@ TEST(PersistentAppDataFrame, FrameToDictionaryWritesTheFourEdges) {
 }
 
 TEST_F(PersistentAppDataTest, DictionaryToFrameReadsSavedFramesAndRefusesOthers) {
-    PersistentAppData& data = PersistentAppData::sharedInstance();
+    PersistentAppData data; // adds the suite again after an earlier test took it away
     data.setObject("window", PropertyList(PersistentAppData::frameToDictionary(CGRect(10, 20, 300, 200))));
     UserDefaults::resetStandardUserDefaults();
     EXPECT_EQ(PersistentAppData::dictionaryToFrame("window"), CGRect(10, 20, 300, 200));
