@@ -23,16 +23,6 @@ std::string environmentValue(const char* name) {
     return value ? value : "";
 }
 
-std::string homeDirectory() {
-    if (std::string home = environmentValue("HOME"); !home.empty()) return home;
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return "";
-}
-
 bool isDirectory(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -107,6 +97,16 @@ void makeOneLevel(const URL& url, const std::string& path, bool folderMayExist) 
 }
 } // namespace
 
+std::string FileManager::homeDirectoryPath() {
+    if (std::string home = environmentValue("HOME"); !home.empty()) return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return "";
+}
+
 FileManager& FileManager::defaultManager() {
     static FileManager manager;
     return manager;
@@ -127,7 +127,7 @@ bool FileManager::fileExists(const std::string& path, bool& isDirectory) const {
 std::vector<URL> FileManager::urls(SearchPathDirectory, SearchPathDomainMask) const {
     if (std::string documents = environmentValue("ORVO_DOCUMENTS_DIR"); !documents.empty())
         return {URL::fileURLWithPath(documents)};
-    if (std::string home = homeDirectory(); !home.empty())
+    if (std::string home = FileManager::homeDirectoryPath(); !home.empty())
         return {URL::fileURLWithPath(home).appendingPathComponent("Documents")};
     return {};
 }

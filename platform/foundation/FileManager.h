@@ -18,6 +18,9 @@ class FileManager {
 public:
     static FileManager& defaultManager();
 
+    // The user's home folder: $HOME, else the account's; empty when neither is known.
+    static std::string homeDirectoryPath();
+
     // Something (a file, a folder, or what a link points to) is at the path.
     bool fileExists(const std::string& path) const;
     bool fileExists(const std::string& path, bool& isDirectory) const;

@@ -1,6 +1,5 @@
 #include "platform/foundation/UserDefaults.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,15 +25,6 @@ std::string environmentValue(const char* name) {
     return value ? value : "";
 }
 
-std::string homeFolder() {
-    if (std::string home = environmentValue("HOME"); !home.empty()) return home;
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return "";
-}
 
 // ---- Where the files live -------------------------------------------------
 
@@ -45,7 +35,7 @@ std::string defaultFolder() {
     if (std::string folder = environmentValue("ORVO_DEFAULTS_DIR"); !folder.empty()) return folder;
     std::string config = environmentValue("XDG_CONFIG_HOME");
     if (config.empty() || config.front() != '/') { // a relative value is to be ignored
-        const std::string home = homeFolder();
+        const std::string home = FileManager::homeDirectoryPath();
         if (home.empty()) return "";
         config = home + "/.config";
     }
@@ -311,7 +301,7 @@ std::optional<URL> fileURLFromText(std::string_view text) {
     }
     if (text.starts_with('/')) return URL::fileURLWithPath(text);
     if (text == "~" || text.starts_with("~/")) {
-        const std::string home = homeFolder();
+        const std::string home = FileManager::homeDirectoryPath();
         if (home.empty()) return std::nullopt;
         return URL::fileURLWithPath(home + std::string(text.substr(1)));
     }

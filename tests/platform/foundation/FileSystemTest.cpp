@@ -27,9 +27,9 @@ class FileSystemTest : public ::testing::Test {
 protected:
     void touch(const fs::path& file) { std::ofstream(file) << "x"; }
 
-    testkit::TempFolder folder{"orvo-fs"};
+    testkit::TempFolder temp{"orvo-fs"};
     testkit::ScopedEnvironment environment{"HOME", "ORVO_DOCUMENTS_DIR", "ORVO_RESOURCES_DIR"};
-    fs::path root = folder.path();
+    fs::path root = temp.path();
 };
 
 TEST(URLTest, PathsAreTidiedAndComponentsTakenApart) {
