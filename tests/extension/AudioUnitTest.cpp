@@ -170,17 +170,15 @@ TEST(AudioUnit, AHostSeesOneStereoBusEachWayAndTheFixedAnswers) {
     EXPECT_EQ(names, (std::vector<std::string>{"Orvo Halden MIDI Out"}));
     EXPECT_TRUE(views.empty());
     EXPECT_TRUE(overview.empty());
-}
 
-TEST(AudioUnit, KeepsItsOwnParameterTree) {
-    TestHost host;
-    const auto tree = host.unit->parameterTree();
+    // The tree is the builder's for good.
+    const auto tree = unit.parameterTree();
     ASSERT_TRUE(tree);
     EXPECT_EQ(tree->allParameters().size(), 111u);
-    testkit::StdoutCapture capture;
-    host.unit->setParameterTree(AUParameterTree::createTree({}));
-    EXPECT_EQ(testkit::splitLines(capture.finish()), Lines{"AUExtension::parameterTree (set) !!!"});
-    EXPECT_EQ(host.unit->parameterTree(), tree);
+    testkit::StdoutCapture refused;
+    unit.setParameterTree(AUParameterTree::createTree({}));
+    EXPECT_EQ(testkit::splitLines(refused.finish()), Lines{"AUExtension::parameterTree (set) !!!"});
+    EXPECT_EQ(unit.parameterTree(), tree);
 }
 
 TEST(AudioUnit, AllocationLogsWhichHostBlocksItGot) {
@@ -308,14 +306,18 @@ TEST(AudioUnit, BypassPassesTheInputThrough) {
               std::vector<float>(host.inputL.begin() + 2 * kBlock, host.inputL.begin() + 3 * kBlock));
 }
 
-TEST(AudioUnit, KernelErrorsAreLoggedAndHandedBack) {
+TEST(AudioUnit, RenderErrorsAreLoggedAndHandedBack) {
     TestHost host;
     host.allocate();
     testkit::StdoutCapture capture;
     EXPECT_EQ(host.renderNext(kBlock + 1), kAudioUnitErr_TooManyFramesToProcess);
     EXPECT_EQ(host.renderNext(kBlock), noErr);
+    host.unit->deallocateRenderResources();
+    EXPECT_EQ(host.renderNext(), kAudioUnitErr_Uninitialized);
+    EXPECT_FALSE(host.unit->renderResourcesAllocated());
     EXPECT_EQ(testkit::splitLines(capture.finish()),
-              Lines{"AUExtension::ERROR: We have a problem with the kernel! -10874"});
+              (Lines{"AUExtension::ERROR: We have a problem with the kernel! -10874",
+                     "AUExtension::deallocateRenderResources()"}));
 }
 
 TEST(AudioUnit, MaximumFramesAndResetReachTheAdapter) {
@@ -334,17 +336,6 @@ TEST(AudioUnit, MaximumFramesAndResetReachTheAdapter) {
     host.unit->setMaximumFramesToRender(8192);
     EXPECT_EQ(testkit::splitLines(later.finish()), Lines{"AUExtension::maximumFramesToRender (set): 1024"});
     EXPECT_EQ(host.unit->kernelAdapter()->maximumFramesToRender(), 1024u);
-}
-
-TEST(AudioUnit, DeallocatedUnitsRenderNothing) {
-    TestHost host;
-    host.allocate();
-    ASSERT_EQ(host.renderNext(), noErr);
-    testkit::StdoutCapture capture;
-    host.unit->deallocateRenderResources();
-    EXPECT_EQ(host.renderNext(), kAudioUnitErr_Uninitialized);
-    EXPECT_EQ(testkit::splitLines(capture.finish()), Lines{"AUExtension::deallocateRenderResources()"});
-    EXPECT_FALSE(host.unit->renderResourcesAllocated());
 }
 
 TEST(AudioUnit, EditorAddressesOutsideTheTableAreIgnoredWithAWarning) {
