@@ -4,6 +4,7 @@
 
 #include "kernel/BufferedAudioBus.h"
 #include "kernel/Orvo_Halden_Extension_DSPKernel.h"
+#include "platform/audio/AUParameterTree.h"
 
 // The audio unit's one way into the kernel: buses, host blocks, the render
 // entry, parameters, meters and spectrum. Holds the ~100 MB kernel by value,
@@ -23,6 +24,13 @@ public:
 
     void setParameterEx(AUParameterAddress address, AUValue value) { _kernel.setParameter(address, value); }
     AUValue getParameterEx(AUParameterAddress address) const { return _kernel.getParameter(address); }
+    // The same by a tree's parameter: its address and the value.
+    void setParameter(const AUParameter& parameter, AUValue value) {
+        setParameterEx(parameter.address(), value);
+    }
+    AUValue valueForParameter(const AUParameter& parameter) const {
+        return getParameterEx(parameter.address());
+    }
 
     AUAudioFrameCount maximumFramesToRender() const { return _kernel.getMaximumFramesToRender(); }
     void setMaximumFramesToRender(AUAudioFrameCount frames) { _kernel.setMaximumFramesToRender(frames); }

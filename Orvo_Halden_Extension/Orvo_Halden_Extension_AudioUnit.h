@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Orvo_Halden_Extension/Orvo_Halden_Extension_Parameters.h"
+#include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
+#include "platform/audio/AUAudioUnit.h"
+
+// The effect as a host sees it: one stereo input and one stereo output bus,
+// the parameter tree, render resources and the render block. Owns the kernel
+// adapter (and through it the ~100 MB kernel) and the parameter builder.
+// Almost every host-facing call logs one line, at once, on the calling thread.
+class Orvo_Halden_Extension_AudioUnit : public AUAudioUnit {
+    struct Key {};
+
+public:
+    // The effect's own component: a music effect, 'ohdn' by 'VLMR'.
+    static constexpr AudioComponentDescription kComponentDescription{
+        kAudioUnitType_MusicEffect, fourCharCode("ohdn"), fourCharCode("VLMR"), 0, 0};
+
+    // Builds the adapter, then the parameters, then the base; throws the base's
+    // NSError when it refuses the description. Options are not used.
+    static std::shared_ptr<Orvo_Halden_Extension_AudioUnit>
+    make(const AudioComponentDescription& componentDescription,
+         AudioComponentInstantiationOptions options = 0);
+
+    Orvo_Halden_Extension_AudioUnit(Key, const AudioComponentDescription& componentDescription,
+                                    std::shared_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> kernelAdapter,
+                                    std::shared_ptr<Orvo_Halden_Extension_Parameters> parameters);
+
+    const std::shared_ptr<Orvo_Halden_ExtensionDSPKernelAdapter>& kernelAdapter() const {
+        return kernelAdapter_;
+    }
+    const std::shared_ptr<Orvo_Halden_Extension_Parameters>& parameters() const { return parameters_; }
+
+    std::shared_ptr<AUAudioUnitBusArray> inputBusses() override;
+    std::shared_ptr<AUAudioUnitBusArray> outputBusses() override;
+    std::vector<int> channelCapabilities() override;
+    double latency() override;
+    double tailTime() override;
+    bool canPerformInput() override;
+    bool canPerformOutput() override;
+    bool canProcessInPlace() override;
+    bool isMusicDeviceOrEffect() override;
+    NSInteger virtualMIDICableCount() override;
+    std::vector<std::string> MIDIOutputNames() override;
+    std::vector<std::size_t> supportedViewConfigurations(
+        const std::vector<AUAudioUnitViewConfiguration>& availableViewConfigurations) override;
+    std::vector<AUParameterAddress> parametersForOverview(NSInteger count) override;
+
+    // Always the builder's tree; a new one is refused.
+    std::shared_ptr<AUParameterTree> parameterTree() override { return parameters_->parameterTree(); }
+    void setParameterTree(std::shared_ptr<AUParameterTree> tree) override;
+
+    void setMaximumFramesToRender(AUAudioFrameCount frames) override;
+    void setShouldBypassEffect(bool bypass) override;
+    AUMIDIOutputEventBlock midiOutputEventBlock() override;
+    void setMidiOutputEventBlock(AUMIDIOutputEventBlock block) override;
+
+    // Throws NSError when the bus formats do not fit [2, 2] or the buffers cannot be had.
+    void allocateRenderResources() override;
+    void deallocateRenderResources() override;
+    void reset() override;
+    // Holds the adapter and the MIDI output block of the moment, not the unit.
+    AUInternalRenderBlock internalRenderBlock() override;
+
+    // The editor's way to a parameter by its address. Addresses outside the
+    // table's 0...126 are ignored with a warning; getParameter answers 0 for them
+    // and for addresses without a parameter.
+    void setParameter(std::int32_t address, AUValue value);
+    AUValue getParameter(std::int32_t address);
+
+    // Prints the names below a group, indented by level.
+    void dumpParameters(const std::string& name, const AUParameterGroup* tree, int level);
+    // Writes one line to standard output now, on the calling thread.
+    void debugprint(const std::string& text);
+
+private:
+    const std::shared_ptr<AUAudioUnitBusArray>& inputBusArray();
+    const std::shared_ptr<AUAudioUnitBusArray>& outputBusArray();
+    void handOverHostBlocks();
+    bool acceptsAddress(std::int32_t address, const char* operation);
+
+    std::shared_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> kernelAdapter_;
+    std::shared_ptr<Orvo_Halden_Extension_Parameters> parameters_;
+    std::shared_ptr<AUAudioUnitBusArray> inputBusArray_;
+    std::shared_ptr<AUAudioUnitBusArray> outputBusArray_;
+    AUMIDIOutputEventBlock midiOutputEventBlock_;
+};

@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "platform/foundation/NSError.h"
+#include "tests/support/AllocationCounter.h"
+#include "tests/support/Signals.h"
+#include "tests/support/StdoutCapture.h"
+
+namespace {
+
+using Unit = Orvo_Halden_Extension_AudioUnit;
+using Lines = std::vector<std::string>;
+
+constexpr AUAudioFrameCount kBlock = 512;
+
+const Lines kAbsentBlocks = {
+    "AUExtension: WARNING: The property 'musicalContextBlock' is NOT defined.",
+    "AUExtension: WARNING: The property 'transportStateBlock' is NOT defined.",
+    "AUExtension: WARNING: The property 'scheduleMIDIEventBlock' is NOT defined.",
+    "AUExtension::midiOutputEventBlock (get) ",
+    "AUExtension: WARNING: The property 'midiOutputEventBlock' is NOT defined.",
+};
+
+// Plays a host: makes the unit, pulls stereo noise into it block by block
+// through the render block and keeps what comes out.
+class TestHost {
+public:
+    TestHost() : unit(Unit::make(Unit::kComponentDescription)), output_(2) {
+        inputL = testkit::noise(8 * kBlock, 1, 0.5f);
+        inputR = testkit::noise(8 * kBlock, 2, 0.5f);
+        outL.reserve(inputL.size());
+        outR.reserve(inputR.size());
+        left_.assign(kBlock, 0.0f);
+        right_.assign(kBlock, 0.0f);
+        pull_ = [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames,
+                       NSInteger, AudioBufferList* list) -> AUAudioUnitStatus {
+            std::copy_n(inputL.begin() + static_cast<std::ptrdiff_t>(position_), frames,
+                        static_cast<float*>(list->mBuffers[0].mData));
+            std::copy_n(inputR.begin() + static_cast<std::ptrdiff_t>(position_), frames,
+                        static_cast<float*>(list->mBuffers[1].mData));
+            return noErr;
+        };
+    }
+
+    void allocate() {
+        unit->setMaximumFramesToRender(kBlock);
+        unit->allocateRenderResources();
+        render_ = unit->renderBlock();
+    }
+
+    AUAudioUnitStatus renderNext(AUAudioFrameCount frames = kBlock, const AURenderEvent* events = nullptr) {
+        AudioBufferList* list = output_.get();
+        const auto bytes = static_cast<std::uint32_t>(kBlock * sizeof(float));
+        list->mBuffers[0] = AudioBuffer{1, bytes, left_.data()};
+        list->mBuffers[1] = AudioBuffer{1, bytes, right_.data()};
+        AudioTimeStamp ts;
+        ts.mSampleTime = static_cast<double>(position_);
+        AudioUnitRenderActionFlags flags = 0;
+        const AUAudioUnitStatus status = render_(&flags, &ts, frames, 0, list, events, pull_);
+        if (status == noErr) {
+            outL.insert(outL.end(), left_.begin(), left_.begin() + frames);
+            outR.insert(outR.end(), right_.begin(), right_.begin() + frames);
+            position_ += frames;
+        }
+        return status;
+    }
+
+    std::size_t position() const { return position_; }
+
+    std::shared_ptr<Unit> unit;
+    std::vector<float> inputL, inputR, outL, outR;
+
+private:
+    AURenderBlock render_;
+    AURenderPullInputBlock pull_;
+    AudioBufferListStorage output_;
+    std::vector<float> left_, right_;
+    std::size_t position_ = 0;
+};
+
+AURenderEvent parameterEvent(AUEventSampleTime time, AUParameterAddress address, AUValue value,
+                             AURenderEventType type = AURenderEventType::Parameter) {
+    AURenderEvent event;
+    event.parameter = AUParameterEvent{};
+    event.parameter.eventSampleTime = time;
+    event.parameter.eventType = type;
+    event.parameter.parameterAddress = address;
+    event.parameter.value = value;
+    event.parameter.rampDurationSampleFrames = type == AURenderEventType::ParameterRamp ? 64 : 0;
+    return event;
+}
+
+bool silentFrom(const std::vector<float>& samples, std::size_t from, std::size_t to) {
+    return std::all_of(samples.begin() + static_cast<std::ptrdiff_t>(from),
+                       samples.begin() + static_cast<std::ptrdiff_t>(to), [](float s) { return s == 0.0f; });
+}
+
+} // namespace
+
+TEST(AudioUnit, CreationLogsTheDescriptionItWasGiven) {
+    testkit::StdoutCapture capture;
+    const AudioComponentDescription other{kAudioUnitType_Effect, fourCharCode("test"), fourCharCode("ACME")};
+    auto unit = Unit::make(other, 0x5);
+    const Lines lines = testkit::splitLines(capture.finish());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 3),
+              (Lines{"AUExtension::init()", "ACME : test",
+                     "AUExtension: We will prepare required resources now..."}));
+    // Only the kernel's own construction line follows.
+    for (std::size_t i = 3; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].rfind("DIAGNOSTICS: ", 0), 0u) << lines[i];
+    EXPECT_EQ(unit->componentDescription(), other);
+    EXPECT_EQ(unit->instantiationOptions(), 0u);
+
+    testkit::StdoutCapture again;
+    EXPECT_THROW(Unit::make(AudioComponentDescription{}), NSError);
+    // The base refuses a description without a type, after the unit has logged it.
+    EXPECT_EQ(testkit::splitLines(again.finish())[0], "AUExtension::init()");
+}
+
+TEST(AudioUnit, AHostSeesOneStereoBusEachWayAndTheFixedAnswers) {
+    TestHost host;
+    Unit& unit = *host.unit;
+    testkit::StdoutCapture capture;
+    const auto inputs = unit.inputBusses();
+    const auto outputs = unit.outputBusses();
+    const auto capabilities = unit.channelCapabilities();
+    const double latency = unit.latency(), tail = unit.tailTime();
+    const bool in = unit.canPerformInput(), out = unit.canPerformOutput(), inPlace = unit.canProcessInPlace();
+    const bool effect = unit.isMusicDeviceOrEffect();
+    const auto cables = unit.virtualMIDICableCount();
+    const auto names = unit.MIDIOutputNames();
+    const auto views = unit.supportedViewConfigurations({{680, 600, false}, {400, 300, true}});
+    const auto overview = unit.parametersForOverview(4);
+    EXPECT_TRUE(unit.inputBusses() == inputs); // built once, logged at every read
+    const Lines lines = testkit::splitLines(capture.finish());
+
+    EXPECT_EQ(lines,
+              (Lines{"AUExtension::inputBusses: 1", "AUExtension::outputBusses: 1",
+                     "AUExtension::channelCapabilities", "AUExtension::latency: 0",
+                     "AUExtension::tailTime: 4.0", "AUExtension::canPerformInput: true",
+                     "AUExtension::canPerformOutput: true", "AUExtension::canProcessInPlace() true",
+                     "AUExtension::isMusicDeviceOrEffect: true", "AUExtension::virtualMIDICableCount: 1",
+                     "AUExtension::midiOutputNames: [\"Orvo Halden MIDI Out\"]",
+                     "AUExtension::supportedViewConfigurations()", "AUExtension::parametersForOverview()",
+                     "AUExtension::inputBusses: 1"}));
+    ASSERT_EQ(inputs->count(), 1u);
+    ASSERT_EQ(outputs->count(), 1u);
+    EXPECT_EQ(inputs->busType(), AUAudioUnitBusType::Input);
+    EXPECT_EQ(outputs->ownerAudioUnit(), host.unit);
+    EXPECT_TRUE((*inputs)[0] == unit.kernelAdapter()->inputBus());
+    EXPECT_TRUE((*outputs)[0] == unit.kernelAdapter()->outputBus());
+    for (const auto& busses : {inputs, outputs}) {
+        EXPECT_EQ((*busses)[0]->format()->sampleRate(), 48000.0);
+        EXPECT_EQ((*busses)[0]->format()->channelCount(), 2u);
+        EXPECT_EQ((*busses)[0]->maximumChannelCount(), 2u);
+    }
+    EXPECT_EQ(capabilities, (std::vector<int>{2, 2}));
+    EXPECT_EQ(latency, 0.0);
+    EXPECT_EQ(tail, 4.0);
+    EXPECT_TRUE(in && out && inPlace && effect);
+    EXPECT_EQ(cables, 1);
+    EXPECT_EQ(names, (std::vector<std::string>{"Orvo Halden MIDI Out"}));
+    EXPECT_TRUE(views.empty());
+    EXPECT_TRUE(overview.empty());
+
+    // The tree is the builder's for good.
+    const auto tree = unit.parameterTree();
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->allParameters().size(), 111u);
+    testkit::StdoutCapture refused;
+    unit.setParameterTree(AUParameterTree::createTree({}));
+    EXPECT_EQ(testkit::splitLines(refused.finish()), Lines{"AUExtension::parameterTree (set) !!!"});
+    EXPECT_EQ(unit.parameterTree(), tree);
+}
+
+TEST(AudioUnit, AllocationLogsWhichHostBlocksItGot) {
+    TestHost host;
+    Unit& unit = *host.unit;
+    {
+        testkit::StdoutCapture capture;
+        unit.allocateRenderResources();
+        Lines expected = {"AUExtension::allocateRenderResources()", "AUExtension::outputBusses: 1",
+                          "AUExtension::outputBusses: 1"};
+        expected.insert(expected.end(), kAbsentBlocks.begin(), kAbsentBlocks.end());
+        EXPECT_EQ(testkit::splitLines(capture.finish()), expected);
+    }
+    EXPECT_TRUE(unit.renderResourcesAllocated());
+    EXPECT_TRUE(unit.kernelAdapter()->outputBus()->shouldAllocateBuffer());
+
+    unit.setMusicalContextBlock(
+        [](double*, double*, NSInteger*, double*, NSInteger*, double*) { return true; });
+    unit.setTransportStateBlock([](AUHostTransportStateFlags*, double*, double*, double*) { return true; });
+    unit.setScheduleMIDIEventBlock([](AUEventSampleTime, std::uint8_t, NSInteger, const std::uint8_t*) {});
+    testkit::StdoutCapture capture;
+    unit.setMidiOutputEventBlock(
+        [](AUEventSampleTime, std::uint8_t, NSInteger, const std::uint8_t*) -> OSStatus { return noErr; });
+    unit.deallocateRenderResources();
+    unit.allocateRenderResources();
+    EXPECT_EQ(
+        testkit::splitLines(capture.finish()),
+        (Lines{"AUExtension::midiOutputEventBlock (set) ", "AUExtension::deallocateRenderResources()",
+               "AUExtension::allocateRenderResources()", "AUExtension::outputBusses: 1",
+               "AUExtension::outputBusses: 1", "AUExtension: The property 'musicalContextBlock' is defined.",
+               "AUExtension: The property 'transportStateBlock' is defined.",
+               "AUExtension: The property 'scheduleMIDIEventBlock' is defined.",
+               "AUExtension::midiOutputEventBlock (get) ",
+               "AUExtension: The property 'midiOutputEventBlock' is defined.",
+               "AUExtension::midiOutputEventBlock (get) "}));
+}
+
+TEST(AudioUnit, AllocationThatCannotFitTheBusesFailsAndNothingRenders) {
+    TestHost host;
+    ASSERT_TRUE(host.unit->kernelAdapter()->inputBus()->setFormat(AVAudioFormat::standardFormat(48000.0, 1)));
+    testkit::StdoutCapture capture;
+    OSStatus code = noErr;
+    try {
+        host.unit->allocateRenderResources();
+    } catch (const NSError& error) {
+        code = error.code();
+    }
+    const Lines lines = testkit::splitLines(capture.finish());
+    EXPECT_EQ(code, kAudioUnitErr_FormatNotSupported);
+    EXPECT_FALSE(host.unit->renderResourcesAllocated());
+    ASSERT_EQ(lines.size(), 4u); // no host blocks were handed over
+    EXPECT_EQ(lines[3].rfind("AUExtension::allocateRenderResources() : ERROR: ", 0), 0u) << lines[3];
+
+    AudioBufferListStorage out(2);
+    AudioTimeStamp ts;
+    EXPECT_EQ(host.unit->renderBlock()(nullptr, &ts, 64, 0, out.get(), nullptr, nullptr),
+              kAudioUnitErr_Uninitialized);
+
+    // Once the format fits again the same unit allocates and renders.
+    ASSERT_TRUE(host.unit->kernelAdapter()->inputBus()->setFormat(AVAudioFormat::standardFormat(48000.0, 2)));
+    host.allocate();
+    EXPECT_EQ(host.renderNext(), noErr);
+}
+
+TEST(AudioUnit, RendersNoiseWithParameterEventsAtTheirFrames) {
+    TestHost host;
+    host.allocate();
+    ASSERT_EQ(host.renderNext(), noErr);
+    ASSERT_EQ(host.renderNext(), noErr);
+    // All three band volumes to zero from frame 256 of the third block; one comes as a ramp.
+    const auto at = static_cast<AUEventSampleTime>(host.position() + 256);
+    AURenderEvent events[3] = {parameterEvent(at, 11, 0.0f), parameterEvent(at, 12, 0.0f),
+                               parameterEvent(at, 13, 0.0f, AURenderEventType::ParameterRamp)};
+    events[0].head.next = &events[1];
+    events[1].head.next = &events[2];
+    testkit::StdoutCapture capture;
+    ASSERT_EQ(host.renderNext(kBlock, events), noErr);
+    EXPECT_EQ(capture.finish(), "");
+
+    ASSERT_EQ(host.outL.size(), 3 * kBlock);
+    EXPECT_FALSE(silentFrom(host.outL, 2 * kBlock, 2 * kBlock + 256));
+    EXPECT_TRUE(silentFrom(host.outL, 2 * kBlock + 256, 3 * kBlock));
+    EXPECT_TRUE(silentFrom(host.outR, 2 * kBlock + 256, 3 * kBlock));
+    EXPECT_NE(host.outL, std::vector<float>(host.inputL.begin(), host.inputL.begin() + 3 * kBlock));
+    // The tree reads what the events left in the kernel.
+    for (AUParameterAddress a : {11, 12, 13})
+        EXPECT_EQ(host.unit->parameterTree()->parameterWithAddress(a)->value(), 0.0f);
+}
+
+TEST(AudioUnit, RenderingAllocatesNothing) {
+    TestHost host;
+    host.unit->setMidiOutputEventBlock(
+        [](AUEventSampleTime, std::uint8_t, NSInteger, const std::uint8_t*) -> OSStatus { return noErr; });
+    host.allocate();
+    ASSERT_EQ(host.renderNext(), noErr); // the first render may build lazily made tables
+    AURenderEvent events[2] = {
+        parameterEvent(static_cast<AUEventSampleTime>(host.position() + 100), 26, 0.9f),
+        parameterEvent(static_cast<AUEventSampleTime>(host.position() + 300), 123, 0.5f,
+                       AURenderEventType::ParameterRamp)};
+    events[0].head.next = &events[1];
+    testkit::AllocationCounter counter;
+    AUAudioUnitStatus status = host.renderNext(kBlock, events);
+    for (int i = 0; i < 4; ++i) status = status == noErr ? host.renderNext() : status;
+    const auto allocations = counter.count();
+    EXPECT_EQ(status, noErr);
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(host.unit->kernelAdapter()->kernel().fReverbSize[0], 0.9f);
+}
+
+TEST(AudioUnit, BypassPassesTheInputThrough) {
+    TestHost host;
+    host.allocate();
+    testkit::StdoutCapture capture;
+    host.unit->setShouldBypassEffect(true);
+    EXPECT_EQ(testkit::splitLines(capture.finish()), Lines{"AUExtension::shouldBypassEffect (did set)"});
+    EXPECT_TRUE(host.unit->shouldBypassEffect());
+    EXPECT_TRUE(host.unit->kernelAdapter()->kernel().getBypassed());
+    ASSERT_EQ(host.renderNext(), noErr);
+    ASSERT_EQ(host.renderNext(), noErr);
+    EXPECT_EQ(host.outL, std::vector<float>(host.inputL.begin(), host.inputL.begin() + 2 * kBlock));
+    EXPECT_EQ(host.outR, std::vector<float>(host.inputR.begin(), host.inputR.begin() + 2 * kBlock));
+    host.unit->setShouldBypassEffect(false);
+    ASSERT_EQ(host.renderNext(), noErr);
+    EXPECT_NE(std::vector<float>(host.outL.end() - kBlock, host.outL.end()),
+              std::vector<float>(host.inputL.begin() + 2 * kBlock, host.inputL.begin() + 3 * kBlock));
+}
+
+TEST(AudioUnit, RenderErrorsAreLoggedAndHandedBack) {
+    TestHost host;
+    host.allocate();
+    testkit::StdoutCapture capture;
+    EXPECT_EQ(host.renderNext(kBlock + 1), kAudioUnitErr_TooManyFramesToProcess);
+    EXPECT_EQ(host.renderNext(kBlock), noErr);
+    host.unit->deallocateRenderResources();
+    EXPECT_EQ(host.renderNext(), kAudioUnitErr_Uninitialized);
+    EXPECT_FALSE(host.unit->renderResourcesAllocated());
+    EXPECT_EQ(testkit::splitLines(capture.finish()),
+              (Lines{"AUExtension::ERROR: We have a problem with the kernel! -10874",
+                     "AUExtension::deallocateRenderResources()"}));
+}
+
+TEST(AudioUnit, MaximumFramesAndResetReachTheAdapter) {
+    TestHost host;
+    testkit::StdoutCapture capture;
+    host.unit->setMaximumFramesToRender(1024);
+    host.unit->reset();
+    EXPECT_EQ(testkit::splitLines(capture.finish()),
+              (Lines{"AUExtension::maximumFramesToRender (set): 1024", "AUExtension::reset()"}));
+    EXPECT_EQ(host.unit->maximumFramesToRender(), 1024u);
+    EXPECT_EQ(host.unit->kernelAdapter()->maximumFramesToRender(), 1024u);
+
+    // While allocated the buffers keep their size, and the adapter hears the kept value.
+    host.unit->allocateRenderResources();
+    testkit::StdoutCapture later;
+    host.unit->setMaximumFramesToRender(8192);
+    EXPECT_EQ(testkit::splitLines(later.finish()), Lines{"AUExtension::maximumFramesToRender (set): 1024"});
+    EXPECT_EQ(host.unit->kernelAdapter()->maximumFramesToRender(), 1024u);
+}
+
+TEST(AudioUnit, EditorAddressesOutsideTheTableAreIgnoredWithAWarning) {
+    TestHost host;
+    Unit& unit = *host.unit;
+    std::vector<AUParameterAddress> heard;
+    unit.parameterTree()->tokenByAddingParameterObserver(
+        [&](AUParameterAddress a, AUValue) { heard.push_back(a); });
+
+    testkit::StdoutCapture capture;
+    unit.setParameter(30, 0.3f);
+    unit.setParameter(30, 0.3f); // same value: the tree stays quiet
+    unit.setParameter(90, 0.7f); // no parameter there: silently nothing
+    const float none = unit.getParameter(90);
+    unit.setParameter(-1, 0.7f);
+    unit.setParameter(127, 0.7f);
+    const float big = unit.getParameter(std::numeric_limits<std::int32_t>::max());
+    const float negative = unit.getParameter(std::numeric_limits<std::int32_t>::min());
+    const Lines lines = testkit::splitLines(capture.finish());
+
+    EXPECT_EQ(unit.getParameter(30), 0.3f);
+    EXPECT_EQ(heard, std::vector<AUParameterAddress>{30});
+    EXPECT_EQ(none, 0.0f);
+    EXPECT_EQ(big, 0.0f);
+    EXPECT_EQ(negative, 0.0f);
+    EXPECT_EQ(lines, (Lines{"AUExtension::setParameter() : WARNING: The address -1 is invalid.",
+                            "AUExtension::setParameter() : WARNING: The address 127 is invalid.",
+                            "AUExtension::getParameter() : WARNING: The address 2147483647 is invalid.",
+                            "AUExtension::getParameter() : WARNING: The address -2147483648 is invalid."}));
+}
+
+TEST(AudioUnit, DumpsTheParameterNamesIndentedByLevel) {
+    TestHost host;
+    testkit::StdoutCapture capture;
+    host.unit->dumpParameters("tree", host.unit->parameterTree().get(), 0);
+    host.unit->dumpParameters("none", nullptr, 0);
+    const Lines lines = testkit::splitLines(capture.finish());
+    ASSERT_EQ(lines.size(), 112u);
+    EXPECT_EQ(lines[0], "Orvo Halden Global");
+    EXPECT_EQ(lines[1], " Input Volume");
+    EXPECT_EQ(lines[111], " Dynamics Release");
+}
+
+TEST(AudioUnit, ReleasingTheUnitFreesItAndItsKernel) {
+    std::weak_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> adapter;
+    std::weak_ptr<AUAudioUnit> unit;
+    {
+        TestHost host;
+        host.allocate();
+        ASSERT_EQ(host.renderNext(), noErr);
+        host.unit->inputBusses();
+        adapter = host.unit->kernelAdapter();
+        unit = host.unit;
+    }
+    EXPECT_TRUE(unit.expired());
+    EXPECT_TRUE(adapter.expired());
+}
