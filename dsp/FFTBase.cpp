@@ -25,6 +25,13 @@ void store(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
 
 Lanes splat(float x) { return Lanes{x, x, x, x}; }
 
+Lanes reversed(Lanes v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+
+void storeInterleaved(float* p, Lanes re, Lanes im) {
+    store(p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
+    store(p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+}
+
 using Mask = std::int32_t __attribute__((vector_size(16)));
 
 Mask bitsOf(Lanes v) {
@@ -276,6 +283,11 @@ void FFTBase::buffer2complex(float* src, float* dst) {
     if (dst == nullptr) dst = complex.getBuffer();
     const float* w = window.getBuffer();
     if (w == nullptr || src == nullptr || dst == nullptr) return;
+    // A real frame costs only a half-size complex transform.
+    if (fftFrameSize >= 4 && twiddles.getBuffer() != nullptr && scratch.getBuffer() != nullptr) {
+        realForward(src, dst);
+        return;
+    }
     for (int k = 0; k < fftFrameSize; ++k) {
         dst[2 * k] = src[k] * w[k];
         dst[2 * k + 1] = 0.0f;
@@ -367,27 +379,17 @@ void FFTBase::onAnalysis(float* /*freqs*/, float* mags) {
     max -= 0.01f;
 }
 
-// Splits the interleaved values into real and imaginary rows of the scratch
-// buffer, in bit-reversed order, so the passes run over plain float rows.
-void FFTBase::splitBitReversed(const float* buf, float* re, float* im) const {
-    const std::uint32_t* from = bitReversed.data();
-    for (int i = 0; i < fftFrameSize; ++i) {
-        re[i] = buf[2 * from[i]];
-        im[i] = buf[2 * from[i] + 1];
-    }
-}
-
-// Passes of half-length 1 and 2, whose twiddles are 1 and the sign times i.
-void FFTBase::firstPasses(float* re, float* im, float direction) const {
-    for (int i = 0; i < fftFrameSize; i += 2) {
+// Passes of half-length 1 and 2 over n values, whose twiddles are 1 and the sign times i.
+void FFTBase::firstPasses(float* re, float* im, int n, float direction) {
+    for (int i = 0; i < n; i += 2) {
         const float r = re[i + 1], m = im[i + 1];
         re[i + 1] = re[i] - r;
         im[i + 1] = im[i] - m;
         re[i] += r;
         im[i] += m;
     }
-    if (fftFrameSize < 4) return;
-    for (int i = 0; i < fftFrameSize; i += 4) {
+    if (n < 4) return;
+    for (int i = 0; i < n; i += 4) {
         const float r2 = re[i + 2], i2 = im[i + 2];
         re[i + 2] = re[i] - r2;
         im[i + 2] = im[i] - i2;
@@ -401,20 +403,17 @@ void FFTBase::firstPasses(float* re, float* im, float direction) const {
     }
 }
 
-void FFTBase::fft(int sign, float* buf) {
-    if (buf == nullptr) buf = complex.getBuffer();
+// All passes of a transform of n (at least 2) values held in bit-reversed order
+// as real and imaginary rows. The twiddle blocks depend only on the pass, so any
+// n up to the frame size can use them.
+void FFTBase::butterflies(float* re, float* im, int n, float sign) const {
+    firstPasses(re, im, n, sign);
     const float* tw = twiddles.getBuffer();
-    float* re = scratch.getBuffer();
-    if (buf == nullptr || tw == nullptr || re == nullptr) return;
-    float* im = re + fftFrameSize;
-    splitBitReversed(buf, re, im);
-
-    firstPasses(re, im, sign < 0 ? -1.0f : 1.0f);
-    const Lanes direction = splat(sign < 0 ? -1.0f : 1.0f);
-    for (int half = 4; half < fftFrameSize; half *= 2) {
+    const Lanes direction = splat(sign);
+    for (int half = 4; half < n; half *= 2) {
         const float* cosines = tw + 2 * half;
         const float* sines = cosines + half;
-        for (int start = 0; start < fftFrameSize; start += 2 * half) {
+        for (int start = 0; start < n; start += 2 * half) {
             float* r1 = re + start;
             float* i1 = im + start;
             float* r2 = r1 + half;
@@ -433,11 +432,86 @@ void FFTBase::fft(int sign, float* buf) {
             }
         }
     }
+}
 
+void FFTBase::fft(int sign, float* buf) {
+    if (buf == nullptr) buf = complex.getBuffer();
+    float* re = scratch.getBuffer();
+    if (buf == nullptr || twiddles.getBuffer() == nullptr || re == nullptr) return;
+    float* im = re + fftFrameSize;
+    const std::uint32_t* from = bitReversed.data();
+    for (int i = 0; i < fftFrameSize; ++i) {
+        re[i] = buf[2 * from[i]];
+        im[i] = buf[2 * from[i] + 1];
+    }
+    butterflies(re, im, fftFrameSize, sign < 0 ? -1.0f : 1.0f);
     for (int i = 0; i < fftFrameSize; ++i) {
         buf[2 * i] = re[i];
         buf[2 * i + 1] = im[i];
     }
+}
+
+// The windowed frame's even and odd samples go in as the real and imaginary
+// parts of a transform of half the size; the spectrum is then unpicked from it.
+void FFTBase::realForward(const float* src, float* dst) {
+    const int m = fftFrameSize2;
+    float* re = scratch.getBuffer();
+    float* im = re + m;
+    const float* w = window.getBuffer();
+    // Bit reversal over log2(N) bits of 2i is that of i over log2(N/2) bits.
+    const std::uint32_t* from = bitReversed.data();
+    for (int i = 0; i < m; ++i) {
+        const std::uint32_t j = 2 * from[2 * i];
+        re[i] = src[j] * w[j];
+        im[i] = src[j + 1] * w[j + 1];
+    }
+    butterflies(re, im, m, -1.0f);
+    unpickRealSpectrum(re, im, dst);
+}
+
+// With Z the half-size transform (rows re, im of m values) and W = exp(-2 pi i / N):
+// X[k] = (Z[k] + conj Z[m-k]) / 2 - i W^k (Z[k] - conj Z[m-k]) / 2 for k = 0 .. m,
+// and X[N-k] = conj X[k] above, as the transform of a real frame has it.
+void FFTBase::unpickRealSpectrum(const float* re, const float* im, float* dst) const {
+    const int m = fftFrameSize2;
+    // The twiddle block of half-length m holds cos and sin of 2 pi k / N.
+    const float* cosines = twiddles.getBuffer() + 2 * m;
+    const float* sines = cosines + m;
+    dst[0] = re[0] + im[0];
+    dst[1] = 0.0f;
+    dst[2 * m] = re[0] - im[0];
+    dst[2 * m + 1] = 0.0f;
+
+    const auto four = [](Lanes ar, Lanes ai, Lanes br, Lanes bi, Lanes c, Lanes s, float* out,
+                         float* mirror) {
+        const Lanes evenR = (ar + br) * 0.5f, evenI = (ai - bi) * 0.5f;
+        const Lanes oddR = (ai + bi) * 0.5f, oddI = (br - ar) * 0.5f;
+        const Lanes xr = evenR + c * oddR + s * oddI;
+        const Lanes xi = evenI + c * oddI - s * oddR;
+        storeInterleaved(out, xr, xi);
+        storeInterleaved(mirror, reversed(xr), -reversed(xi));
+    };
+    // Bins k .. k+3 pair with m-k .. m-k-3, read as one reversed group.
+    int k = 1;
+    for (; k + 4 <= m; k += 4)
+        four(load(re + k), load(im + k), reversed(load(re + m - k - 3)), reversed(load(im + m - k - 3)),
+             load(cosines + k), load(sines + k), dst + 2 * k, dst + 2 * (fftFrameSize - k - 3));
+    if (k == m) return;
+    // The last few bins below m, on padded copies.
+    const int count = m - k;
+    float ar[4] = {}, ai[4] = {}, br[4] = {}, bi[4] = {}, c[4] = {}, s[4] = {}, out[8], mirror[8];
+    for (int i = 0; i < count; ++i) {
+        ar[i] = re[k + i];
+        ai[i] = im[k + i];
+        br[i] = re[m - k - i];
+        bi[i] = im[m - k - i];
+        c[i] = cosines[k + i];
+        s[i] = sines[k + i];
+    }
+    four(load(ar), load(ai), load(br), load(bi), load(c), load(s), out, mirror);
+    std::copy_n(out, 2 * count, dst + 2 * k);
+    // The mirrored group runs downwards, so its valid bins are the last ones.
+    std::copy_n(mirror + 2 * (4 - count), 2 * count, dst + 2 * (fftFrameSize - k - count + 1));
 }
 
 } // namespace SPECTRO

@@ -151,8 +151,10 @@ protected:
 private:
     float hopsPerFrame() const;
     void buildTables();
-    void splitBitReversed(const float* buf, float* re, float* im) const;
-    void firstPasses(float* re, float* im, float direction) const;
+    static void firstPasses(float* re, float* im, int n, float direction);
+    void butterflies(float* re, float* im, int n, float sign) const;
+    void realForward(const float* src, float* dst);
+    void unpickRealSpectrum(const float* re, const float* im, float* dst) const;
 };
 
 } // namespace SPECTRO

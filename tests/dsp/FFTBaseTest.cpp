@@ -142,6 +142,28 @@ TEST(FFTBase, ForwardAndInverseMatchPlainDftForAllSizes) {
     }
 }
 
+// A real frame takes the half-size route; every bin, the mirrored upper half
+// included, must still be the full transform's.
+TEST(FFTBase, WindowedRealFrameMatchesPlainDftForAllSizes) {
+    for (int n = 2; n <= 4096; n *= 2) {
+        SCOPED_TRACE(n);
+        Probe probe(n, 4);
+        const auto samples = randomInterleaved(n / 2, static_cast<std::uint32_t>(n + 1));
+        cvec windowed(static_cast<std::size_t>(n));
+        for (int k = 0; k < n; ++k) windowed[k] = double(samples[k]) * double(probe.windowData()[k]);
+        const cvec reference = testkit::dft(windowed);
+        std::vector<float> src = samples, spectrum(2 * static_cast<std::size_t>(n) + 2, 7.0f);
+        probe.buffer2complex(src.data(), spectrum.data());
+        spectrum.resize(2 * static_cast<std::size_t>(n));
+        const double tolerance = 2e-6 * std::sqrt(static_cast<double>(n)) * std::log2(n);
+        EXPECT_LT(maxDistance(toComplex(spectrum), reference), tolerance);
+        // The lowest and the middle bin of a real frame are real.
+        EXPECT_EQ(spectrum[1], 0.0f);
+        EXPECT_EQ(spectrum[n + 1], 0.0f);
+        EXPECT_EQ(src, samples);
+    }
+}
+
 TEST(FFTBase, ForwardThenInverseGivesNTimesTheInput) {
     for (int n : {8, 256, 4096}) {
         Probe probe(n, 4);
