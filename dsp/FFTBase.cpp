@@ -9,6 +9,10 @@
 
 #include "dsp/Denormal.h"
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 namespace SPECTRO {
 namespace {
 
@@ -26,6 +30,13 @@ void store(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
 Lanes splat(float x) { return Lanes{x, x, x, x}; }
 
 Lanes reversed(Lanes v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+
+// Four complex values from interleaved floats, as real and imaginary lanes.
+void loadInterleaved(const float* p, Lanes& re, Lanes& im) {
+    const Lanes a = load(p), b = load(p + 4);
+    re = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+    im = __builtin_shufflevector(a, b, 1, 3, 5, 7);
+}
 
 void storeInterleaved(float* p, Lanes re, Lanes im) {
     store(p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
@@ -126,6 +137,54 @@ float foldPhaseDifference(float d) {
     long q = static_cast<long>(d / kPi);
     q += q >= 0 ? (q & 1) : -(q & 1);
     return d - kPi * static_cast<float>(q);
+}
+
+bool allOf(Mask m) { return (m[0] & m[1] & m[2] & m[3]) != 0; }
+
+Lanes absLanes(Lanes v) { return fromBits(bitsOf(v) & ~kSignBit); }
+
+// foldPhaseDifference() four at a time. Differences beyond the int range, which
+// phases in [-pi, pi] never give, and non-finite ones take the scalar route.
+Lanes foldPhaseDifferences(Lanes d) {
+    if (!allOf(absLanes(d) < splat(1.0e9f))) {
+        float v[4];
+        store(v, d);
+        for (float& x : v) x = foldPhaseDifference(x);
+        return load(v);
+    }
+    Mask q = __builtin_convertvector(d / kPi, Mask);
+    // Made even away from zero: +1 for odd positive, -1 for odd negative.
+    const Mask negative = q >> 31;
+    q += ((q & 1) ^ negative) - negative;
+    return d - kPi * __builtin_convertvector(q, Lanes);
+}
+
+Lanes sqrtLanes(Lanes x) {
+#if defined(__SSE__)
+    return _mm_sqrt_ps(x);
+#else
+    for (int i = 0; i < 4; ++i) x[i] = std::sqrt(x[i]);
+    return x;
+#endif
+}
+
+struct BinScale {
+    float expct;
+    float freqPerBin;
+    float binsPerRadian;
+};
+
+// Magnitude and true frequency of bins k .. k+3 from their interleaved values;
+// last holds their previous phases and takes the new ones.
+void analyseFour(const float* c, float* last, float* mags, float* freqs, int k, const BinScale& scale) {
+    Lanes re, im;
+    loadInterleaved(c, re, im);
+    const Lanes phase = atan2Lanes(im, re);
+    const Lanes bin = splat(static_cast<float>(k)) + Lanes{0.0f, 1.0f, 2.0f, 3.0f};
+    const Lanes d = foldPhaseDifferences(phase - load(last) - bin * scale.expct);
+    store(last, phase);
+    store(mags, 2.0f * sqrtLanes(re * re + im * im));
+    store(freqs, bin * scale.freqPerBin + scale.binsPerRadian * d * scale.freqPerBin);
 }
 
 } // namespace
@@ -301,18 +360,20 @@ void FFTBase::complex2frequencies(float* c) {
     float* freqs = frequencies.getBuffer();
     float* last = phases.getBuffer();
     if (c == nullptr || mags == nullptr || freqs == nullptr || last == nullptr) return;
-    const float binsPerRadian = hopsPerFrame() / kTwoPi;
-    // The transform's rows are free between transforms.
-    float* phase = scratch.getBuffer();
-    if (phase == nullptr) return;
-    phasesOf(c, phase, fftFrameSize2 + 1);
-    for (int k = 0; k <= fftFrameSize2; ++k) {
-        const float re = c[2 * k];
-        const float im = c[2 * k + 1];
-        const float d = foldPhaseDifference(phase[k] - last[k] - static_cast<float>(k) * expct);
-        last[k] = phase[k];
-        mags[k] = 2.0f * std::sqrt(re * re + im * im);
-        freqs[k] = static_cast<float>(k) * freqPerBin + binsPerRadian * d * freqPerBin;
+    const BinScale scale{expct, freqPerBin, hopsPerFrame() / kTwoPi};
+    const int bins = fftFrameSize2 + 1;
+    const int whole = bins - bins % 4;
+    for (int k = 0; k < whole; k += 4) analyseFour(c + 2 * k, last + k, mags + k, freqs + k, k, scale);
+    if (whole < bins) {
+        // The last short group on padded copies.
+        const int count = bins - whole;
+        float cs[8] = {}, ls[4] = {}, ms[4], fs[4];
+        std::copy_n(c + 2 * whole, 2 * count, cs);
+        std::copy_n(last + whole, count, ls);
+        analyseFour(cs, ls, ms, fs, whole, scale);
+        std::copy_n(ls, count, last + whole);
+        std::copy_n(ms, count, mags + whole);
+        std::copy_n(fs, count, freqs + whole);
     }
     onAnalysis(freqs, mags);
 }

@@ -308,6 +308,45 @@ TEST(FFTBase, PhaseVocoderFindsTheTrueFrequencyBetweenBins) {
                 0.01f);
 }
 
+// Each bin's phase step, less its expected advance, folded into one turn, gives
+// the offset from the bin centre; bad phase memory must not leak into the result.
+TEST(FFTBase, FrequencyEstimateFoldsEachBinsPhaseStep) {
+    for (int overlap : {1, 4, 6}) {
+        SCOPED_TRACE(overlap);
+        Probe probe(64, overlap);
+        const int bins = 33;
+        const double hop = 64 / overlap;
+        const double binWidth = 48000.0 / 64.0;
+        std::mt19937 rng(static_cast<std::uint32_t>(overlap));
+        std::uniform_real_distribution<double> angle(-3.1, 3.1);
+        std::vector<float> c(2 * bins);
+        std::vector<double> offset(bins);
+        for (int k = 0; k < bins; ++k) {
+            const double previous = angle(rng);
+            offset[k] = angle(rng);
+            const double now = previous + 2.0 * std::numbers::pi * k * hop / 64.0 + offset[k];
+            probe.getPhases()[k] = static_cast<float>(previous);
+            c[2 * k] = static_cast<float>(3.0 * std::cos(now));
+            c[2 * k + 1] = static_cast<float>(3.0 * std::sin(now));
+        }
+        const float bad[] = {std::nanf(""), std::numeric_limits<float>::infinity(), 1.0e10f, -1.0e12f};
+        for (int i = 0; i < 4; ++i) probe.getPhases()[29 + i] = bad[i];
+        probe.complex2frequencies(c.data());
+        for (int k = 0; k < 29; ++k) {
+            const double expected = (k + offset[k] * (64.0 / hop) / (2.0 * std::numbers::pi)) * binWidth;
+            EXPECT_NEAR(probe.getFrequencies(k), expected, 0.02) << k;
+            EXPECT_NEAR(probe.getMagnitudes(k), 6.0f, 1e-5f) << k;
+        }
+        // Non-finite memory leaves the bin centre; a huge one at least stays finite.
+        EXPECT_EQ(probe.getFrequencies(29), static_cast<float>(29 * binWidth));
+        EXPECT_EQ(probe.getFrequencies(30), static_cast<float>(30 * binWidth));
+        EXPECT_TRUE(std::isfinite(probe.getFrequencies(31)));
+        EXPECT_TRUE(std::isfinite(probe.getFrequencies(32)));
+        for (int k = 0; k < bins; ++k)
+            EXPECT_NEAR(probe.getPhases(k), std::atan2(c[2 * k + 1], c[2 * k]), 1e-6f) << k;
+    }
+}
+
 TEST(FFTBase, NormalisationLevelDecaysAndPeaksHoldThenFall) {
     Probe probe(16, 4);
     std::vector<float> mags(9, 0.0f), freqs(9, 0.0f);
