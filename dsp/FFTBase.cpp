@@ -168,6 +168,31 @@ Lanes sqrtLanes(Lanes x) {
 #endif
 }
 
+// The largest of n values that is above 1, else 1.
+float largestAboveOne(const float* v, int n) {
+    Lanes top = splat(1.0f);
+    int k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const Lanes x = load(v + k);
+        top = select(x > top, x, top);
+    }
+    float peak = 1.0f;
+    for (int i = 0; i < 4; ++i) peak = top[i] > peak ? top[i] : peak;
+    for (; k < n; ++k) peak = v[k] > peak ? v[k] : peak;
+    return peak;
+}
+
+// Four magnitudes over the level; each held peak takes its value or falls,
+// and a fall into the subnormals ends at 0.
+void normaliseFour(const float* mags, float level, float* norm, float* peaks) {
+    constexpr std::int32_t kExponentBits = 0x7f800000;
+    const Lanes n = load(mags) / level;
+    const Lanes held = load(peaks);
+    const Lanes fallen = held * 0.93f;
+    store(norm, n);
+    store(peaks, select(n >= held, n, select((bitsOf(fallen) & kExponentBits) != 0, fallen, splat(0.0f))));
+}
+
 struct BinScale {
     float expct;
     float freqPerBin;
@@ -429,13 +454,20 @@ void FFTBase::onAnalysis(float* /*freqs*/, float* mags) {
     float* norm = magnitudes_norm.getBuffer();
     float* peaks = magnitudes_peaks.getBuffer();
     if (mags == nullptr || norm == nullptr || peaks == nullptr) return;
-    float peak = 1.0f;
-    for (int k = 0; k <= fftFrameSize2; ++k)
-        if (mags[k] > peak) peak = mags[k];
+    const int bins = fftFrameSize2 + 1;
+    const float peak = largestAboveOne(mags, bins);
     if (peak > max) max = peak;
-    for (int k = 0; k <= fftFrameSize2; ++k) {
-        norm[k] = mags[k] / max;
-        peaks[k] = norm[k] >= peaks[k] ? norm[k] : flushDenormal(peaks[k] * 0.93f);
+    const int whole = bins - bins % 4;
+    for (int k = 0; k < whole; k += 4) normaliseFour(mags + k, max, norm + k, peaks + k);
+    if (whole < bins) {
+        // The last short group on padded copies.
+        const int count = bins - whole;
+        float ms[4] = {}, ns[4], ps[4] = {};
+        std::copy_n(mags + whole, count, ms);
+        std::copy_n(peaks + whole, count, ps);
+        normaliseFour(ms, max, ns, ps);
+        std::copy_n(ns, count, norm + whole);
+        std::copy_n(ps, count, peaks + whole);
     }
     max -= 0.01f;
 }
