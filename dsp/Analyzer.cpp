@@ -28,8 +28,10 @@ int Names::getWhite(int note) {
 
 float Tone::getSum() {
     float sum = 0.0f;
-    bins.Rewind();
-    while (void* p = bins.Next()) sum += static_cast<const BinRecord*>(p)->magnitude;
+    for (const KBX::CPointerList::Item* item = bins.first; item != nullptr; item = item->next)
+        sum += static_cast<const BinRecord*>(item->pointer)->magnitude;
+    // Where a walk through the list leaves the cursor.
+    bins.current = nullptr;
     return sum;
 }
 
@@ -52,6 +54,7 @@ Scala::Scala() {
         tone.lowerfreq = static_cast<float>(previousUpper);
         previousUpper = upper;
     }
+    buildCells();
 }
 
 float Scala::getFrequency(int note) {
@@ -102,6 +105,39 @@ bool Scala::reserve(int n) {
     return true;
 }
 
+bool Scala::replaceBins(const int* landed, const float* mags, const float* freqs, const float* phases,
+                        int n) {
+    if (n > recordCapacity) return false;
+    // The links the lists already hold are repointed: surplus ones go back to
+    // the pool first, so the new ones a tone needs can always come from it.
+    int count[kTones] = {};
+    for (int k = 0; k < n; ++k) {
+        if (landed[k] < 0 || landed[k] >= kTones) return false;
+        ++count[landed[k]];
+    }
+    KBX::CPointerList::Item* reuse[kTones];
+    for (int t = 0; t < kTones; ++t) {
+        KBX::CPointerList& bins = tones[t].bins;
+        while (bins.Count() > count[t]) bins.Pop();
+        reuse[t] = bins.first;
+    }
+    for (int k = 0; k < n; ++k) {
+        BinRecord& record = records[static_cast<std::size_t>(k)];
+        record = {mags[k], freqs[k], phases[k]};
+        const int t = landed[k];
+        if (KBX::CPointerList::Item* item = reuse[t]) {
+            item->pointer = &record;
+            reuse[t] = item->next;
+        } else {
+            tones[t].bins.Push(&record);
+        }
+    }
+    recordsUsed = n;
+    // Where the last push leaves each list's cursor.
+    for (Tone& tone : tones) tone.bins.current = tone.bins.last;
+    return true;
+}
+
 bool Scala::addBin(int t, float magnitude, float frequency, float phase) {
     if (recordsUsed >= recordCapacity || t < 0 || t >= kTones) return false;
     BinRecord& record = records[static_cast<std::size_t>(recordsUsed++)];
@@ -110,17 +146,36 @@ bool Scala::addBin(int t, float magnitude, float frequency, float phase) {
     return true;
 }
 
-int Scala::walk(int& t, float f) const {
-    while (true) {
-        const Tone& tone = tones[t];
-        if (f <= tone.lowerfreq) return t > 0 ? t - 1 : 0;
-        if (f <= tone.upperfreq) {
-            const int at = t;
-            if (t < kTones - 1) ++t;
-            return at;
-        }
-        if (t == kTones - 1) return t;
-        ++t;
+void Scala::buildCells() {
+    int t = 0;
+    for (int cell = 0; cell < kCells; ++cell) {
+        const float lowest =
+            std::bit_cast<float>((kFirstCell + static_cast<std::uint32_t>(cell)) << kCellShift);
+        while (t < kTones - 1 && lowest > tones[t].upperfreq) ++t;
+        cellTone[cell] = static_cast<std::uint8_t>(t);
+    }
+}
+
+int Scala::toneReaching(float f) const {
+    int t = kTones - 1;
+    if (f < kCellLow)
+        t = 0;
+    else if (f < kCellHigh)
+        t = cellTone[(std::bit_cast<std::uint32_t>(f) >> kCellShift) - kFirstCell];
+    t += t < kTones - 1 && f > tones[t].upperfreq;
+    return t;
+}
+
+// The walk's cursor stands one tone above the highest tone a bin has landed on
+// (at most on the top tone), and a bin at or below the cursor's lower bound lands
+// just under it: so each bin lands on the higher of the first tone reaching it
+// and the highest tone so far, capped at the one below the top.
+void Scala::walkTones(const float* freqs, int* landed, int n) const {
+    int highest = 0;
+    for (int k = 0; k < n; ++k) {
+        const int tone = std::max(toneReaching(freqs[k]), highest);
+        landed[k] = tone;
+        highest = std::min(tone, kTones - 2);
     }
 }
 
@@ -229,13 +284,9 @@ void Analyzer::createSpectrum() {
     const int bins = fftFrameSize2 + 1;
     if (!mags || !freqs || !phs || !chromaticIndex || chromaticIndexSize < bins || scala.capacity() < bins)
         return;
-    scala.clear();
-    int t = 0;
-    for (int k = 0; k < bins; ++k) {
-        const int tone = scala.walk(t, freqs[k]);
-        scala.addBin(tone, mags[k], freqs[k], phs[k]);
-        chromaticIndex[k] = tone;
-    }
+    int* landed = chromaticIndex.get();
+    scala.walkTones(freqs, landed, bins);
+    scala.replaceBins(landed, mags, freqs, phs, bins);
     scala.chromaticScaleSums(0, 127);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
+#include <cstdint>
 #include <memory>
 
 #include "dsp/FFTBase.h"
@@ -80,6 +82,10 @@ public:
     int capacity() const { return recordCapacity; }
     // Sorts one bin into tone t; false when the pool is exhausted.
     bool addBin(int t, float magnitude, float frequency, float phase);
+    // The same as clear() and then addBin() for each of n bins, bin k going to
+    // tone landed[k]; false, and nothing done, when n bins do not fit or a tone
+    // is out of range.
+    bool replaceBins(const int* landed, const float* mags, const float* freqs, const float* phases, int n);
 
     static Names names;
 
@@ -91,9 +97,23 @@ public:
     std::atomic<int> chromaticCount{0};
 
 private:
-    // The tone a bin of frequency f goes to, walking the cursor t upwards.
-    int walk(int& t, float f) const;
+    // The tone of each of n bin estimates, in one walk upwards from the lowest bin.
+    void walkTones(const float* freqs, int* landed, int n) const;
+    // The first tone whose upper bound is at or above f; the top tone when none is.
+    int toneReaching(float f) const;
+    void buildCells();
     friend class SPECTRO::Analyzer;
+
+    // Tone guesses by the leading bits of positive floats in [kCellLow, kCellHigh),
+    // whose bit patterns ascend with their values. A cell is narrower than any
+    // tone, so the guess for its lowest value is at most one tone short.
+    static constexpr float kCellLow = 4.0f;
+    static constexpr float kCellHigh = 32768.0f;
+    static constexpr int kCellShift = 15;
+    static constexpr std::uint32_t kFirstCell = std::bit_cast<std::uint32_t>(kCellLow) >> kCellShift;
+    static constexpr int kCells =
+        static_cast<int>((std::bit_cast<std::uint32_t>(kCellHigh) >> kCellShift) - kFirstCell);
+    std::uint8_t cellTone[kCells] = {};
 
     KBX::CPointerList::ItemPool itemPool;
     std::unique_ptr<BinRecord[]> records;
