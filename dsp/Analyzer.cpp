@@ -108,31 +108,38 @@ bool Scala::reserve(int n) {
 bool Scala::replaceBins(const int* landed, const float* mags, const float* freqs, const float* phases,
                         int n) {
     if (n > recordCapacity) return false;
+    // Bins come in runs on one tone, as the walk only climbs (but at the top).
+    int count[kTones] = {};
+    for (int k = 0, end = 0; k < n; k = end) {
+        const int t = landed[k];
+        if (t < 0 || t >= kTones) return false;
+        for (end = k + 1; end < n && landed[end] == t;) ++end;
+        count[t] += end - k;
+    }
+    for (int k = 0; k < n; ++k) records[static_cast<std::size_t>(k)] = {mags[k], freqs[k], phases[k]};
+    recordsUsed = n;
     // The links the lists already hold are repointed: surplus ones go back to
     // the pool first, so the new ones a tone needs can always come from it.
-    int count[kTones] = {};
-    for (int k = 0; k < n; ++k) {
-        if (landed[k] < 0 || landed[k] >= kTones) return false;
-        ++count[landed[k]];
-    }
     KBX::CPointerList::Item* reuse[kTones];
     for (int t = 0; t < kTones; ++t) {
         KBX::CPointerList& bins = tones[t].bins;
         while (bins.Count() > count[t]) bins.Pop();
         reuse[t] = bins.first;
     }
-    for (int k = 0; k < n; ++k) {
-        BinRecord& record = records[static_cast<std::size_t>(k)];
-        record = {mags[k], freqs[k], phases[k]};
+    for (int k = 0; k < n;) {
         const int t = landed[k];
-        if (KBX::CPointerList::Item* item = reuse[t]) {
-            item->pointer = &record;
-            reuse[t] = item->next;
-        } else {
-            tones[t].bins.Push(&record);
+        KBX::CPointerList::Item* item = reuse[t];
+        for (; k < n && landed[k] == t; ++k) {
+            BinRecord* record = &records[static_cast<std::size_t>(k)];
+            if (item == nullptr) {
+                tones[t].bins.Push(record);
+            } else {
+                item->pointer = record;
+                item = item->next;
+            }
         }
+        reuse[t] = item;
     }
-    recordsUsed = n;
     // Where the last push leaves each list's cursor.
     for (Tone& tone : tones) tone.bins.current = tone.bins.last;
     return true;
