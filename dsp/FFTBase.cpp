@@ -61,12 +61,14 @@ constexpr std::int32_t kSignBit = std::numeric_limits<std::int32_t>::min();
 
 Lanes select(Mask m, Lanes a, Lanes b) { return fromBits((bitsOf(a) & m) | (bitsOf(b) & ~m)); }
 
-// atan of a in [0, 1]: above tan(pi/12) it is pi/6 plus the atan of a value
-// below tan(pi/12), where seven odd terms of the series are exact to float.
-Lanes atanUnit(Lanes a) {
+// atan(num / den) for 0 <= num <= den: above tan(pi/12) it is pi/6 plus the
+// atan of a ratio below tan(pi/12), where seven odd terms of the series are
+// exact to float. Either ratio costs one division; 0 when den is 0.
+Lanes atanOfRatio(Lanes num, Lanes den) {
     constexpr float kSqrt3 = 1.7320508f;
-    const Mask far = a > splat(0.26794919f);
-    const Lanes z = select(far, (kSqrt3 * a - 1.0f) / (kSqrt3 + a), a);
+    const Mask far = num > 0.26794919f * den;
+    const Lanes ratio = select(far, kSqrt3 * num - den, num) / select(far, kSqrt3 * den + num, den);
+    const Lanes z = select(den > splat(0.0f), ratio, splat(0.0f));
     const Lanes z2 = z * z;
     Lanes p = splat(1.0f / 13.0f);
     p = p * z2 - 1.0f / 11.0f;
@@ -85,7 +87,7 @@ Lanes atan2Lanes(Lanes y, Lanes x) {
     const Mask steep = ay > ax;
     const Lanes num = select(steep, ax, ay);
     const Lanes den = select(steep, ay, ax);
-    Lanes r = atanUnit(select(den > splat(0.0f), num / den, splat(0.0f)));
+    Lanes r = atanOfRatio(num, den);
     r = select(steep, 1.5707964f - r, r);
     r = select((bitsOf(x) & kSignBit) != 0, kPi - r, r);
     return fromBits(bitsOf(r) | (bitsOf(y) & kSignBit));
