@@ -474,35 +474,40 @@ void FFTBase::onAnalysis(float* /*freqs*/, float* mags) {
     max -= 0.01f;
 }
 
-// Passes of half-length 1 and 2 over n values, whose twiddles are 1 and the sign times i.
-void FFTBase::firstPasses(float* re, float* im, int n, float direction) {
-    for (int i = 0; i < n; i += 2) {
-        const float r = re[i + 1], m = im[i + 1];
-        re[i + 1] = re[i] - r;
-        im[i + 1] = im[i] - m;
-        re[i] += r;
-        im[i] += m;
+// Fills the rows with n values in bit-reversed order, source(i, re, im) giving
+// value i of that order, and runs the passes of half-length 1 and 2 on the way
+// (their twiddles are 1 and the sign times i), four values at a time.
+template <class Source>
+void FFTBase::gatherFirstPasses(Source source, float* re, float* im, int n, float direction) {
+    if (n < 4) {
+        float r[2], m[2];
+        for (int j = 0; j < 2; ++j) source(j, r[j], m[j]);
+        re[0] = r[0] + r[1];
+        im[0] = m[0] + m[1];
+        re[1] = r[0] - r[1];
+        im[1] = m[0] - m[1];
+        return;
     }
-    if (n < 4) return;
     for (int i = 0; i < n; i += 4) {
-        const float r2 = re[i + 2], i2 = im[i + 2];
-        re[i + 2] = re[i] - r2;
-        im[i + 2] = im[i] - i2;
-        re[i] += r2;
-        im[i] += i2;
-        const float r3 = -direction * im[i + 3], i3 = direction * re[i + 3];
-        re[i + 3] = re[i + 1] - r3;
-        im[i + 3] = im[i + 1] - i3;
-        re[i + 1] += r3;
-        im[i + 1] += i3;
+        float r[4], m[4];
+        for (int j = 0; j < 4; ++j) source(i + j, r[j], m[j]);
+        const float r0 = r[0] + r[1], i0 = m[0] + m[1], r1 = r[0] - r[1], i1 = m[0] - m[1];
+        const float r2 = r[2] + r[3], i2 = m[2] + m[3], r3 = r[2] - r[3], i3 = m[2] - m[3];
+        const float tr = -direction * i3, ti = direction * r3;
+        re[i] = r0 + r2;
+        im[i] = i0 + i2;
+        re[i + 1] = r1 + tr;
+        im[i + 1] = i1 + ti;
+        re[i + 2] = r0 - r2;
+        im[i + 2] = i0 - i2;
+        re[i + 3] = r1 - tr;
+        im[i + 3] = i1 - ti;
     }
 }
 
-// All passes of a transform of n (at least 2) values held in bit-reversed order
-// as real and imaginary rows. The twiddle blocks depend only on the pass, so any
-// n up to the frame size can use them.
-void FFTBase::butterflies(float* re, float* im, int n, float sign) const {
-    firstPasses(re, im, n, sign);
+// The passes from half-length 4 on, over n values in rows. The twiddle blocks
+// depend only on the pass, so any n up to the frame size can use them.
+void FFTBase::laterPasses(float* re, float* im, int n, float sign) const {
     const float* tw = twiddles.getBuffer();
     const Lanes direction = splat(sign);
     for (int half = 4; half < n; half *= 2) {
@@ -534,12 +539,15 @@ void FFTBase::fft(int sign, float* buf) {
     float* re = scratch.getBuffer();
     if (buf == nullptr || twiddles.getBuffer() == nullptr || re == nullptr) return;
     float* im = re + fftFrameSize;
+    const float direction = sign < 0 ? -1.0f : 1.0f;
     const std::uint32_t* from = bitReversed.data();
-    for (int i = 0; i < fftFrameSize; ++i) {
-        re[i] = buf[2 * from[i]];
-        im[i] = buf[2 * from[i] + 1];
-    }
-    butterflies(re, im, fftFrameSize, sign < 0 ? -1.0f : 1.0f);
+    gatherFirstPasses(
+        [buf, from](int i, float& r, float& m) {
+            r = buf[2 * from[i]];
+            m = buf[2 * from[i] + 1];
+        },
+        re, im, fftFrameSize, direction);
+    laterPasses(re, im, fftFrameSize, direction);
     for (int i = 0; i < fftFrameSize; ++i) {
         buf[2 * i] = re[i];
         buf[2 * i + 1] = im[i];
@@ -555,12 +563,14 @@ void FFTBase::realForward(const float* src, float* dst) {
     const float* w = window.getBuffer();
     // Bit reversal over log2(N) bits of 2i is that of i over log2(N/2) bits.
     const std::uint32_t* from = bitReversed.data();
-    for (int i = 0; i < m; ++i) {
-        const std::uint32_t j = 2 * from[2 * i];
-        re[i] = src[j] * w[j];
-        im[i] = src[j + 1] * w[j + 1];
-    }
-    butterflies(re, im, m, -1.0f);
+    gatherFirstPasses(
+        [src, w, from](int i, float& r, float& odd) {
+            const std::uint32_t j = 2 * from[2 * i];
+            r = src[j] * w[j];
+            odd = src[j + 1] * w[j + 1];
+        },
+        re, im, m, -1.0f);
+    laterPasses(re, im, m, -1.0f);
     unpickRealSpectrum(re, im, dst);
 }
 

@@ -151,8 +151,9 @@ protected:
 private:
     float hopsPerFrame() const;
     void buildTables();
-    static void firstPasses(float* re, float* im, int n, float direction);
-    void butterflies(float* re, float* im, int n, float sign) const;
+    template <class Source>
+    static void gatherFirstPasses(Source source, float* re, float* im, int n, float direction);
+    void laterPasses(float* re, float* im, int n, float sign) const;
     void realForward(const float* src, float* dst);
     void unpickRealSpectrum(const float* re, const float* im, float* dst) const;
 };
