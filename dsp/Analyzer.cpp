@@ -173,10 +173,11 @@ int Scala::toneReaching(float f) const {
     return t;
 }
 
-// The walk's cursor stands one tone above the highest tone a bin has landed on
-// (at most on the top tone), and a bin at or below the cursor's lower bound lands
-// just under it: so each bin lands on the higher of the first tone reaching it
-// and the highest tone so far, capped at the one below the top.
+// The walk's cursor stands one tone above the highest tone a bin has landed on,
+// never past the top tone (at the start, on tone 0, it sorts every bin as it
+// would on tone 1); a bin at or below the cursor's lower bound lands just under
+// it, any other on the first tone reaching it. So each bin lands on the higher
+// of that tone and the highest so far, the latter capped below the top tone.
 void Scala::walkTones(const float* freqs, int* landed, int n) const {
     int highest = 0;
     for (int k = 0; k < n; ++k) {
