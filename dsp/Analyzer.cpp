@@ -28,8 +28,10 @@ int Names::getWhite(int note) {
 
 float Tone::getSum() {
     float sum = 0.0f;
-    bins.Rewind();
-    while (void* p = bins.Next()) sum += static_cast<const BinRecord*>(p)->magnitude;
+    for (const KBX::CPointerList::Item* item = bins.first; item != nullptr; item = item->next)
+        sum += static_cast<const BinRecord*>(item->pointer)->magnitude;
+    // Where a walk through the list leaves the cursor.
+    bins.current = nullptr;
     return sum;
 }
 
@@ -52,6 +54,7 @@ Scala::Scala() {
         tone.lowerfreq = static_cast<float>(previousUpper);
         previousUpper = upper;
     }
+    buildCells();
 }
 
 float Scala::getFrequency(int note) {
@@ -102,6 +105,46 @@ bool Scala::reserve(int n) {
     return true;
 }
 
+bool Scala::replaceBins(const int* landed, const float* mags, const float* freqs, const float* phases,
+                        int n) {
+    if (n > recordCapacity) return false;
+    // Bins come in runs on one tone, as the walk only climbs (but at the top).
+    int count[kTones] = {};
+    for (int k = 0, end = 0; k < n; k = end) {
+        const int t = landed[k];
+        if (t < 0 || t >= kTones) return false;
+        for (end = k + 1; end < n && landed[end] == t;) ++end;
+        count[t] += end - k;
+    }
+    for (int k = 0; k < n; ++k) records[static_cast<std::size_t>(k)] = {mags[k], freqs[k], phases[k]};
+    recordsUsed = n;
+    // The links the lists already hold are repointed: surplus ones go back to
+    // the pool first, so the new ones a tone needs can always come from it.
+    KBX::CPointerList::Item* reuse[kTones];
+    for (int t = 0; t < kTones; ++t) {
+        KBX::CPointerList& bins = tones[t].bins;
+        while (bins.Count() > count[t]) bins.Pop();
+        reuse[t] = bins.first;
+    }
+    for (int k = 0; k < n;) {
+        const int t = landed[k];
+        KBX::CPointerList::Item* item = reuse[t];
+        for (; k < n && landed[k] == t; ++k) {
+            BinRecord* record = &records[static_cast<std::size_t>(k)];
+            if (item == nullptr) {
+                tones[t].bins.Push(record);
+            } else {
+                item->pointer = record;
+                item = item->next;
+            }
+        }
+        reuse[t] = item;
+    }
+    // Where the last push leaves each list's cursor.
+    for (Tone& tone : tones) tone.bins.current = tone.bins.last;
+    return true;
+}
+
 bool Scala::addBin(int t, float magnitude, float frequency, float phase) {
     if (recordsUsed >= recordCapacity || t < 0 || t >= kTones) return false;
     BinRecord& record = records[static_cast<std::size_t>(recordsUsed++)];
@@ -110,28 +153,43 @@ bool Scala::addBin(int t, float magnitude, float frequency, float phase) {
     return true;
 }
 
-void Scala::sortBins(const float* mags, const float* freqs, const float* phases, int bins, int* binToTone) {
-    if (bins > recordCapacity) return;
-    clear();
+void Scala::buildCells() {
     int t = 0;
-    for (int k = 0; k < bins; ++k) {
-        const int tone = walk(t, freqs[k]);
-        addBin(tone, mags[k], freqs[k], phases[k]);
-        binToTone[k] = tone;
+    for (int cell = 0; cell < kCells; ++cell) {
+        const float lowest =
+            std::bit_cast<float>((kFirstCell + static_cast<std::uint32_t>(cell)) << kCellShift);
+        while (t < kTones - 1 && lowest > tones[t].upperfreq) ++t;
+        cellTone[cell] = static_cast<std::uint8_t>(t);
     }
 }
 
-int Scala::walk(int& t, float f) const {
-    while (true) {
-        const Tone& tone = tones[t];
-        if (f <= tone.lowerfreq) return t > 0 ? t - 1 : 0;
-        if (f <= tone.upperfreq) {
-            const int at = t;
-            if (t < kTones - 1) ++t;
-            return at;
-        }
-        if (t == kTones - 1) return t;
-        ++t;
+int Scala::toneReaching(float f) const {
+    int t = kTones - 1;
+    if (f < kCellLow)
+        t = 0;
+    else if (f < kCellHigh)
+        t = cellTone[(std::bit_cast<std::uint32_t>(f) >> kCellShift) - kFirstCell];
+    t += t < kTones - 1 && f > tones[t].upperfreq;
+    return t;
+}
+
+// The walk's cursor stands one tone above the highest tone a bin has landed on,
+// never past the top tone (at the start, on tone 0, it sorts every bin as it
+// would on tone 1); a bin at or below the cursor's lower bound lands just under
+// it, any other on the first tone reaching it. So each bin lands on the higher
+// of that tone and the highest so far, the latter capped below the top tone.
+void Scala::sortBins(const float* mags, const float* freqs, const float* phases, int bins, int* binToTone) {
+    if (bins > recordCapacity) return;
+    walkTones(freqs, binToTone, bins);
+    replaceBins(binToTone, mags, freqs, phases, bins);
+}
+
+void Scala::walkTones(const float* freqs, int* landed, int n) const {
+    int highest = 0;
+    for (int k = 0; k < n; ++k) {
+        const int tone = std::max(toneReaching(freqs[k]), highest);
+        landed[k] = tone;
+        highest = std::min(tone, kTones - 2);
     }
 }
 

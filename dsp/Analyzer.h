@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
+#include <cstdint>
 #include <memory>
 
 #include "dsp/FFTBase.h"
@@ -76,6 +78,10 @@ public:
     int capacity() const { return recordCapacity; }
     // Sorts one bin into tone t; false when the pool is exhausted.
     bool addBin(int t, float magnitude, float frequency, float phase);
+    // The same as clear() and then addBin() for each of n bins, bin k going to
+    // tone landed[k]; false, and nothing done, when n bins do not fit or a tone
+    // is out of range.
+    bool replaceBins(const int* landed, const float* mags, const float* freqs, const float* phases, int n);
     // Replaces the tones' bins with one frame's: bins 0..bins-1 in ascending order
     // walk up the scale, and binToTone[k] gets the tone bin k went to. Nothing
     // happens when the pool is smaller than the frame.
@@ -91,8 +97,22 @@ public:
     std::atomic<int> chromaticCount{0};
 
 private:
-    // The tone a bin of frequency f goes to, walking the cursor t upwards.
-    int walk(int& t, float f) const;
+    // The tone of each of n bin estimates, in one walk upwards from the lowest bin.
+    void walkTones(const float* freqs, int* landed, int n) const;
+    // The first tone whose upper bound is at or above f; the top tone when none is.
+    int toneReaching(float f) const;
+    void buildCells();
+
+    // Tone guesses by the leading bits of positive floats in [kCellLow, kCellHigh),
+    // whose bit patterns ascend with their values. A cell is narrower than any
+    // tone, so the guess for its lowest value is at most one tone short.
+    static constexpr float kCellLow = 4.0f;
+    static constexpr float kCellHigh = 32768.0f;
+    static constexpr int kCellShift = 15;
+    static constexpr std::uint32_t kFirstCell = std::bit_cast<std::uint32_t>(kCellLow) >> kCellShift;
+    static constexpr int kCells =
+        static_cast<int>((std::bit_cast<std::uint32_t>(kCellHigh) >> kCellShift) - kFirstCell);
+    std::uint8_t cellTone[kCells] = {};
 
     KBX::CPointerList::ItemPool itemPool;
     std::unique_ptr<BinRecord[]> records;
@@ -115,6 +135,8 @@ public:
     void init() override;
     void clear() override;
     void onBufferReady() override;
+    // Counts one frame and says whether the update rate has it analysed.
+    bool nextFrameAnalysed();
     void onAnalysis(float* freqs, float* mags) override;
     // Spectrum updates per second; 0 or less analyses every frame.
     virtual void setUpdateRate(int n);
@@ -128,10 +150,6 @@ public:
     int getChromaticIndex(int k) const { return chromaticIndex ? chromaticIndex[k] : -1; }
 
     Scala scala;
-
-protected:
-    // Counts one frame and says whether the update rate has it analysed.
-    bool nextFrameAnalysed();
 
 private:
     void updateRate();

@@ -9,6 +9,10 @@
 
 #include "dsp/Denormal.h"
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 namespace SPECTRO {
 namespace {
 
@@ -24,6 +28,20 @@ Lanes load(const float* p) {
 void store(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
 
 Lanes splat(float x) { return Lanes{x, x, x, x}; }
+
+Lanes reversed(Lanes v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+
+// Four complex values from interleaved floats, as real and imaginary lanes.
+void loadInterleaved(const float* p, Lanes& re, Lanes& im) {
+    const Lanes a = load(p), b = load(p + 4);
+    re = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+    im = __builtin_shufflevector(a, b, 1, 3, 5, 7);
+}
+
+void storeInterleaved(float* p, Lanes re, Lanes im) {
+    store(p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
+    store(p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+}
 
 using Mask = std::int32_t __attribute__((vector_size(16)));
 
@@ -43,12 +61,14 @@ constexpr std::int32_t kSignBit = std::numeric_limits<std::int32_t>::min();
 
 Lanes select(Mask m, Lanes a, Lanes b) { return fromBits((bitsOf(a) & m) | (bitsOf(b) & ~m)); }
 
-// atan of a in [0, 1]: above tan(pi/12) it is pi/6 plus the atan of a value
-// below tan(pi/12), where seven odd terms of the series are exact to float.
-Lanes atanUnit(Lanes a) {
+// atan(num / den) for 0 <= num <= den: above tan(pi/12) it is pi/6 plus the
+// atan of a ratio below tan(pi/12), where seven odd terms of the series are
+// exact to float. Either ratio costs one division; 0 when den is 0.
+Lanes atanOfRatio(Lanes num, Lanes den) {
     constexpr float kSqrt3 = 1.7320508f;
-    const Mask far = a > splat(0.26794919f);
-    const Lanes z = select(far, (kSqrt3 * a - 1.0f) / (kSqrt3 + a), a);
+    const Mask far = num > 0.26794919f * den;
+    const Lanes ratio = select(far, kSqrt3 * num - den, num) / select(far, kSqrt3 * den + num, den);
+    const Lanes z = select(den > splat(0.0f), ratio, splat(0.0f));
     const Lanes z2 = z * z;
     Lanes p = splat(1.0f / 13.0f);
     p = p * z2 - 1.0f / 11.0f;
@@ -67,7 +87,7 @@ Lanes atan2Lanes(Lanes y, Lanes x) {
     const Mask steep = ay > ax;
     const Lanes num = select(steep, ax, ay);
     const Lanes den = select(steep, ay, ax);
-    Lanes r = atanUnit(select(den > splat(0.0f), num / den, splat(0.0f)));
+    Lanes r = atanOfRatio(num, den);
     r = select(steep, 1.5707964f - r, r);
     r = select((bitsOf(x) & kSignBit) != 0, kPi - r, r);
     return fromBits(bitsOf(r) | (bitsOf(y) & kSignBit));
@@ -119,6 +139,79 @@ float foldPhaseDifference(float d) {
     long q = static_cast<long>(d / kPi);
     q += q >= 0 ? (q & 1) : -(q & 1);
     return d - kPi * static_cast<float>(q);
+}
+
+bool allOf(Mask m) { return (m[0] & m[1] & m[2] & m[3]) != 0; }
+
+Lanes absLanes(Lanes v) { return fromBits(bitsOf(v) & ~kSignBit); }
+
+// foldPhaseDifference() four at a time. Differences beyond the int range, which
+// phases in [-pi, pi] never give, and non-finite ones take the scalar route.
+Lanes foldPhaseDifferences(Lanes d) {
+    if (!allOf(absLanes(d) < splat(1.0e9f))) {
+        float v[4];
+        store(v, d);
+        for (float& x : v) x = foldPhaseDifference(x);
+        return load(v);
+    }
+    Mask q = __builtin_convertvector(d / kPi, Mask);
+    // Made even away from zero: +1 for odd positive, -1 for odd negative.
+    const Mask negative = q >> 31;
+    q += ((q & 1) ^ negative) - negative;
+    return d - kPi * __builtin_convertvector(q, Lanes);
+}
+
+Lanes sqrtLanes(Lanes x) {
+#if defined(__SSE__)
+    return _mm_sqrt_ps(x);
+#else
+    for (int i = 0; i < 4; ++i) x[i] = std::sqrt(x[i]);
+    return x;
+#endif
+}
+
+// The largest of n values that is above 1, else 1.
+float largestAboveOne(const float* v, int n) {
+    Lanes top = splat(1.0f);
+    int k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const Lanes x = load(v + k);
+        top = select(x > top, x, top);
+    }
+    float peak = 1.0f;
+    for (int i = 0; i < 4; ++i) peak = top[i] > peak ? top[i] : peak;
+    for (; k < n; ++k) peak = v[k] > peak ? v[k] : peak;
+    return peak;
+}
+
+// Four magnitudes over the level; each held peak takes its value or falls,
+// and a fall into the subnormals ends at 0.
+void normaliseFour(const float* mags, float level, float* norm, float* peaks) {
+    constexpr std::int32_t kExponentBits = 0x7f800000;
+    const Lanes n = load(mags) / level;
+    const Lanes held = load(peaks);
+    const Lanes fallen = held * 0.93f;
+    store(norm, n);
+    store(peaks, select(n >= held, n, select((bitsOf(fallen) & kExponentBits) != 0, fallen, splat(0.0f))));
+}
+
+struct BinScale {
+    float expct;
+    float freqPerBin;
+    float binsPerRadian;
+};
+
+// Magnitude and true frequency of bins k .. k+3 from their interleaved values;
+// last holds their previous phases and takes the new ones.
+void analyseFour(const float* c, float* last, float* mags, float* freqs, int k, const BinScale& scale) {
+    Lanes re, im;
+    loadInterleaved(c, re, im);
+    const Lanes phase = atan2Lanes(im, re);
+    const Lanes bin = splat(static_cast<float>(k)) + Lanes{0.0f, 1.0f, 2.0f, 3.0f};
+    const Lanes d = foldPhaseDifferences(phase - load(last) - bin * scale.expct);
+    store(last, phase);
+    store(mags, 2.0f * sqrtLanes(re * re + im * im));
+    store(freqs, bin * scale.freqPerBin + scale.binsPerRadian * d * scale.freqPerBin);
 }
 
 } // namespace
@@ -276,6 +369,11 @@ void FFTBase::buffer2complex(float* src, float* dst) {
     if (dst == nullptr) dst = complex.getBuffer();
     const float* w = window.getBuffer();
     if (w == nullptr || src == nullptr || dst == nullptr) return;
+    // A real frame costs only a half-size complex transform.
+    if (fftFrameSize >= 4 && twiddles.getBuffer() != nullptr && scratch.getBuffer() != nullptr) {
+        realForward(src, dst);
+        return;
+    }
     for (int k = 0; k < fftFrameSize; ++k) {
         dst[2 * k] = src[k] * w[k];
         dst[2 * k + 1] = 0.0f;
@@ -289,18 +387,20 @@ void FFTBase::complex2frequencies(float* c) {
     float* freqs = frequencies.getBuffer();
     float* last = phases.getBuffer();
     if (c == nullptr || mags == nullptr || freqs == nullptr || last == nullptr) return;
-    const float binsPerRadian = hopsPerFrame() / kTwoPi;
-    // The transform's rows are free between transforms.
-    float* phase = scratch.getBuffer();
-    if (phase == nullptr) return;
-    phasesOf(c, phase, fftFrameSize2 + 1);
-    for (int k = 0; k <= fftFrameSize2; ++k) {
-        const float re = c[2 * k];
-        const float im = c[2 * k + 1];
-        const float d = foldPhaseDifference(phase[k] - last[k] - static_cast<float>(k) * expct);
-        last[k] = phase[k];
-        mags[k] = 2.0f * std::sqrt(re * re + im * im);
-        freqs[k] = static_cast<float>(k) * freqPerBin + binsPerRadian * d * freqPerBin;
+    const BinScale scale{expct, freqPerBin, hopsPerFrame() / kTwoPi};
+    const int bins = fftFrameSize2 + 1;
+    const int whole = bins - bins % 4;
+    for (int k = 0; k < whole; k += 4) analyseFour(c + 2 * k, last + k, mags + k, freqs + k, k, scale);
+    if (whole < bins) {
+        // The last short group on padded copies.
+        const int count = bins - whole;
+        float cs[8] = {}, ls[4] = {}, ms[4], fs[4];
+        std::copy_n(c + 2 * whole, 2 * count, cs);
+        std::copy_n(last + whole, count, ls);
+        analyseFour(cs, ls, ms, fs, whole, scale);
+        std::copy_n(ls, count, last + whole);
+        std::copy_n(ms, count, mags + whole);
+        std::copy_n(fs, count, freqs + whole);
     }
     onAnalysis(freqs, mags);
 }
@@ -356,65 +456,64 @@ void FFTBase::onAnalysis(float* /*freqs*/, float* mags) {
     float* norm = magnitudes_norm.getBuffer();
     float* peaks = magnitudes_peaks.getBuffer();
     if (mags == nullptr || norm == nullptr || peaks == nullptr) return;
-    float peak = 1.0f;
-    for (int k = 0; k <= fftFrameSize2; ++k)
-        if (mags[k] > peak) peak = mags[k];
+    const int bins = fftFrameSize2 + 1;
+    const float peak = largestAboveOne(mags, bins);
     if (peak > max) max = peak;
-    for (int k = 0; k <= fftFrameSize2; ++k) {
-        norm[k] = mags[k] / max;
-        peaks[k] = norm[k] >= peaks[k] ? norm[k] : flushDenormal(peaks[k] * 0.93f);
+    const int whole = bins - bins % 4;
+    for (int k = 0; k < whole; k += 4) normaliseFour(mags + k, max, norm + k, peaks + k);
+    if (whole < bins) {
+        // The last short group on padded copies.
+        const int count = bins - whole;
+        float ms[4] = {}, ns[4], ps[4] = {};
+        std::copy_n(mags + whole, count, ms);
+        std::copy_n(peaks + whole, count, ps);
+        normaliseFour(ms, max, ns, ps);
+        std::copy_n(ns, count, norm + whole);
+        std::copy_n(ps, count, peaks + whole);
     }
     max -= 0.01f;
 }
 
-// Splits the interleaved values into real and imaginary rows of the scratch
-// buffer, in bit-reversed order, so the passes run over plain float rows.
-void FFTBase::splitBitReversed(const float* buf, float* re, float* im) const {
-    const std::uint32_t* from = bitReversed.data();
-    for (int i = 0; i < fftFrameSize; ++i) {
-        re[i] = buf[2 * from[i]];
-        im[i] = buf[2 * from[i] + 1];
+// Fills the rows with n values in bit-reversed order, source(i, re, im) giving
+// value i of that order, and runs the passes of half-length 1 and 2 on the way
+// (their twiddles are 1 and the sign times i), four values at a time.
+template <class Source>
+void FFTBase::gatherFirstPasses(Source source, float* re, float* im, int n, float direction) {
+    if (n < 4) {
+        float r[2], m[2];
+        for (int j = 0; j < 2; ++j) source(j, r[j], m[j]);
+        re[0] = r[0] + r[1];
+        im[0] = m[0] + m[1];
+        re[1] = r[0] - r[1];
+        im[1] = m[0] - m[1];
+        return;
+    }
+    for (int i = 0; i < n; i += 4) {
+        float r[4], m[4];
+        for (int j = 0; j < 4; ++j) source(i + j, r[j], m[j]);
+        const float r0 = r[0] + r[1], i0 = m[0] + m[1], r1 = r[0] - r[1], i1 = m[0] - m[1];
+        const float r2 = r[2] + r[3], i2 = m[2] + m[3], r3 = r[2] - r[3], i3 = m[2] - m[3];
+        const float tr = -direction * i3, ti = direction * r3;
+        re[i] = r0 + r2;
+        im[i] = i0 + i2;
+        re[i + 1] = r1 + tr;
+        im[i + 1] = i1 + ti;
+        re[i + 2] = r0 - r2;
+        im[i + 2] = i0 - i2;
+        re[i + 3] = r1 - tr;
+        im[i + 3] = i1 - ti;
     }
 }
 
-// Passes of half-length 1 and 2, whose twiddles are 1 and the sign times i.
-void FFTBase::firstPasses(float* re, float* im, float direction) const {
-    for (int i = 0; i < fftFrameSize; i += 2) {
-        const float r = re[i + 1], m = im[i + 1];
-        re[i + 1] = re[i] - r;
-        im[i + 1] = im[i] - m;
-        re[i] += r;
-        im[i] += m;
-    }
-    if (fftFrameSize < 4) return;
-    for (int i = 0; i < fftFrameSize; i += 4) {
-        const float r2 = re[i + 2], i2 = im[i + 2];
-        re[i + 2] = re[i] - r2;
-        im[i + 2] = im[i] - i2;
-        re[i] += r2;
-        im[i] += i2;
-        const float r3 = -direction * im[i + 3], i3 = direction * re[i + 3];
-        re[i + 3] = re[i + 1] - r3;
-        im[i + 3] = im[i + 1] - i3;
-        re[i + 1] += r3;
-        im[i + 1] += i3;
-    }
-}
-
-void FFTBase::fft(int sign, float* buf) {
-    if (buf == nullptr) buf = complex.getBuffer();
+// The passes from half-length 4 on, over n values in rows. The twiddle blocks
+// depend only on the pass, so any n up to the frame size can use them.
+void FFTBase::laterPasses(float* re, float* im, int n, float sign) const {
     const float* tw = twiddles.getBuffer();
-    float* re = scratch.getBuffer();
-    if (buf == nullptr || tw == nullptr || re == nullptr) return;
-    float* im = re + fftFrameSize;
-    splitBitReversed(buf, re, im);
-
-    firstPasses(re, im, sign < 0 ? -1.0f : 1.0f);
-    const Lanes direction = splat(sign < 0 ? -1.0f : 1.0f);
-    for (int half = 4; half < fftFrameSize; half *= 2) {
+    const Lanes direction = splat(sign);
+    for (int half = 4; half < n; half *= 2) {
         const float* cosines = tw + 2 * half;
         const float* sines = cosines + half;
-        for (int start = 0; start < fftFrameSize; start += 2 * half) {
+        for (int start = 0; start < n; start += 2 * half) {
             float* r1 = re + start;
             float* i1 = im + start;
             float* r2 = r1 + half;
@@ -433,11 +532,91 @@ void FFTBase::fft(int sign, float* buf) {
             }
         }
     }
+}
 
+void FFTBase::fft(int sign, float* buf) {
+    if (buf == nullptr) buf = complex.getBuffer();
+    float* re = scratch.getBuffer();
+    if (buf == nullptr || twiddles.getBuffer() == nullptr || re == nullptr) return;
+    float* im = re + fftFrameSize;
+    const float direction = sign < 0 ? -1.0f : 1.0f;
+    const std::uint32_t* from = bitReversed.data();
+    gatherFirstPasses(
+        [buf, from](int i, float& r, float& m) {
+            r = buf[2 * from[i]];
+            m = buf[2 * from[i] + 1];
+        },
+        re, im, fftFrameSize, direction);
+    laterPasses(re, im, fftFrameSize, direction);
     for (int i = 0; i < fftFrameSize; ++i) {
         buf[2 * i] = re[i];
         buf[2 * i + 1] = im[i];
     }
+}
+
+// The windowed frame's even and odd samples go in as the real and imaginary
+// parts of a transform of half the size; the spectrum is then unpicked from it.
+void FFTBase::realForward(const float* src, float* dst) {
+    const int m = fftFrameSize2;
+    float* re = scratch.getBuffer();
+    float* im = re + m;
+    const float* w = window.getBuffer();
+    // Bit reversal over log2(N) bits of 2i is that of i over log2(N/2) bits.
+    const std::uint32_t* from = bitReversed.data();
+    gatherFirstPasses(
+        [src, w, from](int i, float& r, float& odd) {
+            const std::uint32_t j = 2 * from[2 * i];
+            r = src[j] * w[j];
+            odd = src[j + 1] * w[j + 1];
+        },
+        re, im, m, -1.0f);
+    laterPasses(re, im, m, -1.0f);
+    unpickRealSpectrum(re, im, dst);
+}
+
+// With Z the half-size transform (rows re, im of m values) and W = exp(-2 pi i / N):
+// X[k] = (Z[k] + conj Z[m-k]) / 2 - i W^k (Z[k] - conj Z[m-k]) / 2 for k = 0 .. m,
+// and X[N-k] = conj X[k] above, as the transform of a real frame has it.
+void FFTBase::unpickRealSpectrum(const float* re, const float* im, float* dst) const {
+    const int m = fftFrameSize2;
+    // The twiddle block of half-length m holds cos and sin of 2 pi k / N.
+    const float* cosines = twiddles.getBuffer() + 2 * m;
+    const float* sines = cosines + m;
+    dst[0] = re[0] + im[0];
+    dst[1] = 0.0f;
+    dst[2 * m] = re[0] - im[0];
+    dst[2 * m + 1] = 0.0f;
+
+    const auto four = [](Lanes ar, Lanes ai, Lanes br, Lanes bi, Lanes c, Lanes s, float* out,
+                         float* mirror) {
+        const Lanes evenR = (ar + br) * 0.5f, evenI = (ai - bi) * 0.5f;
+        const Lanes oddR = (ai + bi) * 0.5f, oddI = (br - ar) * 0.5f;
+        const Lanes xr = evenR + c * oddR + s * oddI;
+        const Lanes xi = evenI + c * oddI - s * oddR;
+        storeInterleaved(out, xr, xi);
+        storeInterleaved(mirror, reversed(xr), -reversed(xi));
+    };
+    // Bins k .. k+3 pair with m-k .. m-k-3, read as one reversed group.
+    int k = 1;
+    for (; k + 4 <= m; k += 4)
+        four(load(re + k), load(im + k), reversed(load(re + m - k - 3)), reversed(load(im + m - k - 3)),
+             load(cosines + k), load(sines + k), dst + 2 * k, dst + 2 * (fftFrameSize - k - 3));
+    if (k == m) return;
+    // The last few bins below m, on padded copies.
+    const int count = m - k;
+    float ar[4] = {}, ai[4] = {}, br[4] = {}, bi[4] = {}, c[4] = {}, s[4] = {}, out[8], mirror[8];
+    for (int i = 0; i < count; ++i) {
+        ar[i] = re[k + i];
+        ai[i] = im[k + i];
+        br[i] = re[m - k - i];
+        bi[i] = im[m - k - i];
+        c[i] = cosines[k + i];
+        s[i] = sines[k + i];
+    }
+    four(load(ar), load(ai), load(br), load(bi), load(c), load(s), out, mirror);
+    std::copy_n(out, 2 * count, dst + 2 * k);
+    // The mirrored group runs downwards, so its valid bins are the last ones.
+    std::copy_n(mirror + 2 * (4 - count), 2 * count, dst + 2 * (fftFrameSize - k - count + 1));
 }
 
 } // namespace SPECTRO

@@ -151,8 +151,11 @@ protected:
 private:
     float hopsPerFrame() const;
     void buildTables();
-    void splitBitReversed(const float* buf, float* re, float* im) const;
-    void firstPasses(float* re, float* im, float direction) const;
+    template <class Source>
+    static void gatherFirstPasses(Source source, float* re, float* im, int n, float direction);
+    void laterPasses(float* re, float* im, int n, float sign) const;
+    void realForward(const float* src, float* dst);
+    void unpickRealSpectrum(const float* re, const float* im, float* dst) const;
 };
 
 } // namespace SPECTRO

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,46 @@ public:
         createSpectrum();
     }
 };
+
+// The same, at the kernel's frame size.
+class FrameProbe : public Analyzer {
+public:
+    FrameProbe() : Analyzer(4096, 2, kRate) { setChromatic(true); }
+    void sort(const std::vector<float>& freqs) {
+        for (int k = 0; k <= 2048; ++k) {
+            frequencies[k] = freqs[static_cast<std::size_t>(k)];
+            // Each record names its bin.
+            magnitudes[k] = static_cast<float>(k);
+        }
+        createSpectrum();
+    }
+};
+
+// The tone walk's rules, one test after another, over a frame of estimates.
+std::vector<int> walkByTheRules(const Scala& scala, const std::vector<float>& freqs) {
+    std::vector<int> landed;
+    int t = 0;
+    for (const float f : freqs) {
+        while (true) {
+            const Tone& tone = scala.tones[t];
+            if (f <= tone.lowerfreq) {
+                landed.push_back(t > 0 ? t - 1 : 0);
+                break;
+            }
+            if (f <= tone.upperfreq) {
+                landed.push_back(t);
+                t = std::min(t + 1, Scala::kTones - 1);
+                break;
+            }
+            if (t == Scala::kTones - 1) {
+                landed.push_back(t);
+                break;
+            }
+            ++t;
+        }
+    }
+    return landed;
+}
 
 int loudestNote(const float* chromatic, int from, int to) {
     return static_cast<int>(std::max_element(chromatic + from, chromatic + to) - chromatic);
@@ -178,6 +221,59 @@ TEST(Analyzer, ToneWalkOnlyMovesUpwards) {
     for (int k = 0; k < 9; ++k) EXPECT_EQ(probe->getChromaticIndex(k), expected[k]) << k;
     EXPECT_EQ(probe->scala.tones[72].bins.Count(), 3);
     EXPECT_FLOAT_EQ(probe->scala.tones[72].getSum(), 3.0f);
+}
+
+TEST(Analyzer, ToneWalkFollowsItsRulesOnAnyFrame) {
+    testing::internal::CaptureStdout();
+    auto probe = testkit::makeHeap<FrameProbe>();
+    testing::internal::GetCapturedStdout();
+    std::mt19937 rng(5);
+    std::vector<float> edges = {0.0f,
+                                -0.0f,
+                                -5.0f,
+                                std::nanf(""),
+                                std::numeric_limits<float>::infinity(),
+                                -std::numeric_limits<float>::infinity(),
+                                4.0f,
+                                32768.0f,
+                                1e30f,
+                                1e-40f};
+    for (const Tone& tone : probe->scala.tones)
+        for (float f : {tone.lowerfreq, tone.upperfreq, tone.centerfreq})
+            for (float g : {f, std::nextafter(f, 0.0f), std::nextafter(f, 1e30f)}) edges.push_back(g);
+    std::uniform_int_distribution<std::size_t> pick(0, edges.size() - 1);
+    std::uniform_real_distribution<float> jitter(-1.5f, 1.5f), anywhere(-100.0f, 30000.0f);
+    for (int frame = 0; frame < 40; ++frame) {
+        // Mostly near the bin centres, as an analysis gives them, with jumps and edge values mixed in.
+        std::vector<float> freqs(2049);
+        for (int k = 0; k <= 2048; ++k) {
+            const int kind = static_cast<int>(rng() % 8);
+            freqs[k] = kind == 0   ? edges[pick(rng)]
+                       : kind == 1 ? anywhere(rng)
+                                   : (static_cast<float>(k) + jitter(rng)) * kRate / 4096.0f;
+        }
+        probe->sort(freqs);
+        const std::vector<int> expected = walkByTheRules(probe->scala, freqs);
+        int mismatches = 0;
+        for (int k = 0; k <= 2048; ++k) mismatches += probe->getChromaticIndex(k) != expected[k];
+        EXPECT_EQ(mismatches, 0) << "frame " << frame;
+        // Each list holds its bins in ascending order, with their estimates.
+        std::vector<std::vector<int>> members(Scala::kTones);
+        for (int k = 0; k <= 2048; ++k) members[static_cast<std::size_t>(expected[k])].push_back(k);
+        for (int t = 0; t < Scala::kTones; ++t) {
+            Tone& tone = probe->scala.tones[t];
+            std::vector<int> held;
+            tone.bins.Rewind();
+            while (auto* record = static_cast<BinRecord*>(tone.bins.Next())) {
+                const int k = static_cast<int>(record->magnitude);
+                held.push_back(k);
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(record->frequency),
+                          std::bit_cast<std::uint32_t>(freqs[k]));
+            }
+            ASSERT_EQ(held, members[static_cast<std::size_t>(t)]) << "frame " << frame << " tone " << t;
+            EXPECT_EQ(tone.bins.Count(), static_cast<int>(held.size()));
+        }
+    }
 }
 
 TEST(Analyzer, EachToneHoldsExactlyTheBinsOfTheLastFrame) {

@@ -142,6 +142,28 @@ TEST(FFTBase, ForwardAndInverseMatchPlainDftForAllSizes) {
     }
 }
 
+// A real frame takes the half-size route; every bin, the mirrored upper half
+// included, must still be the full transform's.
+TEST(FFTBase, WindowedRealFrameMatchesPlainDftForAllSizes) {
+    for (int n = 2; n <= 4096; n *= 2) {
+        SCOPED_TRACE(n);
+        Probe probe(n, 4);
+        const auto samples = randomInterleaved(n / 2, static_cast<std::uint32_t>(n + 1));
+        cvec windowed(static_cast<std::size_t>(n));
+        for (int k = 0; k < n; ++k) windowed[k] = double(samples[k]) * double(probe.windowData()[k]);
+        const cvec reference = testkit::dft(windowed);
+        std::vector<float> src = samples, spectrum(2 * static_cast<std::size_t>(n) + 2, 7.0f);
+        probe.buffer2complex(src.data(), spectrum.data());
+        spectrum.resize(2 * static_cast<std::size_t>(n));
+        const double tolerance = 2e-6 * std::sqrt(static_cast<double>(n)) * std::log2(n);
+        EXPECT_LT(maxDistance(toComplex(spectrum), reference), tolerance);
+        // The lowest and the middle bin of a real frame are real.
+        EXPECT_EQ(spectrum[1], 0.0f);
+        EXPECT_EQ(spectrum[n + 1], 0.0f);
+        EXPECT_EQ(src, samples);
+    }
+}
+
 TEST(FFTBase, ForwardThenInverseGivesNTimesTheInput) {
     for (int n : {8, 256, 4096}) {
         Probe probe(n, 4);
@@ -284,6 +306,45 @@ TEST(FFTBase, PhaseVocoderFindsTheTrueFrequencyBetweenBins) {
                 1.5f *
                     static_cast<float>(std::sin(2.0 * std::numbers::pi * 1875.0 * (16000 - 1024) / 48000.0)),
                 0.01f);
+}
+
+// Each bin's phase step, less its expected advance, folded into one turn, gives
+// the offset from the bin centre; bad phase memory must not leak into the result.
+TEST(FFTBase, FrequencyEstimateFoldsEachBinsPhaseStep) {
+    for (int overlap : {1, 4, 6}) {
+        SCOPED_TRACE(overlap);
+        Probe probe(64, overlap);
+        const int bins = 33;
+        const double hop = 64 / overlap;
+        const double binWidth = 48000.0 / 64.0;
+        std::mt19937 rng(static_cast<std::uint32_t>(overlap));
+        std::uniform_real_distribution<double> angle(-3.1, 3.1);
+        std::vector<float> c(2 * bins);
+        std::vector<double> offset(bins);
+        for (int k = 0; k < bins; ++k) {
+            const double previous = angle(rng);
+            offset[k] = angle(rng);
+            const double now = previous + 2.0 * std::numbers::pi * k * hop / 64.0 + offset[k];
+            probe.getPhases()[k] = static_cast<float>(previous);
+            c[2 * k] = static_cast<float>(3.0 * std::cos(now));
+            c[2 * k + 1] = static_cast<float>(3.0 * std::sin(now));
+        }
+        const float bad[] = {std::nanf(""), std::numeric_limits<float>::infinity(), 1.0e10f, -1.0e12f};
+        for (int i = 0; i < 4; ++i) probe.getPhases()[29 + i] = bad[i];
+        probe.complex2frequencies(c.data());
+        for (int k = 0; k < 29; ++k) {
+            const double expected = (k + offset[k] * (64.0 / hop) / (2.0 * std::numbers::pi)) * binWidth;
+            EXPECT_NEAR(probe.getFrequencies(k), expected, 0.02) << k;
+            EXPECT_NEAR(probe.getMagnitudes(k), 6.0f, 1e-5f) << k;
+        }
+        // Non-finite memory leaves the bin centre; a huge one at least stays finite.
+        EXPECT_EQ(probe.getFrequencies(29), static_cast<float>(29 * binWidth));
+        EXPECT_EQ(probe.getFrequencies(30), static_cast<float>(30 * binWidth));
+        EXPECT_TRUE(std::isfinite(probe.getFrequencies(31)));
+        EXPECT_TRUE(std::isfinite(probe.getFrequencies(32)));
+        for (int k = 0; k < bins; ++k)
+            EXPECT_NEAR(probe.getPhases(k), std::atan2(c[2 * k + 1], c[2 * k]), 1e-6f) << k;
+    }
 }
 
 TEST(FFTBase, NormalisationLevelDecaysAndPeaksHoldThenFall) {
