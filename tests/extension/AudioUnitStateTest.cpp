@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
@@ -101,6 +102,17 @@ TEST_F(UnitState, FullStateRestoresEveryValueAndTheSameSound) {
         EXPECT_GT(address, previous);
         previous = address;
     }
+
+    // Saved, read back and saved again, the file does not change.
+    const URL first = URL::fileURLWithPath((presets() / "first.aupreset").string());
+    const URL second = URL::fileURLWithPath((presets() / "second.aupreset").string());
+    OrvoPreset saved, reread;
+    saved.makeFrom(state);
+    ASSERT_TRUE(saved.save(first));
+    ASSERT_TRUE(reread.load(first));
+    ASSERT_TRUE(reread.save(second));
+    EXPECT_EQ(read(second.path()), read(first.path()));
+    EXPECT_EQ(reread.getDictionary(), state);
 
     testkit::TestHost restored(makeUnit());
     Lines log;
@@ -356,6 +368,28 @@ TEST_F(UnitState, TwoUnitsNeverSeeEachOthersPresets) {
     EXPECT_TRUE(watch.expired());
     (void)logOf([&] { second->setCurrentPreset(AUAudioUnitPreset{0, "Hall"}); });
     EXPECT_EQ(second->currentPreset(), (AUAudioUnitPreset{0, "Hall"}));
+}
+
+TEST_F(UnitState, UnitsRestoringOnTwoThreadsEachGetTheirOwnState) {
+    std::shared_ptr<Unit> units[] = {makeUnit(), makeUnit()};
+    Dictionary states[2];
+    {
+        testkit::StdoutCapture quiet;
+        for (int i = 0; i < 2; ++i) {
+            changeEverything(*units[i], 100u + static_cast<unsigned>(i));
+            states[i] = *units[i]->fullState();
+        }
+        // Each thread puts the other unit's state back again and again.
+        auto restore = [&](int i) {
+            for (int round = 0; round < 20; ++round)
+                units[i]->setFullState(states[round % 2 == 0 ? i : 1 - i]);
+        };
+        std::thread other(restore, 1);
+        restore(0);
+        other.join();
+        DispatchQueue::main().drain();
+    }
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(quietState(*units[i]), states[1 - i]) << "unit " << i;
 }
 
 TEST_F(UnitState, MangledStatesNeverCrashOrLeaveValuesUnfinite) {
