@@ -30,6 +30,13 @@ void blend(float* dst, float a, const float* src, float b, int n) {
     for (int i = 0; i < n; ++i) dst[i] = dst[i] * a + src[i] * b;
 }
 
+// A host's NaN or infinity would live on in every feedback path of the chain:
+// it hears silence in its place.
+void dropNonFinite(float* x, int n) {
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(x[i])) x[i] = 0.0f;
+}
+
 // Frames a buffer can hold from `offset` on, given its byte size.
 AUAudioFrameCount framesFrom(const AudioBuffer& buffer, AUAudioFrameCount offset) {
     const AUAudioFrameCount capacity = buffer.mDataByteSize / sizeof(float);
@@ -41,17 +48,17 @@ AUAudioFrameCount framesFrom(const AudioBuffer& buffer, AUAudioFrameCount offset
 // Address table: every per-band family, and what a new value sets.
 const Kernel::Family Kernel::kFamilies[] = {
     {5, 1, 3, &Kernel::fActive, &Kernel::pushNothing},
-    {11, 1, 3, &Kernel::fVolume, &Kernel::pushNothing},
-    {14, 0, 4, &Kernel::fReverbInput, &Kernel::pushNothing},
-    {18, 0, 4, &Kernel::fReverbDry, &Kernel::pushDry},
-    {22, 0, 4, &Kernel::fReverbWet, &Kernel::pushWet},
-    {26, 0, 4, &Kernel::fReverbSize, &Kernel::pushSize},
-    {30, 0, 4, &Kernel::fReverbDamp, &Kernel::pushDamp},
-    {34, 0, 4, &Kernel::fReverbWidth, &Kernel::pushWidth},
+    {11, 1, 3, &Kernel::fVolume, &Kernel::pushNothing, true},
+    {14, 0, 4, &Kernel::fReverbInput, &Kernel::pushNothing, true},
+    {18, 0, 4, &Kernel::fReverbDry, &Kernel::pushDry, true},
+    {22, 0, 4, &Kernel::fReverbWet, &Kernel::pushWet, true},
+    {26, 0, 4, &Kernel::fReverbSize, &Kernel::pushSize, true},
+    {30, 0, 4, &Kernel::fReverbDamp, &Kernel::pushDamp, true},
+    {34, 0, 4, &Kernel::fReverbWidth, &Kernel::pushWidth, true},
     {38, 0, 4, &Kernel::fReverbFreeze, &Kernel::pushFreeze},
-    {42, 0, 4, &Kernel::fReverbOutput, &Kernel::pushNothing},
+    {42, 0, 4, &Kernel::fReverbOutput, &Kernel::pushNothing, true},
     {46, 0, 4, &Kernel::fReverbModel, &Kernel::pushModel},
-    {50, 0, 4, &Kernel::fReverbPan, &Kernel::pushPan},
+    {50, 0, 4, &Kernel::fReverbPan, &Kernel::pushPan, true},
     {54, 0, 4, &Kernel::fReverbPreDelay, &Kernel::pushNothing},
     {58, 0, 4, &Kernel::fReverbPreDelayTempo, &Kernel::pushPreDelayTempo},
     {62, 0, 4, &Kernel::fReverbPreDelayDivision, &Kernel::pushPreDelayDivision},
@@ -62,8 +69,8 @@ const Kernel::Family Kernel::kFamilies[] = {
     {82, 0, 4, &Kernel::fReverbPostDelayFeedback, &Kernel::pushPostDelayFeedback},
     {102, 0, 4, &Kernel::fReverbShift, &Kernel::pushNothing},
     {106, 0, 4, &Kernel::fReverbShiftConnection, &Kernel::pushNothing},
-    {110, 0, 4, &Kernel::fReverbShiftAmount, &Kernel::pushShiftAmount},
-    {114, 0, 4, &Kernel::fReverbShiftMix, &Kernel::pushNothing},
+    {110, 0, 4, &Kernel::fReverbShiftAmount, &Kernel::pushShiftAmount, true},
+    {114, 0, 4, &Kernel::fReverbShiftMix, &Kernel::pushNothing, true},
     {118, 0, 4, &Kernel::fReverbShiftMode, &Kernel::pushNothing},
 };
 
@@ -215,7 +222,7 @@ void Kernel::setParameter(AUParameterAddress address, AUValue value) {
     if (!std::isfinite(value)) return;
     if (const Family* family = findFamily(address)) {
         const int band = family->firstBand + static_cast<int>(address - family->base);
-        (this->*(family->field))[band] = value;
+        (this->*(family->field))[band] = family->dial ? std::clamp(value, 0.0f, 1.0f) : value;
         (this->*(family->push))(band);
         return;
     }
@@ -223,6 +230,7 @@ void Kernel::setParameter(AUParameterAddress address, AUValue value) {
     if (field == nullptr) return;
     if (address == 3) value = std::min(std::max(value, 0.0f), static_cast<float>(fSplit2));
     if (address == 4) value = std::min(std::max(value, static_cast<float>(fSplit1)), 1.0f);
+    if (address == 123) value = std::clamp(value, -1.0f, 1.0f);
     *field = value;
     pushScalar(address);
 }
@@ -402,6 +410,8 @@ void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) {
     float* R = static_cast<float*>(out.mBuffers[1].mData) + offset;
     const int count = static_cast<int>(n);
     const int mode = truncIndex(fCurrentMode);
+    dropNonFinite(L, count);
+    dropNonFinite(R, count);
 
     if (mode != 0) {
         bands.split(L, R, count);

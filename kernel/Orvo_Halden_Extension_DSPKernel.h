@@ -36,7 +36,8 @@ public:
     void clearBuffers();
 
     // The parameter map: stores the field and pushes it into its objects.
-    // Unknown addresses and non-finite values are ignored.
+    // Unknown addresses and non-finite values are ignored; levels and
+    // coefficients are held to their range, so no setting can blow up.
     void setParameter(AUParameterAddress address, AUValue value);
     AUValue getParameter(AUParameterAddress address) const;
     static float getDivision(float index);
@@ -125,6 +126,9 @@ private:
         int count;
         BandParam Orvo_Halden_Extension_DSPKernel::*field;
         void (Orvo_Halden_Extension_DSPKernel::*push)(int band);
+        // Levels and coefficients are held to their dial; the rest are
+        // indices, switches or times their users check themselves.
+        bool dial = false;
     };
     static const Family kFamilies[];
     static const Family* findFamily(AUParameterAddress address);
