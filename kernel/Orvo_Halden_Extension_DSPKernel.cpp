@@ -1,6 +1,7 @@
 #include "kernel/Orvo_Halden_Extension_DSPKernel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -218,21 +219,51 @@ const Kernel::Param* Kernel::scalarField(AUParameterAddress address) const {
     }
 }
 
-void Kernel::setParameter(AUParameterAddress address, AUValue value) {
-    if (!std::isfinite(value)) return;
+bool Kernel::storeParameter(AUParameterAddress address, AUValue value) {
+    if (!std::isfinite(value)) return false;
     if (const Family* family = findFamily(address)) {
         const int band = family->firstBand + static_cast<int>(address - family->base);
         (this->*(family->field))[band] = family->dial ? std::clamp(value, 0.0f, 1.0f) : value;
-        (this->*(family->push))(band);
-        return;
+        return true;
     }
     Param* field = scalarField(address);
-    if (field == nullptr) return;
+    if (field == nullptr) return false;
     if (address == 3) value = std::min(std::max(value, 0.0f), static_cast<float>(fSplit2));
     if (address == 4) value = std::min(std::max(value, static_cast<float>(fSplit1)), 1.0f);
     if (address == 123) value = std::clamp(value, -1.0f, 1.0f);
     *field = value;
-    pushScalar(address);
+    return true;
+}
+
+void Kernel::pushParameter(AUParameterAddress address) {
+    if (const Family* family = findFamily(address))
+        (this->*(family->push))(family->firstBand + static_cast<int>(address - family->base));
+    else
+        pushScalar(address);
+}
+
+void Kernel::setParameter(AUParameterAddress address, AUValue value) {
+    if (storeParameter(address, value)) pushParameter(address);
+}
+
+void Kernel::setParameterFromHost(AUParameterAddress address, AUValue value) {
+    if (!storeParameter(address, value)) return;
+    if (!renderOwned) {
+        pushParameter(address);
+        return;
+    }
+    // Release: the render thread that sees the bit also sees the stored value.
+    pendingPushes[address / 64].fetch_or(std::uint64_t{1} << (address % 64), std::memory_order_release);
+}
+
+void Kernel::applyPendingParameters() {
+    for (int word = 0; word < 2; ++word) {
+        std::uint64_t bits = pendingPushes[word].exchange(0, std::memory_order_acquire);
+        while (bits != 0) {
+            pushParameter(static_cast<AUParameterAddress>(word * 64 + std::countr_zero(bits)));
+            bits &= bits - 1;
+        }
+    }
 }
 
 AUValue Kernel::getParameter(AUParameterAddress address) const {
@@ -275,6 +306,7 @@ void Kernel::pushScalar(AUParameterAddress address) {
 }
 
 void Kernel::pushAll() {
+    for (auto& word : pendingPushes) word.store(0, std::memory_order_relaxed);
     for (const Family& family : kFamilies)
         for (int i = 0; i < family.count; ++i) (this->*(family.push))(family.firstBand + i);
     // Open the upper split first so the lower one lands where it is stored.
@@ -379,6 +411,7 @@ float* Kernel::wetRight(int b) {
 }
 
 void Kernel::process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) {
+    applyPendingParameters();
     // Long slices run in chunks the fixed buffers can hold.
     while (frameCount > 0) {
         const AUAudioFrameCount n = std::min(frameCount, kMaxSlice);
