@@ -1,9 +1,13 @@
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <exception>
+#include <limits>
 
 #include "Orvo_Halden_Extension/Extensions.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/NSError.h"
 
 namespace {
@@ -25,6 +29,30 @@ std::string describe(const std::vector<std::string>& names) {
 }
 
 const char* word(bool value) { return value ? "true" : "false"; }
+
+// The kernel keeps split 1 at or below split 2.
+constexpr std::int32_t kSplit1Address = 3;
+constexpr std::int32_t kSplit2Address = 4;
+
+// A name that stays inside the folder it is looked up in.
+bool isPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+bool hasPresetExtension(const URL& url) {
+    std::string extension = url.pathExtension();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return extension == "AUPRESET";
+}
+
+std::string presetName(const URL& url) { return url.deletingPathExtension().lastPathComponent(); }
+
+std::int32_t toInt32(NSInteger value) {
+    return static_cast<std::int32_t>(std::clamp<NSInteger>(value, std::numeric_limits<std::int32_t>::min(),
+                                                           std::numeric_limits<std::int32_t>::max()));
+}
 
 } // namespace
 
@@ -273,4 +301,216 @@ void Orvo_Halden_Extension_AudioUnit::dumpParameters(const std::string& name, co
         if (const auto* group = dynamic_cast<const AUParameterGroup*>(child.get()))
             dumpParameters(child->displayName(), group, level + 1);
     }
+}
+
+// ---------------------------------------------------------------- state and presets
+
+std::weak_ptr<OrvoPresetDelegate> Orvo_Halden_Extension_AudioUnit::weakDelegate() {
+    return std::static_pointer_cast<Orvo_Halden_Extension_AudioUnit>(shared_from_this());
+}
+
+std::optional<PropertyList::Dictionary> Orvo_Halden_Extension_AudioUnit::fullState() {
+    OrvoPreset preset;
+    preset.setDescription(componentDescription(), 1, "Preset");
+    preset.makeFrom(parameterTree().get());
+    fullState_ = preset.getDictionary();
+    return fullState_;
+}
+
+void Orvo_Halden_Extension_AudioUnit::setFullState(std::optional<PropertyList::Dictionary> state) {
+    // The codes first, read without a delegate: a foreign state must not reach
+    // the unit, not even in part.
+    PropertyList::Dictionary codes;
+    if (state)
+        for (const char* key : {"type", "subtype", "manufacturer"})
+            if (const auto entry = state->find(key); entry != state->end()) codes.insert(*entry);
+    OrvoPreset probe;
+    probe.makeFrom(codes);
+    if (!probe.checkDescription(componentDescription())) {
+        debugprint(
+            "AUExtension::fullState() : ERROR: The component description of the patch does not match.");
+        updateParameters();
+        return;
+    }
+    OrvoPreset preset(weakDelegate());
+    restoring([&] {
+        preset.makeFrom(state);
+        return true;
+    });
+    fullState_ = preset.getDictionary();
+}
+
+bool Orvo_Halden_Extension_AudioUnit::supportsUserPresets() {
+    debugprint("AUExtension::supportsUserPresets: true");
+    return true;
+}
+
+std::vector<AUAudioUnitPreset> Orvo_Halden_Extension_AudioUnit::factoryPresets() {
+    const FileManager& files = FileManager::defaultManager();
+    const auto folder = files.presetsDirectory();
+    if (!folder || !files.fileExists(folder->path())) return {};
+    std::vector<std::string> names;
+    try {
+        names = files.contentsOfDirectory(*folder);
+    } catch (const NSError& error) {
+        debugprint("Creating factory presets failed: " + error.localizedDescription());
+        return presets_;
+    }
+    std::vector<AUAudioUnitPreset> list;
+    for (const auto& name : names) {
+        const URL url = folder->appendingPathComponent(name);
+        if (files.fileExists(url.path()) && hasPresetExtension(url))
+            list.push_back({static_cast<NSInteger>(list.size()), presetName(url)});
+    }
+    presets_ = std::move(list);
+    return presets_;
+}
+
+void Orvo_Halden_Extension_AudioUnit::setCurrentPreset(std::optional<AUAudioUnitPreset> preset) {
+    if (!preset)
+        AUAudioUnit::setCurrentPreset(std::nullopt);
+    else if (preset->number < 0)
+        selectUserPreset(*preset);
+    else
+        selectFactoryPreset(*preset);
+}
+
+void Orvo_Halden_Extension_AudioUnit::selectUserPreset(const AUAudioUnitPreset& preset) {
+    PropertyList::Dictionary state;
+    try {
+        state = presetState(preset);
+    } catch (const NSError&) {
+        debugprint("AUExtension::ERROR: Unable to restore set for preset " + preset.name);
+        return;
+    }
+    setFullState(std::move(state));
+    AUAudioUnit::setCurrentPreset(preset);
+}
+
+void Orvo_Halden_Extension_AudioUnit::selectFactoryPreset(const AUAudioUnitPreset& preset) {
+    if (static_cast<std::size_t>(preset.number) >= presets_.size()) {
+        debugprint("AUExtension::ERROR: The preset number " + std::to_string(preset.number) + " is invalid.");
+        return;
+    }
+    const auto url = presetFileURL(preset);
+    if (!url || !presetFileExists(preset, *url)) return;
+    OrvoPreset reader(weakDelegate());
+    if (restoring([&] { return reader.load(*url); })) AUAudioUnit::setCurrentPreset(preset);
+}
+
+PropertyList::Dictionary Orvo_Halden_Extension_AudioUnit::presetState(const AUAudioUnitPreset& preset) {
+    const auto url = presetFileURL(preset);
+    if (!url)
+        throw NSError(kAudioUnitErr_InvalidPropertyValue,
+                      "There is no preset file for '" + preset.name + "'.");
+    if (!presetFileExists(preset, *url))
+        throw NSError(kAudioUnitErr_InvalidPropertyValue,
+                      "The preset file '" + url->path() + "' does not exist.");
+    OrvoPreset reader; // no delegate: obtaining a state applies nothing
+    if (!reader.load(*url))
+        throw NSError(kAudioUnitErr_InvalidPropertyValue,
+                      "The preset file '" + url->path() + "' is not readable.");
+    // The codes as the file gave them, not the defaults of what it lacked or
+    // could not say: only then can the state's check tell a foreign preset.
+    PropertyList::Dictionary state = reader.getDictionary();
+    state["type"] = reader.componentDescription.componentType;
+    state["subtype"] = reader.componentDescription.componentSubType;
+    state["manufacturer"] = reader.componentDescription.componentManufacturer;
+    return state;
+}
+
+std::optional<URL> Orvo_Halden_Extension_AudioUnit::presetFileURL(const AUAudioUnitPreset& preset) {
+    if (!isPlainFileName(preset.name)) {
+        std::string shown; // a NUL would end the line early
+        for (char c : preset.name) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+        debugprint("AUExtension::ERROR: The preset name '" + shown + "' is not a file name.");
+        return std::nullopt;
+    }
+    const FileManager& files = FileManager::defaultManager();
+    const auto folder = files.presetsDirectory();
+    if (!folder) {
+        debugprint("AUExtension::ERROR: There is no documents folder for the preset '" + preset.name + "'.");
+        return std::nullopt;
+    }
+    const URL url = folder->appendingPathComponent(preset.name + ".aupreset");
+    if (files.fileExists(url.path())) return url;
+    // The listing takes the extension in any case; so does selecting.
+    try {
+        for (const auto& name : files.contentsOfDirectory(*folder)) {
+            const URL listed = folder->appendingPathComponent(name);
+            if (hasPresetExtension(listed) && presetName(listed) == preset.name) return listed;
+        }
+    } catch (const NSError&) {
+        // No listing: the name as given is all there is.
+    }
+    return url;
+}
+
+bool Orvo_Halden_Extension_AudioUnit::presetFileExists(const AUAudioUnitPreset& preset, const URL& url) {
+    if (FileManager::defaultManager().fileExists(url.path())) return true;
+    debugprint("AUExtension::ERROR: The preset file '" + preset.name + ".aupreset' does not exist.");
+    return false;
+}
+
+bool Orvo_Halden_Extension_AudioUnit::restoring(const std::function<bool()>& read) {
+    heldSplits_ = {true, std::nullopt, std::nullopt};
+    const bool done = read();
+    heldSplits_.holding = false;
+    applyHeldSplits();
+    return done;
+}
+
+void Orvo_Halden_Extension_AudioUnit::applyHeldSplits() {
+    const auto [holding, split1, split2] = std::exchange(heldSplits_, {});
+    (void)holding;
+    // Whichever goes first must not be clamped by the other's old value.
+    if (split1 && split2 && *split1 > getParameter(kSplit2Address)) {
+        setParameter(kSplit2Address, *split2);
+        setParameter(kSplit1Address, *split1);
+        return;
+    }
+    if (split1) setParameter(kSplit1Address, *split1);
+    if (split2) setParameter(kSplit2Address, *split2);
+}
+
+void Orvo_Halden_Extension_AudioUnit::onFoundParameter(std::int64_t, const std::string&,
+                                                       std::uint64_t address, float value) {
+    if (address > Orvo_Halden_Extension_DSPKernel::kLastAddress) {
+        debugprint("AUExtension::onFoundParameter() : WARNING: The address " + std::to_string(address) +
+                   " is invalid.");
+        return;
+    }
+    const auto editorAddress = static_cast<std::int32_t>(address);
+    if (heldSplits_.holding && editorAddress == kSplit1Address)
+        heldSplits_.split1 = value;
+    else if (heldSplits_.holding && editorAddress == kSplit2Address)
+        heldSplits_.split2 = value;
+    else
+        setParameter(editorAddress, value);
+}
+
+void Orvo_Halden_Extension_AudioUnit::updateParameters() {
+    const auto tree = parameterTree();
+    if (!tree) {
+        debugprint("OrvoTamber_AudioUnit::updateParameters() : ERROR: The parameter tree is nil.");
+        return;
+    }
+    for (const auto& parameter : tree->allParameters())
+        setParameter(static_cast<std::int32_t>(parameter->address()), parameter->value());
+}
+
+// ---------------------------------------------------------------- meters and spectrum
+
+float Orvo_Halden_Extension_AudioUnit::getPeakInput() { return kernelAdapter_->getPeakInput(); }
+
+float Orvo_Halden_Extension_AudioUnit::getPeakOutput() { return kernelAdapter_->getPeakOutput(); }
+
+float* Orvo_Halden_Extension_AudioUnit::getMagnitudes() { return kernelAdapter_->getMagnitutes(); }
+
+float Orvo_Halden_Extension_AudioUnit::getChromaticFrequency(NSInteger note) {
+    return kernelAdapter_->getChromaticFrequency(toInt32(note));
+}
+
+float* Orvo_Halden_Extension_AudioUnit::getMagnitudesScaled(NSInteger count, float scaling) {
+    return kernelAdapter_->getMagnitutesScaled(toInt32(count), scaling);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Orvo_Halden_Extension/OrvoPreset.h"
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_Parameters.h"
 #include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
 #include "platform/audio/AUAudioUnit.h"
@@ -13,7 +15,7 @@
 // the parameter tree, render resources and the render block. Owns the kernel
 // adapter (and through it the ~100 MB kernel) and the parameter builder.
 // Almost every host-facing call logs one line, at once, on the calling thread.
-class Orvo_Halden_Extension_AudioUnit : public AUAudioUnit {
+class Orvo_Halden_Extension_AudioUnit : public AUAudioUnit, public OrvoPresetDelegate {
     struct Key {};
 
 public:
@@ -67,6 +69,34 @@ public:
     // Holds the adapter and the MIDI output block of the moment, not the unit.
     AUInternalRenderBlock internalRenderBlock() override;
 
+    // The whole state: one group of all 111 parameters. A state of another
+    // component is refused whole, before anything of it is applied.
+    std::optional<PropertyList::Dictionary> fullState() override;
+    void setFullState(std::optional<PropertyList::Dictionary> state) override;
+    bool supportsUserPresets() override;
+    // The ".aupreset" files of the "Presets" folder, sorted by name, numbered from 0.
+    std::vector<AUAudioUnitPreset> factoryPresets() override;
+    // Applies the preset's file (a user preset's as a whole state) and makes it
+    // current; a preset that cannot be applied changes nothing.
+    void setCurrentPreset(std::optional<AUAudioUnitPreset> preset) override;
+    // The preset file's content; applies nothing. Throws NSError when the file
+    // is missing, unreadable or the name would leave the "Presets" folder.
+    PropertyList::Dictionary presetState(const AUAudioUnitPreset& preset) override;
+
+    // Applies one parameter read from a state or preset of this unit.
+    void onFoundParameter(std::int64_t group, const std::string& identifier, std::uint64_t address,
+                          float value) override;
+    // Sends every tree value to the kernel once more.
+    void updateParameters();
+
+    // The editor's meters and spectrum. The arrays are the kernel's own: valid
+    // while the unit lives, changing as it renders.
+    float getPeakInput();
+    float getPeakOutput();
+    float* getMagnitudes();
+    float getChromaticFrequency(NSInteger note);
+    float* getMagnitudesScaled(NSInteger count, float scaling);
+
     // The editor's way to a parameter by its address. Addresses outside the
     // table's 0...126 are ignored with a warning; getParameter answers 0 for them
     // and for addresses without a parameter.
@@ -83,10 +113,29 @@ private:
     const std::shared_ptr<AUAudioUnitBusArray>& outputBusArray();
     void handOverHostBlocks();
     bool acceptsAddress(std::int32_t address, const char* operation);
+    std::weak_ptr<OrvoPresetDelegate> weakDelegate();
+    // Runs a read that reports parameters, holding the split points back until
+    // it is done so that they end as read whatever order they came in.
+    bool restoring(const std::function<bool()>& read);
+    void applyHeldSplits();
+    // The preset's file in the "Presets" folder; none (with a line) for a name
+    // that is not a plain file name or without a documents folder.
+    std::optional<URL> presetFileURL(const AUAudioUnitPreset& preset);
+    // Logs the missing-file line when nothing is there.
+    bool presetFileExists(const AUAudioUnitPreset& preset, const URL& url);
+    void selectUserPreset(const AUAudioUnitPreset& preset);
+    void selectFactoryPreset(const AUAudioUnitPreset& preset);
 
     std::shared_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> kernelAdapter_;
     std::shared_ptr<Orvo_Halden_Extension_Parameters> parameters_;
     std::shared_ptr<AUAudioUnitBusArray> inputBusArray_;
     std::shared_ptr<AUAudioUnitBusArray> outputBusArray_;
     AUMIDIOutputEventBlock midiOutputEventBlock_;
+
+    std::optional<PropertyList::Dictionary> fullState_;
+    std::vector<AUAudioUnitPreset> presets_;
+    struct HeldSplits {
+        bool holding = false;
+        std::optional<float> split1, split2;
+    } heldSplits_;
 };

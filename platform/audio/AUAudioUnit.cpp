@@ -85,6 +85,11 @@ void AUAudioUnit::allocateRenderResourcesFor(const AUAudioUnitBusArray& inputs,
     renderResourcesAllocated_->store(true);
 }
 
+PropertyList::Dictionary AUAudioUnit::presetState(const AUAudioUnitPreset& preset) {
+    throw NSError(kAudioUnitErr_InvalidPropertyValue,
+                  "The unit has no state for the preset '" + preset.name + "'.");
+}
+
 AURenderBlock AUAudioUnit::renderBlock() {
     if (renderBlock_) return renderBlock_;
     renderBlock_ = [allocated = renderResourcesAllocated_, internal = internalRenderBlock()](

@@ -11,8 +11,10 @@
 #include "platform/audio/AUParameterTree.h"
 #include "platform/audio/AudioComponentDescription.h"
 #include "platform/audio/AudioTypes.h"
+#include "platform/foundation/PropertyList.h"
 
 constexpr OSStatus kAudioUnitErr_FailedInitialization = -10875;
+constexpr OSStatus kAudioUnitErr_InvalidPropertyValue = -10851;
 
 // What a host calls to render: the unit's internal render block behind the
 // base's checks. Hosts hand their parameter and MIDI events in the list.
@@ -62,6 +64,19 @@ public:
 
     virtual std::shared_ptr<AUParameterTree> parameterTree() { return parameterTree_; }
     virtual void setParameterTree(std::shared_ptr<AUParameterTree> tree) { parameterTree_ = std::move(tree); }
+
+    // The whole state as one dictionary a host stores and hands back; none by default.
+    virtual std::optional<PropertyList::Dictionary> fullState() { return std::nullopt; }
+    virtual void setFullState(std::optional<PropertyList::Dictionary> state) { (void)state; }
+    virtual bool supportsUserPresets() { return false; }
+    // Presets numbered from 0; none by default.
+    virtual std::vector<AUAudioUnitPreset> factoryPresets() { return {}; }
+    virtual std::optional<AUAudioUnitPreset> currentPreset() { return currentPreset_; }
+    virtual void setCurrentPreset(std::optional<AUAudioUnitPreset> preset) {
+        currentPreset_ = std::move(preset);
+    }
+    // The state a preset stands for; throws NSError when there is none.
+    virtual PropertyList::Dictionary presetState(const AUAudioUnitPreset& preset);
 
     // Kept while render resources are allocated: a host sets it before allocating.
     virtual AUAudioFrameCount maximumFramesToRender() { return maximumFramesToRender_; }
@@ -122,6 +137,7 @@ private:
     AUScheduleMIDIEventBlock scheduleMIDIEventBlock_;
     AUMIDIOutputEventBlock midiOutputEventBlock_;
     std::optional<std::string> contextName_;
+    std::optional<AUAudioUnitPreset> currentPreset_;
     // Shared with the render block, which may outlive the unit.
     std::shared_ptr<std::atomic<bool>> renderResourcesAllocated_ = std::make_shared<std::atomic<bool>>(false);
     AURenderBlock renderBlock_;
