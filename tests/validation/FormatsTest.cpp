@@ -106,3 +106,37 @@ TEST(Formats, MoreFramesThanTheMaximumFailAndLeaveTheOutputUntouched) {
         EXPECT_TRUE(allFinite(signal));
     }
 }
+
+// Pitch shifters, delays and all bands at once, at the rates where buffer
+// sizes and cycle lengths reach their ends.
+TEST(Formats, EveryRateWithEverythingSwitchedOnRendersClean) {
+    Host host(48000.0, kMaximum);
+    for (AUParameterAddress b = 0; b < 4; ++b) {
+        for (const AUParameterAddress on : {54, 70, 102}) host.setThroughTree(on + b, 1.0f);
+        host.setThroughTree(58 + b, 40.0f); // slowest tempo
+        host.setThroughTree(62 + b, 19.0f); // longest division
+        host.setThroughTree(66 + b, 0.95f); // feedback
+        host.setThroughTree(110 + b, 0.9f); // shift upwards
+        host.setThroughTree(114 + b, 0.5f); // shift mix
+        host.setThroughTree(26 + b, 1.0f);  // largest room
+    }
+    for (const double rate : kRates) {
+        host.configure(rate, kMaximum);
+        for (const float mode : {0.0f, 3.0f}) {
+            for (const float shiftMode : {1.0f, 2.0f}) {
+                host.setThroughTree(2, mode);
+                for (AUParameterAddress b = 0; b < 4; ++b) {
+                    host.setThroughTree(118 + b, shiftMode);
+                    host.setThroughTree(106 + b, shiftMode == 1.0f ? 0.0f : 1.0f);
+                }
+                Stereo signal = noise(framesFor(0.15, rate), 31, 0.7f);
+                ASSERT_EQ(host.process(signal, 333), noErr);
+                const std::string what = std::to_string(rate) + " Hz, mode " + std::to_string(mode) +
+                                         ", shift mode " + std::to_string(shiftMode);
+                expectClean(signal, what);
+                EXPECT_GT(peak(signal), 0.01f) << what;
+            }
+        }
+    }
+    EXPECT_EQ(host.renderAllocations(), 0u);
+}

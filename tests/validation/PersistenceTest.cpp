@@ -83,4 +83,5 @@ TEST(Persistence, AReallocatedUnitSoundsAsItsParametersSay) {
     const Stereo after = host.rendered(probe, 512);
     EXPECT_TRUE(after.L == before.L);
     EXPECT_TRUE(after.R == before.R);
+    EXPECT_EQ(host.renderAllocations(), 0u);
 }
