@@ -140,3 +140,31 @@ TEST(Formats, EveryRateWithEverythingSwitchedOnRendersClean) {
     }
     EXPECT_EQ(host.renderAllocations(), 0u);
 }
+
+// Hosts may hand output buffers without memory: the unit renders into its own.
+TEST(Formats, OutputBuffersWithoutMemoryAreFilledFromTheUnitsOwn) {
+    Host host(44100.0, 512);
+    const Stereo input = noise(512, 12, 0.5f);
+    Stereo withMemory = input;
+    ASSERT_EQ(host.process(withMemory, 512), noErr);
+    host.unit->reset();
+    AudioBufferListStorage output(2);
+    output.get()->mBuffers[0] = AudioBuffer{1, 0, nullptr};
+    output.get()->mBuffers[1] = AudioBuffer{1, 0, nullptr};
+    AURenderPullInputBlock pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
+                                      AUAudioFrameCount frames, NSInteger,
+                                      AudioBufferList* list) -> AUAudioUnitStatus {
+        std::copy_n(input.L.data(), frames, static_cast<float*>(list->mBuffers[0].mData));
+        std::copy_n(input.R.data(), frames, static_cast<float*>(list->mBuffers[1].mData));
+        return noErr;
+    };
+    AudioTimeStamp timestamp;
+    AudioUnitRenderActionFlags flags = 0;
+    ASSERT_EQ(host.unit->renderBlock()(&flags, &timestamp, 512, 0, output.get(), nullptr, pull), noErr);
+    const auto* left = static_cast<const float*>(output.get()->mBuffers[0].mData);
+    const auto* right = static_cast<const float*>(output.get()->mBuffers[1].mData);
+    ASSERT_NE(left, nullptr);
+    ASSERT_NE(right, nullptr);
+    EXPECT_TRUE(std::vector<float>(left, left + 512) == withMemory.L);
+    EXPECT_TRUE(std::vector<float>(right, right + 512) == withMemory.R);
+}

@@ -91,6 +91,8 @@ public:
     void clear() { events_.clear(); }
     void add(AUEventSampleTime time, AUParameterAddress address, AUValue value,
              AURenderEventType type = AURenderEventType::Parameter);
+    // A MIDI-shaped event of any type, with any length and bytes.
+    void addMIDI(AUEventSampleTime time, AURenderEventType type, std::uint16_t length, std::uint32_t bytes);
     // The linked list in the order added, or null when empty.
     const AURenderEvent* head();
     std::size_t size() const { return events_.size(); }
