@@ -59,7 +59,7 @@ public:
     // A copy of `input` rendered through the unit.
     Stereo rendered(const Stereo& input, AUAudioFrameCount block);
 
-    // Sets every writable parameter through the tree, the way a host automates.
+    // Sets a parameter through the tree, the way a host automates.
     void setThroughTree(AUParameterAddress address, AUValue value);
     AUValue valueInTree(AUParameterAddress address) const;
     // Every address the tree holds, and those a host may write.
