@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test asan tsan bench run format clean
+.PHONY: all deps configure build test asan tsan soak bench run format clean
 
 all: build
 
@@ -39,6 +39,11 @@ TSAN_TESTS ?= .
 tsan: $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
+# The host-validation suite, its runs lengthened SOAK times (ORVO_SOAK).
+SOAK ?= 10
+soak: build
+	ORVO_SOAK=$(SOAK) $(BUILD)/tests/validation/validation_tests
 
 bench: build
 	$(BUILD)/bench/orvo_bench $(BENCH_ARGS)

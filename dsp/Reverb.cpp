@@ -276,15 +276,17 @@ template <ReverbLengths L> void ReverbModel<L>::update() {
         for (comb& c : *bank) c.setdamp(damp1);
 }
 
+// Room and damping beyond 0..1 would take the combs' loop gain to 1 or over:
+// the tail would grow without end, so both are held to the dial.
 template <ReverbLengths L> void ReverbModel<L>::setroomsize(float value) {
     if (!finite(value)) return;
-    roomsize = value * kScaleRoom + kOffsetRoom;
+    roomsize = std::clamp(value, 0.0f, 1.0f) * kScaleRoom + kOffsetRoom;
     update();
 }
 
 template <ReverbLengths L> void ReverbModel<L>::setdamp(float value) {
     if (!finite(value)) return;
-    damp = value * kScaleDamp;
+    damp = std::clamp(value, 0.0f, 1.0f) * kScaleDamp;
     update();
 }
 

@@ -15,9 +15,12 @@ void Orvo_Halden_ExtensionDSPKernelAdapter::allocateRenderResources() {
     const auto& format = _outputBus->format();
     _kernel.init(static_cast<int>(format->channelCount()), format->sampleRate());
     _kernel.reset();
+    // From here on only the render thread touches the processing objects.
+    _kernel.setRenderOwned(true);
 }
 
 void Orvo_Halden_ExtensionDSPKernelAdapter::deallocateRenderResources() {
+    _kernel.setRenderOwned(false);
     _inputBus.deallocateRenderResources();
 }
 

@@ -22,7 +22,10 @@ public:
     const std::shared_ptr<AUAudioUnitBus>& inputBus() const { return _inputBus.bus; }
     const std::shared_ptr<AUAudioUnitBus>& outputBus() const { return _outputBus; }
 
-    void setParameterEx(AUParameterAddress address, AUValue value) { _kernel.setParameter(address, value); }
+    // From the host's or the editor's thread (the tree's observer goes this way).
+    void setParameterEx(AUParameterAddress address, AUValue value) {
+        _kernel.setParameterFromHost(address, value);
+    }
     AUValue getParameterEx(AUParameterAddress address) const { return _kernel.getParameter(address); }
     // The same by a tree's parameter: its address and the value.
     void setParameter(const AUParameter& parameter, AUValue value) {

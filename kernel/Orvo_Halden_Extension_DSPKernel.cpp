@@ -1,6 +1,7 @@
 #include "kernel/Orvo_Halden_Extension_DSPKernel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -30,6 +31,13 @@ void blend(float* dst, float a, const float* src, float b, int n) {
     for (int i = 0; i < n; ++i) dst[i] = dst[i] * a + src[i] * b;
 }
 
+// A host's NaN or infinity would live on in every feedback path of the chain:
+// it hears silence in its place.
+void dropNonFinite(float* x, int n) {
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(x[i])) x[i] = 0.0f;
+}
+
 // Frames a buffer can hold from `offset` on, given its byte size.
 AUAudioFrameCount framesFrom(const AudioBuffer& buffer, AUAudioFrameCount offset) {
     const AUAudioFrameCount capacity = buffer.mDataByteSize / sizeof(float);
@@ -41,17 +49,17 @@ AUAudioFrameCount framesFrom(const AudioBuffer& buffer, AUAudioFrameCount offset
 // Address table: every per-band family, and what a new value sets.
 const Kernel::Family Kernel::kFamilies[] = {
     {5, 1, 3, &Kernel::fActive, &Kernel::pushNothing},
-    {11, 1, 3, &Kernel::fVolume, &Kernel::pushNothing},
-    {14, 0, 4, &Kernel::fReverbInput, &Kernel::pushNothing},
-    {18, 0, 4, &Kernel::fReverbDry, &Kernel::pushDry},
-    {22, 0, 4, &Kernel::fReverbWet, &Kernel::pushWet},
-    {26, 0, 4, &Kernel::fReverbSize, &Kernel::pushSize},
-    {30, 0, 4, &Kernel::fReverbDamp, &Kernel::pushDamp},
-    {34, 0, 4, &Kernel::fReverbWidth, &Kernel::pushWidth},
+    {11, 1, 3, &Kernel::fVolume, &Kernel::pushNothing, true},
+    {14, 0, 4, &Kernel::fReverbInput, &Kernel::pushNothing, true},
+    {18, 0, 4, &Kernel::fReverbDry, &Kernel::pushDry, true},
+    {22, 0, 4, &Kernel::fReverbWet, &Kernel::pushWet, true},
+    {26, 0, 4, &Kernel::fReverbSize, &Kernel::pushSize, true},
+    {30, 0, 4, &Kernel::fReverbDamp, &Kernel::pushDamp, true},
+    {34, 0, 4, &Kernel::fReverbWidth, &Kernel::pushWidth, true},
     {38, 0, 4, &Kernel::fReverbFreeze, &Kernel::pushFreeze},
-    {42, 0, 4, &Kernel::fReverbOutput, &Kernel::pushNothing},
+    {42, 0, 4, &Kernel::fReverbOutput, &Kernel::pushNothing, true},
     {46, 0, 4, &Kernel::fReverbModel, &Kernel::pushModel},
-    {50, 0, 4, &Kernel::fReverbPan, &Kernel::pushPan},
+    {50, 0, 4, &Kernel::fReverbPan, &Kernel::pushPan, true},
     {54, 0, 4, &Kernel::fReverbPreDelay, &Kernel::pushNothing},
     {58, 0, 4, &Kernel::fReverbPreDelayTempo, &Kernel::pushPreDelayTempo},
     {62, 0, 4, &Kernel::fReverbPreDelayDivision, &Kernel::pushPreDelayDivision},
@@ -62,8 +70,8 @@ const Kernel::Family Kernel::kFamilies[] = {
     {82, 0, 4, &Kernel::fReverbPostDelayFeedback, &Kernel::pushPostDelayFeedback},
     {102, 0, 4, &Kernel::fReverbShift, &Kernel::pushNothing},
     {106, 0, 4, &Kernel::fReverbShiftConnection, &Kernel::pushNothing},
-    {110, 0, 4, &Kernel::fReverbShiftAmount, &Kernel::pushShiftAmount},
-    {114, 0, 4, &Kernel::fReverbShiftMix, &Kernel::pushNothing},
+    {110, 0, 4, &Kernel::fReverbShiftAmount, &Kernel::pushShiftAmount, true},
+    {114, 0, 4, &Kernel::fReverbShiftMix, &Kernel::pushNothing, true},
     {118, 0, 4, &Kernel::fReverbShiftMode, &Kernel::pushNothing},
 };
 
@@ -211,20 +219,51 @@ const Kernel::Param* Kernel::scalarField(AUParameterAddress address) const {
     }
 }
 
-void Kernel::setParameter(AUParameterAddress address, AUValue value) {
-    if (!std::isfinite(value)) return;
+bool Kernel::storeParameter(AUParameterAddress address, AUValue value) {
+    if (!std::isfinite(value)) return false;
     if (const Family* family = findFamily(address)) {
         const int band = family->firstBand + static_cast<int>(address - family->base);
-        (this->*(family->field))[band] = value;
-        (this->*(family->push))(band);
-        return;
+        (this->*(family->field))[band] = family->dial ? std::clamp(value, 0.0f, 1.0f) : value;
+        return true;
     }
     Param* field = scalarField(address);
-    if (field == nullptr) return;
+    if (field == nullptr) return false;
     if (address == 3) value = std::min(std::max(value, 0.0f), static_cast<float>(fSplit2));
     if (address == 4) value = std::min(std::max(value, static_cast<float>(fSplit1)), 1.0f);
+    if (address == 123) value = std::clamp(value, -1.0f, 1.0f);
     *field = value;
-    pushScalar(address);
+    return true;
+}
+
+void Kernel::pushParameter(AUParameterAddress address) {
+    if (const Family* family = findFamily(address))
+        (this->*(family->push))(family->firstBand + static_cast<int>(address - family->base));
+    else
+        pushScalar(address);
+}
+
+void Kernel::setParameter(AUParameterAddress address, AUValue value) {
+    if (storeParameter(address, value)) pushParameter(address);
+}
+
+void Kernel::setParameterFromHost(AUParameterAddress address, AUValue value) {
+    if (!storeParameter(address, value)) return;
+    if (!renderOwned) {
+        pushParameter(address);
+        return;
+    }
+    // Release: the render thread that sees the bit also sees the stored value.
+    pendingPushes[address / 64].fetch_or(std::uint64_t{1} << (address % 64), std::memory_order_release);
+}
+
+void Kernel::applyPendingParameters() {
+    for (int word = 0; word < 2; ++word) {
+        std::uint64_t bits = pendingPushes[word].exchange(0, std::memory_order_acquire);
+        while (bits != 0) {
+            pushParameter(static_cast<AUParameterAddress>(word * 64 + std::countr_zero(bits)));
+            bits &= bits - 1;
+        }
+    }
 }
 
 AUValue Kernel::getParameter(AUParameterAddress address) const {
@@ -267,6 +306,7 @@ void Kernel::pushScalar(AUParameterAddress address) {
 }
 
 void Kernel::pushAll() {
+    for (auto& word : pendingPushes) word.store(0, std::memory_order_relaxed);
     for (const Family& family : kFamilies)
         for (int i = 0; i < family.count; ++i) (this->*(family.push))(family.firstBand + i);
     // Open the upper split first so the lower one lands where it is stored.
@@ -371,6 +411,7 @@ float* Kernel::wetRight(int b) {
 }
 
 void Kernel::process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) {
+    applyPendingParameters();
     // Long slices run in chunks the fixed buffers can hold.
     while (frameCount > 0) {
         const AUAudioFrameCount n = std::min(frameCount, kMaxSlice);
@@ -402,6 +443,8 @@ void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) {
     float* R = static_cast<float*>(out.mBuffers[1].mData) + offset;
     const int count = static_cast<int>(n);
     const int mode = truncIndex(fCurrentMode);
+    dropNonFinite(L, count);
+    dropNonFinite(R, count);
 
     if (mode != 0) {
         bands.split(L, R, count);

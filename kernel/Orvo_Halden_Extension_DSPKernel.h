@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "dsp/Analyzer.h"
@@ -36,9 +37,16 @@ public:
     void clearBuffers();
 
     // The parameter map: stores the field and pushes it into its objects.
-    // Unknown addresses and non-finite values are ignored.
+    // Unknown addresses and non-finite values are ignored; levels and
+    // coefficients are held to their range, so no setting can blow up.
     void setParameter(AUParameterAddress address, AUValue value);
     AUValue getParameter(AUParameterAddress address) const;
+    // The same from the host's or the editor's thread: the value is stored at
+    // once, but while the render thread owns the objects (render resources
+    // allocated) their update waits for its next slice, so that only the
+    // render thread ever touches them.
+    void setParameterFromHost(AUParameterAddress address, AUValue value);
+    void setRenderOwned(bool owned) { renderOwned = owned; }
     static float getDivision(float index);
 
     void setParameterAutomated(AUParameterAddress address, AUValue value, AUEventSampleTime) override {
@@ -125,9 +133,17 @@ private:
         int count;
         BandParam Orvo_Halden_Extension_DSPKernel::*field;
         void (Orvo_Halden_Extension_DSPKernel::*push)(int band);
+        // Levels and coefficients are held to their dial; the rest are
+        // indices, switches or times their users check themselves.
+        bool dial = false;
     };
     static const Family kFamilies[];
     static const Family* findFamily(AUParameterAddress address);
+
+    // Stores a value (held to its range); false for an unknown address or a non-finite value.
+    bool storeParameter(AUParameterAddress address, AUValue value);
+    void pushParameter(AUParameterAddress address);
+    void applyPendingParameters();
 
     Param* scalarField(AUParameterAddress address);
     const Param* scalarField(AUParameterAddress address) const;
@@ -167,4 +183,8 @@ private:
 
     float* wetLeft(int b);
     float* wetRight(int b);
+
+    // One bit per address whose objects still wait for its stored value.
+    std::atomic<std::uint64_t> pendingPushes[2] = {};
+    RelaxedAtomic<bool> renderOwned = false;
 };

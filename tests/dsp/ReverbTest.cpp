@@ -1,16 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "dsp/Reverb.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/FrequencyMeasures.h"
 #include "tests/support/Heap.h"
 #include "tests/support/Signals.h"
-#include "tests/support/FrequencyMeasures.h"
 #include "tests/support/Subnormals.h"
 
 namespace {
@@ -384,6 +386,24 @@ TEST(Reverb, GettersRoundTripAndNonFiniteValuesAreRefused) {
         reverb->setmode(bad);
     }
     expectState(0.25f, 1.0f, 0.3f, 0.7f, 0.6f, 1.0f);
+}
+
+TEST(Reverb, RoomAndDampBeyondTheDialStillDecay) {
+    auto reverb = testkit::makeHeap<revmodelC>();
+    reverb->setroomsize(3.0f);
+    reverb->setdamp(-2.0f);
+    EXPECT_NEAR(reverb->getroomsize(), 1.0f, 1e-6f);
+    EXPECT_EQ(reverb->getdamp(), 0.0f);
+    std::vector<float> inL = testkit::noise(4800, 1), inR = testkit::noise(4800, 2);
+    std::vector<float> outL(4800), outR(4800);
+    reverb->process(inL.data(), inR.data(), outL.data(), outR.data(), 4800, 1.0f, 1);
+    std::fill(inL.begin(), inL.end(), 0.0f);
+    std::fill(inR.begin(), inR.end(), 0.0f);
+    float last = 0.0f;
+    for (int block = 0; block < 200; ++block) // 20 s of silence
+        reverb->process(inL.data(), inR.data(), outL.data(), outR.data(), 4800, 1.0f, 1);
+    for (float s : outL) last = std::max(last, std::fabs(s));
+    EXPECT_LT(last, 1e-3f);
 }
 
 TEST(Reverb, FilterCutoffClampsToItsRange) {

@@ -113,3 +113,25 @@ TEST(Adapter, BusesAndDefaults) {
     adapter->setParameterEx(26, 0.9f);
     EXPECT_EQ(adapter->getParameterEx(26), 0.9f);
 }
+
+// Once allocated, the objects belong to the render thread: a host's value is
+// stored and read back at once and reaches the objects at the next render.
+TEST(Adapter, HostValuesReachTheObjectsOnTheRenderThreadOnceAllocated) {
+    auto loose = Orvo_Halden_ExtensionDSPKernelAdapter::make();
+    loose->setParameterEx(26, 0.9f);
+    EXPECT_NEAR(loose->kernel().reverbB[0].getroomsize(), 0.9f, 1e-6f); // nothing renders yet
+
+    KernelRig rig(48000.0);
+    rig.adapter->setParameterEx(26, 0.8f);
+    rig.adapter->setParameterEx(50, 0.0f);
+    EXPECT_EQ(rig.adapter->getParameterEx(26), 0.8f);
+    EXPECT_NEAR(rig.kernel().reverbB[0].getroomsize(), 0.5f, 1e-6f);
+    ASSERT_EQ(rig.renderBlock(64), noErr);
+    EXPECT_NEAR(rig.kernel().reverbB[0].getroomsize(), 0.8f, 1e-6f);
+    EXPECT_EQ(rig.kernel().panpot[0].fPan, -1.0f);
+
+    // After deallocation the host's thread may touch them again.
+    rig.adapter->deallocateRenderResources();
+    rig.adapter->setParameterEx(26, 0.25f);
+    EXPECT_NEAR(rig.kernel().reverbB[0].getroomsize(), 0.25f, 1e-6f);
+}

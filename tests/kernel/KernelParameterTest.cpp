@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -184,4 +185,23 @@ TEST(KernelParameters, MidiIsNeverForwarded) {
     k->handleMIDIEvent(events[0].MIDI);
     k->handleMIDIEvent(events[1].MIDI);
     EXPECT_EQ(forwarded, 0);
+}
+
+TEST(KernelParameters, LevelsAndCoefficientsAreHeldToTheirRange) {
+    auto k = testkit::makeHeap<Kernel>();
+    const std::map<AUParameterAddress, float> beyond = {{11, 7.0f}, {14, 1e30f}, {18, -3.0f}, {22, 2.0f},
+                                                        {26, 1e6f}, {30, -1.0f}, {34, 9.0f},  {42, -1e30f},
+                                                        {50, 4.0f}, {110, 1e9f}, {114, -0.5f}};
+    for (const auto& [address, value] : beyond) {
+        k->setParameter(address, value);
+        EXPECT_EQ(k->getParameter(address), std::clamp(value, 0.0f, 1.0f)) << address;
+    }
+    k->setParameter(123, 5.0f);
+    EXPECT_EQ(k->getParameter(123), 1.0f);
+    EXPECT_EQ(k->reverbB[0].getwet(), 1.0f); // the model got the held value too
+    // Indices, switches, tempi and times keep what they were given.
+    k->setParameter(58, 400.0f);
+    k->setParameter(126, 2.0f);
+    EXPECT_EQ(k->getParameter(58), 400.0f);
+    EXPECT_EQ(k->getParameter(126), 2.0f);
 }
