@@ -11,6 +11,7 @@
 #include "platform/foundation/NSError.h"
 #include "tests/extension/TestHost.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/RenderEvents.h"
 #include "tests/support/Signals.h"
 #include "tests/support/StdoutCapture.h"
 
@@ -28,18 +29,6 @@ const Lines kAbsentBlocks = {
     "AUExtension::midiOutputEventBlock (get) ",
     "AUExtension: WARNING: The property 'midiOutputEventBlock' is NOT defined.",
 };
-
-AURenderEvent parameterEvent(AUEventSampleTime time, AUParameterAddress address, AUValue value,
-                             AURenderEventType type = AURenderEventType::Parameter) {
-    AURenderEvent event;
-    event.parameter = AUParameterEvent{};
-    event.parameter.eventSampleTime = time;
-    event.parameter.eventType = type;
-    event.parameter.parameterAddress = address;
-    event.parameter.value = value;
-    event.parameter.rampDurationSampleFrames = type == AURenderEventType::ParameterRamp ? 64 : 0;
-    return event;
-}
 
 bool silentFrom(const std::vector<float>& samples, std::size_t from, std::size_t to) {
     return std::all_of(samples.begin() + static_cast<std::ptrdiff_t>(from),
@@ -194,8 +183,8 @@ TEST(AudioUnit, RendersNoiseWithParameterEventsAtTheirFrames) {
     ASSERT_EQ(host.renderNext(), noErr);
     // All three band volumes to zero from frame 256 of the third block; one comes as a ramp.
     const auto at = static_cast<AUEventSampleTime>(host.position() + 256);
-    AURenderEvent events[3] = {parameterEvent(at, 11, 0.0f), parameterEvent(at, 12, 0.0f),
-                               parameterEvent(at, 13, 0.0f, AURenderEventType::ParameterRamp)};
+    AURenderEvent events[3] = {testkit::parameterEvent(at, 11, 0.0f), testkit::parameterEvent(at, 12, 0.0f),
+                               testkit::parameterEvent(at, 13, 0.0f, AURenderEventType::ParameterRamp)};
     events[0].head.next = &events[1];
     events[1].head.next = &events[2];
     testkit::StdoutCapture capture;
@@ -219,9 +208,9 @@ TEST(AudioUnit, RenderingAllocatesNothing) {
     host.allocate();
     ASSERT_EQ(host.renderNext(), noErr); // the first render may build lazily made tables
     AURenderEvent events[2] = {
-        parameterEvent(static_cast<AUEventSampleTime>(host.position() + 100), 26, 0.9f),
-        parameterEvent(static_cast<AUEventSampleTime>(host.position() + 300), 123, 0.5f,
-                       AURenderEventType::ParameterRamp)};
+        testkit::parameterEvent(static_cast<AUEventSampleTime>(host.position() + 100), 26, 0.9f),
+        testkit::parameterEvent(static_cast<AUEventSampleTime>(host.position() + 300), 123, 0.5f,
+                                AURenderEventType::ParameterRamp)};
     events[0].head.next = &events[1];
     testkit::AllocationCounter counter;
     AUAudioUnitStatus status = host.renderNext(kBlock, events);

@@ -6,6 +6,7 @@
 
 #include "kernel/DSPKernel.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/RenderEvents.h"
 
 namespace {
 
@@ -27,42 +28,7 @@ public:
     std::vector<std::string> log;
 };
 
-// A list of events built in place, linked in the order added.
-class EventList {
-public:
-    EventList& parameter(AUEventSampleTime time, AUParameterAddress address, float value,
-                         AURenderEventType type = AURenderEventType::Parameter) {
-        AURenderEvent& e = add();
-        e.parameter = AUParameterEvent{};
-        e.parameter.eventSampleTime = time;
-        e.parameter.eventType = type;
-        e.parameter.parameterAddress = address;
-        e.parameter.value = value;
-        return *this;
-    }
-    EventList& midi(AUEventSampleTime time, std::uint8_t status,
-                    AURenderEventType type = AURenderEventType::MIDI) {
-        AURenderEvent& e = add();
-        e.MIDI = AUMIDIEvent{};
-        e.MIDI.eventSampleTime = time;
-        e.MIDI.eventType = type;
-        e.MIDI.length = 3;
-        e.MIDI.data[0] = status;
-        return *this;
-    }
-    const AURenderEvent* head() {
-        for (std::size_t i = 0; i + 1 < events_.size(); ++i) events_[i].head.next = &events_[i + 1];
-        if (!events_.empty()) events_.back().head.next = nullptr;
-        return events_.empty() ? nullptr : &events_[0];
-    }
-
-private:
-    AURenderEvent& add() {
-        events_.reserve(16);
-        return events_.emplace_back();
-    }
-    std::vector<AURenderEvent> events_;
-};
+using testkit::EventList;
 
 AudioTimeStamp at(double sampleTime) {
     AudioTimeStamp ts;
@@ -95,10 +61,10 @@ TEST(DSPKernelSlicing, LateAndSimultaneousEventsGoFirstInListOrder) {
     EventList events;
     events.parameter(990, 1, 1)
         .parameter(1000, 2, 2)
-        .midi(1000, 0x90)
+        .midi(1000, AURenderEventType::MIDI, 3, 0x90)
         .parameter(1020, 4, 4, AURenderEventType::ParameterRamp)
         .parameter(1020, 5, 5)
-        .midi(1030, 0xF0, AURenderEventType::MIDISysEx);
+        .midi(1030, AURenderEventType::MIDISysEx, 3, 0xF0);
     const auto ts = at(1000);
     k.processWithEvents(&ts, 32, events.head(), nullptr);
     EXPECT_EQ(k.log, (Log{"param 1=1 t990", "param 2=2 t1000", "midi 144", "process 20 @0", "param 4=4 t1020",
@@ -108,7 +74,7 @@ TEST(DSPKernelSlicing, LateAndSimultaneousEventsGoFirstInListOrder) {
 TEST(DSPKernelSlicing, UnknownEventTypesAreSkipped) {
     RecordingKernel k;
     EventList events;
-    events.midi(1000, 0x90, AURenderEventType::MIDIEventList).parameter(1000, 9, 9);
+    events.midi(1000, AURenderEventType::MIDIEventList, 3, 0x90).parameter(1000, 9, 9);
     const auto ts = at(1000);
     k.processWithEvents(&ts, 8, events.head(), nullptr);
     EXPECT_EQ(k.log, (Log{"param 9=9 t1000", "process 8 @0"}));
@@ -165,7 +131,7 @@ TEST(DSPKernelSlicing, KeepsLatestMidiOutputBlock) {
 TEST(DSPKernelSlicing, SlicingAllocatesNothing) {
     DSPKernel k;
     EventList events;
-    events.parameter(10, 1, 1).midi(20, 0x80);
+    events.parameter(10, 1, 1).midi(20, AURenderEventType::MIDI, 3, 0x80);
     const AURenderEvent* head = events.head();
     AUMIDIOutputEventBlock block = [](AUEventSampleTime, std::uint8_t, NSInteger,
                                       const std::uint8_t*) -> OSStatus { return 0; };

@@ -8,6 +8,7 @@
 
 #include "tests/kernel/KernelRig.h"
 #include "tests/support/Heap.h"
+#include "tests/support/RenderEvents.h"
 
 namespace {
 
@@ -170,20 +171,13 @@ TEST(KernelParameters, MidiIsNeverForwarded) {
         ++forwarded;
         return 0;
     };
-    AURenderEvent events[2];
-    events[0].MIDI = AUMIDIEvent{};
-    events[0].MIDI.eventType = AURenderEventType::MIDI;
-    events[0].MIDI.length = 1;
-    events[0].MIDI.data[0] = 0xF8;
-    events[0].MIDI.next = &events[1];
-    events[1].MIDI = AUMIDIEvent{};
-    events[1].MIDI.eventType = AURenderEventType::MIDI;
-    events[1].MIDI.length = 3;
-    events[1].MIDI.data[0] = 0x90;
+    testkit::EventList events;
+    events.midi(0, AURenderEventType::MIDI, 1, 0xF8).midi(0, AURenderEventType::MIDI, 3, 0x90);
+    const AURenderEvent* head = events.head();
     AudioTimeStamp ts;
-    k->processWithEvents(&ts, 0, &events[0], out);
-    k->handleMIDIEvent(events[0].MIDI);
-    k->handleMIDIEvent(events[1].MIDI);
+    k->processWithEvents(&ts, 0, head, out);
+    k->handleMIDIEvent(head->MIDI);
+    k->handleMIDIEvent(head->head.next->MIDI);
     EXPECT_EQ(forwarded, 0);
 }
 

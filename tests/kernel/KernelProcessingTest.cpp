@@ -6,8 +6,9 @@
 
 #include "tests/kernel/KernelRig.h"
 #include "tests/support/AllocationCounter.h"
-#include "tests/support/Signals.h"
 #include "tests/support/FrequencyMeasures.h"
+#include "tests/support/RenderEvents.h"
+#include "tests/support/Signals.h"
 #include "tests/support/Subnormals.h"
 
 namespace {
@@ -104,11 +105,7 @@ TEST(KernelProcessing, ParameterEventTakesEffectAtItsSample) {
     KernelRig rig;
     rig.kernel().setParameter(122, 0.0f);
     rig.setInput(std::vector<float>(64, 0.5f), std::vector<float>(64, 0.5f));
-    AURenderEvent dryOff;
-    dryOff.parameter = AUParameterEvent{};
-    dryOff.parameter.eventSampleTime = 10;
-    dryOff.parameter.parameterAddress = 18;
-    dryOff.parameter.value = 0.0f;
+    const AURenderEvent dryOff = testkit::parameterEvent(10, 18, 0.0f);
     ASSERT_EQ(rig.renderBlock(64, &dryOff), noErr);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(rig.outL[i], 0.5f) << i;
     for (int i = 10; i < 64; ++i) EXPECT_EQ(rig.outL[i], 0.0f) << i;

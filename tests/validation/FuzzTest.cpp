@@ -136,17 +136,17 @@ TEST(ParameterFuzzing, AnyValueAsRenderEventsLeavesTheOutputFinite) {
             for (AUAudioFrameCount at = 0; at < kBlock; at += stride) {
                 if (at % 7 == 3) { // MIDI, system messages and types nobody knows, among the parameters
                     const auto type = static_cast<AURenderEventType>(pickType(fuzzer.random()));
-                    events.addMIDI(start + at, type, static_cast<std::uint16_t>(fuzzer.random()()),
-                                   static_cast<std::uint32_t>(fuzzer.random()()));
+                    events.midi(start + at, type, static_cast<std::uint16_t>(fuzzer.random()()),
+                                static_cast<std::uint32_t>(fuzzer.random()()));
                     continue;
                 }
                 const auto type =
                     at % 3 == 0 ? AURenderEventType::ParameterRamp : AURenderEventType::Parameter;
                 const AUParameterAddress address = addresses[pickAddress(fuzzer.random())];
-                events.add(start + at, address, fuzzer.valueFor(address), type);
+                events.parameter(start + at, address, fuzzer.valueFor(address), type);
             }
-            events.add(start - 5000, 26, fuzzer.valueFor(26));        // late
-            events.add(start + 10 * kBlock, 30, fuzzer.valueFor(30)); // early
+            events.parameter(start - 5000, 26, fuzzer.valueFor(26));        // late
+            events.parameter(start + 10 * kBlock, 30, fuzzer.valueFor(30)); // early
             Stereo signal = noise(kBlock, static_cast<std::uint32_t>(round), 0.5f);
             ASSERT_EQ(host.render(signal.L.data(), signal.R.data(), signal.L.data(), signal.R.data(), kBlock,
                                   events.head()),

@@ -151,34 +151,4 @@ std::vector<AUParameterAddress> Host::writableAddresses() const {
     return writable;
 }
 
-void EventList::add(AUEventSampleTime time, AUParameterAddress address, AUValue value,
-                    AURenderEventType type) {
-    AURenderEvent event;
-    event.parameter = AUParameterEvent{};
-    event.parameter.eventSampleTime = time;
-    event.parameter.eventType = type;
-    event.parameter.parameterAddress = address;
-    event.parameter.value = value;
-    event.parameter.rampDurationSampleFrames = type == AURenderEventType::ParameterRamp ? 32 : 0;
-    events_.push_back(event);
-}
-
-void EventList::addMIDI(AUEventSampleTime time, AURenderEventType type, std::uint16_t length,
-                        std::uint32_t bytes) {
-    AURenderEvent event;
-    event.MIDI = AUMIDIEvent{};
-    event.MIDI.eventSampleTime = time;
-    event.MIDI.eventType = type;
-    event.MIDI.length = length;
-    event.MIDI.cable = static_cast<std::uint8_t>(bytes >> 24);
-    for (int i = 0; i < 3; ++i) event.MIDI.data[i] = static_cast<std::uint8_t>(bytes >> (8 * i));
-    events_.push_back(event);
-}
-
-const AURenderEvent* EventList::head() {
-    for (std::size_t i = 0; i + 1 < events_.size(); ++i) events_[i].head.next = &events_[i + 1];
-    if (!events_.empty()) events_.back().head.next = nullptr;
-    return events_.empty() ? nullptr : &events_[0];
-}
-
 } // namespace validation

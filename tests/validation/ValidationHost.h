@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "tests/support/RenderEvents.h"
 
 // A strict host for the effect: it sets the bus formats and the maximum block,
 // allocates, and renders through the render block with its own output buffers,
@@ -84,21 +85,6 @@ private:
     std::size_t renderAllocations_ = 0;
 };
 
-// Parameter events for one render call, kept in storage made beforehand.
-class EventList {
-public:
-    explicit EventList(std::size_t capacity) { events_.reserve(capacity); }
-    void clear() { events_.clear(); }
-    void add(AUEventSampleTime time, AUParameterAddress address, AUValue value,
-             AURenderEventType type = AURenderEventType::Parameter);
-    // A MIDI-shaped event of any type, with any length and bytes.
-    void addMIDI(AUEventSampleTime time, AURenderEventType type, std::uint16_t length, std::uint32_t bytes);
-    // The linked list in the order added, or null when empty.
-    const AURenderEvent* head();
-    std::size_t size() const { return events_.size(); }
-
-private:
-    std::vector<AURenderEvent> events_;
-};
+using EventList = testkit::EventList;
 
 } // namespace validation
