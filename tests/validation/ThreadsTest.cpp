@@ -33,8 +33,7 @@ private:
         const Stereo source = signal;
         while (running_ || blocks_ < 8) {
             signal = source;
-            if (host_.process(signal, kBlock) != noErr || !allFinite(signal) || subnormals(signal) != 0)
-                clean_ = false;
+            if (host_.process(signal, kBlock) != noErr || !validation::clean(signal)) clean_ = false;
             ++blocks_;
         }
     }

@@ -52,6 +52,13 @@ std::size_t subnormals(const Stereo& signal) {
            testkit::countSubnormals(signal.R.data(), signal.R.size());
 }
 
+testing::AssertionResult clean(const Stereo& signal) {
+    if (!allFinite(signal)) return testing::AssertionFailure() << "a sample is not finite";
+    if (const std::size_t count = subnormals(signal); count != 0)
+        return testing::AssertionFailure() << count << " subnormal samples";
+    return testing::AssertionSuccess();
+}
+
 float dBFS(float magnitude) { return magnitude > 0.0f ? 20.0f * std::log10(magnitude) : -1000.0f; }
 
 Host::Host(double sampleRate, AUAudioFrameCount maximumFrames)

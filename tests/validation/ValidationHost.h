@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -35,6 +37,8 @@ Stereo noise(std::size_t frames, std::uint32_t seed, float amplitude = 1.0f);
 float peak(const Stereo& signal, std::size_t from = 0);
 bool allFinite(const Stereo& signal);
 std::size_t subnormals(const Stereo& signal);
+// What every rendered block must be: finite and never subnormal.
+testing::AssertionResult clean(const Stereo& signal);
 float dBFS(float magnitude);
 
 class Host {
