@@ -33,6 +33,13 @@ struct CGRect {
     CGFloat maxY() const { return std::max(origin.y, origin.y + size.height); }
     CGFloat width() const { return std::abs(size.width); }
     CGFloat height() const { return std::abs(size.height); }
+    CGFloat midX() const { return origin.x + size.width / 2; }
+    CGFloat midY() const { return origin.y + size.height / 2; }
+
+    static CGRect zero() { return {}; }
+    // The same area with a non-negative size.
+    CGRect standardized() const { return {minX(), minY(), width(), height()}; }
+    bool isEmpty() const { return size.width == 0 || size.height == 0; }
 
     bool operator==(const CGRect&) const = default;
 };
