@@ -5,11 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
+#include <map>
+#include <memory>
 #include <sstream>
+#include <string>
 
+#include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageSurface.h"
 
 namespace testkit {
@@ -45,6 +51,39 @@ inline ::testing::AssertionResult pixelNear(const ImageSurface& surface, CGPoint
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "at (" << point.x << ", " << point.y << "): " << describe(got)
                                          << ", expected " << describe(expected) << " within " << tolerance;
+}
+
+// A picture `size` points large at `scale` pixels per point, opaque white,
+// with `body` drawn into it. With ORVO_SAVE_PICTURES naming a folder, each
+// picture is also written there as <test>-<n>.png, to be looked at.
+inline std::unique_ptr<ImageSurface> renderOverWhite(CGSize size, CGFloat scale,
+                                                     const std::function<void(CGContext&)>& body) {
+    auto surface = std::make_unique<ImageSurface>(size, scale);
+    surface->fill(UIColor::white());
+    surface->draw(body);
+    if (const char* folder = std::getenv("ORVO_SAVE_PICTURES")) {
+        static std::map<std::string, int> counts;
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "picture";
+        std::replace(name.begin(), name.end(), '/', '_');
+        surface->writePNG(std::string(folder) + "/" + name + "-" + std::to_string(counts[name]++) + ".png");
+    }
+    return surface;
+}
+
+// How many pixels of two pictures of one size differ by more than
+// `tolerance` in a channel; every pixel when the sizes differ.
+inline int differingPixels(const ImageSurface& a, const ImageSurface& b, int tolerance = 2) {
+    if (a.pixelWidth() != b.pixelWidth() || a.pixelHeight() != b.pixelHeight())
+        return std::max(a.pixelWidth() * a.pixelHeight(), b.pixelWidth() * b.pixelHeight());
+    int count = 0;
+    for (int y = 0; y < a.pixelHeight(); ++y)
+        for (int x = 0; x < a.pixelWidth(); ++x) {
+            const auto p = a.pixel(x, y), q = b.pixel(x, y);
+            count += std::abs(p.red - q.red) > tolerance || std::abs(p.green - q.green) > tolerance ||
+                     std::abs(p.blue - q.blue) > tolerance || std::abs(p.alpha - q.alpha) > tolerance;
+        }
+    return count;
 }
 
 }  // namespace testkit
