@@ -32,7 +32,8 @@ public:
 };
 
 // An editor in a window, wired to a fake controller and a recording delegate,
-// drawn once at `scale` (design points to view points) so touches can land.
+// mapped once at `scale` (design points to view points) so touches can land,
+// with no hotspot laid down yet.
 class Editor {
 public:
     explicit Editor(CGFloat designScale = 1, bool draw = true)
@@ -45,7 +46,7 @@ public:
         view->setViewController(controller);
         view->setDelegate(delegate);
         if (draw)
-            view->displayIfNeeded();
+            model().mapCanvas(view->bounds(), OrvoHaldenViewBase::ResizingBehavior1::fit);
     }
 
     OrvoHaldenViewBase& model() { return view->baseClass(); }
