@@ -21,7 +21,8 @@ std::vector<std::shared_ptr<UITouch>> UIWindow::touchesDown(const std::vector<CG
     return touches;
 }
 
-void UIWindow::touchesMove(const std::vector<TouchMove>& moves) {
+// The touches of `moves` that are still down, each taken to its new place.
+std::vector<std::shared_ptr<UITouch>> UIWindow::relocate(const std::vector<TouchMove>& moves) {
     std::vector<std::shared_ptr<UITouch>> touches;
     for (const TouchMove& m : moves) {
         if (!m.touch || !active_.contains(m.touch.get()))
@@ -30,20 +31,12 @@ void UIWindow::touchesMove(const std::vector<TouchMove>& moves) {
         m.touch->location_ = m.location;
         touches.push_back(m.touch);
     }
-    deliver(UITouchPhase::moved, touches);
+    return touches;
 }
 
-void UIWindow::touchesUp(const std::vector<TouchMove>& ups) {
-    std::vector<std::shared_ptr<UITouch>> touches;
-    for (const TouchMove& m : ups) {
-        if (!m.touch || !active_.contains(m.touch.get()))
-            continue;
-        m.touch->previous_ = m.touch->location_;
-        m.touch->location_ = m.location;
-        touches.push_back(m.touch);
-    }
-    deliver(UITouchPhase::ended, touches);
-}
+void UIWindow::touchesMove(const std::vector<TouchMove>& moves) { deliver(UITouchPhase::moved, relocate(moves)); }
+
+void UIWindow::touchesUp(const std::vector<TouchMove>& ups) { deliver(UITouchPhase::ended, relocate(ups)); }
 
 void UIWindow::touchesCancel(std::vector<std::shared_ptr<UITouch>> touches) {
     if (touches.empty())

@@ -34,6 +34,7 @@ public:
     const UITouchSet& activeTouches() const { return active_; }
 
 private:
+    std::vector<std::shared_ptr<UITouch>> relocate(const std::vector<TouchMove>& moves);
     void deliver(UITouchPhase phase, const std::vector<std::shared_ptr<UITouch>>& touches);
 
     UITouchSet active_;
