@@ -31,6 +31,8 @@ CGPoint pointOnArc(CGPoint center, CGFloat radius, CGFloat angle) {
 
 }  // namespace
 
+CGFloat UIBezierPath::Element::arcSweep() const { return ::arcSweep(startAngle, endAngle, clockwise); }
+
 std::shared_ptr<UIBezierPath> UIBezierPath::make() { return std::make_shared<UIBezierPath>(); }
 
 std::shared_ptr<UIBezierPath> UIBezierPath::rect(const CGRect& rect) {

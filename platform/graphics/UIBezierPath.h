@@ -24,6 +24,9 @@ public:
         CGFloat startAngle = 0;
         CGFloat endAngle = 0;
         bool clockwise = true;
+
+        // An arc's signed sweep in radians: positive clockwise.
+        CGFloat arcSweep() const;
     };
 
     UIBezierPath() = default;
@@ -56,6 +59,12 @@ public:
 
     // The sub-paths as polygons (curves and arcs flattened), for hit tests.
     std::vector<std::vector<CGPoint>> flattened() const;
+
+    // Fill by the non-zero rule, or stroke with this path's line settings, in
+    // the current graphics context. Nothing happens outside a drawing pass,
+    // and a path with a non-finite coordinate, radius or angle is skipped.
+    void fill() const;
+    void stroke() const;
 
     CGFloat lineWidth = 1;
     CGLineCap lineCapStyle = CGLineCap::butt;

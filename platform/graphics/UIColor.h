@@ -13,6 +13,11 @@ struct UIColor {
     // Tints are made by replacing the alpha, never by mixing.
     UIColor withAlphaComponent(CGFloat newAlpha) const { return {red, green, blue, newAlpha}; }
 
+    // Make this the fill or stroke colour of the current graphics context
+    // (nothing happens outside a drawing pass).
+    void setFill() const;
+    void setStroke() const;
+
     static UIColor black() { return {0, 0, 0, 1}; }
     static UIColor white() { return {1, 1, 1, 1}; }
     static UIColor clear() { return {0, 0, 0, 0}; }

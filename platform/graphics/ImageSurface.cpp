@@ -1,0 +1,80 @@
+#include "platform/graphics/ImageSurface.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/graphics/CGContext.h"
+
+namespace {
+
+int pixels(CGFloat points, CGFloat scale) {
+    const CGFloat n = std::ceil(points * scale);
+    // Cairo's own limit for image surfaces.
+    return std::isfinite(n) && n > 0 ? int(std::min(n, CGFloat(32767))) : 0;
+}
+
+}  // namespace
+
+ImageSurface::ImageSurface(CGSize pointSize, CGFloat scale)
+    : width_(pixels(pointSize.width, scale)),
+      height_(pixels(pointSize.height, scale)),
+      scale_(std::isfinite(scale) && scale > 0 ? scale : 1) {
+    if (width_ == 0 || height_ == 0)
+        width_ = height_ = 0;
+    surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width_, height_);
+    cairo_surface_set_device_scale(surface_, scale_, scale_);
+}
+
+ImageSurface::~ImageSurface() { cairo_surface_destroy(surface_); }
+
+void ImageSurface::fill(const UIColor& color) {
+    cairo_t* cr = cairo_create(surface_);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+}
+
+void ImageSurface::draw(const std::function<void(CGContext&)>& body) {
+    cairo_t* cr = cairo_create(surface_);
+    {
+        CGContext context(cr);
+        UIGraphicsContextScope scope(context);
+        body(context);
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(surface_);
+}
+
+ImageSurface::Pixel ImageSurface::pixelAt(CGPoint point) const {
+    const CGFloat x = std::floor(point.x * scale_), y = std::floor(point.y * scale_);
+    if (!(x >= 0 && y >= 0 && x < width_ && y < height_))
+        return {};
+    return pixel(int(x), int(y));
+}
+
+ImageSurface::Pixel ImageSurface::pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_)
+        return {};
+    const unsigned char* row = cairo_image_surface_get_data(surface_) + y * cairo_image_surface_get_stride(surface_);
+    uint32_t argb = 0;
+    std::memcpy(&argb, row + 4 * x, 4);
+    const uint8_t a = argb >> 24;
+    auto channel = [a](uint32_t premultiplied) {
+        return a == 0 ? uint8_t(0) : uint8_t(std::min<uint32_t>(255, (premultiplied * 255 + a / 2) / a));
+    };
+    return {channel((argb >> 16) & 0xff), channel((argb >> 8) & 0xff), channel(argb & 0xff), a};
+}
+
+bool ImageSurface::writePNG(const std::string& path) const {
+    const cairo_status_t status = cairo_surface_write_to_png(surface_, path.c_str());
+    if (status != CAIRO_STATUS_SUCCESS) {
+        std::printf("ImageSurface::writePNG ERROR: %s: %s\n", path.c_str(), cairo_status_to_string(status));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/graphics/CGGeometry.h"
+#include "platform/graphics/UIColor.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+class CGContext;
+
+// An off-screen picture in premultiplied 32-bit pixels: drawing passes go
+// into it in points, `scale` pixels to the point, and it can be read back
+// pixel by pixel or written as PNG.
+class ImageSurface {
+public:
+    struct Pixel {
+        uint8_t red = 0, green = 0, blue = 0, alpha = 0;
+        bool operator==(const Pixel&) const = default;
+    };
+
+    // Sizes that are not finite or not positive make an empty picture.
+    ImageSurface(CGSize pointSize, CGFloat scale = 1);
+    ~ImageSurface();
+    ImageSurface(const ImageSurface&) = delete;
+    ImageSurface& operator=(const ImageSurface&) = delete;
+
+    int pixelWidth() const { return width_; }
+    int pixelHeight() const { return height_; }
+    CGFloat scale() const { return scale_; }
+
+    // Covers the whole picture with the colour (replacing, not blending).
+    void fill(const UIColor& color);
+    // One drawing pass: `body` runs with a fresh context over this picture
+    // as the current graphics context.
+    void draw(const std::function<void(CGContext&)>& body);
+
+    // The pixel holding the point, un-premultiplied; outside: transparent.
+    Pixel pixelAt(CGPoint point) const;
+    Pixel pixel(int x, int y) const;
+
+    // False (and a log line) when the file cannot be written.
+    bool writePNG(const std::string& path) const;
+
+    cairo_surface_t* surface() const { return surface_; }
+
+private:
+    cairo_surface_t* surface_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+    CGFloat scale_ = 1;
+};
