@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 // Plane geometry in points, y downwards, as the drawing and view code use it.
 using CGFloat = double;
@@ -40,6 +41,37 @@ struct CGRect {
     // The same area with a non-negative size.
     CGRect standardized() const { return {minX(), minY(), width(), height()}; }
     bool isEmpty() const { return size.width == 0 || size.height == 0; }
+    // The result of intersecting rectangles that do not meet.
+    static CGRect null() {
+        const CGFloat inf = std::numeric_limits<CGFloat>::infinity();
+        return {inf, inf, 0, 0};
+    }
+    bool isNull() const { return std::isinf(origin.x) || std::isinf(origin.y); }
+
+    // Left and top edges are inside, right and bottom edges outside, as for
+    // paths; an empty rectangle and a point that is not a number hold nothing.
+    bool contains(CGPoint p) const {
+        return !isNull() && p.x >= minX() && p.x < maxX() && p.y >= minY() && p.y < maxY();
+    }
+    // Whether every point of r lies in this rectangle (a null r lies nowhere).
+    bool contains(const CGRect& r) const {
+        return !isNull() && !r.isNull() && r.minX() >= minX() && r.maxX() <= maxX() && r.minY() >= minY() &&
+               r.maxY() <= maxY();
+    }
+    // The common area, standardised; null when the two do not overlap.
+    CGRect intersection(const CGRect& r) const {
+        if (isNull() || r.isNull())
+            return null();
+        const CGFloat x0 = std::max(minX(), r.minX()), x1 = std::min(maxX(), r.maxX());
+        const CGFloat y0 = std::max(minY(), r.minY()), y1 = std::min(maxY(), r.maxY());
+        if (!(x0 <= x1 && y0 <= y1))
+            return null();
+        return {x0, y0, x1 - x0, y1 - y0};
+    }
+    bool intersects(const CGRect& r) const {
+        const CGRect common = intersection(r);
+        return !common.isNull() && !common.isEmpty();
+    }
 
     bool operator==(const CGRect&) const = default;
 };

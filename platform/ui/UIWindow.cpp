@@ -1,0 +1,85 @@
+#include "platform/ui/UIWindow.h"
+
+#include <algorithm>
+#include <utility>
+
+std::vector<std::shared_ptr<UITouch>> UIWindow::touchesDown(const std::vector<CGPoint>& locations) {
+    std::vector<std::shared_ptr<UITouch>> touches;
+    const UIEvent probe(active_, Clock::now());
+    for (const CGPoint& p : locations) {
+        auto touch = std::make_shared<UITouch>();
+        touch->timestamp_ = probe.timestamp();
+        touch->location_ = touch->previous_ = p;
+        touch->window_ = weak_from_this();
+        // The window's own space is the one its bounds give to hit testing.
+        if (UIView* hit = hitTest(p, &probe))
+            touch->view_ = hit->weak_from_this();
+        active_.insert(touch);
+        touches.push_back(std::move(touch));
+    }
+    deliver(UITouchPhase::began, touches);
+    return touches;
+}
+
+// The touches of `moves` that are still down, each taken to its new place.
+std::vector<std::shared_ptr<UITouch>> UIWindow::relocate(const std::vector<TouchMove>& moves) {
+    std::vector<std::shared_ptr<UITouch>> touches;
+    for (const TouchMove& m : moves) {
+        if (!m.touch || !active_.contains(m.touch.get()))
+            continue;
+        m.touch->previous_ = m.touch->location_;
+        m.touch->location_ = m.location;
+        touches.push_back(m.touch);
+    }
+    return touches;
+}
+
+void UIWindow::touchesMove(const std::vector<TouchMove>& moves) { deliver(UITouchPhase::moved, relocate(moves)); }
+
+void UIWindow::touchesUp(const std::vector<TouchMove>& ups) { deliver(UITouchPhase::ended, relocate(ups)); }
+
+void UIWindow::touchesCancel(std::vector<std::shared_ptr<UITouch>> touches) {
+    if (touches.empty())
+        touches.assign(active_.begin(), active_.end());
+    std::erase_if(touches, [this](const auto& t) { return !t || !active_.contains(t.get()); });
+    deliver(UITouchPhase::cancelled, touches);
+}
+
+void UIWindow::deliver(UITouchPhase phase, const std::vector<std::shared_ptr<UITouch>>& touches) {
+    if (touches.empty())
+        return;
+    const TimeInterval now = Clock::now();
+    for (const auto& t : touches) {
+        t->phase_ = phase;
+        t->timestamp_ = now;
+    }
+    const UIEvent event(active_, now);
+    // One call per view, with that view's touches in the order given; the
+    // views are served in the order their first touch appears.
+    std::vector<std::pair<std::shared_ptr<UIView>, UITouchSet>> groups;
+    for (const auto& t : touches) {
+        std::shared_ptr<UIView> view = t->view_.lock();
+        if (!view)
+            continue;
+        auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == view; });
+        if (it == groups.end())
+            it = groups.insert(groups.end(), {view, {}});
+        it->second.insert(t);
+    }
+    for (auto& [view, set] : groups) {
+        switch (phase) {
+        case UITouchPhase::began: view->touchesBegan(set, &event); break;
+        case UITouchPhase::moved:
+        case UITouchPhase::stationary: view->touchesMoved(set, &event); break;
+        case UITouchPhase::ended: view->touchesEnded(set, &event); break;
+        case UITouchPhase::cancelled: view->touchesCancelled(set, &event); break;
+        }
+    }
+    if (phase == UITouchPhase::ended || phase == UITouchPhase::cancelled) {
+        UITouchSet still;
+        for (const auto& t : active_)
+            if (std::find(touches.begin(), touches.end(), t) == touches.end())
+                still.insert(t);
+        active_ = std::move(still);
+    }
+}
