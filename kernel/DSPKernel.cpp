@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 AUEventSampleTime sampleTimeOf(const AudioTimeStamp* timestamp) {
@@ -10,6 +11,15 @@ AUEventSampleTime sampleTimeOf(const AudioTimeStamp* timestamp) {
     const double t = timestamp->mSampleTime;
     if (!(std::fabs(t) < 9.0e18)) return 0;
     return static_cast<AUEventSampleTime>(t);
+}
+
+// Frames from `now` to the event, at most `limit`; none for an event due or
+// late. Stamps near either end of the 64-bit range make the signed difference
+// overflow, the unsigned one never does once the event lies ahead.
+AUAudioFrameCount framesUntil(AUEventSampleTime eventTime, AUEventSampleTime now, AUAudioFrameCount limit) {
+    if (eventTime <= now) return 0;
+    const std::uint64_t ahead = static_cast<std::uint64_t>(eventTime) - static_cast<std::uint64_t>(now);
+    return static_cast<AUAudioFrameCount>(std::min<std::uint64_t>(ahead, limit));
 }
 } // namespace
 
@@ -28,9 +38,8 @@ void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameC
         }
         // An event stamped past this buffer ends the segment at the buffer's
         // end: it is applied after the last frame instead of overrunning.
-        const AUEventSampleTime ahead = event->head.eventSampleTime - now;
-        const auto framesThisSegment =
-            static_cast<AUAudioFrameCount>(std::clamp<AUEventSampleTime>(ahead, 0, framesRemaining));
+        const AUAudioFrameCount framesThisSegment =
+            framesUntil(event->head.eventSampleTime, now, framesRemaining);
         if (framesThisSegment > 0) {
             process(framesThisSegment, frameCount - framesRemaining);
             framesRemaining -= framesThisSegment;

@@ -117,6 +117,28 @@ TEST(DSPKernelSlicing, NegativeAndOddTimeStampsAreSafe) {
     EXPECT_EQ(k.log, (Log{"process 4 @0"}));
 }
 
+TEST(DSPKernelSlicing, EventsAtTheEndsOfTheTimeRangeDoNotOverflow) {
+    constexpr auto lowest = std::numeric_limits<AUEventSampleTime>::min();
+    constexpr auto highest = std::numeric_limits<AUEventSampleTime>::max();
+    struct Case {
+        double blockTime;
+        AUEventSampleTime eventTime;
+        Log expected;
+    } cases[] = {
+        {512, lowest, {"param 1=1 t" + std::to_string(lowest), "process 64 @0"}},
+        {-8.0e18, highest, {"process 64 @0", "param 1=1 t" + std::to_string(highest)}},
+        {8.0e18, lowest, {"param 1=1 t" + std::to_string(lowest), "process 64 @0"}},
+    };
+    for (const auto& c : cases) {
+        RecordingKernel k;
+        EventList events;
+        events.parameter(c.eventTime, 1, 1);
+        const auto ts = at(c.blockTime);
+        k.processWithEvents(&ts, 64, events.head(), nullptr);
+        EXPECT_EQ(k.log, c.expected) << c.blockTime;
+    }
+}
+
 TEST(DSPKernelSlicing, KeepsLatestMidiOutputBlock) {
     RecordingKernel k;
     const auto ts = at(0);
