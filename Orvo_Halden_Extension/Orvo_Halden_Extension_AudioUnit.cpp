@@ -359,7 +359,8 @@ std::vector<AUAudioUnitPreset> Orvo_Halden_Extension_AudioUnit::factoryPresets()
     std::vector<AUAudioUnitPreset> list;
     for (const auto& name : names) {
         const URL url = folder->appendingPathComponent(name);
-        if (files.fileExists(url.path()) && hasPresetExtension(url))
+        // A folder or a pipe by a preset's name is no preset.
+        if (files.regularFileExists(url.path()) && hasPresetExtension(url))
             list.push_back({static_cast<NSInteger>(list.size()), presetName(url)});
     }
     presets_ = std::move(list);
