@@ -1,6 +1,9 @@
 #include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
 
 #include <algorithm>
+#include <string>
+
+#include "platform/foundation/NSError.h"
 
 Orvo_Halden_ExtensionDSPKernelAdapter::Orvo_Halden_ExtensionDSPKernelAdapter() {
     const auto format = AVAudioFormat::standardFormat(48000.0, 2);
@@ -11,7 +14,12 @@ Orvo_Halden_ExtensionDSPKernelAdapter::Orvo_Halden_ExtensionDSPKernelAdapter() {
 }
 
 void Orvo_Halden_ExtensionDSPKernelAdapter::allocateRenderResources() {
-    _inputBus.allocateRenderResources(maximumFramesToRender());
+    const AUAudioFrameCount frames = maximumFramesToRender();
+    if (frames > kMaximumFramesLimit)
+        throw NSError(kAudioUnitErr_TooManyFramesToProcess,
+                      "The maximum of " + std::to_string(frames) + " frames to render is above the limit of " +
+                          std::to_string(kMaximumFramesLimit) + ".");
+    _inputBus.allocateRenderResources(frames);
     const auto& format = _outputBus->format();
     _kernel.init(static_cast<int>(format->channelCount()), format->sampleRate());
     _kernel.reset();

@@ -11,6 +11,13 @@
 // so it lives on the heap (use make()).
 class Orvo_Halden_ExtensionDSPKernelAdapter {
 public:
+    // The largest maximum frame count allocation accepts: sixteen times the
+    // 4096 frames hosts render at most in one call, 256 KB a channel, and far
+    // from where a buffer's 32-bit byte size would overflow. A larger maximum
+    // is refused (NSError kAudioUnitErr_TooManyFramesToProcess) before anything
+    // is allocated.
+    static constexpr AUAudioFrameCount kMaximumFramesLimit = 1u << 16;
+
     static std::unique_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> make() {
         return std::make_unique<Orvo_Halden_ExtensionDSPKernelAdapter>();
     }
@@ -41,6 +48,7 @@ public:
     void setShouldBypassEffect(bool bypass) { _kernel.setBypassed(bypass); }
     void setBypass(bool bypass) { _kernel.bBypass = bypass; }
 
+    // Throws NSError for a maximum above kMaximumFramesLimit.
     void allocateRenderResources();
     void deallocateRenderResources();
     void reset() { _kernel.reset(); }

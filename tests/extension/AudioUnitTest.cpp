@@ -176,6 +176,30 @@ TEST(AudioUnit, AllocationThatCannotFitTheBusesFailsAndNothingRenders) {
     EXPECT_EQ(host.renderNext(), noErr);
 }
 
+TEST(AudioUnit, AMaximumFrameCountAboveTheLimitIsRefusedBeforeAllocating) {
+    TestHost host;
+    constexpr AUAudioFrameCount limit = Orvo_Halden_ExtensionDSPKernelAdapter::kMaximumFramesLimit;
+    for (const AUAudioFrameCount frames : {limit + 1, 0xFFFFFFFFu}) {
+        host.unit->setMaximumFramesToRender(frames);
+        testkit::StdoutCapture capture;
+        OSStatus code = noErr;
+        try {
+            host.unit->allocateRenderResources();
+        } catch (const NSError& error) {
+            code = error.code();
+        }
+        const Lines lines = testkit::splitLines(capture.finish());
+        EXPECT_EQ(code, kAudioUnitErr_TooManyFramesToProcess) << frames;
+        EXPECT_FALSE(host.unit->renderResourcesAllocated()) << frames;
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "AUExtension::allocateRenderResources() : ERROR: The maximum of " +
+                                    std::to_string(frames) + " frames to render is above the limit of 65536.");
+    }
+    host.unit->setMaximumFramesToRender(limit);
+    host.unit->allocateRenderResources();
+    EXPECT_TRUE(host.unit->renderResourcesAllocated());
+}
+
 TEST(AudioUnit, RendersNoiseWithParameterEventsAtTheirFrames) {
     TestHost host;
     host.allocate();
