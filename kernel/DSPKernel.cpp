@@ -25,7 +25,7 @@ AUAudioFrameCount framesUntil(AUEventSampleTime eventTime, AUEventSampleTime now
 
 void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
                                   const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock) {
-    midiOut = midiOutBlock;
+    midiOut = &midiOutBlock;
 
     AUEventSampleTime now = sampleTimeOf(timestamp);
     AUAudioFrameCount framesRemaining = frameCount;
@@ -34,7 +34,7 @@ void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameC
     while (framesRemaining > 0) {
         if (event == nullptr) {
             process(framesRemaining, frameCount - framesRemaining);
-            return;
+            break;
         }
         // An event stamped past this buffer ends the segment at the buffer's
         // end: it is applied after the last frame instead of overrunning.
@@ -47,6 +47,7 @@ void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameC
         }
         performAllSimultaneousEvents(now, event);
     }
+    midiOut = nullptr;
 }
 
 void DSPKernel::performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event) {

@@ -5,6 +5,10 @@
 
 #include "platform/foundation/NSError.h"
 
+namespace {
+const AUMIDIOutputEventBlock kNoMidiOutput;
+} // namespace
+
 Orvo_Halden_ExtensionDSPKernelAdapter::Orvo_Halden_ExtensionDSPKernelAdapter() {
     const auto format = AVAudioFormat::standardFormat(48000.0, 2);
     _kernel.init(static_cast<int>(format->channelCount()), format->sampleRate());
@@ -37,23 +41,21 @@ AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::render(
     NSInteger, AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
     const AURenderPullInputBlock& pullInputBlock) {
     return renderWith(actionFlags, timestamp, frameCount, outputData, realtimeEventListHead, pullInputBlock,
-                      false, _outputEventBlock);
+                      false);
 }
 
 AUInternalRenderBlock Orvo_Halden_ExtensionDSPKernelAdapter::internalRenderBlock() {
-    AUMIDIOutputEventBlock midiOut = _outputEventBlock;
-    return [this, midiOut](AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
-                           AUAudioFrameCount frameCount, NSInteger, AudioBufferList* outputData,
-                           const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock) {
-        return renderWith(actionFlags, timestamp, frameCount, outputData, events, pullInputBlock, true,
-                          midiOut);
+    return [this](AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+                  AUAudioFrameCount frameCount, NSInteger, AudioBufferList* outputData,
+                  const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock) {
+        return renderWith(actionFlags, timestamp, frameCount, outputData, events, pullInputBlock, true);
     };
 }
 
 AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::renderWith(
     AudioUnitRenderActionFlags*, const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
     AudioBufferList* outputData, const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock,
-    bool pullRequired, const AUMIDIOutputEventBlock& midiOut) {
+    bool pullRequired) {
     // Nothing to render into before allocation (or after a failed one).
     AudioBufferList* in = _inputBus.mutableAudioBufferList;
     if (in == nullptr || outputData == nullptr) return kAudioUnitErr_Uninitialized;
@@ -77,6 +79,9 @@ AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::renderWith(
     }
 
     _kernel.setBuffers(in, outputData);
-    _kernel.processWithEvents(timestamp, frameCount, events, midiOut);
+    // The host's MIDI output as set last, borrowed for this call only.
+    const AUMIDIOutputEventBlock* midiOut = _outputEventBlock.borrow();
+    _kernel.processWithEvents(timestamp, frameCount, events, midiOut ? *midiOut : kNoMidiOutput);
+    _outputEventBlock.release();
     return noErr;
 }

@@ -4,6 +4,7 @@
 
 #include "kernel/BufferedAudioBus.h"
 #include "kernel/Orvo_Halden_Extension_DSPKernel.h"
+#include "kernel/RenderHandOff.h"
 #include "platform/audio/AUParameterTree.h"
 
 // The audio unit's one way into the kernel: buses, host blocks, the render
@@ -53,7 +54,8 @@ public:
     void deallocateRenderResources();
     void reset() { _kernel.reset(); }
 
-    void setAUMIDIOutputEventBlock(AUMIDIOutputEventBlock block) { _outputEventBlock = std::move(block); }
+    // Any thread but the render thread; the next render call sends to it.
+    void setAUMIDIOutputEventBlock(AUMIDIOutputEventBlock block) { _outputEventBlock.set(std::move(block)); }
     void setAUHostMusicalContextBlock(AUHostMusicalContextBlock block) { _musicalContext = std::move(block); }
     void setAUHostTransportStateBlock(AUHostTransportStateBlock block) {
         _transportStateBlock = std::move(block);
@@ -86,12 +88,12 @@ private:
     AUAudioUnitStatus renderWith(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
                                  AUAudioFrameCount frameCount, AudioBufferList* outputData,
                                  const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock,
-                                 bool pullRequired, const AUMIDIOutputEventBlock& midiOut);
+                                 bool pullRequired);
 
     Orvo_Halden_Extension_DSPKernel _kernel;
     BufferedInputBus _inputBus;
     AUHostMusicalContextBlock _musicalContext;
-    AUMIDIOutputEventBlock _outputEventBlock;
+    RenderHandOff<AUMIDIOutputEventBlock> _outputEventBlock;
     AUHostTransportStateBlock _transportStateBlock;
     AUScheduleMIDIEventBlock _scheduleMIDIEventBlock;
     std::shared_ptr<AUAudioUnitBus> _outputBus;

@@ -396,9 +396,9 @@ void Kernel::handleMIDIEvent(const AUMIDIEvent& midiEvent) {
             break;
         }
     }
-    if (midiOut && midiThru) {
+    if (midiOut && *midiOut && midiThru) {
         const std::uint16_t length = std::min<std::uint16_t>(midiEvent.length, 3);
-        midiOut(midiEvent.eventSampleTime, 0, length, midiEvent.data);
+        (*midiOut)(midiEvent.eventSampleTime, 0, length, midiEvent.data);
     }
 }
 
