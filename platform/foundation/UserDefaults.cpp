@@ -151,10 +151,12 @@ private:
         if (!file_) return;
         const std::optional<FileStamp> now = stampOf(*file_);
         if (now == stamp_ && !unread_) return;
+        // The same file failing again is said once.
+        const bool failedBefore = unread_ && now == stamp_;
         stamp_ = now;
         values_.clear();
         unread_ = false;
-        if (now) load();
+        if (now) load(!failedBefore);
         for (const auto& [key, value] : unsaved_) {
             if (value)
                 values_.insert_or_assign(key, *value);
@@ -163,11 +165,14 @@ private:
         }
     }
 
-    void load() {
-        const auto keepFile = [this](const std::string& reason) {
+    // Fills values_ from the file. One that was read and found damaged leaves
+    // them empty and may be replaced; one that could not be read sets unread_.
+    void load(bool announce) {
+        const auto keepFile = [this, announce](const std::string& reason) {
             unread_ = true;
-            warn("load()", *file_ + " could not be read (" + reason + "); " + name_ +
-                               " keeps its changes in memory and leaves the file as it is.");
+            if (announce)
+                warn("load()", *file_ + " could not be read (" + reason + "); " + name_ +
+                                   " keeps its changes in memory and leaves the file as it is.");
         };
         try {
             PropertyListFormat format{};
@@ -186,7 +191,6 @@ private:
         } catch (const NSError& error) {
             keepFile(error.localizedDescription());
         } catch (const std::bad_alloc&) {
-            values_.clear();
             keepFile("out of memory");
         }
     }

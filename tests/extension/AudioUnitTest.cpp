@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
@@ -53,6 +54,18 @@ AUMIDIOutputEventBlock countingBlock(const std::shared_ptr<std::atomic<int>>& re
         ++*received;
         return noErr;
     };
+}
+
+// Allocates: the status it throws (noErr when it succeeds) and the lines it logs.
+std::pair<OSStatus, Lines> allocateLogged(Unit& unit) {
+    testkit::StdoutCapture capture;
+    OSStatus code = noErr;
+    try {
+        unit.allocateRenderResources();
+    } catch (const NSError& error) {
+        code = error.code();
+    }
+    return {code, testkit::splitLines(capture.finish())};
 }
 
 bool silentFrom(const std::vector<float>& samples, std::size_t from, std::size_t to) {
@@ -177,14 +190,7 @@ TEST(AudioUnit, AllocationLogsWhichHostBlocksItGot) {
 TEST(AudioUnit, AllocationThatCannotFitTheBusesFailsAndNothingRenders) {
     TestHost host;
     ASSERT_TRUE(host.unit->kernelAdapter()->inputBus()->setFormat(AVAudioFormat::standardFormat(48000.0, 1)));
-    testkit::StdoutCapture capture;
-    OSStatus code = noErr;
-    try {
-        host.unit->allocateRenderResources();
-    } catch (const NSError& error) {
-        code = error.code();
-    }
-    const Lines lines = testkit::splitLines(capture.finish());
+    const auto [code, lines] = allocateLogged(*host.unit);
     EXPECT_EQ(code, kAudioUnitErr_FormatNotSupported);
     EXPECT_FALSE(host.unit->renderResourcesAllocated());
     ASSERT_EQ(lines.size(), 4u); // no host blocks were handed over
@@ -282,14 +288,7 @@ TEST(AudioUnit, AMaximumFrameCountAboveTheLimitIsRefusedBeforeAllocating) {
     constexpr AUAudioFrameCount limit = Orvo_Halden_ExtensionDSPKernelAdapter::kMaximumFramesLimit;
     for (const AUAudioFrameCount frames : {limit + 1, 0xFFFFFFFFu}) {
         host.unit->setMaximumFramesToRender(frames);
-        testkit::StdoutCapture capture;
-        OSStatus code = noErr;
-        try {
-            host.unit->allocateRenderResources();
-        } catch (const NSError& error) {
-            code = error.code();
-        }
-        const Lines lines = testkit::splitLines(capture.finish());
+        const auto [code, lines] = allocateLogged(*host.unit);
         EXPECT_EQ(code, kAudioUnitErr_TooManyFramesToProcess) << frames;
         EXPECT_FALSE(host.unit->renderResourcesAllocated()) << frames;
         ASSERT_FALSE(lines.empty());
