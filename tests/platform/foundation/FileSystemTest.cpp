@@ -74,12 +74,9 @@ TEST_F(FileSystemTest, ExistenceTellsFilesFromFolders) {
     EXPECT_FALSE(files.fileExists((root / "dangling").string())) << "a link counts by what it points to";
 
     fs::create_symlink(root / "file", root / "link");
-    EXPECT_TRUE(files.regularFileExists((root / "file").string()));
-    EXPECT_TRUE(files.regularFileExists((root / "link").string()));
-    for (const char* other : {"", "/dev/null"})
-        EXPECT_FALSE(files.regularFileExists(other)) << other;
-    for (const fs::path& other : {root, root / "dangling", root / "missing"})
-        EXPECT_FALSE(files.regularFileExists(other.string())) << other;
+    for (const fs::path& path : {root / "file", root / "link"}) EXPECT_TRUE(files.regularFileExists(path)) << path;
+    for (const fs::path& path : {root, root / "dangling", fs::path("/dev/null")})
+        EXPECT_FALSE(files.regularFileExists(path)) << path;
 }
 
 TEST_F(FileSystemTest, CreatingWithIntermediatesMakesEveryLevelAndAcceptsAnExistingFolder) {
