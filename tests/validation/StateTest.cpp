@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/foundation/NSError.h"
-#include "tests/extension/PresetFiles.h"
+#include "tests/Orvo_Halden_Extension/PresetFiles.h"
 #include "tests/validation/ValidationHost.h"
 
 using namespace validation;

@@ -11,9 +11,9 @@
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "platform/foundation/NSError.h"
-#include "tests/extension/HallPreset.h"
-#include "tests/extension/PresetFiles.h"
-#include "tests/extension/TestHost.h"
+#include "tests/Orvo_Halden_Extension/HallPreset.h"
+#include "tests/Orvo_Halden_Extension/PresetFiles.h"
+#include "tests/Orvo_Halden_Extension/TestHost.h"
 #include "tests/support/FrequencyMeasures.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "platform/foundation/NSError.h"
-#include "tests/extension/TestHost.h"
+#include "tests/Orvo_Halden_Extension/TestHost.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/RenderEvents.h"
 #include "tests/support/Signals.h"
