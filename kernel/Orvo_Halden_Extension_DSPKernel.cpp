@@ -48,31 +48,31 @@ AUAudioFrameCount framesFrom(const AudioBuffer& buffer, AUAudioFrameCount offset
 
 // Address table: every per-band family, and what a new value sets.
 const Kernel::Family Kernel::kFamilies[] = {
-    {5, 1, 3, &Kernel::fActive, &Kernel::pushNothing},
-    {11, 1, 3, &Kernel::fVolume, &Kernel::pushNothing, true},
-    {14, 0, 4, &Kernel::fReverbInput, &Kernel::pushNothing, true},
-    {18, 0, 4, &Kernel::fReverbDry, &Kernel::pushDry, true},
-    {22, 0, 4, &Kernel::fReverbWet, &Kernel::pushWet, true},
-    {26, 0, 4, &Kernel::fReverbSize, &Kernel::pushSize, true},
-    {30, 0, 4, &Kernel::fReverbDamp, &Kernel::pushDamp, true},
-    {34, 0, 4, &Kernel::fReverbWidth, &Kernel::pushWidth, true},
-    {38, 0, 4, &Kernel::fReverbFreeze, &Kernel::pushFreeze},
-    {42, 0, 4, &Kernel::fReverbOutput, &Kernel::pushNothing, true},
-    {46, 0, 4, &Kernel::fReverbModel, &Kernel::pushModel},
-    {50, 0, 4, &Kernel::fReverbPan, &Kernel::pushPan, true},
-    {54, 0, 4, &Kernel::fReverbPreDelay, &Kernel::pushNothing},
-    {58, 0, 4, &Kernel::fReverbPreDelayTempo, &Kernel::pushPreDelayTempo},
-    {62, 0, 4, &Kernel::fReverbPreDelayDivision, &Kernel::pushPreDelayDivision},
-    {66, 0, 4, &Kernel::fReverbPreDelayFeedback, &Kernel::pushPreDelayFeedback},
-    {70, 0, 4, &Kernel::fReverbPostDelay, &Kernel::pushNothing},
-    {74, 0, 4, &Kernel::fReverbPostDelayTempo, &Kernel::pushPostDelayTempo},
-    {78, 0, 4, &Kernel::fReverbPostDelayDivision, &Kernel::pushPostDelayDivision},
-    {82, 0, 4, &Kernel::fReverbPostDelayFeedback, &Kernel::pushPostDelayFeedback},
-    {102, 0, 4, &Kernel::fReverbShift, &Kernel::pushNothing},
-    {106, 0, 4, &Kernel::fReverbShiftConnection, &Kernel::pushNothing},
-    {110, 0, 4, &Kernel::fReverbShiftAmount, &Kernel::pushShiftAmount, true},
-    {114, 0, 4, &Kernel::fReverbShiftMix, &Kernel::pushNothing, true},
-    {118, 0, 4, &Kernel::fReverbShiftMode, &Kernel::pushNothing},
+    {kActive1, 1, 3, &Kernel::fActive, &Kernel::pushNothing},
+    {kVolume1, 1, 3, &Kernel::fVolume, &Kernel::pushNothing, true},
+    {kReverbInput0, 0, 4, &Kernel::fReverbInput, &Kernel::pushNothing, true},
+    {kReverbDry0, 0, 4, &Kernel::fReverbDry, &Kernel::pushDry, true},
+    {kReverbWet0, 0, 4, &Kernel::fReverbWet, &Kernel::pushWet, true},
+    {kReverbSize0, 0, 4, &Kernel::fReverbSize, &Kernel::pushSize, true},
+    {kReverbDamp0, 0, 4, &Kernel::fReverbDamp, &Kernel::pushDamp, true},
+    {kReverbWidth0, 0, 4, &Kernel::fReverbWidth, &Kernel::pushWidth, true},
+    {kReverbFreeze0, 0, 4, &Kernel::fReverbFreeze, &Kernel::pushFreeze},
+    {kReverbOutput0, 0, 4, &Kernel::fReverbOutput, &Kernel::pushNothing, true},
+    {kReverbModel0, 0, 4, &Kernel::fReverbModel, &Kernel::pushModel},
+    {kReverbPan0, 0, 4, &Kernel::fReverbPan, &Kernel::pushPan, true},
+    {kReverbPreDelay0, 0, 4, &Kernel::fReverbPreDelay, &Kernel::pushNothing},
+    {kReverbPreDelayTempo0, 0, 4, &Kernel::fReverbPreDelayTempo, &Kernel::pushPreDelayTempo},
+    {kReverbPreDelayDivision0, 0, 4, &Kernel::fReverbPreDelayDivision, &Kernel::pushPreDelayDivision},
+    {kReverbPreDelayFeedback0, 0, 4, &Kernel::fReverbPreDelayFeedback, &Kernel::pushPreDelayFeedback},
+    {kReverbPostDelay0, 0, 4, &Kernel::fReverbPostDelay, &Kernel::pushNothing},
+    {kReverbPostDelayTempo0, 0, 4, &Kernel::fReverbPostDelayTempo, &Kernel::pushPostDelayTempo},
+    {kReverbPostDelayDivision0, 0, 4, &Kernel::fReverbPostDelayDivision, &Kernel::pushPostDelayDivision},
+    {kReverbPostDelayFeedback0, 0, 4, &Kernel::fReverbPostDelayFeedback, &Kernel::pushPostDelayFeedback},
+    {kReverbShift0, 0, 4, &Kernel::fReverbShift, &Kernel::pushNothing},
+    {kReverbShiftConnection0, 0, 4, &Kernel::fReverbShiftConnection, &Kernel::pushNothing},
+    {kReverbShiftAmount0, 0, 4, &Kernel::fReverbShiftAmount, &Kernel::pushShiftAmount, true},
+    {kReverbShiftMix0, 0, 4, &Kernel::fReverbShiftMix, &Kernel::pushNothing, true},
+    {kReverbShiftMode0, 0, 4, &Kernel::fReverbShiftMode, &Kernel::pushNothing},
 };
 
 Kernel::Orvo_Halden_Extension_DSPKernel() : analyzer(4096, 2, 48000.0f) {
@@ -194,25 +194,25 @@ Kernel::Param* Kernel::scalarField(AUParameterAddress address) {
 
 const Kernel::Param* Kernel::scalarField(AUParameterAddress address) const {
     switch (address) {
-    case 0:
+    case kVolumeIn:
         return &fVolumeIn;
-    case 1:
+    case kVolumeOut:
         return &fVolumeOut;
-    case 2:
+    case kCurrentMode:
         return &fCurrentMode;
-    case 3:
+    case kSplit1:
         return &fSplit1;
-    case 4:
+    case kSplit2:
         return &fSplit2;
-    case 122:
+    case kDynamicsOn:
         return &fDynamicsOn;
-    case 123:
+    case kDynamicsMultiplier:
         return &fDynamicsMultiplier;
-    case 124:
+    case kDynamicsAttack:
         return &fDynamicsAttack;
-    case 125:
+    case kDynamicsHold:
         return &fDynamicsHold;
-    case 126:
+    case kDynamicsRelease:
         return &fDynamicsRelease;
     default:
         return nullptr;
@@ -228,9 +228,9 @@ bool Kernel::storeParameter(AUParameterAddress address, AUValue value) {
     }
     Param* field = scalarField(address);
     if (field == nullptr) return false;
-    if (address == 3) value = std::min(std::max(value, 0.0f), static_cast<float>(fSplit2));
-    if (address == 4) value = std::min(std::max(value, static_cast<float>(fSplit1)), 1.0f);
-    if (address == 123) value = std::clamp(value, -1.0f, 1.0f);
+    if (address == kSplit1) value = std::min(std::max(value, 0.0f), static_cast<float>(fSplit2));
+    if (address == kSplit2) value = std::min(std::max(value, static_cast<float>(fSplit1)), 1.0f);
+    if (address == kDynamicsMultiplier) value = std::clamp(value, -1.0f, 1.0f);
     *field = value;
     return true;
 }
@@ -282,22 +282,22 @@ float Kernel::getDivision(float index) {
 
 void Kernel::pushScalar(AUParameterAddress address) {
     switch (address) {
-    case 3:
+    case kSplit1:
         bands.setCutoff1(fSplit1);
         break;
-    case 4:
+    case kSplit2:
         bands.setCutoff2(fSplit2);
         break;
-    case 123:
+    case kDynamicsMultiplier:
         compander.setMultiplier(fDynamicsMultiplier);
         break;
-    case 124:
+    case kDynamicsAttack:
         compander.inputFollower.setAttack(fDynamicsAttack);
         break;
-    case 125:
+    case kDynamicsHold:
         compander.inputFollower.setDecay(fDynamicsHold);
         break;
-    case 126:
+    case kDynamicsRelease:
         compander.inputFollower.setRelease(fDynamicsRelease);
         break;
     default:
@@ -311,7 +311,9 @@ void Kernel::pushAll() {
         for (int i = 0; i < family.count; ++i) (this->*(family.push))(family.firstBand + i);
     // Open the upper split first so the lower one lands where it is stored.
     bands.setCutoff2(1.0f);
-    for (AUParameterAddress address : {3, 4, 123, 124, 125, 126}) pushScalar(address);
+    for (AUParameterAddress address :
+         {kSplit1, kSplit2, kDynamicsMultiplier, kDynamicsAttack, kDynamicsHold, kDynamicsRelease})
+        pushScalar(address);
 }
 
 template <class F> void Kernel::withModel(int b, F&& f) {

@@ -13,6 +13,7 @@
 #include "dsp/RelaxedAtomic.h"
 #include "dsp/Reverb.h"
 #include "kernel/DSPKernel.h"
+#include "kernel/ParameterAddress.h"
 
 // The effect: every buffer, parameter and processing object of the four band
 // chains (band 0 full band; 1..3 low, middle, high of the splitter), held by
@@ -21,7 +22,7 @@ class Orvo_Halden_Extension_DSPKernel final : public DSPKernel {
 public:
     static constexpr int kBands = 4;
     static constexpr AUAudioFrameCount kMaxSlice = 4096;
-    static constexpr AUParameterAddress kLastAddress = 126;
+    static constexpr AUParameterAddress kLastAddress = kDynamicsRelease;
 
     using Param = RelaxedAtomic<float>;
     using BandParam = Param[kBands];

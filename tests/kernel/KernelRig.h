@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
+#include "kernel/ParameterAddress.h"
 
 // Drives an adapter the way a host does: allocation, a pull block that
 // serves the next input frames, and stereo output buffers of our own.

@@ -26,8 +26,8 @@ void randomise(Host& host, std::uint32_t seed) {
         parameter->setValue(value);
     }
     // Keep the split points in order, as an editor would.
-    host.setThroughTree(3, 0.3f);
-    host.setThroughTree(4, 0.6f);
+    host.setThroughTree(kSplit1, 0.3f);
+    host.setThroughTree(kSplit2, 0.6f);
 }
 
 Values treeValues(const Host& host) {
@@ -70,7 +70,7 @@ TEST(Persistence, ParametersKeepTheirValuesAcrossResetDeallocationAndReallocatio
 TEST(Persistence, AReallocatedUnitSoundsAsItsParametersSay) {
     Host host(44100.0, 512);
     randomise(host, 47);
-    host.setThroughTree(2, 2.0f); // three bands
+    host.setThroughTree(kCurrentMode, 2.0f); // three bands
     const Stereo probe = noise(framesFor(0.5, 44100.0), 3, 0.5f);
     host.unit->reset();
     const Stereo before = host.rendered(probe, 512);

@@ -227,7 +227,7 @@ TEST_F(UnitState, RandomBytesAndTruncatedPresetFilesAreRefused) {
 TEST_F(UnitState, ADecimalCommaLocaleSavesAndLoadsTheSameNumbers) {
     Host host(kRate, 512);
     randomise(host, 14);
-    host.unit->setParameter(26, 0.123456f);
+    host.unit->setParameter(kReverbSize0, 0.123456f);
     const std::vector<float> expected = values(host);
     const Dictionary inC = state(host);
     const Bytes bytesInC = serialised(inC);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "kernel/ParameterAddress.h"
 #include "tests/support/RenderEvents.h"
 
 // A strict host for the effect: it sets the bus formats and the maximum block,
