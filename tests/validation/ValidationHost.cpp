@@ -145,6 +145,27 @@ AUValue Host::valueInTree(AUParameterAddress address) const {
     return unit->parameterTree()->parameterWithAddress(address)->value();
 }
 
+void Host::randomise(std::uint32_t seed, Route route) {
+    const auto set = [&](AUParameterAddress address, AUValue value) {
+        if (route == Route::tree)
+            setThroughTree(address, value);
+        else
+            unit->setParameter(static_cast<std::int32_t>(address), value);
+    };
+    std::mt19937 random(seed);
+    for (const auto& parameter : unit->parameterTree()->allParameters()) {
+        if (!(parameter->flags() & kAudioUnitParameterFlag_IsWritable)) continue;
+        float value =
+            std::uniform_real_distribution<float>(parameter->minValue(), parameter->maxValue())(random);
+        if (parameter->unit() == kAudioUnitParameterUnit_Indexed ||
+            parameter->unit() == kAudioUnitParameterUnit_Boolean)
+            value = std::round(value);
+        set(parameter->address(), value);
+    }
+    set(kSplit1, 0.3f);
+    set(kSplit2, 0.6f);
+}
+
 std::vector<AUParameterAddress> Host::addresses() const {
     std::vector<AUParameterAddress> all;
     for (const auto& parameter : unit->parameterTree()->allParameters()) all.push_back(parameter->address());

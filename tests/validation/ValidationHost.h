@@ -68,6 +68,13 @@ public:
     // Sets a parameter through the tree, the way a host automates.
     void setThroughTree(AUParameterAddress address, AUValue value);
     AUValue valueInTree(AUParameterAddress address) const;
+    // How a test changes parameters: through the tree as a host automates, or
+    // through the unit as the editor does.
+    enum class Route { tree, editor };
+    // Random values inside every writable parameter's declared range (whole
+    // numbers for indices and switches), then the split points in order, as
+    // an editor keeps them.
+    void randomise(std::uint32_t seed, Route route = Route::tree);
     // Every address the tree holds, and those a host may write.
     std::vector<AUParameterAddress> addresses() const;
     std::vector<AUParameterAddress> writableAddresses() const;
