@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dsp/DynaBuffer.h"
+#include "dsp/VectorMath.h"
 
 // Nearest integer, halves rounded up; saturates instead of overflowing, and
 // NaN gives 0.
@@ -17,12 +18,10 @@ inline int round1(float x) {
     return static_cast<int>(r);
 }
 
-inline float getAbsVal(float x) { return std::fabs(x); }
-
 namespace SPECTRO {
 
-constexpr float kPi = 3.1415927f;
-constexpr float kTwoPi = 6.2831855f;
+using VectorMath::kPi;
+using VectorMath::kTwoPi;
 
 // Takes a phase within one turn of [-pi, pi) into it.
 inline float foldIntoRange(float phase) {

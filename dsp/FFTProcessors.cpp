@@ -406,7 +406,7 @@ void SuperSpectro::doOutput(float* out) {
 void SuperSpectro::complex2buffer2(float* c) { complex2buffer(c, nullptr); }
 
 float SuperSpectro::wavelet(int k, float f, float c) {
-    const double centre = 6.2831854820251465 * static_cast<double>(c);
+    const double centre = static_cast<double>(kTwoPi) * static_cast<double>(c);
     const double d = static_cast<double>(kTwoPi * static_cast<float>(k) * (f * c)) - centre;
     return static_cast<float>(std::sqrt(static_cast<double>(f * c)) *
                               (1.8827925275534296 * std::exp(-d * d / 2.0)));

@@ -115,6 +115,7 @@ void PitchShift::init(int n) {
     size = n;
     window = std::move(fresh);
 
+    // The window's pi is the ten-digit 3.1415926536, not std::numbers'.
     const int h = n / 2;
     for (int i = -h; i < h; ++i) {
         const float angle = static_cast<float>(3.1415926536 * i / h);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "dsp/Interpolator2.h"
+#include "dsp/VectorMath.h"
 
 // Moves a stereo image left or right by folding one channel into the other.
 // The channel the image moves toward keeps the other's content at up to 40 %
@@ -47,7 +48,7 @@ public:
 
     void processBufferInpalce(float* left, float* right, long n);
 
-    static float getAbsVal(float x) { return x < 0.0f ? -x : x; }
+    static float getAbsVal(float x) { return ::getAbsVal(x); }
 
     std::uint64_t lUpdaterate = 16;
     float fAdjust = 0.0f;
