@@ -52,7 +52,7 @@ void runKernel(benchmark::State& state, Setup setup, bool tail) {
     out.get()->mBuffers[1] = AudioBuffer{1, kFrames * sizeof(float), right.data()};
     AudioTimeStamp ts;
     auto render = [&] {
-        adapter->render(nullptr, &ts, kFrames, 0, out.get(), nullptr, pull);
+        benchmark::DoNotOptimize(adapter->render(nullptr, &ts, kFrames, 0, out.get(), nullptr, pull));
         ts.mSampleTime += kFrames;
     };
     if (tail) {

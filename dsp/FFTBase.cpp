@@ -234,7 +234,7 @@ void FFTBase::buildTables() {
         }
 }
 
-void FFTBase::clear() {
+void FFTBase::clear() noexcept {
     complex.clear();
     input.clear();
     output.clear();

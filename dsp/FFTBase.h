@@ -81,8 +81,8 @@ public:
     virtual float getPhases(int i) { return phases[i]; }
     virtual float getWave(int i) { return input[i]; }
 
-    virtual void process(float* buffer, int n) = 0;
-    virtual void reset() { clear(); }
+    virtual void process(float* buffer, int n) noexcept = 0;
+    virtual void reset() noexcept { clear(); }
 
     // Null pointers select the object's own buffers.
     virtual void buffer2complex(float* src, float* dst);
@@ -93,7 +93,7 @@ public:
     virtual void shiftInput(float* buf);
     virtual void shiftResyn();
     virtual void init();
-    virtual void clear();
+    virtual void clear() noexcept;
     virtual void onBufferReady() = 0;
     virtual void onAnalysis(float* freqs, float* mags);
     virtual void onComplex(float* /*c*/) {}

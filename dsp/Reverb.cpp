@@ -156,14 +156,14 @@ void comb::setbuffer(float* buf, int size) {
     bufsize = size;
 }
 
-void comb::mute() { std::fill(buffer, buffer + bufsize, 0.0f); }
+void comb::mute() noexcept { std::fill(buffer, buffer + bufsize, 0.0f); }
 
 void allpass::setbuffer(float* buf, int size) {
     buffer = buf;
     bufsize = size;
 }
 
-void allpass::mute() { std::fill(buffer, buffer + bufsize, 0.0f); }
+void allpass::mute() noexcept { std::fill(buffer, buffer + bufsize, 0.0f); }
 
 HPF::HPF() {
     setSamplerate(48000.0f);
@@ -251,35 +251,35 @@ template <ReverbLengths L> void ReverbModel<L>::update() {
 
 // Room and damping beyond 0..1 would take the combs' loop gain to 1 or over:
 // the tail would grow without end, so both are held to the dial.
-template <ReverbLengths L> void ReverbModel<L>::setroomsize(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setroomsize(float value) noexcept {
     if (!finite(value)) return;
     roomsize = std::clamp(value, 0.0f, 1.0f) * kScaleRoom + kOffsetRoom;
     update();
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setdamp(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setdamp(float value) noexcept {
     if (!finite(value)) return;
     damp = std::clamp(value, 0.0f, 1.0f) * kScaleDamp;
     update();
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setwet(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setwet(float value) noexcept {
     if (!finite(value)) return;
     wet = value;
     update();
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setdry(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setdry(float value) noexcept {
     if (finite(value)) dry = value;
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setwidth(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setwidth(float value) noexcept {
     if (!finite(value)) return;
     width = value;
     update();
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setmode(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setmode(float value) noexcept {
     if (!finite(value)) return;
     mode = value;
     update();
@@ -296,7 +296,7 @@ template <ReverbLengths L> void ReverbModel<L>::setSamplerate(float rate) {
     for (HPF& f : hpf) f.setSamplerate(rate);
 }
 
-template <ReverbLengths L> void ReverbModel<L>::mute() {
+template <ReverbLengths L> void ReverbModel<L>::mute() noexcept {
     if (frozen()) return; // a frozen tail survives
     lines.fill(0.0f);
     for (auto* bank : {&combL, &combR})
@@ -351,7 +351,7 @@ void ReverbModel<L>::render(const float* inputL, const float* inputR, float* out
 
 template <ReverbLengths L>
 void ReverbModel<L>::process(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                             long numsamples, float inputGain, int skip) {
+                             long numsamples, float inputGain, int skip) noexcept {
     // Wet and dry belong to the caller here; only the width shapes the mix.
     wet1 = width / 2.0f + 0.5f;
     wet2 = (1.0f - width) / 2.0f;
@@ -360,25 +360,25 @@ void ReverbModel<L>::process(const float* inputL, const float* inputR, float* ou
 
 template <ReverbLengths L>
 void ReverbModel<L>::processreplace(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                                    long numsamples, int skip) {
+                                    long numsamples, int skip) noexcept {
     render<Output::Replace, false>(inputL, inputR, outputL, outputR, numsamples, skip, gain);
 }
 
 template <ReverbLengths L>
 void ReverbModel<L>::processmix(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                                long numsamples, int skip) {
+                                long numsamples, int skip) noexcept {
     render<Output::Mix, false>(inputL, inputR, outputL, outputR, numsamples, skip, gain);
 }
 
 template <ReverbLengths L>
 void ReverbModel<L>::processreplaceHP(const float* inputL, const float* inputR, float* outputL,
-                                      float* outputR, long numsamples, int skip) {
+                                      float* outputR, long numsamples, int skip) noexcept {
     render<Output::Replace, true>(inputL, inputR, outputL, outputR, numsamples, skip, gain);
 }
 
 template <ReverbLengths L>
 void ReverbModel<L>::processmixHP(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                                  long numsamples, int skip) {
+                                  long numsamples, int skip) noexcept {
     render<Output::Mix, true>(inputL, inputR, outputL, outputR, numsamples, skip, gain);
 }
 

@@ -14,7 +14,8 @@ AUEventSampleTime sampleTimeOf(const AudioTimeStamp* timestamp) {
 } // namespace
 
 void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
-                                  const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock) {
+                                  const AURenderEvent* events,
+                                  const AUMIDIOutputEventBlock& midiOutBlock) noexcept {
     midiOut = midiOutBlock;
 
     AUEventSampleTime now = sampleTimeOf(timestamp);
@@ -40,14 +41,14 @@ void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameC
     }
 }
 
-void DSPKernel::performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event) {
+void DSPKernel::performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event) noexcept {
     do {
         handleOneEvent(event);
         event = event->head.next;
     } while (event != nullptr && event->head.eventSampleTime <= now);
 }
 
-void DSPKernel::handleOneEvent(const AURenderEvent* event) {
+void DSPKernel::handleOneEvent(const AURenderEvent* event) noexcept {
     switch (event->head.eventType) {
     case AURenderEventType::Parameter:
     case AURenderEventType::ParameterRamp:

@@ -146,7 +146,7 @@ void Kernel::setSamplerate(float rate) {
     }
 }
 
-void Kernel::reset() {
+void Kernel::reset() noexcept {
     clearBuffers();
     bands.reset();
     analyzer.reset();
@@ -174,7 +174,7 @@ void Kernel::reset() {
     pushAll();
 }
 
-void Kernel::clearBuffers() {
+void Kernel::clearBuffers() noexcept {
     for (float* buffer : {wet0L, wet0R, wet1L, wet1R, wet2L, wet2R, wet3L, wet3R})
         fill(buffer, 0.0f, kMaxSlice);
 }
@@ -219,7 +219,7 @@ const Kernel::Param* Kernel::scalarField(AUParameterAddress address) const {
     }
 }
 
-bool Kernel::storeParameter(AUParameterAddress address, AUValue value) {
+bool Kernel::storeParameter(AUParameterAddress address, AUValue value) noexcept {
     if (!std::isfinite(value)) return false;
     if (const Family* family = findFamily(address)) {
         const int band = family->firstBand + static_cast<int>(address - family->base);
@@ -235,18 +235,18 @@ bool Kernel::storeParameter(AUParameterAddress address, AUValue value) {
     return true;
 }
 
-void Kernel::pushParameter(AUParameterAddress address) {
+void Kernel::pushParameter(AUParameterAddress address) noexcept {
     if (const Family* family = findFamily(address))
         (this->*(family->push))(family->firstBand + static_cast<int>(address - family->base));
     else
         pushScalar(address);
 }
 
-void Kernel::setParameter(AUParameterAddress address, AUValue value) {
+void Kernel::setParameter(AUParameterAddress address, AUValue value) noexcept {
     if (storeParameter(address, value)) pushParameter(address);
 }
 
-void Kernel::setParameterFromHost(AUParameterAddress address, AUValue value) {
+void Kernel::setParameterFromHost(AUParameterAddress address, AUValue value) noexcept {
     if (!storeParameter(address, value)) return;
     if (!renderOwned) {
         pushParameter(address);
@@ -256,7 +256,7 @@ void Kernel::setParameterFromHost(AUParameterAddress address, AUValue value) {
     pendingPushes[address / 64].fetch_or(std::uint64_t{1} << (address % 64), std::memory_order_release);
 }
 
-void Kernel::applyPendingParameters() {
+void Kernel::applyPendingParameters() noexcept {
     for (int word = 0; word < 2; ++word) {
         std::uint64_t bits = pendingPushes[word].exchange(0, std::memory_order_acquire);
         while (bits != 0) {
@@ -266,7 +266,7 @@ void Kernel::applyPendingParameters() {
     }
 }
 
-AUValue Kernel::getParameter(AUParameterAddress address) const {
+AUValue Kernel::getParameter(AUParameterAddress address) const noexcept {
     if (const Family* family = findFamily(address))
         return (this->*(family->field))[family->firstBand + static_cast<int>(address - family->base)];
     const Param* field = scalarField(address);
@@ -280,7 +280,7 @@ float Kernel::getDivision(float index) {
     return kDivisors[std::clamp(truncIndex(index), 0, 19)];
 }
 
-void Kernel::pushScalar(AUParameterAddress address) {
+void Kernel::pushScalar(AUParameterAddress address) noexcept {
     switch (address) {
     case kSplit1:
         bands.setCutoff1(fSplit1);
@@ -305,7 +305,7 @@ void Kernel::pushScalar(AUParameterAddress address) {
     }
 }
 
-void Kernel::pushAll() {
+void Kernel::pushAll() noexcept {
     for (auto& word : pendingPushes) word.store(0, std::memory_order_relaxed);
     for (const Family& family : kFamilies)
         for (int i = 0; i < family.count; ++i) (this->*(family.push))(family.firstBand + i);
@@ -381,7 +381,7 @@ void Kernel::pushShiftAmount(int b) {
     pitch2R[b].setShift(ratio);
 }
 
-void Kernel::handleMIDIEvent(const AUMIDIEvent& midiEvent) {
+void Kernel::handleMIDIEvent(const AUMIDIEvent& midiEvent) noexcept {
     if (midiEvent.length > 0) {
         switch (midiEvent.data[0]) {
         case 0xF8:
@@ -412,7 +412,7 @@ float* Kernel::wetRight(int b) {
     return buffers[b];
 }
 
-void Kernel::process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) {
+void Kernel::process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) noexcept {
     applyPendingParameters();
     // Long slices run in chunks the fixed buffers can hold.
     while (frameCount > 0) {
@@ -423,7 +423,7 @@ void Kernel::process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffse
     }
 }
 
-void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) {
+void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) noexcept {
     if (inBufferListPtr == nullptr || outBufferListPtr == nullptr) return;
     const AudioBufferList& in = *inBufferListPtr;
     AudioBufferList& out = *outBufferListPtr;

@@ -34,36 +34,37 @@ public:
     // Set-up, off the render thread.
     void init(int channelCount, double sampleRate);
     void setSamplerate(float rate);
-    void reset();
-    void clearBuffers();
+    void reset() noexcept;
+    void clearBuffers() noexcept;
 
     // The parameter map: stores the field and pushes it into its objects.
     // Unknown addresses and non-finite values are ignored; levels and
     // coefficients are held to their range, so no setting can blow up.
-    void setParameter(AUParameterAddress address, AUValue value);
-    AUValue getParameter(AUParameterAddress address) const;
+    void setParameter(AUParameterAddress address, AUValue value) noexcept;
+    AUValue getParameter(AUParameterAddress address) const noexcept;
     // The same from the host's or the editor's thread: the value is stored at
     // once, but while the render thread owns the objects (render resources
     // allocated) their update waits for its next slice, so that only the
     // render thread ever touches them.
-    void setParameterFromHost(AUParameterAddress address, AUValue value);
-    void setRenderOwned(bool owned) { renderOwned = owned; }
+    void setParameterFromHost(AUParameterAddress address, AUValue value) noexcept;
+    void setRenderOwned(bool owned) noexcept { renderOwned = owned; }
     static float getDivision(float index);
 
-    void setParameterAutomated(AUParameterAddress address, AUValue value, AUEventSampleTime) override {
+    void setParameterAutomated(AUParameterAddress address, AUValue value,
+                               AUEventSampleTime) noexcept override {
         setParameter(address, value);
     }
-    void handleMIDIEvent(const AUMIDIEvent& midiEvent) override;
-    void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) override;
+    void handleMIDIEvent(const AUMIDIEvent& midiEvent) noexcept override;
+    void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) noexcept override;
 
-    void setBuffers(const AudioBufferList* inBufferList, AudioBufferList* outBufferList) {
+    void setBuffers(const AudioBufferList* inBufferList, AudioBufferList* outBufferList) noexcept {
         inBufferListPtr = inBufferList;
         outBufferListPtr = outBufferList;
     }
     AUAudioFrameCount getMaximumFramesToRender() const { return maxFrames; }
     void setMaximumFramesToRender(AUAudioFrameCount frames) { maxFrames = frames; }
-    bool getBypassed() const { return bBypass; }
-    void setBypassed(bool bypass) { bBypass = bypass; }
+    bool getBypassed() const noexcept { return bBypass; }
+    void setBypassed(bool bypass) noexcept { bBypass = bypass; }
 
     // Meters and spectrum for the editor (main thread).
     float getPeakInput() const { return peakInput; }
@@ -142,14 +143,14 @@ private:
     static const Family* findFamily(AUParameterAddress address);
 
     // Stores a value (held to its range); false for an unknown address or a non-finite value.
-    bool storeParameter(AUParameterAddress address, AUValue value);
-    void pushParameter(AUParameterAddress address);
-    void applyPendingParameters();
+    [[nodiscard]] bool storeParameter(AUParameterAddress address, AUValue value) noexcept;
+    void pushParameter(AUParameterAddress address) noexcept;
+    void applyPendingParameters() noexcept;
 
     Param* scalarField(AUParameterAddress address);
     const Param* scalarField(AUParameterAddress address) const;
-    void pushScalar(AUParameterAddress address);
-    void pushAll();
+    void pushScalar(AUParameterAddress address) noexcept;
+    void pushAll() noexcept;
 
     // Pushes of one band's stored values into its objects.
     void pushNothing(int) {}
@@ -172,7 +173,7 @@ private:
     // Runs `f` on the band's selected reverb model, if the index names one.
     template <class F> void withModel(int b, F&& f);
 
-    void processSlice(AUAudioFrameCount n, AUAudioFrameCount offset);
+    void processSlice(AUAudioFrameCount n, AUAudioFrameCount offset) noexcept;
     void preprocess(int b, float* inL, float* inR, float* outL, float* outR, int n);
     void subprocess(int b, float* inL, float* inR, float* wetL, float* wetR, int n);
     void subshiftpre(int b, float* inL, float* inR, float* wetL, float* wetR, int n);

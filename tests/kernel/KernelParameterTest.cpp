@@ -154,7 +154,7 @@ TEST(KernelParameters, AllocationKeepsWhatTheHostSet) {
     k.setParameter(kDynamicsHold, 0.2f);
     k.setParameter(kDynamicsRelease, 2.0f);
 
-    rig.adapter->outputBus()->setFormat(AVAudioFormat::standardFormat(44100.0, 2));
+    ASSERT_TRUE(rig.adapter->outputBus()->setFormat(AVAudioFormat::standardFormat(44100.0, 2)));
     rig.adapter->allocateRenderResources();
 
     EXPECT_EQ(k.getSamplerate(), 44100.0f);

@@ -78,8 +78,8 @@ Host::~Host() { unit->deallocateRenderResources(); }
 void Host::configure(double sampleRate, AUAudioFrameCount maximumFrames) {
     unit->deallocateRenderResources();
     const auto format = AVAudioFormat::standardFormat(sampleRate, 2);
-    unit->kernelAdapter()->inputBus()->setFormat(format);
-    unit->kernelAdapter()->outputBus()->setFormat(format);
+    EXPECT_TRUE(unit->kernelAdapter()->inputBus()->setFormat(format)) << sampleRate;
+    EXPECT_TRUE(unit->kernelAdapter()->outputBus()->setFormat(format)) << sampleRate;
     unit->setMaximumFramesToRender(maximumFrames);
     unit->allocateRenderResources();
     sampleRate_ = sampleRate;
