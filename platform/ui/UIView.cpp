@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/ui/NSLayoutConstraint.h"
+#include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
+#include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
 
 namespace {
@@ -22,6 +25,8 @@ UIView::UIView(const CGRect& frame) { setFrame(frame); }
 UIView::~UIView() {
     for (const auto& view : subviews_)
         view->superview_ = nullptr;
+    for (const auto& recognizer : recognizers_)
+        recognizer->view_ = nullptr;
 }
 
 CGRect UIView::frame() const {
@@ -39,7 +44,15 @@ void UIView::setFrame(const CGRect& frame) {
         size = {std::abs(inverse.a) * r.size.width + std::abs(inverse.c) * r.size.height,
                 std::abs(inverse.b) * r.size.width + std::abs(inverse.d) * r.size.height};
     }
+    if (!(size == bounds_.size))
+        needsLayout_ = true;
     bounds_.size = size;
+}
+
+void UIView::setBounds(const CGRect& bounds) {
+    if (!(bounds.size == bounds_.size))
+        needsLayout_ = true;
+    bounds_ = bounds;
 }
 
 void UIView::addSubview(const std::shared_ptr<UIView>& view) {
@@ -49,6 +62,7 @@ void UIView::addSubview(const std::shared_ptr<UIView>& view) {
     view->removeFromSuperview();
     view->superview_ = this;
     subviews_.push_back(view);
+    needsLayout_ = true;
 }
 
 void UIView::removeFromSuperview() {
@@ -56,6 +70,7 @@ void UIView::removeFromSuperview() {
     if (!parent)
         return;
     superview_ = nullptr;
+    parent->needsLayout_ = true;
     auto& siblings = parent->subviews_;
     siblings.erase(std::remove_if(siblings.begin(), siblings.end(), [this](const auto& v) { return v.get() == this; }),
                    siblings.end());
@@ -139,4 +154,66 @@ std::size_t UIView::displayIfNeeded(const DrawWrapper& wrapper) {
     for (const auto& view : children)
         drawn += view->displayIfNeeded(wrapper);
     return drawn;
+}
+
+UIResponder* UIView::nextResponder() const {
+    // A controller's root view hands on to its controller, as the controller
+    // stands between it and the superview.
+    if (controller_)
+        return controller_;
+    return superview_;
+}
+
+void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
+    if (!recognizer || recognizer->view_ == this)
+        return;
+    if (UIView* previous = recognizer->view_)
+        previous->removeGestureRecognizer(recognizer.get());
+    recognizer->view_ = this;
+    recognizers_.push_back(recognizer);
+}
+
+void UIView::removeGestureRecognizer(const UIGestureRecognizer* recognizer) {
+    auto it = std::find_if(recognizers_.begin(), recognizers_.end(),
+                           [recognizer](const auto& r) { return r.get() == recognizer; });
+    if (it == recognizers_.end())
+        return;
+    const std::shared_ptr<UIGestureRecognizer> keep = *it;
+    recognizers_.erase(it);
+    keep->detached();
+}
+
+void UIView::setTranslatesAutoresizingMaskIntoConstraints(bool translates) {
+    if (translates != translatesMask_ && superview_)
+        superview_->needsLayout_ = true;
+    translatesMask_ = translates;
+}
+
+void UIView::layoutIfNeeded() {
+    if (needsLayout_) {
+        needsLayout_ = false;
+        layoutSubviews();
+        if (controller_)
+            controller_->viewDidLayoutSubviews();
+    }
+    // Placing a subview may resize it and so ask for its own pass; a callback
+    // may change the tree, so walk a copy.
+    const auto children = subviews_;
+    for (const auto& view : children)
+        if (view->superview_ == this)
+            view->layoutIfNeeded();
+}
+
+void UIView::layoutSubviews() {
+    const auto children = subviews_;
+    for (const auto& view : children)
+        if (!view->translatesMask_ && !view->constraints_.empty())
+            view->applyConstraints();
+}
+
+void UIView::applyConstraints() {
+    std::erase_if(constraints_, [](const auto& c) { return !c->isActive(); });
+    const std::optional<CGRect> placed = NSLayoutConstraint::solve(*this, constraints_);
+    if (placed)
+        setFrame(*placed);
 }
