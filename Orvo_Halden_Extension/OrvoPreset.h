@@ -90,7 +90,8 @@ public:
     bool saveToFile(const URL& url);
     // Reads an XML or binary property list whose root is a dictionary and
     // applies it with fromDictionary. False (and nothing changed or reported)
-    // when the file is missing, unreadable or no such property list.
+    // when the file is missing, unreadable, no regular file, larger than 16 MB
+    // or no such property list.
     bool loadFromFile(const URL& url);
 };
 

@@ -186,6 +186,8 @@ AUMIDIOutputEventBlock Orvo_Halden_Extension_AudioUnit::midiOutputEventBlock() {
 void Orvo_Halden_Extension_AudioUnit::setMidiOutputEventBlock(AUMIDIOutputEventBlock block) {
     debugprint("AUExtension::midiOutputEventBlock (set) ");
     midiOutputEventBlock_ = std::move(block);
+    // Rendering sends to the block set last, from the next render call on.
+    kernelAdapter_->setAUMIDIOutputEventBlock(midiOutputEventBlock_);
 }
 
 void Orvo_Halden_Extension_AudioUnit::allocateRenderResources() {
@@ -249,12 +251,10 @@ void Orvo_Halden_Extension_AudioUnit::reset() {
 }
 
 AUInternalRenderBlock Orvo_Halden_Extension_AudioUnit::internalRenderBlock() {
-    return [adapter = kernelAdapter_, midiOut = midiOutputEventBlock()](
-               AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
-               AUAudioFrameCount frameCount, NSInteger outputBusNumber, AudioBufferList* outputData,
-               const AURenderEvent* realtimeEventListHead,
-               const AURenderPullInputBlock& pullInputBlock) -> AUAudioUnitStatus {
-        if (midiOut) adapter->setAUMIDIOutputEventBlock(midiOut);
+    return [adapter = kernelAdapter_](AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+                                      AUAudioFrameCount frameCount, NSInteger outputBusNumber,
+                                      AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
+                                      const AURenderPullInputBlock& pullInputBlock) -> AUAudioUnitStatus {
         const AUAudioUnitStatus status = adapter->render(actionFlags, timestamp, frameCount, outputBusNumber,
                                                          outputData, realtimeEventListHead, pullInputBlock);
         if (status != noErr) {
@@ -359,7 +359,8 @@ std::vector<AUAudioUnitPreset> Orvo_Halden_Extension_AudioUnit::factoryPresets()
     std::vector<AUAudioUnitPreset> list;
     for (const auto& name : names) {
         const URL url = folder->appendingPathComponent(name);
-        if (files.fileExists(url.path()) && hasPresetExtension(url))
+        // A folder or a pipe by a preset's name is no preset.
+        if (files.regularFileExists(url.path()) && hasPresetExtension(url))
             list.push_back({static_cast<NSInteger>(list.size()), presetName(url)});
     }
     presets_ = std::move(list);

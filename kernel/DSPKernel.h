@@ -28,6 +28,8 @@ protected:
     void performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event);
     void handleOneEvent(const AURenderEvent* event);
 
-    // The host's MIDI output of the latest render call (may be empty).
-    AUMIDIOutputEventBlock midiOut;
+    // The host's MIDI output (may be empty), borrowed while processWithEvents
+    // runs and null between calls: a copy kept here would make the render
+    // thread the last owner of a block the host has replaced.
+    const AUMIDIOutputEventBlock* midiOut = nullptr;
 };

@@ -4,6 +4,7 @@
 
 #include "kernel/BufferedAudioBus.h"
 #include "kernel/Orvo_Halden_Extension_DSPKernel.h"
+#include "kernel/RenderHandOff.h"
 #include "platform/audio/AUParameterTree.h"
 
 // The audio unit's one way into the kernel: buses, host blocks, the render
@@ -11,6 +12,13 @@
 // so it lives on the heap (use make()).
 class Orvo_Halden_ExtensionDSPKernelAdapter {
 public:
+    // The largest maximum frame count allocation accepts: sixteen times the
+    // 4096 frames hosts render at most in one call, 256 KB a channel, and far
+    // from where a buffer's 32-bit byte size would overflow. A larger maximum
+    // is refused (NSError kAudioUnitErr_TooManyFramesToProcess) before anything
+    // is allocated.
+    static constexpr AUAudioFrameCount kMaximumFramesLimit = 1u << 16;
+
     static std::unique_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> make() {
         return std::make_unique<Orvo_Halden_ExtensionDSPKernelAdapter>();
     }
@@ -41,11 +49,13 @@ public:
     void setShouldBypassEffect(bool bypass) { _kernel.setBypassed(bypass); }
     void setBypass(bool bypass) { _kernel.bBypass = bypass; }
 
+    // Throws NSError for a maximum above kMaximumFramesLimit.
     void allocateRenderResources();
     void deallocateRenderResources();
     void reset() { _kernel.reset(); }
 
-    void setAUMIDIOutputEventBlock(AUMIDIOutputEventBlock block) { _outputEventBlock = std::move(block); }
+    // Any thread but the render thread; the next render call sends to it.
+    void setAUMIDIOutputEventBlock(AUMIDIOutputEventBlock block) { _outputEventBlock.set(std::move(block)); }
     void setAUHostMusicalContextBlock(AUHostMusicalContextBlock block) { _musicalContext = std::move(block); }
     void setAUHostTransportStateBlock(AUHostTransportStateBlock block) {
         _transportStateBlock = std::move(block);
@@ -78,12 +88,12 @@ private:
     AUAudioUnitStatus renderWith(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
                                  AUAudioFrameCount frameCount, AudioBufferList* outputData,
                                  const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock,
-                                 bool pullRequired, const AUMIDIOutputEventBlock& midiOut);
+                                 bool pullRequired);
 
     Orvo_Halden_Extension_DSPKernel _kernel;
     BufferedInputBus _inputBus;
     AUHostMusicalContextBlock _musicalContext;
-    AUMIDIOutputEventBlock _outputEventBlock;
+    RenderHandOff<AUMIDIOutputEventBlock> _outputEventBlock;
     AUHostTransportStateBlock _transportStateBlock;
     AUScheduleMIDIEventBlock _scheduleMIDIEventBlock;
     std::shared_ptr<AUAudioUnitBus> _outputBus;

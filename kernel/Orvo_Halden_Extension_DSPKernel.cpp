@@ -32,10 +32,14 @@ void blend(float* dst, float a, const float* src, float b, int n) {
 }
 
 // A host's NaN or infinity would live on in every feedback path of the chain:
-// it hears silence in its place.
-void dropNonFinite(float* x, int n) {
+// it hears silence in its place. Finite samples are held to +-1e6 (+120 dBFS),
+// far above any real signal yet far enough below the float maximum that no
+// gain, feedback sum or square inside the chain can overflow.
+constexpr float kInputBound = 1.0e6f;
+
+void admitInput(float* x, int n) {
     for (int i = 0; i < n; ++i)
-        if (!std::isfinite(x[i])) x[i] = 0.0f;
+        x[i] = std::isfinite(x[i]) ? std::clamp(x[i], -kInputBound, kInputBound) : 0.0f;
 }
 
 // Frames a buffer can hold from `offset` on, given its byte size.
@@ -392,9 +396,9 @@ void Kernel::handleMIDIEvent(const AUMIDIEvent& midiEvent) {
             break;
         }
     }
-    if (midiOut && midiThru) {
+    if (midiOut && *midiOut && midiThru) {
         const std::uint16_t length = std::min<std::uint16_t>(midiEvent.length, 3);
-        midiOut(midiEvent.eventSampleTime, 0, length, midiEvent.data);
+        (*midiOut)(midiEvent.eventSampleTime, 0, length, midiEvent.data);
     }
 }
 
@@ -443,8 +447,8 @@ void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) {
     float* R = static_cast<float*>(out.mBuffers[1].mData) + offset;
     const int count = static_cast<int>(n);
     const int mode = truncIndex(fCurrentMode);
-    dropNonFinite(L, count);
-    dropNonFinite(R, count);
+    admitInput(L, count);
+    admitInput(R, count);
 
     if (mode != 0) {
         bands.split(L, R, count);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -189,6 +191,8 @@ TEST_F(UnitState, FactoryPresetsAreTheSortedPresetFilesAndSelectingOneAppliesIt)
     writePreset("A.aupreset", testkit::kHallXML);
     writePreset("Broken.aupreset", "<plist><dict><key>");
     std::filesystem::create_directory(presets() / "sub");
+    std::filesystem::create_directory(presets() / "Folder.aupreset");
+    ASSERT_EQ(::mkfifo((presets() / "Pipe.aupreset").c_str(), 0600), 0);
     write(documents / "Escape.aupreset", testkit::kHallXML);
 
     // Nothing listed yet: every number is out of range.

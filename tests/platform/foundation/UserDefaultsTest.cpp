@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -289,6 +290,69 @@ TEST_F(UserDefaultsTest, UnwritableValuesAndUnreadableFilesAreReported) {
 
     UserDefaults::resetStandardUserDefaults();
     EXPECT_EQ(store.integer("fresh"), 7) << "the next save replaces the damaged file";
+}
+
+// Root reads a file whatever its mode, so the unreadable file is met by a
+// child process that runs as an ordinary user (nobody) when the tests run as root.
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverReplacedAndTakesTheChangesOnceItCan) {
+    UserDefaults::suite(suiteName)->setInteger(1, "kept");
+    UserDefaults::resetStandardUserDefaults();
+    const fs::path file = root / "settings" / (std::string(suiteName) + ".plist");
+    const auto sizeBefore = fs::file_size(file);
+    constexpr uid_t nobody = 65534;
+    const bool asRoot = ::geteuid() == 0;
+    fs::permissions(root, fs::perms::all);
+    fs::permissions(root / "settings", fs::perms::all);
+    if (asRoot) {
+        ASSERT_EQ(::chown(file.c_str(), nobody, nobody), 0);
+    }
+    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+
+    enum Step { done, dropPrivileges, open, warned, keptInMemory, fileTouched, unlock };
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (asRoot && (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) ::_exit(dropPrivileges);
+        const std::shared_ptr<UserDefaults> suite = UserDefaults::suite(suiteName);
+        if (!suite) ::_exit(open);
+        StdoutCapture capture;
+        suite->setInteger(2, "fresh");
+        suite->removeObject("kept");
+        if (capture.finish().find("WARNING") == std::string::npos) ::_exit(warned);
+        if (suite->integer("fresh") != 2 || suite->object("kept")) ::_exit(keptInMemory);
+        struct stat info {};
+        if (::stat(file.c_str(), &info) != 0 || (info.st_mode & 07777) != 0 ||
+            static_cast<std::uintmax_t>(info.st_size) != sizeBefore)
+            ::_exit(fileTouched);
+        // Readable again: the next write saves what waited and itself.
+        if (::chmod(file.c_str(), 0600) != 0) ::_exit(unlock);
+        suite->setInteger(3, "later");
+        ::_exit(done);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), done) << "the child stopped at step " << WEXITSTATUS(status);
+
+    UserDefaults::resetStandardUserDefaults();
+    const PropertyList::Dictionary saved = UserDefaults::suite(suiteName)->dictionaryRepresentation();
+    EXPECT_EQ(saved, (PropertyList::Dictionary{{"fresh", 2}, {"later", 3}}));
+}
+
+TEST_F(UserDefaultsTest, AFileAboveTheLimitIsRefusedUnreadAndNeverReplaced) {
+    const fs::path file = root / "settings" / (std::string(suiteName) + ".plist");
+    std::shared_ptr<UserDefaults> suite = UserDefaults::suite(suiteName);
+    suite->setInteger(1, "kept");
+    fs::resize_file(file, (16u << 20) + 1);
+    UserDefaults::resetStandardUserDefaults();
+
+    StdoutCapture capture;
+    suite->setInteger(2, "fresh");
+    const std::string output = capture.finish();
+    EXPECT_NE(output.find("WARNING"), std::string::npos) << output;
+    EXPECT_EQ(suite->integer("fresh"), 2);
+    EXPECT_EQ(fs::file_size(file), (16u << 20) + 1);
 }
 
 // Saves the named variables and restores them when the scope ends.
