@@ -5,12 +5,14 @@
 
 namespace {
 constexpr int kUnsupportedURL = -1002;  // the platform's code for a scheme it cannot load
+// Contents larger than this are refused rather than read into memory.
+constexpr std::size_t kMaximumBytes = std::size_t(1) << 30;
 }
 
 Data dataWithContentsOfURL(const URL& url) {
     if (!url.isFileURL())
         throw NSError(kUnsupportedURL, "The URL cannot be loaded: there is no network client.");
-    return FileManager::defaultManager().contents(url);
+    return FileManager::defaultManager().contents(url, kMaximumBytes);
 }
 
 URLSession& URLSession::shared() {

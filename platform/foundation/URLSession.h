@@ -12,7 +12,8 @@
 using Data = std::vector<std::uint8_t>;
 
 // The whole content at a URL, read at once on the calling thread. Only file
-// URLs can be read: there is no network client here. Throws NSError.
+// URLs can be read (regular files up to 1 GiB): there is no network client
+// here. Throws NSError.
 Data dataWithContentsOfURL(const URL& url);
 
 struct URLRequest {

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <limits>
 
+#include <cairo.h>
+
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/UIBezierPath.h"
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
@@ -216,4 +220,34 @@ void UIView::applyConstraints() {
     const std::optional<CGRect> placed = NSLayoutConstraint::solve(*this, constraints_);
     if (placed)
         setFrame(*placed);
+}
+
+void UIView::render(CGContext& context) {
+    if (hidden_ || !(alpha_ > 0))
+        return;
+    needsDisplay_ = false;
+    context.saveGState();
+    context.setAlpha(context.globalAlpha() * alpha_);
+    if (backgroundColor_) {
+        backgroundColor_->setFill();
+        UIBezierPath::rect(bounds_)->fill();
+    }
+    draw(bounds_);
+    const auto children = subviews_;
+    for (const auto& view : children) {
+        // Into the subview's space: its centre, its transform, its bounds'
+        // middle. A transform that cannot be undone shows nothing.
+        if (!invertible(view->transform_) || !context.canDraw())
+            continue;
+        context.saveGState();
+        cairo_t* cr = context.cairo();
+        const CGAffineTransform& t = view->transform_;
+        const cairo_matrix_t m{t.a, t.b, t.c, t.d, t.tx, t.ty};
+        cairo_translate(cr, view->center_.x, view->center_.y);
+        cairo_transform(cr, &m);
+        cairo_translate(cr, -view->bounds_.midX(), -view->bounds_.midY());
+        view->render(context);
+        context.restoreGState();
+    }
+    context.restoreGState();
 }

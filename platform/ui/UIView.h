@@ -11,6 +11,7 @@
 #include "platform/graphics/UIColor.h"
 #include "platform/ui/UIResponder.h"
 
+class CGContext;
 class NSLayoutConstraint;
 struct NSLayoutAnchor;
 enum class NSLayoutAttribute;
@@ -91,6 +92,11 @@ public:
     // visible view that asked for display is drawn once. A hidden view keeps
     // its request for later. Returns how many views were drawn.
     std::size_t displayIfNeeded(const DrawWrapper& wrapper = {});
+    // Draws this view and every visible subview in place (their positions,
+    // transforms and alphas applied, background colours filled) into the
+    // context, in this view's coordinates, whether they asked or not: what a
+    // screen shows of the tree. Requests for display are taken as met.
+    void render(CGContext& context);
 
     // Gesture recognisers watch the touches that land in this view or its
     // subviews, beside the views themselves. The view owns them.
