@@ -273,11 +273,7 @@ void pinToSuperviewEdges(UIView& view) {
     UIView* parent = view.superview();
     if (!parent)
         return;
-    view.setTranslatesAutoresizingMaskIntoConstraints(false);
-    NSLayoutConstraint::activate({view.topAnchor().constraint(parent->topAnchor()),
-                                  view.leadingAnchor().constraint(parent->leadingAnchor()),
-                                  view.bottomAnchor().constraint(parent->bottomAnchor()),
-                                  view.trailingAnchor().constraint(parent->trailingAnchor())});
+    NSLayoutConstraint::pinEdges(view, *parent);
 }
 
 void loadFrom(const std::shared_ptr<UIImageView>& imageView, const std::string& URLAddress) {

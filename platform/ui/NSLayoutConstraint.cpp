@@ -53,6 +53,14 @@ void NSLayoutConstraint::deactivate(const std::vector<std::shared_ptr<NSLayoutCo
             c->setActive(false);
 }
 
+void NSLayoutConstraint::pinEdges(UIView& view, UIView& container) {
+    view.setTranslatesAutoresizingMaskIntoConstraints(false);
+    activate({view.topAnchor().constraint(container.topAnchor()),
+              view.leadingAnchor().constraint(container.leadingAnchor()),
+              view.bottomAnchor().constraint(container.bottomAnchor()),
+              view.trailingAnchor().constraint(container.trailingAnchor())});
+}
+
 namespace {
 
 bool horizontal(NSLayoutAttribute a) {

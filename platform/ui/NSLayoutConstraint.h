@@ -41,6 +41,9 @@ public:
     // Activates all of them; the superviews involved get a layout pass.
     static void activate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
     static void deactivate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
+    // The view stops keeping its own frame and follows the container's top,
+    // leading, bottom and trailing edges (activated in that order).
+    static void pinEdges(UIView& view, UIView& container);
 
     // The frame the constraints give `view` in its superview; what they leave
     // open (a size, a position) stays as the current frame has it. None when

@@ -60,7 +60,7 @@ void UIGestureRecognizer::setEnabled(bool enabled) {
     enabled_ = enabled;
     if (!enabled) {
         if (isActive())
-            setState(State::cancelled);
+            transition(State::cancelled);
         touches_ = {};
         reset();
     }
@@ -127,10 +127,10 @@ void UIGestureRecognizer::forget(const UITouchSet& leaving) {
 }
 
 void UIGestureRecognizer::cancelled(const UITouchSet&) {
-    setState(isActive() ? State::cancelled : State::failed);
+    transition(isActive() ? State::cancelled : State::failed);
 }
 
-void UIGestureRecognizer::setState(State state) {
+void UIGestureRecognizer::transition(State state) {
     const auto keep = weak_from_this().lock();
     const State previous = state_;
     const bool recognising = state == State::began || (state == State::ended && previous == State::possible);
@@ -147,11 +147,11 @@ void UIGestureRecognizer::setState(State state) {
                 state == State::failed ? dependent->dependencyFailed() : dependent->dependencyRecognized();
     }
     if (state != State::possible && state != State::failed)
-        notifyTargets();
+        sendActions();
     resetIfIdle();
 }
 
-void UIGestureRecognizer::notifyTargets() {
+void UIGestureRecognizer::sendActions() {
     const auto snapshot = targets_;
     for (const Registration& r : snapshot)
         r.action(*this);
@@ -180,16 +180,16 @@ bool UIGestureRecognizer::waitingForDependency() const {
 void UIGestureRecognizer::dependencyFailed() {
     if (pending_ && !waitingForDependency()) {
         pending_ = false;
-        setState(State::ended);
+        transition(State::ended);
     }
 }
 
 void UIGestureRecognizer::dependencyRecognized() {
     if (pending_) {
         pending_ = false;
-        setState(State::failed);
+        transition(State::failed);
     } else if (state_ == State::possible && !touches_.empty()) {
-        setState(State::failed);
+        transition(State::failed);
     }
 }
 
@@ -203,12 +203,12 @@ void UIGestureRecognizer::recognizedExclusively() {
                     rivals.push_back(other);
     for (const auto& other : rivals)
         if (other->state_ == State::possible)
-            other->setState(State::failed);
+            other->transition(State::failed);
 }
 
 void UIGestureRecognizer::detached() {
     if (isActive())
-        setState(State::cancelled);
+        transition(State::cancelled);
     touches_ = {};
     view_ = nullptr;
     reset();
@@ -237,7 +237,7 @@ CGPoint UIPanGestureRecognizer::windowTranslation() const {
     return {c.x - start_.x + offset_.x, c.y - start_.y + offset_.y};
 }
 
-CGPoint UIPanGestureRecognizer::translation(const UIView* view) const { return vectorIn(view, windowTranslation()); }
+CGPoint UIPanGestureRecognizer::translationInView(const UIView* view) const { return vectorIn(view, windowTranslation()); }
 
 void UIPanGestureRecognizer::setTranslation(CGPoint translation, const UIView* view) {
     const CGPoint wanted = vectorFrom(view, translation);
@@ -259,18 +259,18 @@ void UIPanGestureRecognizer::began(const UITouchSet& touches) {
     } else {
         rebase(centroid(this->touches(), &touches), centroid(this->touches()));
     }
-    if (state() == State::possible && this->touches().size() > maximumNumberOfTouches)
-        setState(State::failed);
+    if (state() == State::possible && this->touches().size() > std::size_t(std::max(maximumNumberOfTouches, 1)))
+        transition(State::failed);
 }
 
 void UIPanGestureRecognizer::moved(const UITouchSet&) {
     if (isActive()) {
-        setState(State::changed);
+        transition(State::changed);
         return;
     }
     const CGPoint t = windowTranslation();
-    if (touches().size() >= minimumNumberOfTouches && std::hypot(t.x, t.y) >= hysteresis)
-        setState(State::began);
+    if (touches().size() >= std::size_t(std::max(minimumNumberOfTouches, 1)) && std::hypot(t.x, t.y) >= hysteresis)
+        transition(State::began);
 }
 
 void UIPanGestureRecognizer::ended(const UITouchSet& leaving) {
@@ -278,7 +278,7 @@ void UIPanGestureRecognizer::ended(const UITouchSet& leaving) {
         rebase(centroid(touches()), centroid(touches(), &leaving));
         return;
     }
-    setState(isActive() ? State::ended : State::failed);
+    transition(isActive() ? State::ended : State::failed);
 }
 
 void UIPanGestureRecognizer::resetGesture() {
@@ -298,14 +298,14 @@ CGFloat UIPinchGestureRecognizer::distance() const {
 void UIPinchGestureRecognizer::began(const UITouchSet&) {
     if (touches().size() != 2) {
         if (touches().size() > 2)
-            setState(isActive() ? State::ended : State::failed);
+            transition(isActive() ? State::ended : State::failed);
         return;
     }
     startDistance_ = distance();
-    scale_ = 1;
+    scale = 1;
     // Fingers on one spot give no scale to measure against.
     if (!(startDistance_ >= 1))
-        setState(State::failed);
+        transition(State::failed);
 }
 
 void UIPinchGestureRecognizer::moved(const UITouchSet&) {
@@ -313,19 +313,19 @@ void UIPinchGestureRecognizer::moved(const UITouchSet&) {
         return;
     const CGFloat d = distance();
     if (isActive()) {
-        scale_ = d / startDistance_;
-        setState(State::changed);
+        scale = d / startDistance_;
+        transition(State::changed);
     } else if (std::abs(d - startDistance_) >= hysteresis) {
-        scale_ = d / startDistance_;
-        setState(State::began);
+        scale = d / startDistance_;
+        transition(State::began);
     }
 }
 
-void UIPinchGestureRecognizer::ended(const UITouchSet&) { setState(isActive() ? State::ended : State::failed); }
+void UIPinchGestureRecognizer::ended(const UITouchSet&) { transition(isActive() ? State::ended : State::failed); }
 
 void UIPinchGestureRecognizer::resetGesture() {
     startDistance_ = 0;
-    scale_ = 1;
+    scale = 1;
 }
 
 // --- tap
@@ -336,30 +336,30 @@ void UITapGestureRecognizer::began(const UITouchSet& touches) {
         start_ = centroid(this->touches());
     }
     fingers_ = std::max(fingers_, this->touches().size());
-    if (fingers_ > numberOfTouchesRequired)
-        setState(State::failed);
+    if (fingers_ > std::size_t(numberOfTouchesRequired))
+        transition(State::failed);
 }
 
 void UITapGestureRecognizer::moved(const UITouchSet&) {
     if (distanceBetween(centroid(touches()), start_) > allowableMovement)
-        setState(State::failed);
+        transition(State::failed);
 }
 
 void UITapGestureRecognizer::ended(const UITouchSet& leaving) {
     if (leaving.size() < touches().size())
         return;  // the tap ends with its last finger
-    if (fingers_ != numberOfTouchesRequired) {
-        setState(State::failed);
+    if (fingers_ != std::size_t(numberOfTouchesRequired)) {
+        transition(State::failed);
         return;
     }
     fingers_ = 0;
-    if (++taps_ >= numberOfTapsRequired) {
-        setState(State::ended);
+    if (++taps_ >= std::size_t(numberOfTapsRequired)) {
+        transition(State::ended);
         return;
     }
     startTimer(maximumTapInterval, [](UIGestureRecognizer& self) {
         if (self.state() == State::possible)
-            static_cast<UITapGestureRecognizer&>(self).setState(State::failed);
+            static_cast<UITapGestureRecognizer&>(self).transition(State::failed);
     });
 }
 
@@ -371,25 +371,25 @@ void UITapGestureRecognizer::resetGesture() {
 // --- long press
 
 void UILongPressGestureRecognizer::began(const UITouchSet&) {
-    if (touches().size() > numberOfTouchesRequired) {
-        setState(isActive() ? State::ended : State::failed);
+    if (touches().size() > std::size_t(numberOfTouchesRequired)) {
+        transition(isActive() ? State::ended : State::failed);
         return;
     }
-    if (touches().size() == numberOfTouchesRequired && state() == State::possible) {
+    if (touches().size() == std::size_t(numberOfTouchesRequired) && state() == State::possible) {
         start_ = centroid(touches());
         startTimer(minimumPressDuration, [](UIGestureRecognizer& self) {
             auto& press = static_cast<UILongPressGestureRecognizer&>(self);
-            if (press.state() == State::possible && press.touches().size() == press.numberOfTouchesRequired)
-                press.setState(State::began);
+            if (press.state() == State::possible && press.touches().size() == std::size_t(press.numberOfTouchesRequired))
+                press.transition(State::began);
         });
     }
 }
 
 void UILongPressGestureRecognizer::moved(const UITouchSet&) {
     if (isActive())
-        setState(State::changed);
+        transition(State::changed);
     else if (distanceBetween(centroid(touches()), start_) > allowableMovement)
-        setState(State::failed);
+        transition(State::failed);
 }
 
-void UILongPressGestureRecognizer::ended(const UITouchSet&) { setState(isActive() ? State::ended : State::failed); }
+void UILongPressGestureRecognizer::ended(const UITouchSet&) { transition(isActive() ? State::ended : State::failed); }

@@ -46,9 +46,16 @@ public:
 
     // `target` only identifies the registration for removeTarget.
     void addTarget(const void* target, Action action);
+    void addTarget(Action action) { addTarget(nullptr, std::move(action)); }
     void removeTarget(const void* target);
+    std::size_t targetCount() const { return targets_.size(); }
+    // Calls every action now, in the order they were added.
+    void sendActions();
 
     State state() const { return state_; }
+    // Sets the state as it is, telling nobody: for code that drives a
+    // recogniser by hand. Touches move it through transition().
+    void setState(State state) { state_ = state; }
     UIView* view() const { return view_; }
     bool isEnabled() const { return enabled_; }
     // Turning a recogniser off in the middle of a gesture cancels it.
@@ -79,7 +86,7 @@ protected:
 
     // Moves to a state and tells the targets (began, changed, ended,
     // cancelled). Waiting on requireToFail may hold a recognition back.
-    void setState(State state);
+    void transition(State state);
     const UITouchSet& touches() const { return touches_; }
     bool isActive() const { return state_ == State::began || state_ == State::changed; }
     // A one-shot timer on the run loop; a later call or the reset replaces it.
@@ -93,7 +100,6 @@ private:
     void detached();
     bool live() const;
     void forget(const UITouchSet& leaving);
-    void notifyTargets();
     void reset();
     void resetIfIdle();
     // A recogniser this one waits for has settled.
@@ -126,11 +132,11 @@ class UIPanGestureRecognizer : public UIGestureRecognizer {
 public:
     static constexpr CGFloat hysteresis = 10;
 
-    CGPoint translation(const UIView* view) const;
+    CGPoint translationInView(const UIView* view) const;
     void setTranslation(CGPoint translation, const UIView* view);
 
-    std::size_t minimumNumberOfTouches = 1;
-    std::size_t maximumNumberOfTouches = 16;
+    int minimumNumberOfTouches = 1;
+    int maximumNumberOfTouches = 16;
 
 protected:
     void began(const UITouchSet& touches) override;
@@ -153,8 +159,8 @@ class UIPinchGestureRecognizer : public UIGestureRecognizer {
 public:
     static constexpr CGFloat hysteresis = 2;
 
-    CGFloat scale() const { return scale_; }
-    void setScale(CGFloat scale) { scale_ = scale; }
+    // The factor since the gesture began.
+    CGFloat scale = 1;
 
 protected:
     void began(const UITouchSet& touches) override;
@@ -166,7 +172,6 @@ private:
     CGFloat distance() const;
 
     CGFloat startDistance_ = 0;
-    CGFloat scale_ = 1;
 };
 
 // Taps: fingers down and up again without moving more than `allowableMovement`
@@ -178,8 +183,8 @@ public:
     static constexpr CGFloat allowableMovement = 10;
     static constexpr TimeInterval maximumTapInterval = 0.35;
 
-    std::size_t numberOfTapsRequired = 1;
-    std::size_t numberOfTouchesRequired = 1;
+    int numberOfTapsRequired = 1;
+    int numberOfTouchesRequired = 1;
 
 protected:
     void began(const UITouchSet& touches) override;
@@ -198,9 +203,9 @@ private:
 // than `allowableMovement` points before that makes it fail.
 class UILongPressGestureRecognizer : public UIGestureRecognizer {
 public:
-    TimeInterval minimumPressDuration = 0.5;
+    double minimumPressDuration = 0.5;  // seconds
     CGFloat allowableMovement = 10;
-    std::size_t numberOfTouchesRequired = 1;
+    int numberOfTouchesRequired = 1;
 
 protected:
     void began(const UITouchSet& touches) override;

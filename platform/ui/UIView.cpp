@@ -163,8 +163,8 @@ std::size_t UIView::displayIfNeeded(const DrawWrapper& wrapper) {
 UIResponder* UIView::nextResponder() const {
     // A controller's root view hands on to its controller, as the controller
     // stands between it and the superview.
-    if (controller_)
-        return controller_;
+    if (viewController_)
+        return viewController_;
     return superview_;
 }
 
@@ -197,8 +197,8 @@ void UIView::layoutIfNeeded() {
     if (needsLayout_) {
         needsLayout_ = false;
         layoutSubviews();
-        if (controller_)
-            controller_->viewDidLayoutSubviews();
+        if (viewController_)
+            viewController_->viewDidLayoutSubviews();
     }
     // Placing a subview may resize it and so ask for its own pass; a callback
     // may change the tree, so walk a copy.

@@ -127,7 +127,7 @@ public:
     NSLayoutAnchor trailingAnchor();
 
     // The controller whose root view this is, none for other views.
-    UIViewController* viewController() const { return controller_; }
+    UIViewController* viewController() const { return viewController_; }
 
     UIResponder* nextResponder() const override;
 
@@ -151,5 +151,5 @@ private:
     std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
     bool needsLayout_ = true;
     bool translatesMask_ = true;
-    UIViewController* controller_ = nullptr;
+    UIViewController* viewController_ = nullptr;  // set while this is a controller's root view
 };

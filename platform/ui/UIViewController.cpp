@@ -18,8 +18,8 @@ void post(std::function<void()> completion) {
 }  // namespace
 
 UIViewController::~UIViewController() {
-    if (view_ && view_->controller_ == this)
-        view_->controller_ = nullptr;
+    if (view_ && view_->viewController_ == this)
+        view_->viewController_ = nullptr;
 }
 
 const std::shared_ptr<UIView>& UIViewController::view() {
@@ -35,11 +35,11 @@ const std::shared_ptr<UIView>& UIViewController::view() {
 void UIViewController::loadView() { setView(std::make_shared<UIView>()); }
 
 void UIViewController::setView(std::shared_ptr<UIView> view) {
-    if (view_ && view_->controller_ == this)
-        view_->controller_ = nullptr;
+    if (view_ && view_->viewController_ == this)
+        view_->viewController_ = nullptr;
     view_ = std::move(view);
     if (view_)
-        view_->controller_ = this;
+        view_->viewController_ = this;
 }
 
 UIResponder* UIViewController::nextResponder() const { return view_ ? view_->superview() : nullptr; }
@@ -68,11 +68,7 @@ void UIViewController::show(const std::shared_ptr<UIViewController>& controller,
         const std::shared_ptr<UIView>& shown = controller->view();
         top->addSubview(shown);
         shown->setFrame(top->bounds());
-        shown->setTranslatesAutoresizingMaskIntoConstraints(false);
-        NSLayoutConstraint::activate({shown->topAnchor().constraint(top->topAnchor()),
-                                      shown->leadingAnchor().constraint(top->leadingAnchor()),
-                                      shown->bottomAnchor().constraint(top->bottomAnchor()),
-                                      shown->trailingAnchor().constraint(top->trailingAnchor())});
+        NSLayoutConstraint::pinEdges(*shown, *top);
     }
     post(std::move(completion));
 }

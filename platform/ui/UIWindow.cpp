@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIGestureRecognizer.h"
+#include "platform/ui/UIViewController.h"
 
 namespace {
 
@@ -122,4 +124,16 @@ void UIWindow::deliver(UITouchPhase phase, const std::vector<std::shared_ptr<UIT
                 still.insert(t);
         active_ = std::move(still);
     }
+}
+
+void UIWindow::setRootViewController(std::shared_ptr<UIViewController> controller) {
+    if (root_ && root_->isViewLoaded())
+        root_->view()->removeFromSuperview();
+    root_ = std::move(controller);
+    if (!root_)
+        return;
+    const std::shared_ptr<UIView>& view = root_->view();
+    addSubview(view);
+    view->setFrame(bounds());
+    NSLayoutConstraint::pinEdges(*view, *this);
 }

@@ -49,10 +49,10 @@ struct Screen {
         watch(doubleTap, "doubleTap");
         watch(press, "press");
         pan->addTarget(this, [this](UIGestureRecognizer& r) {
-            translations.push_back(static_cast<UIPanGestureRecognizer&>(r).translation(view.get()));
+            translations.push_back(static_cast<UIPanGestureRecognizer&>(r).translationInView(view.get()));
         });
         pinch->addTarget(this, [this](UIGestureRecognizer& r) {
-            scales.push_back(static_cast<UIPinchGestureRecognizer&>(r).scale());
+            scales.push_back(static_cast<UIPinchGestureRecognizer&>(r).scale);
         });
     }
 
@@ -97,11 +97,11 @@ TEST(Gestures, PanTranslationIsMeasuredInTheViewAsked) {
     scaled->setUserInteractionEnabled(false);  // the touches stay with the recognisers' view
     auto t = s.window->touchDown({10, 10});
     s.window->touchMove(t, {50, 30});
-    EXPECT_EQ(s.pan->translation(scaled.get()), (CGPoint{20, 10}));
-    EXPECT_EQ(s.pan->translation(nullptr), (CGPoint{40, 20}));
+    EXPECT_EQ(s.pan->translationInView(scaled.get()), (CGPoint{20, 10}));
+    EXPECT_EQ(s.pan->translationInView(nullptr), (CGPoint{40, 20}));
     s.pan->setTranslation({}, nullptr);
     s.window->touchMove(t, {60, 30});
-    EXPECT_EQ(s.pan->translation(nullptr), (CGPoint{10, 0}));
+    EXPECT_EQ(s.pan->translationInView(nullptr), (CGPoint{10, 0}));
 }
 
 TEST(Gestures, APinchScalesByTheFingersDistanceSinceTheyCameDownAndEndsWhenOneLifts) {

@@ -20,6 +20,7 @@ public:
     CGSize seen;
 };
 
+// Like NSLayoutConstraint::pinEdges, inset on every side.
 void pin(const std::shared_ptr<UIView>& view, UIView& parent, CGFloat inset) {
     view->setTranslatesAutoresizingMaskIntoConstraints(false);
     NSLayoutConstraint::activate({view->topAnchor().constraint(parent.topAnchor(), inset),
