@@ -3,7 +3,14 @@
 #include <algorithm>
 #include <limits>
 
+#include <cairo.h>
+
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/UIBezierPath.h"
+#include "platform/ui/NSLayoutConstraint.h"
+#include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
+#include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
 
 namespace {
@@ -22,6 +29,8 @@ UIView::UIView(const CGRect& frame) { setFrame(frame); }
 UIView::~UIView() {
     for (const auto& view : subviews_)
         view->superview_ = nullptr;
+    for (const auto& recognizer : recognizers_)
+        recognizer->view_ = nullptr;
 }
 
 CGRect UIView::frame() const {
@@ -39,7 +48,15 @@ void UIView::setFrame(const CGRect& frame) {
         size = {std::abs(inverse.a) * r.size.width + std::abs(inverse.c) * r.size.height,
                 std::abs(inverse.b) * r.size.width + std::abs(inverse.d) * r.size.height};
     }
+    if (!(size == bounds_.size))
+        needsLayout_ = true;
     bounds_.size = size;
+}
+
+void UIView::setBounds(const CGRect& bounds) {
+    if (!(bounds.size == bounds_.size))
+        needsLayout_ = true;
+    bounds_ = bounds;
 }
 
 void UIView::addSubview(const std::shared_ptr<UIView>& view) {
@@ -49,6 +66,7 @@ void UIView::addSubview(const std::shared_ptr<UIView>& view) {
     view->removeFromSuperview();
     view->superview_ = this;
     subviews_.push_back(view);
+    needsLayout_ = true;
 }
 
 void UIView::removeFromSuperview() {
@@ -56,6 +74,7 @@ void UIView::removeFromSuperview() {
     if (!parent)
         return;
     superview_ = nullptr;
+    parent->needsLayout_ = true;
     auto& siblings = parent->subviews_;
     siblings.erase(std::remove_if(siblings.begin(), siblings.end(), [this](const auto& v) { return v.get() == this; }),
                    siblings.end());
@@ -139,4 +158,96 @@ std::size_t UIView::displayIfNeeded(const DrawWrapper& wrapper) {
     for (const auto& view : children)
         drawn += view->displayIfNeeded(wrapper);
     return drawn;
+}
+
+UIResponder* UIView::nextResponder() const {
+    // A controller's root view hands on to its controller, as the controller
+    // stands between it and the superview.
+    if (viewController_)
+        return viewController_;
+    return superview_;
+}
+
+void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
+    if (!recognizer || recognizer->view_ == this)
+        return;
+    if (UIView* previous = recognizer->view_)
+        previous->removeGestureRecognizer(recognizer.get());
+    recognizer->view_ = this;
+    recognizers_.push_back(recognizer);
+}
+
+void UIView::removeGestureRecognizer(const UIGestureRecognizer* recognizer) {
+    auto it = std::find_if(recognizers_.begin(), recognizers_.end(),
+                           [recognizer](const auto& r) { return r.get() == recognizer; });
+    if (it == recognizers_.end())
+        return;
+    const std::shared_ptr<UIGestureRecognizer> keep = *it;
+    recognizers_.erase(it);
+    keep->detached();
+}
+
+void UIView::setTranslatesAutoresizingMaskIntoConstraints(bool translates) {
+    if (translates != translatesMask_ && superview_)
+        superview_->needsLayout_ = true;
+    translatesMask_ = translates;
+}
+
+void UIView::layoutIfNeeded() {
+    if (needsLayout_) {
+        needsLayout_ = false;
+        layoutSubviews();
+        if (viewController_)
+            viewController_->viewDidLayoutSubviews();
+    }
+    // Placing a subview may resize it and so ask for its own pass; a callback
+    // may change the tree, so walk a copy.
+    const auto children = subviews_;
+    for (const auto& view : children)
+        if (view->superview_ == this)
+            view->layoutIfNeeded();
+}
+
+void UIView::layoutSubviews() {
+    const auto children = subviews_;
+    for (const auto& view : children)
+        if (!view->translatesMask_ && !view->constraints_.empty())
+            view->applyConstraints();
+}
+
+void UIView::applyConstraints() {
+    std::erase_if(constraints_, [](const auto& c) { return !c->isActive(); });
+    const std::optional<CGRect> placed = NSLayoutConstraint::solve(*this, constraints_);
+    if (placed)
+        setFrame(*placed);
+}
+
+void UIView::render(CGContext& context) {
+    if (hidden_ || !(alpha_ > 0))
+        return;
+    needsDisplay_ = false;
+    context.saveGState();
+    context.setAlpha(context.globalAlpha() * alpha_);
+    if (backgroundColor_) {
+        backgroundColor_->setFill();
+        UIBezierPath::rect(bounds_)->fill();
+    }
+    draw(bounds_);
+    const auto children = subviews_;
+    for (const auto& view : children) {
+        // Into the subview's space: its centre, its transform, its bounds'
+        // middle. A transform that cannot be undone shows nothing.
+        if (!invertible(view->transform_) || !context.canDraw())
+            continue;
+        context.saveGState();
+        cairo_t* cr = context.cairo();
+        const CGAffineTransform& t = view->transform_;
+        const cairo_matrix_t m{t.a, t.b, t.c, t.d, t.tx, t.ty};
+        cairo_translate(cr, view->center_.x, view->center_.y);
+        cairo_transform(cr, &m);
+        cairo_translate(cr, -view->bounds_.midX(), -view->bounds_.midY());
+        view->render(context);
+        context.restoreGState();
+    }
+    context.restoreGState();
 }

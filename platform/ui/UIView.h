@@ -11,6 +11,12 @@
 #include "platform/graphics/UIColor.h"
 #include "platform/ui/UIResponder.h"
 
+class CGContext;
+class NSLayoutConstraint;
+struct NSLayoutAnchor;
+enum class NSLayoutAttribute;
+class UIGestureRecognizer;
+class UIViewController;
 class UIWindow;
 
 // A rectangle of the screen that draws itself and takes touches. Views are
@@ -31,7 +37,8 @@ public:
     // size under the inverse transform.
     void setFrame(const CGRect& frame);
     CGRect bounds() const { return bounds_; }
-    void setBounds(const CGRect& bounds) { bounds_ = bounds; }
+    // A new size asks for a layout pass.
+    void setBounds(const CGRect& bounds);
     CGPoint center() const { return center_; }
     void setCenter(CGPoint center) { center_ = center; }
     CGAffineTransform transform() const { return transform_; }
@@ -85,10 +92,51 @@ public:
     // visible view that asked for display is drawn once. A hidden view keeps
     // its request for later. Returns how many views were drawn.
     std::size_t displayIfNeeded(const DrawWrapper& wrapper = {});
+    // Draws this view and every visible subview in place (their positions,
+    // transforms and alphas applied, background colours filled) into the
+    // context, in this view's coordinates, whether they asked or not: what a
+    // screen shows of the tree. Requests for display are taken as met.
+    void render(CGContext& context);
 
-    UIResponder* nextResponder() const override { return superview_; }
+    // Gesture recognisers watch the touches that land in this view or its
+    // subviews, beside the views themselves. The view owns them.
+    void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+    void removeGestureRecognizer(const UIGestureRecognizer* recognizer);
+    const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
+
+    // Layout. A view asks for a pass when its size changes or a subview comes
+    // or goes; layoutIfNeeded runs the pass down the tree, parents first: each
+    // view places its subviews (layoutSubviews), then tells its controller.
+    void setNeedsLayout() { needsLayout_ = true; }
+    bool needsLayout() const { return needsLayout_; }
+    void layoutIfNeeded();
+    // Places every subview that follows constraints instead of its frame.
+    virtual void layoutSubviews();
+
+    // Constraints that place this view, relative to its superview or a
+    // sibling; applied by the superview's layout pass, and only while the
+    // view does not keep its own frame (translatesAutoresizingMaskIntoConstraints).
+    bool translatesAutoresizingMaskIntoConstraints() const { return translatesMask_; }
+    void setTranslatesAutoresizingMaskIntoConstraints(bool translates);
+    const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const { return constraints_; }
+    // A view not held by a std::shared_ptr gives anchors that constrain nothing.
+    NSLayoutAnchor anchor(NSLayoutAttribute attribute);
+    NSLayoutAnchor topAnchor();
+    NSLayoutAnchor bottomAnchor();
+    NSLayoutAnchor leadingAnchor();
+    NSLayoutAnchor trailingAnchor();
+
+    // The controller whose root view this is, none for other views.
+    UIViewController* viewController() const { return viewController_; }
+
+    UIResponder* nextResponder() const override;
 
 private:
+    friend class NSLayoutConstraint;
+    friend class UIViewController;
+
+    void applyConstraints();
+
     CGRect bounds_;
     CGPoint center_;
     CGAffineTransform transform_;
@@ -99,4 +147,9 @@ private:
     bool needsDisplay_ = true;
     UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
+    std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
+    std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
+    bool needsLayout_ = true;
+    bool translatesMask_ = true;
+    UIViewController* viewController_ = nullptr;  // set while this is a controller's root view
 };
