@@ -56,6 +56,17 @@ clang: $(CLANG_BUILD)/build.ninja
 	cmake --build $(CLANG_BUILD) -j $(JOBS)
 	ctest --test-dir $(CLANG_BUILD) --output-on-failure -j $(JOBS)
 
+# Every fuzz target under libFuzzer with ASan + UBSan, FUZZ_SECONDS each.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+$(FUZZ_BUILD)/build.ninja: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORVO_FUZZ=ON -DORVO_WERROR=ON -DORVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
+
+fuzz: $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target orvo_fuzzers
+	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
+
 # The host-validation suite, its runs lengthened SOAK times (ORVO_SOAK).
 SOAK ?= 10
 soak: build
