@@ -56,7 +56,8 @@ clang: $(CLANG_BUILD)/build.ninja
 	cmake --build $(CLANG_BUILD) -j $(JOBS)
 	ctest --test-dir $(CLANG_BUILD) --output-on-failure -j $(JOBS)
 
-# Every fuzz target under libFuzzer with ASan + UBSan, FUZZ_SECONDS each.
+# Every fuzz target under libFuzzer with ASan + UBSan, FUZZ_SECONDS each
+# (FUZZ_TARGETS, a regular expression, picks some by name).
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 $(FUZZ_BUILD)/build.ninja: | deps
