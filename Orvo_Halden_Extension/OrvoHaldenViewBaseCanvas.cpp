@@ -10,8 +10,32 @@ namespace {
 
 constexpr const char* kBold = "HelveticaNeue-CondensedBold";
 
-// The product's mark beside its name: a lozenge, at half strength.
-constexpr const char* kProductMark = "\u25CA";
+// The product's mark between the series and the product's name, at half
+// strength: a tall stroke, which its box may cut without harm.
+constexpr const char* kProductMark = "/";
+
+// The logo's words stand on one line. Our condensed face runs wider than
+// the one the logo was laid out for, so a word wider than its box is
+// narrowed to fit instead of breaking into two clipped halves.
+void drawWord(const std::string& word, const CGRect& box, const char* font, CGFloat size, const UIColor& colour,
+              NSTextAlignment alignment, CGFloat groupAlpha) {
+    const NSStringAttributes attributes{UIFont(font, size), colour, {alignment}};
+    const NSString text(word);
+    const CGRect line = text.boundingRect({0, 0}, attributes);
+    if (!(line.width() > box.width())) {
+        drawText(word, box, font, size, colour, alignment, groupAlpha);
+        return;
+    }
+    const StateScope narrowed;
+    if (!narrowed) return;
+    CGContext& context = narrowed.context();
+    context.setAlpha(groupAlpha);
+    context.clip(box);
+    context.translateBy(box.minX(), box.minY() + (box.height() - line.height()) / 2);
+    context.scaleBy(box.width() / line.width(), 1);
+    // No width: the line is laid out whole, never wrapped.
+    text.draw({0, 0, 0, line.height()}, attributes);
+}
 
 void modeButton(const char* label, const CGRect& rect, const UIColor& color) {
     strokeRound(*UIBezierPath::roundedRect(rect, 3), 1, color);
@@ -78,11 +102,11 @@ void OrvoHaldenViewBase::draw(const CGRect& frame, ResizingBehavior1 resizing) {
     modeButton("ALLPASS", {237.25, 28.25, 100, 24}, colorAllpass);
     modeButton("MULTI BAND", {343.25, 28.25, 100, 24}, colorMultiband);
 
-    drawText("ORVO", {20, 13, 168, 55}, "HelveticaNeue-CondensedBlack", 48, colorEmphasize,
+    drawWord("ORVO", {20, 13, 168, 55}, "HelveticaNeue-CondensedBlack", 48, colorEmphasize,
              NSTextAlignment::left, 0.8);
-    drawText("Kest", {603, 21, 57, 24}, kBold, 22, colorEmphasize, NSTextAlignment::right, 0.8);
-    drawText(kProductMark, {592, 19, 32, 42}, kBold, 69, emphasizeHalf, NSTextAlignment::center);
-    drawText("[ VANTAGE ]", {509, 21, 94, 24}, kBold, 22, colorEmphasize, NSTextAlignment::left, 0.8);
+    drawWord("Kest", {603, 21, 57, 24}, kBold, 22, colorEmphasize, NSTextAlignment::right, 0.8);
+    drawWord(kProductMark, {592, 19, 32, 42}, kBold, 69, emphasizeHalf, NSTextAlignment::center, 1);
+    drawWord("[ VANTAGE ]", {509, 21, 94, 24}, kBold, 22, colorEmphasize, NSTextAlignment::left, 0.8);
 
     placeSymbol({0, 0, kCanvasSize.width, kCanvasSize.height}, [&](const CGRect& whole) {
         drawSymbolHotspots(whole, ResizingBehavior1::stretch);

@@ -195,6 +195,16 @@ TEST(BandLabel, NamesOnlyTheFourBands) {
     }
 }
 
+// The free condensed face is wider than the logo was laid out for: the
+// series word stays one whole line (narrowed), not two clipped halves.
+TEST(Logo, SeriesWordStaysOnOneLine) {
+    V model;
+    const auto surface = drawCanvas(model, 2);
+    // Every row through the capitals crosses letters; a wrapped word shows
+    // the gap between its lines there.
+    for (CGFloat y = 25; y < 37; ++y) EXPECT_GT(drawnPixels(*surface, {509, y, 76, 1}), 90) << "row " << y;
+}
+
 TEST(Crosshair, FollowsItsValuesUnclippedAndHides) {
     V model;
     model.valueHorizontal = 0;
