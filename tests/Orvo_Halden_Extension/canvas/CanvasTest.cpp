@@ -77,6 +77,13 @@ const State kStates[] = {
          m.valuePan.fill(-kInf);
          m.valueModel.fill(kNaN);
      }},
+    {"huge_values",
+     [](V& m) {
+         m.valueSplit1 = -1e300;
+         m.valueSplit2 = 1e300;
+         m.valueVertical = 1e300;
+         m.valueWet.fill(1e300);
+     }},
     {"non_finite_delays",
      [](V& m) {
          m.currentView = 1;
