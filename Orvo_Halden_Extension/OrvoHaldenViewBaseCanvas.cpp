@@ -1,8 +1,8 @@
 // The whole editor picture: frames, crosshair, band strip or allpass box,
 // band label, band-mode buttons and logo, then the hit-test table.
 
-#include "Orvo_Halden_Extension/OrvoHaldenViewBase.h"
 #include "Orvo_Halden_Extension/CanvasPages.h"
+#include "Orvo_Halden_Extension/OrvoHaldenViewBase.h"
 
 using namespace canvas;
 
@@ -17,8 +17,8 @@ constexpr const char* kProductMark = "/";
 // The logo's words stand on one line. Our condensed face runs wider than
 // the one the logo was laid out for, so a word wider than its box is
 // narrowed to fit instead of breaking into two clipped halves.
-void drawWord(const std::string& word, const CGRect& box, const char* font, CGFloat size, const UIColor& colour,
-              NSTextAlignment alignment, CGFloat groupAlpha) {
+void drawWord(const std::string& word, const CGRect& box, const char* font, CGFloat size,
+              const UIColor& colour, NSTextAlignment alignment, CGFloat groupAlpha) {
     const NSStringAttributes attributes{UIFont(font, size), colour, {alignment}};
     const NSString text(word);
     const CGRect line = text.boundingRect({0, 0}, attributes);
@@ -97,7 +97,8 @@ void OrvoHaldenViewBase::draw(const CGRect& frame, ResizingBehavior1 resizing) {
     }
 
     // A mode outside the four bands names none.
-    drawText(captionBand(currentMode), {300, 236, 80, 80}, kBold, 36, contrastHalf, NSTextAlignment::center, 0.8);
+    drawText(captionBand(currentMode), {300, 236, 80, 80}, kBold, 36, contrastHalf, NSTextAlignment::center,
+             0.8);
 
     modeButton("ALLPASS", {237.25, 28.25, 100, 24}, colorAllpass);
     modeButton("MULTI BAND", {343.25, 28.25, 100, 24}, colorMultiband);
@@ -108,7 +109,6 @@ void OrvoHaldenViewBase::draw(const CGRect& frame, ResizingBehavior1 resizing) {
     drawWord(kProductMark, {592, 19, 32, 42}, kBold, 69, emphasizeHalf, NSTextAlignment::center, 1);
     drawWord("[ VANTAGE ]", {509, 21, 94, 24}, kBold, 22, colorEmphasize, NSTextAlignment::left, 0.8);
 
-    placeSymbol({0, 0, kCanvasSize.width, kCanvasSize.height}, [&](const CGRect& whole) {
-        drawSymbolHotspots(whole, ResizingBehavior1::stretch);
-    });
+    placeSymbol({0, 0, kCanvasSize.width, kCanvasSize.height},
+                [&](const CGRect& whole) { drawSymbolHotspots(whole, ResizingBehavior1::stretch); });
 }

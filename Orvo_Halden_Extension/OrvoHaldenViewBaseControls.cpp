@@ -3,8 +3,8 @@
 
 #include <cmath>
 
-#include "Orvo_Halden_Extension/OrvoHaldenViewBase.h"
 #include "Orvo_Halden_Extension/CanvasPages.h"
+#include "Orvo_Halden_Extension/OrvoHaldenViewBase.h"
 
 using namespace canvas;
 

@@ -1,7 +1,7 @@
 // The delays and shifters pages of the controls area.
 
-#include "Orvo_Halden_Extension/OrvoHaldenViewBase.h"
 #include "Orvo_Halden_Extension/CanvasPages.h"
+#include "Orvo_Halden_Extension/OrvoHaldenViewBase.h"
 
 namespace {
 
@@ -35,13 +35,35 @@ struct DelaySection {
 };
 
 const DelaySection kDelaySections[] = {
-    {"PRE DELAY", {174, 249, 118, 11}, {184, 314}, &V::valuePreDelayTempo, &V::isPreDelayTempoActive,
-     {284, 314}, &V::valuePreDelayFeedback, &V::isPreDelayFeedbackActive, {75, 309, 30, 10},
-     NSTextAlignment::left, {52, 308, 12, 12}, &V::valuePreDelayOn, {91.8, 264.7}, &V::valuePreDelayDivision,
+    {"PRE DELAY",
+     {174, 249, 118, 11},
+     {184, 314},
+     &V::valuePreDelayTempo,
+     &V::isPreDelayTempoActive,
+     {284, 314},
+     &V::valuePreDelayFeedback,
+     &V::isPreDelayFeedbackActive,
+     {75, 309, 30, 10},
+     NSTextAlignment::left,
+     {52, 308, 12, 12},
+     &V::valuePreDelayOn,
+     {91.8, 264.7},
+     &V::valuePreDelayDivision,
      &V::isPreDelayDivisionActive},
-    {"POST DELAY", {387, 249, 118, 11}, {396, 314}, &V::valuePostDelayTempo, &V::isPostDelayTempoActive,
-     {496, 314}, &V::valuePostDelayFeedback, &V::isPostDelayFeedbackActive, {575, 309, 30, 11},
-     NSTextAlignment::right, {617, 308, 12, 12}, &V::valuePostDelayOn, {588, 265}, &V::valuePostDelayDivision,
+    {"POST DELAY",
+     {387, 249, 118, 11},
+     {396, 314},
+     &V::valuePostDelayTempo,
+     &V::isPostDelayTempoActive,
+     {496, 314},
+     &V::valuePostDelayFeedback,
+     &V::isPostDelayFeedbackActive,
+     {575, 309, 30, 11},
+     NSTextAlignment::right,
+     {617, 308, 12, 12},
+     &V::valuePostDelayOn,
+     {588, 265},
+     &V::valuePostDelayDivision,
      &V::isPostDelayDivisionActive},
 };
 
@@ -88,7 +110,8 @@ void drawShiftersPage(V& model) {
 
     // The shift knob stands left of the mix knob, though drawn after it.
     controlGroup({395, 310}, model.isShifterMixActive, kKnobFrame, [&](const CGRect& widget) {
-        model.drawSymbolKnobUni(widget, kStretch, "mix", model.valueShifterMix[band], model.isShifterMixActive);
+        model.drawSymbolKnobUni(widget, kStretch, "mix", model.valueShifterMix[band],
+                                model.isShifterMixActive);
     });
     controlGroup({285, 310}, model.isShifterAmountActive, kKnobFrame, [&](const CGRect& widget) {
         model.drawSymbolKnobBiDi(widget, kStretch, "shift", model.valueShifterAmount[band],
@@ -106,7 +129,7 @@ void drawShiftersPage(V& model) {
     drawLamp(model, {48, 260, 12, 12}, model.valueShifterOn[band]);
     // The title is fixed text; it does not follow the selectors.
     drawText("NO SHIFT / POST", {418, 377, 194, 29}, kTitleFont, 16, model.colorContrast,
-              NSTextAlignment::center);
+             NSTextAlignment::center);
 }
 
 } // namespace canvas

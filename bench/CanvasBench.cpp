@@ -19,7 +19,8 @@ void BM_CanvasRedraw(benchmark::State& state) {
         surface.draw([&](CGContext&) { model.draw({0, 0, width, height}); });
         benchmark::DoNotOptimize(surface.pixel(340, 300));
     }
-    state.counters["frames_per_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames_per_s"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_CanvasRedraw)

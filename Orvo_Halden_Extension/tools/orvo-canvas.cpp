@@ -129,18 +129,24 @@ int main(int argc, char** argv) {
                 const auto x = value->find('x');
                 const auto w = x == std::string_view::npos ? std::nullopt : number(value->substr(0, x));
                 const auto h = x == std::string_view::npos ? std::nullopt : number(value->substr(x + 1));
-                if (!w || !h || !(*w > 0) || !(*h > 0) || *w > 8192 || *h > 8192) return fail("bad size " + std::string(*value));
+                if (!w || !h || !(*w > 0) || !(*h > 0) || *w > 8192 || *h > 8192)
+                    return fail("bad size " + std::string(*value));
                 size = {*w, *h};
             } else if (arg == "--scale") {
                 const auto s = number(*value);
                 if (!s || !(*s > 0) || *s > 8) return fail("bad scale " + std::string(*value));
                 scale = *s;
             } else if (arg == "--page") {
-                if (*value == "main") model.currentView = 0;
-                else if (*value == "delays") model.currentView = 1;
-                else if (*value == "shifters") model.currentView = 2;
-                else if (const auto p = number(*value)) model.currentView = *p;
-                else return fail("bad page " + std::string(*value));
+                if (*value == "main")
+                    model.currentView = 0;
+                else if (*value == "delays")
+                    model.currentView = 1;
+                else if (*value == "shifters")
+                    model.currentView = 2;
+                else if (const auto p = number(*value))
+                    model.currentView = *p;
+                else
+                    return fail("bad page " + std::string(*value));
             } else if (arg == "--band") {
                 const auto b = number(*value);
                 if (!b || *b < -1e9 || *b > 1e9) return fail("bad band " + std::string(*value));
@@ -155,8 +161,10 @@ int main(int argc, char** argv) {
                 model.isRangeActive[static_cast<std::size_t>(*b)] = false;
             } else if (arg == "--cross") {
                 const auto comma = value->find(',');
-                const auto x = comma == std::string_view::npos ? std::nullopt : number(value->substr(0, comma));
-                const auto y = comma == std::string_view::npos ? std::nullopt : number(value->substr(comma + 1));
+                const auto x =
+                    comma == std::string_view::npos ? std::nullopt : number(value->substr(0, comma));
+                const auto y =
+                    comma == std::string_view::npos ? std::nullopt : number(value->substr(comma + 1));
                 if (!x || !y) return fail("bad crosshair " + std::string(*value));
                 model.valueHorizontal = *x;
                 model.valueVertical = *y;
@@ -199,6 +207,7 @@ int main(int argc, char** argv) {
     surface.fill(UIColor::white());
     surface.draw([&](CGContext&) { model.draw(CGRect(0, 0, size.width, size.height)); });
     if (!surface.writePNG(output)) return 1;
-    std::printf("orvo-canvas: %s, %d x %d pixels\n", output.c_str(), surface.pixelWidth(), surface.pixelHeight());
+    std::printf("orvo-canvas: %s, %d x %d pixels\n", output.c_str(), surface.pixelWidth(),
+                surface.pixelHeight());
     return 0;
 }

@@ -4,9 +4,9 @@
 
 #include <cmath>
 #include <functional>
-#include <tuple>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "tests/Orvo_Halden_Extension/canvas/CanvasPicture.h"
 #include "tests/support/Geometry.h"
@@ -125,21 +125,45 @@ TEST_P(WholeCanvas, LeavesTheContextAsItFoundIt) {
 }
 
 const V::Path V::*const kCanvasPaths[] = {
-    &V::hotspotActiveLPPath, &V::hotspotActiveBPPath, &V::hotspotActiveHPPath,
-    &V::hotspotCaption2Path, &V::hotspotButtonAllpassPath, &V::hotspotButtonMultibandPath,
-    &V::hotspotCaption1Path, &V::hotspotMultiPath, &V::hotspotMainPath,
-    &V::hotspotButtonMainViewPath, &V::hotspotButtonDelaysViewPath, &V::hotspotButtonShiftersViewPath,
-    &V::hotspotSizePath, &V::hotspotDampPath, &V::hotspotDryPath,
-    &V::hotspotWetPath, &V::hotspotWidthPath, &V::hotspotInputPath,
-    &V::hotspotOutputPath, &V::hotspotFreezePath, &V::hotspotPanPath,
-    &V::hotspotModelPath, &V::hotspotPreDelayOnOffPath, &V::hotspotPreDelayTempoPath,
-    &V::hotspotPreDelayFeedbackPath, &V::hotspotPreDelayDivisionPath, &V::hotspotPostDelayOnOffPath,
-    &V::hotspotPostDelayTempoPath, &V::hotspotPostDelayTFeedbackPath, &V::hotspotPostDelayDivisionPath,
-    &V::hotspotShifterModePath, &V::hotspotShifterConnectionPath, &V::hotspotShifterOnOffPath,
-    &V::hotspotShifterAmountPath, &V::hotspotShifterMixPath,
+    &V::hotspotActiveLPPath,
+    &V::hotspotActiveBPPath,
+    &V::hotspotActiveHPPath,
+    &V::hotspotCaption2Path,
+    &V::hotspotButtonAllpassPath,
+    &V::hotspotButtonMultibandPath,
+    &V::hotspotCaption1Path,
+    &V::hotspotMultiPath,
+    &V::hotspotMainPath,
+    &V::hotspotButtonMainViewPath,
+    &V::hotspotButtonDelaysViewPath,
+    &V::hotspotButtonShiftersViewPath,
+    &V::hotspotSizePath,
+    &V::hotspotDampPath,
+    &V::hotspotDryPath,
+    &V::hotspotWetPath,
+    &V::hotspotWidthPath,
+    &V::hotspotInputPath,
+    &V::hotspotOutputPath,
+    &V::hotspotFreezePath,
+    &V::hotspotPanPath,
+    &V::hotspotModelPath,
+    &V::hotspotPreDelayOnOffPath,
+    &V::hotspotPreDelayTempoPath,
+    &V::hotspotPreDelayFeedbackPath,
+    &V::hotspotPreDelayDivisionPath,
+    &V::hotspotPostDelayOnOffPath,
+    &V::hotspotPostDelayTempoPath,
+    &V::hotspotPostDelayTFeedbackPath,
+    &V::hotspotPostDelayDivisionPath,
+    &V::hotspotShifterModePath,
+    &V::hotspotShifterConnectionPath,
+    &V::hotspotShifterOnOffPath,
+    &V::hotspotShifterAmountPath,
+    &V::hotspotShifterMixPath,
 };
 const V::Path V::*const kStripPaths[] = {&V::hotspotRangeLPPath, &V::hotspotRangeBPPath,
-                                         &V::hotspotRangeHPPath, &V::hotspotSplit1Path, &V::hotspotSplit2Path};
+                                         &V::hotspotRangeHPPath, &V::hotspotSplit1Path,
+                                         &V::hotspotSplit2Path};
 
 // What can be touched is drawn: every rectangle offered lies over pixels of
 // the picture (a touch target over empty paper would be a fault).

@@ -40,7 +40,8 @@ TEST(DelayLamps, ShowTheEntryOfTheBandShown) {
     model.currentView = 1;
     model.valuePreDelayOn = {1, 1, 0, 1};
     const auto surface = drawCanvas(model);
-    EXPECT_TRUE(pixelNear(*surface, {58, 474}, overWhite({model.colorEmphasizeSoft(), model.colorContrastFaint()})));
+    EXPECT_TRUE(
+        pixelNear(*surface, {58, 474}, overWhite({model.colorEmphasizeSoft(), model.colorContrastFaint()})));
 }
 
 TEST(ShifterLamp, LightsOnlyAtExactlyOne) {
@@ -65,7 +66,8 @@ TEST_P(HeldControls, KnobRingDoubles) {
     const UIColor backdrop = model.colorEmphasizeSoft();
     EXPECT_TRUE(pixelNear(*drawCanvas(model, GetParam()), {140, 409}, overWhite({backdrop})));
     model.isSizeActive = true;
-    EXPECT_TRUE(pixelNear(*drawCanvas(model, GetParam()), {140, 409}, overWhite({backdrop, model.colorEmphasize})));
+    EXPECT_TRUE(
+        pixelNear(*drawCanvas(model, GetParam()), {140, 409}, overWhite({backdrop, model.colorEmphasize})));
 }
 
 // The button of the page shown is twice its size: its outline moves out to
@@ -89,9 +91,11 @@ INSTANTIATE_TEST_SUITE_P(Scales, HeldControls, ::testing::Values(1.0, 2.0));
 TEST(FreezeButton, SelectedForAnyNonZeroValue) {
     V model;
     const UIColor backdrop = model.colorEmphasizeSoft();
-    for (const LampCase c : {LampCase{0, false}, LampCase{0.5, true}, LampCase{-1, true}, LampCase{1, true}}) {
+    for (const LampCase c :
+         {LampCase{0, false}, LampCase{0.5, true}, LampCase{-1, true}, LampCase{1, true}}) {
         model.valueFreeze[2] = c.value;
-        const auto expected = c.lit ? overWhite({backdrop, model.colorEmphasizeFaint()}) : overWhite({backdrop});
+        const auto expected =
+            c.lit ? overWhite({backdrop, model.colorEmphasizeFaint()}) : overWhite({backdrop});
         EXPECT_TRUE(pixelNear(*drawCanvas(model), {310, 417}, expected)) << "freeze " << c.value;
     }
 }

@@ -72,7 +72,8 @@ TEST_P(GoldenImages, MatchTheReferencePicture) {
         GTEST_SKIP() << "wrote " << path;
     }
 
-    std::unique_ptr<cairo_surface_t, SurfaceFree> reference(cairo_image_surface_create_from_png(path.c_str()));
+    std::unique_ptr<cairo_surface_t, SurfaceFree> reference(
+        cairo_image_surface_create_from_png(path.c_str()));
     ASSERT_EQ(cairo_surface_status(reference.get()), CAIRO_STATUS_SUCCESS) << path;
     ASSERT_EQ(cairo_image_surface_get_width(reference.get()), surface->pixelWidth());
     ASSERT_EQ(cairo_image_surface_get_height(reference.get()), surface->pixelHeight());

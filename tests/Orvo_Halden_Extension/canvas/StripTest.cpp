@@ -18,7 +18,8 @@ constexpr CGFloat kNaN = std::numeric_limits<CGFloat>::quiet_NaN();
     if (!rect) return ::testing::AssertionFailure() << "not a rectangle";
     const CGRect e = expected.standardized();
     const bool near = std::abs(rect->minX() - e.minX()) < 1e-9 && std::abs(rect->minY() - e.minY()) < 1e-9 &&
-                      std::abs(rect->width() - e.width()) < 1e-9 && std::abs(rect->height() - e.height()) < 1e-9;
+                      std::abs(rect->width() - e.width()) < 1e-9 &&
+                      std::abs(rect->height() - e.height()) < 1e-9;
     if (near) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << *rect << ", expected " << e;
 }
@@ -30,15 +31,39 @@ struct SplitCase {
 };
 
 const SplitCase kSplitCases[] = {
-    {"defaults", 0.25, 0.75, {20, 9, 168.5, 48}, {188.5, 9, 305, 48}, {493.5, 9, 166.5, 48},
-     {169.5, 0, 37, 70}, {474.56, 0, 37, 70}},
-    {"outermost", 0, 1, {20, 9, 16, 48}, {36, 9, 610, 48}, {646, 9, 14, 48}, {17, 0, 37, 70},
+    {"defaults",
+     0.25,
+     0.75,
+     {20, 9, 168.5, 48},
+     {188.5, 9, 305, 48},
+     {493.5, 9, 166.5, 48},
+     {169.5, 0, 37, 70},
+     {474.56, 0, 37, 70}},
+    {"outermost",
+     0,
+     1,
+     {20, 9, 16, 48},
+     {36, 9, 610, 48},
+     {646, 9, 14, 48},
+     {17, 0, 37, 70},
      {627.06, 0, 37, 70}},
-    {"equal", 0.5, 0.5, {20, 9, 321, 48}, {341, 9, 0, 48}, {341, 9, 319, 48}, {322, 0, 37, 70},
+    {"equal",
+     0.5,
+     0.5,
+     {20, 9, 321, 48},
+     {341, 9, 0, 48},
+     {341, 9, 319, 48},
+     {322, 0, 37, 70},
      {322.06, 0, 37, 70}},
     // Not clamped: the high range turns inside out past the outline.
-    {"beyond_one", 0.25, 1.2, {20, 9, 168.5, 48}, {188.5, 9, 579.5, 48}, {768, 9, -108, 48},
-     {169.5, 0, 37, 70}, {749.06, 0, 37, 70}},
+    {"beyond_one",
+     0.25,
+     1.2,
+     {20, 9, 168.5, 48},
+     {188.5, 9, 579.5, 48},
+     {768, 9, -108, 48},
+     {169.5, 0, 37, 70},
+     {749.06, 0, 37, 70}},
 };
 
 class StripHotspots : public ::testing::TestWithParam<SplitCase> {};
