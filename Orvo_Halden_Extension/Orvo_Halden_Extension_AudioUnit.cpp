@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "Orvo_Halden_Extension/Extensions.h"
+#include "kernel/ParameterAddress.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NSError.h"
 
@@ -29,10 +30,6 @@ std::string describe(const std::vector<std::string>& names) {
 }
 
 const char* word(bool value) { return value ? "true" : "false"; }
-
-// The kernel keeps split 1 at or below split 2.
-constexpr std::int32_t kSplit1Address = 3;
-constexpr std::int32_t kSplit2Address = 4;
 
 // A name that stays inside the folder it is looked up in.
 bool isPlainFileName(const std::string& name) {
@@ -465,13 +462,13 @@ void Orvo_Halden_Extension_AudioUnit::applyHeldSplits() {
     const auto [holding, split1, split2] = std::exchange(heldSplits_, {});
     (void)holding;
     // Whichever goes first must not be clamped by the other's old value.
-    if (split1 && split2 && *split1 > getParameter(kSplit2Address)) {
-        setParameter(kSplit2Address, *split2);
-        setParameter(kSplit1Address, *split1);
+    if (split1 && split2 && *split1 > getParameter(kSplit2)) {
+        setParameter(kSplit2, *split2);
+        setParameter(kSplit1, *split1);
         return;
     }
-    if (split1) setParameter(kSplit1Address, *split1);
-    if (split2) setParameter(kSplit2Address, *split2);
+    if (split1) setParameter(kSplit1, *split1);
+    if (split2) setParameter(kSplit2, *split2);
 }
 
 void Orvo_Halden_Extension_AudioUnit::onFoundParameter(std::int64_t, const std::string&,
@@ -482,9 +479,9 @@ void Orvo_Halden_Extension_AudioUnit::onFoundParameter(std::int64_t, const std::
         return;
     }
     const auto editorAddress = static_cast<std::int32_t>(address);
-    if (heldSplits_.holding && editorAddress == kSplit1Address)
+    if (heldSplits_.holding && address == kSplit1)
         heldSplits_.split1 = value;
-    else if (heldSplits_.holding && editorAddress == kSplit2Address)
+    else if (heldSplits_.holding && address == kSplit2)
         heldSplits_.split2 = value;
     else
         setParameter(editorAddress, value);

@@ -24,7 +24,7 @@ AUAudioFrameCount framesUntil(AUEventSampleTime eventTime, AUEventSampleTime now
 } // namespace
 
 void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
-                                  const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock) {
+                                  const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock) noexcept {
     midiOut = &midiOutBlock;
 
     AUEventSampleTime now = sampleTimeOf(timestamp);
@@ -50,14 +50,14 @@ void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameC
     midiOut = nullptr;
 }
 
-void DSPKernel::performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event) {
+void DSPKernel::performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event) noexcept {
     do {
         handleOneEvent(event);
         event = event->head.next;
     } while (event != nullptr && event->head.eventSampleTime <= now);
 }
 
-void DSPKernel::handleOneEvent(const AURenderEvent* event) {
+void DSPKernel::handleOneEvent(const AURenderEvent* event) noexcept {
     switch (event->head.eventType) {
     case AURenderEventType::Parameter:
     case AURenderEventType::ParameterRamp:

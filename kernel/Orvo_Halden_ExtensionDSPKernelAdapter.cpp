@@ -39,7 +39,7 @@ void Orvo_Halden_ExtensionDSPKernelAdapter::deallocateRenderResources() {
 AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::render(
     AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
     NSInteger, AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
-    const AURenderPullInputBlock& pullInputBlock) {
+    const AURenderPullInputBlock& pullInputBlock) noexcept {
     return renderWith(actionFlags, timestamp, frameCount, outputData, realtimeEventListHead, pullInputBlock,
                       false);
 }

@@ -31,28 +31,30 @@ public:
     const std::shared_ptr<AUAudioUnitBus>& outputBus() const { return _outputBus; }
 
     // From the host's or the editor's thread (the tree's observer goes this way).
-    void setParameterEx(AUParameterAddress address, AUValue value) {
+    void setParameterEx(AUParameterAddress address, AUValue value) noexcept {
         _kernel.setParameterFromHost(address, value);
     }
-    AUValue getParameterEx(AUParameterAddress address) const { return _kernel.getParameter(address); }
+    AUValue getParameterEx(AUParameterAddress address) const noexcept {
+        return _kernel.getParameter(address);
+    }
     // The same by a tree's parameter: its address and the value.
-    void setParameter(const AUParameter& parameter, AUValue value) {
+    void setParameter(const AUParameter& parameter, AUValue value) noexcept {
         setParameterEx(parameter.address(), value);
     }
-    AUValue valueForParameter(const AUParameter& parameter) const {
+    AUValue valueForParameter(const AUParameter& parameter) const noexcept {
         return getParameterEx(parameter.address());
     }
 
     AUAudioFrameCount maximumFramesToRender() const { return _kernel.getMaximumFramesToRender(); }
     void setMaximumFramesToRender(AUAudioFrameCount frames) { _kernel.setMaximumFramesToRender(frames); }
     bool shouldBypassEffect() const { return _kernel.getBypassed(); }
-    void setShouldBypassEffect(bool bypass) { _kernel.setBypassed(bypass); }
-    void setBypass(bool bypass) { _kernel.bBypass = bypass; }
+    void setShouldBypassEffect(bool bypass) noexcept { _kernel.setBypassed(bypass); }
+    void setBypass(bool bypass) noexcept { _kernel.bBypass = bypass; }
 
     // Throws NSError for a maximum above kMaximumFramesLimit.
     void allocateRenderResources();
     void deallocateRenderResources();
-    void reset() { _kernel.reset(); }
+    void reset() noexcept { _kernel.reset(); }
 
     // Any thread but the render thread; the next render call sends to it.
     void setAUMIDIOutputEventBlock(AUMIDIOutputEventBlock block) { _outputEventBlock.set(std::move(block)); }
@@ -65,10 +67,11 @@ public:
     }
 
     // The render entry, once per render cycle on the host's render thread.
-    AUAudioUnitStatus render(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
-                             AUAudioFrameCount frameCount, NSInteger outputBusNumber,
-                             AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
-                             const AURenderPullInputBlock& pullInputBlock);
+    [[nodiscard]] AUAudioUnitStatus render(AudioUnitRenderActionFlags* actionFlags,
+                                           const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
+                                           NSInteger outputBusNumber, AudioBufferList* outputData,
+                                           const AURenderEvent* realtimeEventListHead,
+                                           const AURenderPullInputBlock& pullInputBlock) noexcept;
 
     // A render block of the adapter's own, which always pulls its input.
     AUInternalRenderBlock internalRenderBlock();
@@ -85,7 +88,7 @@ public:
     Orvo_Halden_Extension_DSPKernel& kernel() { return _kernel; }
 
 private:
-    AUAudioUnitStatus renderWith(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+    [[nodiscard]] AUAudioUnitStatus renderWith(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
                                  AUAudioFrameCount frameCount, AudioBufferList* outputData,
                                  const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock,
                                  bool pullRequired);

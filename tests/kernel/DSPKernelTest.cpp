@@ -14,15 +14,16 @@ namespace {
 // Records what the slicing hands to a kernel, in order.
 class RecordingKernel : public DSPKernel {
 public:
-    void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) override {
+    void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) noexcept override {
         log.push_back("process " + std::to_string(frameCount) + " @" + std::to_string(bufferOffset) +
                       (hasMidiOut() ? " with MIDI out" : ""));
     }
-    void setParameterAutomated(AUParameterAddress address, AUValue value, AUEventSampleTime time) override {
+    void setParameterAutomated(AUParameterAddress address, AUValue value,
+                               AUEventSampleTime time) noexcept override {
         log.push_back("param " + std::to_string(address) + "=" + std::to_string(static_cast<int>(value)) +
                       " t" + std::to_string(time));
     }
-    void handleMIDIEvent(const AUMIDIEvent& event) override {
+    void handleMIDIEvent(const AUMIDIEvent& event) noexcept override {
         log.push_back("midi " + std::to_string(event.data[0]));
     }
     bool hasMidiOut() const { return midiOut != nullptr && *midiOut; }

@@ -178,7 +178,7 @@ TEST(InputFuzzing, BadInputLeavesNoLastingDamage) {
     };
     for (const auto& [name, input] : inputs) {
         for (const int mode : {0, 2}) {
-            host.setThroughTree(2, static_cast<AUValue>(mode));
+            host.setThroughTree(kCurrentMode, static_cast<AUValue>(mode));
             Stereo bad = input;
             bad.L[frames / 2] = kNaN; // a single bad sample in the middle too
             ASSERT_EQ(host.process(bad, 512), noErr) << name;
@@ -194,7 +194,7 @@ TEST(InputFuzzing, BadInputLeavesNoLastingDamage) {
     EXPECT_EQ(host.renderAllocations(), 0u);
 
     // After a reset it sounds as it did when new.
-    host.setThroughTree(2, 2.0f);
+    host.setThroughTree(kCurrentMode, 2.0f);
     host.unit->reset();
     const Stereo again = host.rendered(probe, 512);
     EXPECT_TRUE(again.L == fresh.L);
@@ -204,7 +204,7 @@ TEST(InputFuzzing, BadInputLeavesNoLastingDamage) {
 TEST(InputFuzzing, SubnormalInputNeverComesOutSubnormal) {
     Host host(kRate, 4096);
     for (const int mode : {0, 1}) {
-        host.setThroughTree(2, static_cast<AUValue>(mode));
+        host.setThroughTree(kCurrentMode, static_cast<AUValue>(mode));
         host.unit->reset();
         Stereo tiny = noise(framesFor(0.2, kRate), 5, 1e-38f);
         ASSERT_EQ(host.process(tiny, 64), noErr);

@@ -19,6 +19,7 @@
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/StdoutCapture.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using testkit::StdoutCapture;
@@ -30,16 +31,10 @@ constexpr const char* suiteName = "group.com.example.settings";
 // Every test keeps its domains in a fresh folder, and forgets them afterwards.
 class UserDefaultsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvo-defaults-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        UserDefaults::setStorageFolder((root / "settings").string());
-    }
+    void SetUp() override { UserDefaults::setStorageFolder((root / "settings").string()); }
     void TearDown() override {
         UserDefaults::setStorageFolder(std::nullopt);
         UserDefaults::resetStandardUserDefaults();
-        fs::remove_all(root);
     }
 
     std::set<std::string> filesInFolder() const {
@@ -49,7 +44,7 @@ protected:
         return names;
     }
 
-    fs::path root;
+    testkit::TempFolder root{"orvo-defaults"};
 };
 
 void writeEveryType(UserDefaults& store) {
@@ -301,7 +296,7 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverReplacedAndTakesTheChangesO
     const auto sizeBefore = fs::file_size(file);
     constexpr uid_t nobody = 65534;
     const bool asRoot = ::geteuid() == 0;
-    fs::permissions(root, fs::perms::all);
+    fs::permissions(root.path(), fs::perms::all);
     fs::permissions(root / "settings", fs::perms::all);
     if (asRoot) {
         ASSERT_EQ(::chown(file.c_str(), nobody, nobody), 0);
@@ -355,30 +350,8 @@ TEST_F(UserDefaultsTest, AFileAboveTheLimitIsRefusedUnreadAndNeverReplaced) {
     EXPECT_EQ(fs::file_size(file), (16u << 20) + 1);
 }
 
-// Saves the named variables and restores them when the scope ends.
-class Environment {
-public:
-    explicit Environment(std::vector<std::string> names) {
-        for (auto& name : names) {
-            const char* value = std::getenv(name.c_str());
-            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
-    }
-    ~Environment() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
 TEST_F(UserDefaultsTest, StorageFolderFollowsTheConfigurationConventions) {
-    Environment environment({"ORVO_DEFAULTS_DIR", "XDG_CONFIG_HOME", "HOME"});
+    testkit::ScopedEnvironment environment({"ORVO_DEFAULTS_DIR", "XDG_CONFIG_HOME", "HOME"});
     UserDefaults::setStorageFolder(std::nullopt);
     ::unsetenv("ORVO_DEFAULTS_DIR");
     ::setenv("HOME", "/home/someone", 1);

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "Orvo_Halden_Extension/OrvoPreset.h"
-#include "tests/extension/HallPreset.h"
-#include "tests/extension/PresetFiles.h"
+#include "tests/Orvo_Halden_Extension/HallPreset.h"
+#include "tests/Orvo_Halden_Extension/PresetFiles.h"
 #include "tests/support/NamedPipe.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "platform/foundation/NSError.h"
-#include "tests/extension/TestHost.h"
+#include "tests/Orvo_Halden_Extension/TestHost.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/RenderEvents.h"
 #include "tests/support/Signals.h"
@@ -321,7 +321,7 @@ TEST(AudioUnit, RendersNoiseWithParameterEventsAtTheirFrames) {
     EXPECT_TRUE(silentFrom(host.outR, 2 * kBlock + 256, 3 * kBlock));
     EXPECT_NE(host.outL, std::vector<float>(host.inputL.begin(), host.inputL.begin() + 3 * kBlock));
     // The tree reads what the events left in the kernel.
-    for (AUParameterAddress a : {11, 12, 13})
+    for (AUParameterAddress a : {kVolume1, kVolume2, kVolume3})
         EXPECT_EQ(host.unit->parameterTree()->parameterWithAddress(a)->value(), 0.0f);
 }
 
@@ -403,8 +403,8 @@ TEST(AudioUnit, EditorAddressesOutsideTheTableAreIgnoredWithAWarning) {
         [&](AUParameterAddress a, AUValue) { heard.push_back(a); });
 
     testkit::StdoutCapture capture;
-    unit.setParameter(30, 0.3f);
-    unit.setParameter(30, 0.3f); // same value: the tree stays quiet
+    unit.setParameter(kReverbDamp0, 0.3f);
+    unit.setParameter(kReverbDamp0, 0.3f); // same value: the tree stays quiet
     unit.setParameter(90, 0.7f); // no parameter there: silently nothing
     const float none = unit.getParameter(90);
     unit.setParameter(-1, 0.7f);
@@ -413,7 +413,7 @@ TEST(AudioUnit, EditorAddressesOutsideTheTableAreIgnoredWithAWarning) {
     const float negative = unit.getParameter(std::numeric_limits<std::int32_t>::min());
     const Lines lines = testkit::splitLines(capture.finish());
 
-    EXPECT_EQ(unit.getParameter(30), 0.3f);
+    EXPECT_EQ(unit.getParameter(kReverbDamp0), 0.3f);
     EXPECT_EQ(heard, std::vector<AUParameterAddress>{30});
     EXPECT_EQ(none, 0.0f);
     EXPECT_EQ(big, 0.0f);
