@@ -83,7 +83,8 @@ DesktopWindow::~DesktopWindow() {
         SDL_DestroyTexture(texture_);
     SDL_DestroyRenderer(renderer_);
     SDL_DestroyWindow(sdl_);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    // The video system stays up until the process ends: shutting it down and
+    // up again for every window costs a display connection each time.
 }
 
 std::uint32_t DesktopWindow::windowID() const { return SDL_GetWindowID(sdl_); }

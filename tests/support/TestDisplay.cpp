@@ -30,6 +30,11 @@ std::string findXvfb() {
 
 }  // namespace
 
+const TestDisplay& TestDisplay::shared() {
+    static TestDisplay display;
+    return display;
+}
+
 TestDisplay::TestDisplay() {
     if (const char* display = std::getenv("DISPLAY"); display && *display) {
         hadDisplay_ = true;

@@ -18,7 +18,7 @@ namespace {
 
 // A red board in a 320 by 240 window with a pan, a pinch and a long press on it.
 struct Desk {
-    testkit::TestDisplay display;
+    const testkit::TestDisplay& display = testkit::TestDisplay::shared();
     std::shared_ptr<UIWindow> window = std::make_shared<UIWindow>(CGRect(0, 0, 320, 240));
     std::shared_ptr<UIView> board = std::make_shared<UIView>(CGRect(0, 0, 160, 240));
     std::shared_ptr<UIPanGestureRecognizer> pan = std::make_shared<UIPanGestureRecognizer>();
