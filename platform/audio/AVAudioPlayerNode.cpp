@@ -10,8 +10,9 @@
 AVAudioPlayerNode::AVAudioPlayerNode() : worker_([this] { work(); }) {}
 
 AVAudioPlayerNode::~AVAudioPlayerNode() {
-    stop();
+    // From here on nothing new is taken; what is left fires before the worker ends.
     quit_ = true;
+    stop();
     wake_.release();
     worker_.join();
 }
@@ -22,7 +23,7 @@ bool AVAudioPlayerNode::scheduleFile(const AVAudioFile& file, const AVAudioTime*
 }
 
 bool AVAudioPlayerNode::scheduleBuffer(std::shared_ptr<const AVAudioPCMBuffer> buffer, Completion completion) {
-    if (!buffer || buffer->frameLength() == 0) return false;
+    if (!buffer || buffer->frameLength() == 0 || quit_) return false;
     std::lock_guard lock(scheduleMutex_);
     Slot& slot = slots_[tail_ % kCapacity];
     if (slot.state.load(std::memory_order_acquire) != free) {
