@@ -38,6 +38,11 @@ bool AVAudioPlayerNode::scheduleBuffer(std::shared_ptr<const AVAudioPCMBuffer> b
     return true;
 }
 
+void AVAudioPlayerNode::waitForCompletions() const {
+    while (firedCount_.load(std::memory_order_acquire) < dueCount_.load(std::memory_order_relaxed))
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
 void AVAudioPlayerNode::play() { playing_ = true; }
 void AVAudioPlayerNode::pause() { playing_ = false; }
 
@@ -54,6 +59,7 @@ void AVAudioPlayerNode::stop() {
 }
 
 void AVAudioPlayerNode::mark(Slot& slot, State state) {
+    if (slot.state.load(std::memory_order_relaxed) == scheduled) dueCount_.fetch_add(1, std::memory_order_relaxed);
     slot.state.store(state, std::memory_order_release);
     wake_.release();
 }
@@ -109,6 +115,7 @@ void AVAudioPlayerNode::work() {
                 }
             }
             ++fire;
+            firedCount_.fetch_add(1, std::memory_order_release);
         }
         while (release < fire && slots_[release % kCapacity].state.load(std::memory_order_acquire) == done) {
             Slot& slot = slots_[release % kCapacity];

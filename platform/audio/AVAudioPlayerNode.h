@@ -44,6 +44,10 @@ public:
     void stop();
     bool isPlaying() const { return playing_.load(std::memory_order_relaxed); }
 
+    // Waits until every completion that has come due has run (for hosts
+    // rendering offline, which need loop ends handled before the next block).
+    void waitForCompletions() const;
+
     void setCompletionLeadFrames(AVAudioFrameCount frames) { lead_.store(frames, std::memory_order_relaxed); }
     AVAudioFrameCount completionLeadFrames() const { return lead_.load(std::memory_order_relaxed); }
 
@@ -73,6 +77,7 @@ private:
     std::atomic<bool> playing_{false};
     std::atomic<AVAudioFrameCount> lead_{kDefaultCompletionLead};
     std::atomic<bool> quit_{false};
+    std::atomic<std::uint64_t> dueCount_{0}, firedCount_{0};
     std::counting_semaphore<> wake_{0};
     std::thread worker_;
 };

@@ -39,7 +39,7 @@ bool waitFor(const std::function<bool()>& done) {
 
 TEST(AudioFileTest, LosslessRoundTripKeepsLengthChannelsAndTwentyFourBits) {
     testkit::TempFolder folder{"files"};
-    for (const auto& [channels, frames] : {std::pair{1u, 1u}, {2u, 4096u}, {2u, 12345u}}) {
+    for (const auto& [channels, frames] : {std::pair{1u, 1u}, {2u, 4096u}, {2u, 12345u}, {2u, 24000u}, {2u, 48001u}}) {
         std::vector<std::vector<float>> data;
         for (unsigned c = 0; c < channels; ++c) data.push_back(testkit::noise(frames, c + 3, 0.9f));
         const URL url = URL::fileURLWithPath((folder / ("f" + std::to_string(frames) + ".m4a")).string());
