@@ -7,20 +7,23 @@
 
 void mixChannels(const AVAudioNodeInput& input, float* const* output, AVAudioChannelCount outputChannels,
                  std::size_t frames, bool add) {
-    auto write = [&](float* to, std::size_t i, float value) { to[i] = add ? to[i] + value : value; };
+    // Kept as plain loops per case, so each one vectorises.
     for (AVAudioChannelCount c = 0; c < outputChannels; ++c) {
         float* to = output[c];
         if (input.channelCount == 0 || (input.channelCount > 1 && outputChannels > 1 && c >= input.channelCount)) {
             if (!add) std::fill_n(to, frames, 0.0f);
         } else if (input.channelCount == 1 || outputChannels > 1) {
             const float* from = input.channels[input.channelCount == 1 ? 0 : c];
-            for (std::size_t i = 0; i < frames; ++i) write(to, i, from[i]);
+            if (add)
+                for (std::size_t i = 0; i < frames; ++i) to[i] += from[i];
+            else
+                std::copy_n(from, frames, to);
         } else { // many into one: the average
             const float scale = 1.0f / static_cast<float>(input.channelCount);
-            for (std::size_t i = 0; i < frames; ++i) {
-                float sum = 0.0f;
-                for (AVAudioChannelCount k = 0; k < input.channelCount; ++k) sum += input.channels[k][i];
-                write(to, i, sum * scale);
+            if (!add) std::fill_n(to, frames, 0.0f);
+            for (AVAudioChannelCount k = 0; k < input.channelCount; ++k) {
+                const float* from = input.channels[k];
+                for (std::size_t i = 0; i < frames; ++i) to[i] += from[i] * scale;
             }
         }
     }
