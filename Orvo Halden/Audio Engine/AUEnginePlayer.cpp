@@ -207,6 +207,7 @@ void AUEnginePlayer::start() {
 }
 
 void AUEnginePlayer::startPlayingInternal() {
+    ++run_;
     setSessionActive(true);
     scheduleEffectLoop();
     engine_.connect(engine_.mainMixerNode(), engine_.outputNode(), engine_.outputNode()->outputFormatForBus(0));
@@ -229,14 +230,15 @@ void AUEnginePlayer::scheduleEffectLoop() {
         print("AUEnginePlayer::ERROR: `file` parameter must not be nil.");
         return;
     }
-    player_->scheduleFile(*current, nullptr, [gate = gate_] {
+    player_->scheduleFile(*current, nullptr, [gate = gate_, run = run_.load()] {
         std::lock_guard lock(gate->mutex);
-        if (AUEnginePlayer* owner = gate->owner) owner->stateChangeQueue_.async([owner] { owner->loopEnded(); });
+        if (AUEnginePlayer* owner = gate->owner) owner->stateChangeQueue_.async([owner, run] { owner->loopEnded(run); });
     });
 }
 
-void AUEnginePlayer::loopEnded() {
-    if (!isPlaying_) return;
+void AUEnginePlayer::loopEnded(std::uint64_t run) {
+    // A loop end flushed by a stop may arrive after the next start: it belongs to the old run.
+    if (!isPlaying_ || run != run_) return;
     const NSInteger count = loopCount_;
     const NSInteger counted = ++loopCount_;
     announce("AUEnginePlayer: Current audio file '" + pathOrNone(fileURL()) + "' looped: " + std::to_string(counted) + ".",

@@ -78,7 +78,7 @@ private:
     void setSessionActive(bool active);
     void startPlayingInternal();
     void scheduleEffectLoop();
-    void loopEnded();
+    void loopEnded(std::uint64_t run);
     void stopPlayingInternal();
     void resetAudioLoop();
     // On the main queue: the delegate's call (when there is one), then the line.
@@ -91,6 +91,8 @@ private:
     std::shared_ptr<AVAudioUnit> activeAVAudioUnit_;
     std::atomic<bool> isPlaying_{false};
     std::atomic<NSInteger> loopCount_{0};
+    // Counts the starts, so that a loop end knows which run it ends.
+    std::atomic<std::uint64_t> run_{0};
     std::shared_ptr<AVAudioPlayerNode> player_ = std::make_shared<AVAudioPlayerNode>();
     mutable std::mutex fileMutex_;
     std::shared_ptr<AVAudioFile> file_;
