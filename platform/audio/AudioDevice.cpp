@@ -6,11 +6,18 @@
 
 namespace {
 constexpr int kAudioDeviceError = -10851;
+
+// SDL keeps per-thread data (its error text) for threads it did not make
+// until told otherwise; the engine opens and closes devices on any thread.
+struct ThreadDataCleanup {
+    ~ThreadDataCleanup() { SDL_TLSCleanup(); }
+};
 } // namespace
 
 AudioDevice::AudioDevice(double sampleRate, int channels, int framesPerBuffer, Callback callback,
                          void* context)
     : callback_(callback), context_(context), channels_(channels) {
+    const ThreadDataCleanup cleanup;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         throw NSError(kAudioDeviceError, std::string("The audio system could not start: ") + SDL_GetError());
     SDL_AudioSpec wanted{};
@@ -33,6 +40,7 @@ AudioDevice::AudioDevice(double sampleRate, int channels, int framesPerBuffer, C
 }
 
 AudioDevice::~AudioDevice() {
+    const ThreadDataCleanup cleanup;
     SDL_CloseAudioDevice(id_); // waits for the audio thread
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
