@@ -54,7 +54,8 @@ void AUExtensionManager::loadForRelease() {
     print("NOTE: WE ARE IN AUDIO UNIT RELEASE MODE. ENSURE THE STORYBOARD CONNECTIONS ARE VALID!");
     DispatchQueue::global().async([self = shared_from_this()] {
         self->availableAudioUnits_ =
-            AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(self->componentDescription_);
+            AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(
+                self->componentDescription_);
         if (self->availableAudioUnits_.empty()) {
             print("ERROR: There were no audio units found.");
             return;
@@ -79,35 +80,37 @@ void AUExtensionManager::log(const AudioComponentDescription& description) {
           " PID: " + std::to_string(ProcessInfo::processInfo().processIdentifier()) + "\n");
     char flags[16];
     std::snprintf(flags, sizeof flags, "%#010x", description.componentFlags);
-    print("AUExtension (\ntype: " + stringValue(description.componentType) + "\nsubtype: " +
-          stringValue(description.componentSubType) + "\nmanufacturer: " +
-          stringValue(description.componentManufacturer) + "\nflags: " + flags + "\n)");
+    print("AUExtension (\ntype: " + stringValue(description.componentType) +
+          "\nsubtype: " + stringValue(description.componentSubType) +
+          "\nmanufacturer: " + stringValue(description.componentManufacturer) + "\nflags: " + flags + "\n)");
 }
 
 void AUExtensionManager::selectAudioUnitWithComponentDescription(
-    const std::optional<AudioComponentDescription>& description, const std::function<void()>& completionHandler) {
+    const std::optional<AudioComponentDescription>& description,
+    const std::function<void()>& completionHandler) {
     if (!description) {
         print("Error: Component description is nil.");
         return;
     }
     // The platform hands the result to the main queue, where the graph and the delegate live.
-    AVAudioUnit::instantiate(
-        *description, 0,
-        [self = shared_from_this(), description = *description,
-         completionHandler](std::shared_ptr<AVAudioUnit> unit, std::optional<NSError>) {
-            if (!unit) {
-                print(describe(description));
-                print("Error: Could not instantiate audio unit.");
-                return;
-            }
-            print("AUExtensionManager: Audio unit was found, making connections now ...");
-            unit->auAudioUnit()->setContextName("running in distribution host");
-            self->auEngine_->connect(unit, [self, unit, completionHandler] {
-                print("AUExtensionManager: Performed audio unit connection.");
-                if (const auto delegate = self->delegate_.lock()) delegate->onFoundComponent(unit);
-                if (completionHandler) completionHandler();
-            });
-        });
+    AVAudioUnit::instantiate(*description, 0,
+                             [self = shared_from_this(), description = *description,
+                              completionHandler](std::shared_ptr<AVAudioUnit> unit, std::optional<NSError>) {
+                                 if (!unit) {
+                                     print(describe(description));
+                                     print("Error: Could not instantiate audio unit.");
+                                     return;
+                                 }
+                                 print(
+                                     "AUExtensionManager: Audio unit was found, making connections now ...");
+                                 unit->auAudioUnit()->setContextName("running in distribution host");
+                                 self->auEngine_->connect(unit, [self, unit, completionHandler] {
+                                     print("AUExtensionManager: Performed audio unit connection.");
+                                     if (const auto delegate = self->delegate_.lock())
+                                         delegate->onFoundComponent(unit);
+                                     if (completionHandler) completionHandler();
+                                 });
+                             });
 }
 
 void AUExtensionManager::onFoundComponent() {

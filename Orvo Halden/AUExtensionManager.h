@@ -37,7 +37,8 @@ class AUExtensionManager : public std::enable_shared_from_this<AUExtensionManage
 
 public:
     // The search keeps the manager alive until it is done.
-    static std::shared_ptr<AUExtensionManager> make(const std::shared_ptr<AUExtensionManagerDelegate>& delegate);
+    static std::shared_ptr<AUExtensionManager>
+    make(const std::shared_ptr<AUExtensionManagerDelegate>& delegate);
     AUExtensionManager(Key, const std::shared_ptr<AUExtensionManagerDelegate>& delegate);
 
     const std::shared_ptr<AUEnginePlayer>& auEngine() const { return auEngine_; }

@@ -19,7 +19,8 @@ std::shared_ptr<Orvo_Halden_Extension_AudioUnit> threeBandUnit() {
 }
 
 std::shared_ptr<AVAudioPCMBuffer> noiseLoop(AVAudioFrameCount frames) {
-    auto buffer = std::make_shared<AVAudioPCMBuffer>(AVAudioFormat::standardFormat(bench::kSampleRate, 2), frames);
+    auto buffer =
+        std::make_shared<AVAudioPCMBuffer>(AVAudioFormat::standardFormat(bench::kSampleRate, 2), frames);
     for (AVAudioChannelCount c = 0; c < 2; ++c) {
         const auto noise = bench::noise(frames, 7 + c);
         std::memcpy(buffer->channelData(c), noise.data(), frames * sizeof(float));
@@ -67,8 +68,9 @@ void BM_BareUnitThreeBands(benchmark::State& state) {
     // The same material as the host's loop, read on in the same way.
     const auto loop = noiseLoop(48000);
     AVAudioFrameCount at = 0;
-    AURenderPullInputBlock pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames,
-                                      NSInteger, AudioBufferList* list) -> AUAudioUnitStatus {
+    AURenderPullInputBlock pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
+                                      AUAudioFrameCount frames, NSInteger,
+                                      AudioBufferList* list) -> AUAudioUnitStatus {
         for (std::uint32_t c = 0; c < 2; ++c) {
             float* to = static_cast<float*>(list->mBuffers[c].mData);
             for (AUAudioFrameCount i = 0; i < frames; ++i) to[i] = loop->channelData(c)[(at + i) % 48000];

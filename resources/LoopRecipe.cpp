@@ -19,7 +19,7 @@ public:
         state_ ^= state_ << 17;
         return state_;
     }
-    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }   // [0, 1)
+    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; } // [0, 1)
     double between(double a, double b) { return a + (b - a) * unit(); }
     int below(int n) { return static_cast<int>(unit() * n); }
     bool chance(double p) { return unit() < p; }
@@ -116,7 +116,9 @@ std::shared_ptr<AVAudioPCMBuffer> render(int number) {
     auto at = [&](int sixteenth) {
         return static_cast<std::size_t>(std::lround(sixteenth * step * kSampleRate)) % loop.frames;
     };
-    auto note = [&](int degree, int octave) { return root + 12 * octave + scale[degree % 5] + 12 * (degree / 5); };
+    auto note = [&](int degree, int octave) {
+        return root + 12 * octave + scale[degree % 5] + 12 * (degree / 5);
+    };
 
     const int steps = loop.bars * 16;
     for (int s = 0; s < steps; ++s) {
@@ -151,7 +153,8 @@ std::shared_ptr<AVAudioPCMBuffer> render(int number) {
     for (const auto* channel : {&canvas.left(), &canvas.right()})
         for (double s : *channel) peak = std::max(peak, std::fabs(s));
     const double gain = peak > 0.0 ? kPeak / peak : 0.0;
-    auto buffer = std::make_shared<AVAudioPCMBuffer>(AVAudioFormat::standardFormat(kSampleRate, 2), loop.frames);
+    auto buffer =
+        std::make_shared<AVAudioPCMBuffer>(AVAudioFormat::standardFormat(kSampleRate, 2), loop.frames);
     for (std::size_t i = 0; i < loop.frames; ++i) {
         buffer->channelData(0)[i] = static_cast<float>(canvas.left()[i] * gain);
         buffer->channelData(1)[i] = static_cast<float>(canvas.right()[i] * gain);

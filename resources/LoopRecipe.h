@@ -16,8 +16,8 @@ inline constexpr double kSampleRate = 48000.0;
 inline constexpr float kPeak = 0.70794578f; // -3 dBFS
 
 struct Recipe {
-    int tempo;  // beats per minute
-    int bars;   // of four beats
+    int tempo; // beats per minute
+    int bars;  // of four beats
     AVAudioFrameCount frames;
 };
 

@@ -30,18 +30,21 @@ struct MIDIReports {
         for (std::size_t r = read.load(); r != written.load(std::memory_order_acquire); r = read.load()) {
             const Report report = ring[r % kCapacity];
             read.store(r + 1, std::memory_order_release);
-            if (report.length != 3) print("AUEnginePlayer::WARNING: The MIDI data length is not as expected.");
+            if (report.length != 3)
+                print("AUEnginePlayer::WARNING: The MIDI data length is not as expected.");
             std::string data;
             for (NSInteger i = 0; i < std::clamp<NSInteger>(report.length, 0, 3); ++i)
                 data += (i ? ", " : "") + std::to_string(report.bytes[static_cast<std::size_t>(i)]);
-            print("AUEnginePlayer: MIDI event from audio unit at: " + std::to_string(report.time) + ", data: " + data);
+            print("AUEnginePlayer: MIDI event from audio unit at: " + std::to_string(report.time) +
+                  ", data: " + data);
         }
     }
 };
 
 AUMIDIOutputEventBlock makeMIDILogger() {
     auto reports = std::make_shared<MIDIReports>();
-    return [reports](AUEventSampleTime time, std::uint8_t, NSInteger length, const std::uint8_t* bytes) -> OSStatus {
+    return [reports](AUEventSampleTime time, std::uint8_t, NSInteger length,
+                     const std::uint8_t* bytes) -> OSStatus {
         const std::size_t w = reports->written.load(std::memory_order_relaxed);
         if (w - reports->read.load(std::memory_order_acquire) < MIDIReports::kCapacity) {
             // The bytes are the caller's only during the call: at most three are copied.
@@ -51,12 +54,15 @@ AUMIDIOutputEventBlock makeMIDILogger() {
             std::copy_n(bytes, n, report.bytes.begin());
             reports->written.store(w + 1, std::memory_order_release);
         }
-        if (!reports->drainQueued.exchange(true)) DispatchQueue::main().async([reports] { reports->drain(); });
+        if (!reports->drainQueued.exchange(true))
+            DispatchQueue::main().async([reports] { reports->drain(); });
         return noErr;
     };
 }
 
-std::string pathOrNone(const std::optional<URL>& url) { return url && !url->path().empty() ? url->path() : "(none)"; }
+std::string pathOrNone(const std::optional<URL>& url) {
+    return url && !url->path().empty() ? url->path() : "(none)";
+}
 
 } // namespace
 
@@ -132,8 +138,8 @@ void AUEnginePlayer::load(const std::optional<URL>& url) {
     try {
         opened = std::make_shared<AVAudioFile>(*url);
     } catch (const std::exception& error) {
-        print("AUEnginePlayer::ERROR: Could not create AVAudioFile instance for URL '" + url->absoluteString() +
-              "'. error: " + error.what() + ".");
+        print("AUEnginePlayer::ERROR: Could not create AVAudioFile instance for URL '" +
+              url->absoluteString() + "'. error: " + error.what() + ".");
         return;
     }
     {
@@ -189,8 +195,8 @@ void AUEnginePlayer::setSessionActive(bool active) {
         session.setActive(active, 0);
         print("AUEnginePlayer: Audio session was set active.");
     } catch (const std::exception& error) {
-        print(std::string("AUEnginePlayer::ERROR: Could not set audio session active ") + (active ? "true" : "false") +
-              ". system error: " + error.what() + ".");
+        print(std::string("AUEnginePlayer::ERROR: Could not set audio session active ") +
+              (active ? "true" : "false") + ". system error: " + error.what() + ".");
     }
 }
 
@@ -210,14 +216,16 @@ void AUEnginePlayer::startPlayingInternal() {
     ++run_;
     setSessionActive(true);
     scheduleEffectLoop();
-    engine_.connect(engine_.mainMixerNode(), engine_.outputNode(), engine_.outputNode()->outputFormatForBus(0));
+    engine_.connect(engine_.mainMixerNode(), engine_.outputNode(),
+                    engine_.outputNode()->outputFormatForBus(0));
     try {
         engine_.start();
         player_->play();
         isPlaying_ = true;
     } catch (const std::exception& error) {
         isPlaying_ = false;
-        print(std::string("AUEnginePlayer::ERROR: Could not start audio engine. error: ") + error.what() + ".");
+        print(std::string("AUEnginePlayer::ERROR: Could not start audio engine. error: ") + error.what() +
+              ".");
         // Nothing stays half started: the schedule goes and the session closes.
         player_->stop();
         setSessionActive(false);
@@ -232,7 +240,8 @@ void AUEnginePlayer::scheduleEffectLoop() {
     }
     player_->scheduleFile(*current, nullptr, [gate = gate_, run = run_.load()] {
         std::lock_guard lock(gate->mutex);
-        if (AUEnginePlayer* owner = gate->owner) owner->stateChangeQueue_.async([owner, run] { owner->loopEnded(run); });
+        if (AUEnginePlayer* owner = gate->owner)
+            owner->stateChangeQueue_.async([owner, run] { owner->loopEnded(run); });
     });
 }
 
@@ -241,7 +250,8 @@ void AUEnginePlayer::loopEnded(std::uint64_t run) {
     if (!isPlaying_ || run != run_) return;
     const NSInteger count = loopCount_;
     const NSInteger counted = ++loopCount_;
-    announce("AUEnginePlayer: Current audio file '" + pathOrNone(fileURL()) + "' looped: " + std::to_string(counted) + ".",
+    announce("AUEnginePlayer: Current audio file '" + pathOrNone(fileURL()) +
+                 "' looped: " + std::to_string(counted) + ".",
              [count](AUEnginePlayerDelegate& delegate) { delegate.onLoop(count); });
     scheduleEffectLoop();
 }
@@ -270,9 +280,11 @@ bool AUEnginePlayer::toggle() {
     return isPlaying_;
 }
 
-void AUEnginePlayer::connect(const std::shared_ptr<AVAudioUnit>& avAudioUnit, const std::function<void()>& completion) {
-    print(avAudioUnit ? "AUEnginePlayer: A new audio unit will be connected."
-                      : "AUEnginePlayer::WARNING: Function connect() with argument 'nil' causes disconnection.");
+void AUEnginePlayer::connect(const std::shared_ptr<AVAudioUnit>& avAudioUnit,
+                             const std::function<void()>& completion) {
+    print(avAudioUnit
+              ? "AUEnginePlayer: A new audio unit will be connected."
+              : "AUEnginePlayer::WARNING: Function connect() with argument 'nil' causes disconnection.");
     bool needsReset = true;
     const auto mixer = engine_.mainMixerNode();
     if (activeAVAudioUnit_) {
@@ -311,7 +323,8 @@ void AUEnginePlayer::connect(const std::shared_ptr<AVAudioUnit>& avAudioUnit, co
         engine_.connect(avAudioUnit, mixer, nullptr);
         print("AUEnginePlayer: Audio Unit was connected to the main mixer.");
     } else {
-        print("AUEnginePlayer::ERROR: There was a problem with the file processing format or the file is nil (yet).");
+        print("AUEnginePlayer::ERROR: There was a problem with the file processing format or the file is nil "
+              "(yet).");
     }
     rewiringComplete();
 }

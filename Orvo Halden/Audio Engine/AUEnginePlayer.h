@@ -50,7 +50,8 @@ public:
     bool toggle();
     // Wires the unit between player and main mixer (none: takes the old one
     // out). `completion` has run when this returns.
-    void connect(const std::shared_ptr<AVAudioUnit>& avAudioUnit, const std::function<void()>& completion = {});
+    void connect(const std::shared_ptr<AVAudioUnit>& avAudioUnit,
+                 const std::function<void()>& completion = {});
 
     bool isPlaying() const { return isPlaying_.load(); }
     NSInteger loopCount() const { return loopCount_.load(); }

@@ -20,8 +20,8 @@ inline constexpr const char* kAUDefaultFactoryFunction = "AUPrincipalClassFactor
 
 // Exports `function` making a `PrincipalClass` (default-constructible, derived
 // from AUAudioUnitFactory), in a module's source file.
-#define AU_EXPORT_PRINCIPAL_CLASS(function, PrincipalClass)                                          \
-    extern "C" __attribute__((visibility("default"))) void function(                                  \
-        std::shared_ptr<AUAudioUnitFactory>* principal) {                                              \
-        *principal = std::make_shared<PrincipalClass>();                                               \
+#define AU_EXPORT_PRINCIPAL_CLASS(function, PrincipalClass)                                                  \
+    extern "C" __attribute__((visibility("default"))) void function(                                         \
+        std::shared_ptr<AUAudioUnitFactory>* principal) {                                                    \
+        *principal = std::make_shared<PrincipalClass>();                                                     \
     }

@@ -57,7 +57,8 @@ void AVAudioEngine::attach(const std::shared_ptr<AVAudioNode>& node) {
 void AVAudioEngine::detach(const std::shared_ptr<AVAudioNode>& node) {
     std::lock_guard edit(editMutex_);
     if (!node || !isAttached(node.get()) || node == outputNode_) return;
-    std::erase_if(connections_, [&](const Connection& c) { return c.from == node.get() || c.to == node.get(); });
+    std::erase_if(connections_,
+                  [&](const Connection& c) { return c.from == node.get() || c.to == node.get(); });
     publish(prepared_);
     std::erase(nodes_, node);
     if (node == mainMixer_) mainMixer_.reset();
@@ -107,7 +108,8 @@ void AVAudioEngine::disconnectNodeInput(const std::shared_ptr<AVAudioNode>& node
 
 void AVAudioEngine::disconnectNodeInput(const std::shared_ptr<AVAudioNode>& node, std::size_t bus) {
     std::lock_guard edit(editMutex_);
-    if (std::erase_if(connections_, [&](const Connection& c) { return c.to == node.get() && c.toBus == bus; }) > 0)
+    if (std::erase_if(connections_,
+                      [&](const Connection& c) { return c.to == node.get() && c.toBus == bus; }) > 0)
         publish(prepared_);
 }
 
@@ -163,7 +165,8 @@ std::unique_ptr<AVAudioEngine::Graph> AVAudioEngine::build() const {
         std::vector<std::pair<std::size_t, int>> sources;
         for (const auto& c : connections_) {
             if (c.to != node.get()) continue;
-            const auto from = std::find_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.get() == c.from; });
+            const auto from =
+                std::find_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.get() == c.from; });
             sources.emplace_back(c.toBus, self(self, *from));
         }
         visiting.pop_back();
@@ -215,8 +218,8 @@ void AVAudioEngine::start() {
     if (!manual_) {
         deviceScratch_.assign(static_cast<std::size_t>(kDeviceChannels) * maximumFrames_, 0.0f);
         device_ = std::make_unique<AudioDevice>(kDeviceSampleRate, static_cast<int>(kDeviceChannels),
-                                                static_cast<int>(maximumFrames_), &AVAudioEngine::deviceCallback,
-                                                this);
+                                                static_cast<int>(maximumFrames_),
+                                                &AVAudioEngine::deviceCallback, this);
     }
     running_ = true;
 }
@@ -257,7 +260,8 @@ void AVAudioEngine::disableManualRenderingMode() {
 AVAudioEngineManualRenderingStatus AVAudioEngine::renderOffline(AVAudioFrameCount frames,
                                                                 AVAudioPCMBuffer& buffer) {
     if (!manual_ || !running_) return AVAudioEngineManualRenderingStatus::cannotDoInCurrentContext;
-    if (frames > maximumFrames_ || frames > buffer.frameCapacity()) return AVAudioEngineManualRenderingStatus::error;
+    if (frames > maximumFrames_ || frames > buffer.frameCapacity())
+        return AVAudioEngineManualRenderingStatus::error;
     float* channels[16];
     const AVAudioChannelCount count = std::min<AVAudioChannelCount>(buffer.format()->channelCount(), 16);
     for (AVAudioChannelCount c = 0; c < count; ++c) channels[c] = buffer.channelData(c);
@@ -266,7 +270,8 @@ AVAudioEngineManualRenderingStatus AVAudioEngine::renderOffline(AVAudioFrameCoun
     return AVAudioEngineManualRenderingStatus::success;
 }
 
-void AVAudioEngine::renderCycle(float* const* output, AVAudioChannelCount channels, AVAudioFrameCount frames) {
+void AVAudioEngine::renderCycle(float* const* output, AVAudioChannelCount channels,
+                                AVAudioFrameCount frames) {
     std::unique_lock render(renderMutex_, std::try_to_lock);
     if (!render.owns_lock() || !graph_ || graph_->steps.empty() || frames > graph_->maximumFrames) {
         for (AVAudioChannelCount c = 0; c < channels; ++c) std::fill_n(output[c], frames, 0.0f);

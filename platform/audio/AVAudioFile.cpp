@@ -70,7 +70,8 @@ void append(SwrContext* resampler, const AVFrame* frame, Planes& planes) {
         planes[c].resize(at + static_cast<std::size_t>(room));
         out[c] = reinterpret_cast<std::uint8_t*>(planes[c].data() + at);
     }
-    const int got = swr_convert(resampler, out.data(), room, frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr,
+    const int got = swr_convert(resampler, out.data(), room,
+                                frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr,
                                 frame ? frame->nb_samples : 0);
     for (auto& plane : planes) plane.resize(at + static_cast<std::size_t>(std::max(got, 0)));
 }
@@ -79,7 +80,8 @@ void append(SwrContext* resampler, const AVFrame* frame, Planes& planes) {
 
 AVAudioFile::AVAudioFile(const URL& url) : url_(url) {
     FormatInput input;
-    if (const int error = avformat_open_input(&input.context, url.path().c_str(), nullptr, nullptr); error < 0)
+    if (const int error = avformat_open_input(&input.context, url.path().c_str(), nullptr, nullptr);
+        error < 0)
         fail(url, "cannot be opened: " + reason(error) + ".");
     if (const int error = avformat_find_stream_info(input.context, nullptr); error < 0)
         fail(url, "cannot be read: " + reason(error) + ".");
@@ -114,7 +116,8 @@ AVAudioFile::AVAudioFile(const URL& url) : url_(url) {
             append(resampler.context, frame.frame, planes);
             av_frame_unref(frame.frame);
         }
-        if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) fail(url, "is damaged: " + reason(result) + ".");
+        if (result != AVERROR(EAGAIN) && result != AVERROR_EOF)
+            fail(url, "is damaged: " + reason(result) + ".");
     };
     while (av_read_frame(input.context, packet.packet) >= 0) {
         if (packet.packet->stream_index == stream) {
@@ -135,7 +138,8 @@ AVAudioFile::AVAudioFile(const URL& url) : url_(url) {
         AVAudioFormat::standardFormat(rate, static_cast<AVAudioChannelCount>(channels)),
         static_cast<AVAudioFrameCount>(planes[0].size()));
     for (std::size_t c = 0; c < planes.size(); ++c)
-        std::copy(planes[c].begin(), planes[c].end(), buffer->channelData(static_cast<AVAudioChannelCount>(c)));
+        std::copy(planes[c].begin(), planes[c].end(),
+                  buffer->channelData(static_cast<AVAudioChannelCount>(c)));
     buffer->setFrameLength(static_cast<AVAudioFrameCount>(planes[0].size()));
     buffer_ = std::move(buffer);
 }
@@ -144,7 +148,8 @@ void AVAudioFile::writeLossless(const URL& url, const AVAudioPCMBuffer& buffer) 
     const AVAudioChannelCount channels = buffer.format()->channelCount();
     const int rate = static_cast<int>(buffer.format()->sampleRate());
     FormatOutput output;
-    if (avformat_alloc_output_context2(&output.context, nullptr, "ipod", url.path().c_str()) < 0 || !output.context)
+    if (avformat_alloc_output_context2(&output.context, nullptr, "ipod", url.path().c_str()) < 0 ||
+        !output.context)
         fail(url, "cannot be made.");
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_ALAC);
     if (!codec) fail(url, "cannot be encoded: there is no ALAC encoder.");
@@ -155,7 +160,8 @@ void AVAudioFile::writeLossless(const URL& url, const AVAudioPCMBuffer& buffer) 
     encoder.context->sample_rate = rate;
     encoder.context->time_base = AVRational{1, rate};
     av_channel_layout_default(&encoder.context->ch_layout, static_cast<int>(channels));
-    if (output.context->oformat->flags & AVFMT_GLOBALHEADER) encoder.context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (output.context->oformat->flags & AVFMT_GLOBALHEADER)
+        encoder.context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (const int error = avcodec_open2(encoder.context, codec, nullptr); error < 0)
         fail(url, "cannot be encoded: " + reason(error) + ".");
     AVStream* stream = avformat_new_stream(output.context, nullptr);
@@ -192,7 +198,8 @@ void AVAudioFile::writeLossless(const URL& url, const AVAudioPCMBuffer& buffer) 
             auto* to = reinterpret_cast<std::int32_t*>(frame.frame->extended_data[c]);
             for (int i = 0; i < n; ++i) {
                 // 24 bits in the top of 32, as the encoder takes them.
-                const double scaled = std::round(std::clamp(static_cast<double>(from[i]), -1.0, 1.0) * 8388607.0);
+                const double scaled =
+                    std::round(std::clamp(static_cast<double>(from[i]), -1.0, 1.0) * 8388607.0);
                 to[i] = static_cast<std::int32_t>(scaled) * 256;
             }
         }

@@ -10,7 +10,8 @@ void mixChannels(const AVAudioNodeInput& input, float* const* output, AVAudioCha
     // Kept as plain loops per case, so each one vectorises.
     for (AVAudioChannelCount c = 0; c < outputChannels; ++c) {
         float* to = output[c];
-        if (input.channelCount == 0 || (input.channelCount > 1 && outputChannels > 1 && c >= input.channelCount)) {
+        if (input.channelCount == 0 ||
+            (input.channelCount > 1 && outputChannels > 1 && c >= input.channelCount)) {
             if (!add) std::fill_n(to, frames, 0.0f);
         } else if (input.channelCount == 1 || outputChannels > 1) {
             const float* from = input.channels[input.channelCount == 1 ? 0 : c];

@@ -17,17 +17,20 @@ AVAudioPlayerNode::~AVAudioPlayerNode() {
     worker_.join();
 }
 
-bool AVAudioPlayerNode::scheduleFile(const AVAudioFile& file, const AVAudioTime* when, Completion completion) {
+bool AVAudioPlayerNode::scheduleFile(const AVAudioFile& file, const AVAudioTime* when,
+                                     Completion completion) {
     (void)when;
     return scheduleBuffer(file.buffer(), std::move(completion));
 }
 
-bool AVAudioPlayerNode::scheduleBuffer(std::shared_ptr<const AVAudioPCMBuffer> buffer, Completion completion) {
+bool AVAudioPlayerNode::scheduleBuffer(std::shared_ptr<const AVAudioPCMBuffer> buffer,
+                                       Completion completion) {
     if (!buffer || buffer->frameLength() == 0 || quit_) return false;
     std::lock_guard lock(scheduleMutex_);
     Slot& slot = slots_[tail_ % kCapacity];
     if (slot.state.load(std::memory_order_acquire) != free) {
-        std::printf("AVAudioPlayerNode::ERROR: %zu segments are waiting already; this one is dropped.\n", kCapacity);
+        std::printf("AVAudioPlayerNode::ERROR: %zu segments are waiting already; this one is dropped.\n",
+                    kCapacity);
         std::fflush(stdout);
         return false;
     }
@@ -59,7 +62,8 @@ void AVAudioPlayerNode::stop() {
 }
 
 void AVAudioPlayerNode::mark(Slot& slot, State state) {
-    if (slot.state.load(std::memory_order_relaxed) == scheduled) dueCount_.fetch_add(1, std::memory_order_relaxed);
+    if (slot.state.load(std::memory_order_relaxed) == scheduled)
+        dueCount_.fetch_add(1, std::memory_order_relaxed);
     slot.state.store(state, std::memory_order_release);
     wake_.release();
 }
@@ -78,7 +82,8 @@ void AVAudioPlayerNode::render(const AVAudioNodeInput*, std::size_t, float* cons
             const AVAudioFrameCount length = data.frameLength();
             const AVAudioFrameCount n = std::min(frames - written, length - position_);
             const float* from[16];
-            const AVAudioChannelCount channels = std::min<AVAudioChannelCount>(data.format()->channelCount(), 16);
+            const AVAudioChannelCount channels =
+                std::min<AVAudioChannelCount>(data.format()->channelCount(), 16);
             for (AVAudioChannelCount c = 0; c < channels; ++c) from[c] = data.channelData(c) + position_;
             float* to[16];
             const AVAudioChannelCount outputs = std::min<AVAudioChannelCount>(outputChannels, 16);
@@ -95,7 +100,8 @@ void AVAudioPlayerNode::render(const AVAudioNodeInput*, std::size_t, float* cons
             }
         }
     }
-    for (AVAudioChannelCount c = 0; c < outputChannels; ++c) std::fill(output[c] + written, output[c] + frames, 0.0f);
+    for (AVAudioChannelCount c = 0; c < outputChannels; ++c)
+        std::fill(output[c] + written, output[c] + frames, 0.0f);
 }
 
 void AVAudioPlayerNode::work() {

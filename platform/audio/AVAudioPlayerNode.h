@@ -69,10 +69,10 @@ private:
     void mark(Slot& slot, State state);
 
     std::array<Slot, kCapacity> slots_;
-    std::mutex scheduleMutex_;    // between producers
-    std::uint64_t tail_ = 0;      // next slot to fill, under scheduleMutex_
-    std::mutex renderMutex_;      // render tries it; stop() takes it to flush
-    std::uint64_t head_ = 0;      // the slot playing, under renderMutex_
+    std::mutex scheduleMutex_; // between producers
+    std::uint64_t tail_ = 0;   // next slot to fill, under scheduleMutex_
+    std::mutex renderMutex_;   // render tries it; stop() takes it to flush
+    std::uint64_t head_ = 0;   // the slot playing, under renderMutex_
     AVAudioFrameCount position_ = 0;
     std::atomic<bool> playing_{false};
     std::atomic<AVAudioFrameCount> lead_{kDefaultCompletionLead};

@@ -24,10 +24,11 @@ std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description) 
     void* module = ::dlopen(component.moduleURL().path().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         const char* why = ::dlerror();
-        throw NSError(kAudioComponentErr_InstanceInvalidated,
-                      "The module '" + component.moduleURL().path() + "' cannot be loaded: " + (why ? why : "?"));
+        throw NSError(kAudioComponentErr_InstanceInvalidated, "The module '" + component.moduleURL().path() +
+                                                                  "' cannot be loaded: " + (why ? why : "?"));
     }
-    auto entry = reinterpret_cast<AUPrincipalClassFunction>(::dlsym(module, component.factoryFunction().c_str()));
+    auto entry =
+        reinterpret_cast<AUPrincipalClassFunction>(::dlsym(module, component.factoryFunction().c_str()));
     if (!entry)
         throw NSError(kAudioComponentErr_InstanceInvalidated, "The module '" + component.moduleURL().path() +
                                                                   "' has no function '" +
@@ -71,15 +72,17 @@ void AVAudioUnit::instantiate(const AudioComponentDescription& description,
 
 AVAudioUnit::AVAudioUnit(std::shared_ptr<AUAudioUnit> unit, std::shared_ptr<AUAudioUnitFactory> principal)
     : unit_(std::move(unit)), principal_(std::move(principal)) {
-    pullInput_ = [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames, NSInteger,
-                        AudioBufferList* list) -> AUAudioUnitStatus {
+    pullInput_ = [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames,
+                        NSInteger, AudioBufferList* list) -> AUAudioUnitStatus {
         if (!preparedFormat_ || frames > preparedFrames_) return kAudioUnitErr_TooManyFramesToProcess;
         float* channels[kMaximumChannels];
-        const AVAudioChannelCount count = std::min<AVAudioChannelCount>(list->mNumberBuffers, kMaximumChannels);
+        const AVAudioChannelCount count =
+            std::min<AVAudioChannelCount>(list->mNumberBuffers, kMaximumChannels);
         for (AVAudioChannelCount c = 0; c < count; ++c) {
             // A unit that leaves the memory to its host reads ours.
             if (list->mBuffers[c].mData == nullptr) {
-                const std::size_t at = static_cast<std::size_t>(std::min(c, preparedFormat_->channelCount() - 1));
+                const std::size_t at =
+                    static_cast<std::size_t>(std::min(c, preparedFormat_->channelCount() - 1));
                 list->mBuffers[c].mData = inputScratch_.data() + at * preparedFrames_;
                 list->mBuffers[c].mDataByteSize = static_cast<std::uint32_t>(frames * sizeof(float));
             }
@@ -100,7 +103,8 @@ std::shared_ptr<const AVAudioFormat> AVAudioUnit::defaultOutputFormat() const {
 
 void AVAudioUnit::prepareToRender(const std::vector<std::shared_ptr<const AVAudioFormat>>&,
                                   const AVAudioFormat& output, AVAudioFrameCount maximumFrames) {
-    if (preparedFormat_ == output && preparedFrames_ == maximumFrames && unit_->renderResourcesAllocated()) return;
+    if (preparedFormat_ == output && preparedFrames_ == maximumFrames && unit_->renderResourcesAllocated())
+        return;
     didLeaveRender();
     const auto format = std::make_shared<const AVAudioFormat>(output);
     try {

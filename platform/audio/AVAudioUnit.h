@@ -29,13 +29,16 @@ public:
                                                     AudioComponentInstantiationOptions options);
 
     // A unit made in this process, with the principal class that made it, if any.
-    explicit AVAudioUnit(std::shared_ptr<AUAudioUnit> unit, std::shared_ptr<AUAudioUnitFactory> principal = nullptr);
+    explicit AVAudioUnit(std::shared_ptr<AUAudioUnit> unit,
+                         std::shared_ptr<AUAudioUnitFactory> principal = nullptr);
     ~AVAudioUnit() override;
 
     const std::shared_ptr<AUAudioUnit>& auAudioUnit() const { return unit_; }
     // The module's principal class (the plug-in's view controller); null for a unit made in process.
     const std::shared_ptr<AUAudioUnitFactory>& principalClass() const { return principal_; }
-    const AudioComponentDescription& audioComponentDescription() const { return unit_->componentDescription(); }
+    const AudioComponentDescription& audioComponentDescription() const {
+        return unit_->componentDescription();
+    }
 
 protected:
     std::shared_ptr<const AVAudioFormat> defaultOutputFormat() const override;

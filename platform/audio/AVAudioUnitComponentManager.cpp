@@ -141,7 +141,8 @@ AVAudioUnitComponentManager::components(const AudioComponentDescription& matchin
 
     std::vector<std::shared_ptr<AVAudioUnitComponent>> found;
     for (const URL& url : manifests)
-        if (auto component = read(url); component && matches(matching, component->audioComponentDescription()))
+        if (auto component = read(url);
+            component && matches(matching, component->audioComponentDescription()))
             found.push_back(std::move(component));
     return found;
 }

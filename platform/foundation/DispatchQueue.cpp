@@ -30,9 +30,9 @@ DispatchQueue& DispatchQueue::main() {
 }
 
 DispatchQueue& DispatchQueue::global() {
-    static DispatchQueue* const queue = new DispatchQueue(
-        Kind::concurrent, "com.apple.root.default-qos",
-        std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 4));
+    static DispatchQueue* const queue =
+        new DispatchQueue(Kind::concurrent, "com.apple.root.default-qos",
+                          std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 4));
     return *queue;
 }
 

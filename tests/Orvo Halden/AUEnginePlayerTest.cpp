@@ -19,7 +19,8 @@ protected:
     ~PlayerTest() override { DispatchQueue::main().drain(); }
 
     std::shared_ptr<AVAudioUnit> effect() {
-        auto unit = Orvo_Halden_Extension_AudioUnit::make(Orvo_Halden_Extension_AudioUnit::kComponentDescription);
+        auto unit =
+            Orvo_Halden_Extension_AudioUnit::make(Orvo_Halden_Extension_AudioUnit::kComponentDescription);
         unit->setParameter(2, 1.0f); // three bands
         for (std::int32_t band = 0; band < 4; ++band) unit->setParameter(22 + band, 0.8f);
         return std::make_shared<AVAudioUnit>(unit);
@@ -61,8 +62,10 @@ TEST_F(PlayerTest, TheEffectIsReallyInThePath) {
         AudioUnitRenderActionFlags flags = 0;
         ASSERT_EQ(renderBlock(&flags, &time, n, 0, out.get(), nullptr, pull), noErr);
         for (std::size_t i = 0; i < n; ++i) {
-            worst = std::max({worst, std::fabs(left[i] - through[0][at + i]), std::fabs(right[i] - through[1][at + i])});
-            wetness = std::max(wetness, std::fabs(through[0][at + i] - loops.decoded->channelData(0)[at + i]));
+            worst = std::max(
+                {worst, std::fabs(left[i] - through[0][at + i]), std::fabs(right[i] - through[1][at + i])});
+            wetness =
+                std::max(wetness, std::fabs(through[0][at + i] - loops.decoded->channelData(0)[at + i]));
         }
     }
     EXPECT_LE(worst, 1e-6f);
@@ -101,7 +104,8 @@ TEST_P(LoopLengthTest, EveryLoopEndIsCountedOnceAndARestartCountsAfresh) {
     std::vector<std::string> queued;
     std::copy_if(listener->calls.begin(), listener->calls.end(), std::back_inserter(queued),
                  [](const std::string& call) { return call != "file"; });
-    EXPECT_EQ(queued, (std::vector<std::string>{"playing", "loop", "loop", "loop", "stopped", "playing", "loop", "stopped"}));
+    EXPECT_EQ(queued, (std::vector<std::string>{"playing", "loop", "loop", "loop", "stopped", "playing",
+                                                "loop", "stopped"}));
     EXPECT_EQ(std::count(listener->calls.begin(), listener->calls.end(), "file"), 2);
     EXPECT_TRUE(listener->allOnMain);
     for (const auto& [count, times] : {std::pair{"1.", 2}, {"2.", 1}, {"3.", 1}, {"4.", 0}})
@@ -121,7 +125,7 @@ TEST_F(PlayerTest, AStopWithALoopEndPendingEndsTheLoop) {
     render(*player, kBlock);
     EXPECT_FALSE(player->toggle()); // flushes the pending loop end
     player->waitForStateQueue();
-    player->engine().start();       // nothing was scheduled again
+    player->engine().start(); // nothing was scheduled again
     const auto after = render(*player, 2 * kBlock);
     EXPECT_TRUE(std::all_of(after[0].begin(), after[0].end(), [](float s) { return s == 0.0f; }));
     DispatchQueue::main().drain();
@@ -138,7 +142,8 @@ TEST_F(PlayerTest, AnEngineThatCannotStartIsNeverAnnouncedAsPlaying) {
     DispatchQueue::main().drain();
     const auto lines = testkit::splitLines(capture.finish());
     const auto error = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
-        return l.starts_with("AUEnginePlayer::ERROR: Could not start audio engine. error: The audio system could not start");
+        return l.starts_with(
+            "AUEnginePlayer::ERROR: Could not start audio engine. error: The audio system could not start");
     });
     ASSERT_NE(error, lines.end());
     EXPECT_TRUE(error->ends_with("."));
@@ -155,8 +160,9 @@ TEST_F(PlayerTest, ASessionThatFailsIsReportedAndPlaybackGoesOn) {
     AVAudioSession::sharedInstance().setFailureForTesting(std::nullopt);
     const auto lines = testkit::splitLines(capture.finish());
     for (const char* flag : {"true", "false"})
-        EXPECT_TRUE(contains(lines, std::string("AUEnginePlayer::ERROR: Could not set audio session active ") + flag +
-                                        ". system error: The session is busy."));
+        EXPECT_TRUE(
+            contains(lines, std::string("AUEnginePlayer::ERROR: Could not set audio session active ") + flag +
+                                ". system error: The session is busy."));
 }
 
 TEST_F(PlayerTest, ALoopEndWithoutAFoundFileNamesNone) {
@@ -183,15 +189,15 @@ TEST_F(PlayerTest, TheMIDILoggerReportsAtMostThreeBytesOnTheMainQueue) {
     renderThread.join();
     testkit::StdoutCapture capture;
     DispatchQueue::main().drain();
-    EXPECT_EQ(testkit::splitLines(capture.finish()),
-              (std::vector<std::string>{
-                  "AUEnginePlayer: MIDI event from audio unit at: 30, data: 144, 60, 100",
-                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
-                  "AUEnginePlayer: MIDI event from audio unit at: 20, data: 144, 60",
-                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
-                  "AUEnginePlayer: MIDI event from audio unit at: 80, data: 144, 60, 100",
-                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
-                  "AUEnginePlayer: MIDI event from audio unit at: -10, data: "}));
+    EXPECT_EQ(
+        testkit::splitLines(capture.finish()),
+        (std::vector<std::string>{"AUEnginePlayer: MIDI event from audio unit at: 30, data: 144, 60, 100",
+                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                  "AUEnginePlayer: MIDI event from audio unit at: 20, data: 144, 60",
+                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                  "AUEnginePlayer: MIDI event from audio unit at: 80, data: 144, 60, 100",
+                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                  "AUEnginePlayer: MIDI event from audio unit at: -10, data: "}));
 }
 
 TEST_F(PlayerTest, TakingTheUnitOutWiresThePlayerStraightToTheMixer) {
@@ -207,7 +213,8 @@ TEST_F(PlayerTest, TakingTheUnitOutWiresThePlayerStraightToTheMixer) {
     // Dry again from wherever the loop stood.
     EXPECT_TRUE(std::equal(out[0].begin(), out[0].begin() + kBlock, loops.decoded->channelData(0)) ||
                 std::search(loops.decoded->channelData(0), loops.decoded->channelData(0) + loops.data,
-                            out[0].begin(), out[0].begin() + 64) != loops.decoded->channelData(0) + loops.data);
+                            out[0].begin(),
+                            out[0].begin() + 64) != loops.decoded->channelData(0) + loops.data);
 }
 
 TEST_F(PlayerTest, QuittingWhileTheDeviceRunsStopsItBeforeAnythingGoes) {

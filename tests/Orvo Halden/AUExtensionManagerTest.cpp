@@ -12,8 +12,10 @@ std::string manifest(const std::string& flags, const std::string& function) {
            "<key>name</key><string>VLMR: Orvo Halden Extension (AU)</string>"
            "<key>type</key><string>aumf</string><key>subtype</key><string>ohdn</string>"
            "<key>manufacturer</key><string>VLMR</string><key>flags</key><integer>" +
-           flags + "</integer><key>path</key><string>" ORVO_TEST_COMPONENT_FILE "</string>"
-           "<key>factoryFunction</key><string>" + function + "</string></dict></plist>\n";
+           flags +
+           "</integer><key>path</key><string>" ORVO_TEST_COMPONENT_FILE "</string>"
+           "<key>factoryFunction</key><string>" +
+           function + "</string></dict></plist>\n";
 }
 
 // The host over a registry folder and a loop folder of the test's own.
@@ -90,7 +92,8 @@ TEST_F(HostTest, FindsLoadsNamesAndConnectsTheEffectThenTellsTheDelegateOnceEach
 }
 
 TEST_F(HostTest, AnEmptyRegistryGivesTheErrorLineAndTheLoopPlaysDry) {
-    const auto lines = run([](const auto& l) { return contains(l, "ERROR: There were no audio units found."); });
+    const auto lines =
+        run([](const auto& l) { return contains(l, "ERROR: There were no audio units found."); });
     ASSERT_TRUE(found);
     EXPECT_TRUE(listener->calls.empty());
     ASSERT_TRUE(manager->togglePlayback());
@@ -105,7 +108,8 @@ TEST_F(HostTest, ARefusingFactoryGivesItsErrorLinesAfterTheComponentsFlags) {
                                       {"3735928559", "0xdeadbeef"}}) {
         std::ofstream(registry.path() / "refusing.plist") << manifest(flags, "RefusingPrincipalClassFactory");
         listener->calls.clear();
-        const auto lines = run([](const auto& l) { return contains(l, "Error: Could not instantiate audio unit."); });
+        const auto lines =
+            run([](const auto& l) { return contains(l, "Error: Could not instantiate audio unit."); });
         ASSERT_TRUE(found) << text;
         EXPECT_TRUE(contains(lines, std::string("flags: ") + text));
         const auto error = std::find(lines.begin(), lines.end(), "Error: Could not instantiate audio unit.");

@@ -78,7 +78,8 @@ inline std::vector<std::vector<float>> render(AUEnginePlayer& player, std::size_
     for (std::size_t done = 0; done < frames; done += kBlock) {
         const auto n = static_cast<AVAudioFrameCount>(std::min<std::size_t>(kBlock, frames - done));
         EXPECT_EQ(player.engine().renderOffline(n, block), AVAudioEngineManualRenderingStatus::success);
-        for (int c = 0; c < 2; ++c) out[c].insert(out[c].end(), block.channelData(c), block.channelData(c) + n);
+        for (int c = 0; c < 2; ++c)
+            out[c].insert(out[c].end(), block.channelData(c), block.channelData(c) + n);
         player.waitForStateQueue();
     }
     return out;

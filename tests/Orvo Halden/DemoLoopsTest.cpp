@@ -15,7 +15,8 @@ TEST(DemoLoopsTest, AllEightyDecodeAsDistinctSeamlessLoops) {
     std::set<std::pair<AVAudioFrameCount, float>> signatures;
     for (int number = 1; number <= loops::kCount; ++number) {
         SCOPED_TRACE(number);
-        const AVAudioFile file(URL::fileURLWithPath(std::string(ORVO_DEMO_LOOPS_DIR) + "/" + std::to_string(number) + ".m4a"));
+        const AVAudioFile file(
+            URL::fileURLWithPath(std::string(ORVO_DEMO_LOOPS_DIR) + "/" + std::to_string(number) + ".m4a"));
         ASSERT_EQ(file.processingFormat()->sampleRate(), 48000.0);
         ASSERT_EQ(file.processingFormat()->channelCount(), 2u);
         const auto frames = static_cast<AVAudioFrameCount>(file.length());
@@ -29,7 +30,8 @@ TEST(DemoLoopsTest, AllEightyDecodeAsDistinctSeamlessLoops) {
                 if (i > 0) biggestStep = std::max(biggestStep, std::fabs(s[i] - s[i - 1]));
             }
             seam = std::max(seam, std::fabs(s[0] - s[frames - 1]));
-            for (AVAudioFrameCount i = 0; i < 480; ++i) edge = std::max({edge, std::fabs(s[i]), std::fabs(s[frames - 1 - i])});
+            for (AVAudioFrameCount i = 0; i < 480; ++i)
+                edge = std::max({edge, std::fabs(s[i]), std::fabs(s[frames - 1 - i])});
         }
         EXPECT_NEAR(20.0f * std::log10(peak), -3.0f, 0.05f);
         EXPECT_LE(seam, biggestStep) << "the wrap-around jumps";

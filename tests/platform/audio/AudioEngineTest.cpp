@@ -27,7 +27,8 @@ std::shared_ptr<AVAudioPCMBuffer> bufferOf(const std::vector<std::vector<float>>
         AVAudioFormat::standardFormat(48000.0, static_cast<AVAudioChannelCount>(channels.size())),
         static_cast<AVAudioFrameCount>(channels[0].size()));
     for (std::size_t c = 0; c < channels.size(); ++c)
-        std::copy(channels[c].begin(), channels[c].end(), buffer->channelData(static_cast<AVAudioChannelCount>(c)));
+        std::copy(channels[c].begin(), channels[c].end(),
+                  buffer->channelData(static_cast<AVAudioChannelCount>(c)));
     buffer->setFrameLength(static_cast<AVAudioFrameCount>(channels[0].size()));
     return buffer;
 }
@@ -39,7 +40,8 @@ bool waitFor(const std::function<bool()>& done) {
 
 TEST(AudioFileTest, LosslessRoundTripKeepsLengthChannelsAndTwentyFourBits) {
     testkit::TempFolder folder{"files"};
-    for (const auto& [channels, frames] : {std::pair{1u, 1u}, {2u, 4096u}, {2u, 12345u}, {2u, 24000u}, {2u, 48001u}}) {
+    for (const auto& [channels, frames] :
+         {std::pair{1u, 1u}, {2u, 4096u}, {2u, 12345u}, {2u, 24000u}, {2u, 48001u}}) {
         std::vector<std::vector<float>> data;
         for (unsigned c = 0; c < channels; ++c) data.push_back(testkit::noise(frames, c + 3, 0.9f));
         const URL url = URL::fileURLWithPath((folder / ("f" + std::to_string(frames) + ".m4a")).string());
@@ -85,7 +87,8 @@ protected:
         for (std::size_t done = 0; done < frames; done += kBlock) {
             const auto n = static_cast<AVAudioFrameCount>(std::min<std::size_t>(kBlock, frames - done));
             EXPECT_EQ(engine.renderOffline(n, block), AVAudioEngineManualRenderingStatus::success);
-            for (int c = 0; c < 2; ++c) out[c].insert(out[c].end(), block.channelData(c), block.channelData(c) + n);
+            for (int c = 0; c < 2; ++c)
+                out[c].insert(out[c].end(), block.channelData(c), block.channelData(c) + n);
         }
         return out;
     }
@@ -128,7 +131,10 @@ TEST_F(OfflineEngineTest, CompletionsFireOnceEachOnAWorkerThreadInOrder) {
     engine.start();
     render(4 * kBlock);
     player->stop(); // nothing left to flush: no second firing
-    ASSERT_TRUE(waitFor([&] { std::lock_guard lock(mutex); return fired.size() == 3; }));
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard lock(mutex);
+        return fired.size() == 3;
+    }));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::lock_guard lock(mutex);
     EXPECT_EQ(fired, (std::vector<int>{0, 1, 2}));
@@ -167,10 +173,12 @@ TEST_F(OfflineEngineTest, PauseKeepsThePlaceAndStopFlushesAndFiresOnce) {
 
 TEST_F(OfflineEngineTest, RenderingNeedsARunningEngineAndABlockWithinTheMaximum) {
     AVAudioPCMBuffer block(AVAudioFormat::standardFormat(48000.0, 2), 2 * kBlock);
-    EXPECT_EQ(engine.renderOffline(kBlock, block), AVAudioEngineManualRenderingStatus::cannotDoInCurrentContext);
+    EXPECT_EQ(engine.renderOffline(kBlock, block),
+              AVAudioEngineManualRenderingStatus::cannotDoInCurrentContext);
     engine.start();
     EXPECT_EQ(engine.renderOffline(2 * kBlock, block), AVAudioEngineManualRenderingStatus::error);
-    EXPECT_THROW(engine.enableManualRenderingMode(AVAudioFormat::standardFormat(48000.0, 2), kBlock), NSError);
+    EXPECT_THROW(engine.enableManualRenderingMode(AVAudioFormat::standardFormat(48000.0, 2), kBlock),
+                 NSError);
 }
 
 // Passes its input on and counts the frames it rendered.
@@ -179,8 +187,8 @@ public:
     std::atomic<std::uint64_t> frames{0};
 
 protected:
-    void render(const AVAudioNodeInput* inputs, std::size_t count, float* const* output, AVAudioChannelCount channels,
-                AVAudioFrameCount n) override {
+    void render(const AVAudioNodeInput* inputs, std::size_t count, float* const* output,
+                AVAudioChannelCount channels, AVAudioFrameCount n) override {
         AVAudioMixerNode::render(inputs, count, output, channels, n);
         frames.fetch_add(n, std::memory_order_relaxed);
     }
@@ -227,7 +235,8 @@ TEST(SoundCardTest, ADeviceThatCannotOpenFailsTheStartWithItsReason) {
         engine.start();
         ADD_FAILURE() << "started";
     } catch (const NSError& error) {
-        EXPECT_TRUE(std::string(error.what()).starts_with("The audio system could not start")) << error.what();
+        EXPECT_TRUE(std::string(error.what()).starts_with("The audio system could not start"))
+            << error.what();
     }
     EXPECT_FALSE(engine.isRunning());
 }

@@ -25,11 +25,17 @@ OSType code(const std::string& text) {
 std::string manifest(const std::string& type, const std::string& subtype, const std::string& path,
                      const std::string& function = "AUPrincipalClassFactory", int flags = 2) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-           "<key>name</key><string>VLMR: " + subtype + "</string>"
-           "<key>type</key><string>" + type + "</string><key>subtype</key><string>" + subtype + "</string>"
-           "<key>manufacturer</key><string>VLMR</string><key>flags</key><integer>" + std::to_string(flags) +
-           "</integer><key>path</key><string>" + path + "</string>"
-           "<key>factoryFunction</key><string>" + function + "</string></dict></plist>\n";
+           "<key>name</key><string>VLMR: " +
+           subtype +
+           "</string>"
+           "<key>type</key><string>" +
+           type + "</string><key>subtype</key><string>" + subtype +
+           "</string>"
+           "<key>manufacturer</key><string>VLMR</string><key>flags</key><integer>" +
+           std::to_string(flags) + "</integer><key>path</key><string>" + path +
+           "</string>"
+           "<key>factoryFunction</key><string>" +
+           function + "</string></dict></plist>\n";
 }
 
 // A registry folder of its own, searched before the test component's folder.
@@ -40,7 +46,8 @@ protected:
     void write(const std::string& name, const std::string& text) { std::ofstream(folder / name) << text; }
     std::vector<std::string> names(const AudioComponentDescription& search) {
         std::vector<std::string> found;
-        for (const auto& c : AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(search))
+        for (const auto& c :
+             AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(search))
             found.push_back(c->manifestURL().lastPathComponent());
         return found;
     }
@@ -55,12 +62,12 @@ TEST_F(RegistryTest, MatchesLikeThePlatformWildcardsAndFlagsUnderTheMask) {
         AudioComponentDescription search;
         bool matches;
     } cases[] = {
-        {{aumf, ohdn, VLMR, 2, 0}, true},    // the host's own search: flags ignored
+        {{aumf, ohdn, VLMR, 2, 0}, true}, // the host's own search: flags ignored
         {{aumf, ohdn, VLMR, 0, 0}, true},
-        {{aumf, ohdn, VLMR, 2, 2}, true},    // flags under the mask agree
-        {{aumf, ohdn, VLMR, 0, 2}, false},   // ... or not
+        {{aumf, ohdn, VLMR, 2, 2}, true},  // flags under the mask agree
+        {{aumf, ohdn, VLMR, 0, 2}, false}, // ... or not
         {{aumf, ohdn, VLMR, 1, 1}, false},
-        {{0, 0, 0, 0, 0}, true},             // zero codes match anything
+        {{0, 0, 0, 0, 0}, true}, // zero codes match anything
         {{aumf, 0, VLMR, 0, 0}, true},
         {{fourCharCode("aufx"), ohdn, VLMR, 0, 0}, false},
         {{aumf, fourCharCode("ohdx"), VLMR, 0, 0}, false},
@@ -74,8 +81,8 @@ TEST_F(RegistryTest, MatchesLikeThePlatformWildcardsAndFlagsUnderTheMask) {
 
 TEST_F(RegistryTest, FindsTheBuiltComponentWithItsRegisteredDescription) {
     testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", ORVO_TEST_COMPONENTS_DIR);
-    const auto found = AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(
-        {aumf, ohdn, VLMR, 2, 0});
+    const auto found =
+        AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components({aumf, ohdn, VLMR, 2, 0});
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->name(), "VLMR: Orvo Halden Extension (AU)");
     EXPECT_EQ(found[0]->manufacturerName(), "VLMR");
@@ -87,27 +94,30 @@ TEST_F(RegistryTest, SkipsOtherSubtypesAndBrokenManifestsInAStableOrder) {
     write("b.plist", manifest("aumf", "ohdn", module));
     write("a.plist", manifest("aumf", "ohdn", module));
     write("c.plist", manifest("aumf", "zzzz", module));
-    write("d.plist", "<plist><dict><key>name</key>");           // not XML
-    write("e.plist", manifest("aumf", "ohd", module));           // a three-letter code
-    write("f.plist", manifest("aumf", "ohdn", ""));              // no module
-    write("g.txt", manifest("aumf", "ohdn", module));            // not a manifest
+    write("d.plist", "<plist><dict><key>name</key>");  // not XML
+    write("e.plist", manifest("aumf", "ohd", module)); // a three-letter code
+    write("f.plist", manifest("aumf", "ohdn", ""));    // no module
+    write("g.txt", manifest("aumf", "ohdn", module));  // not a manifest
     testkit::StdoutCapture capture;
     const auto first = names({aumf, ohdn, VLMR, 2, 0});
     const auto again = names({aumf, ohdn, VLMR, 2, 0});
     const auto lines = testkit::splitLines(capture.finish());
     EXPECT_EQ(first, (std::vector<std::string>{"a.plist", "b.plist"}));
     EXPECT_EQ(again, first);
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l.starts_with("WARNING: Component manifest"); }),
-              6); // d, e and f, twice
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& l) { return l.starts_with("WARNING: Component manifest"); }),
+        6); // d, e and f, twice
 }
 
 TEST_F(RegistryTest, TheEnvironmentsFoldersComeFirstInTheirOrder) {
     testkit::TempFolder second{"registry2"};
     std::ofstream(second / "a.plist") << manifest("aumf", "ohdn", module);
     write("z.plist", manifest("aumf", "ohdn", module));
-    testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", folder.path().string() + ":" + second.path().string());
-    const auto found = AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components({aumf, ohdn, VLMR, 0, 0});
+    testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH",
+                                    folder.path().string() + ":" + second.path().string());
+    const auto found =
+        AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components({aumf, ohdn, VLMR, 0, 0});
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0]->manifestURL().path(), (folder / "z.plist").string());
     EXPECT_EQ(found[1]->manifestURL().path(), (second / "a.plist").string());
@@ -123,9 +133,10 @@ struct Outcome {
 
 Outcome instantiate(const AudioComponentDescription& description) {
     Outcome outcome;
-    AVAudioUnit::instantiate(description, 0, [&](std::shared_ptr<AVAudioUnit> unit, std::optional<NSError> error) {
-        outcome = {true, Thread::isMainThread(), std::move(unit), std::move(error)};
-    });
+    AVAudioUnit::instantiate(description, 0,
+                             [&](std::shared_ptr<AVAudioUnit> unit, std::optional<NSError> error) {
+                                 outcome = {true, Thread::isMainThread(), std::move(unit), std::move(error)};
+                             });
     EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return outcome.arrived; }));
     return outcome;
 }
@@ -136,8 +147,10 @@ TEST_F(RegistryTest, InstantiatesTheFirstMatchThroughItsModuleOnTheMainQueue) {
     ASSERT_TRUE(outcome.unit) << (outcome.error ? outcome.error->what() : "");
     EXPECT_TRUE(outcome.onMainThread);
     EXPECT_TRUE(outcome.unit->principalClass());
-    EXPECT_EQ(outcome.unit->auAudioUnit()->componentDescription(), (AudioComponentDescription{aumf, ohdn, VLMR, 2, 0}));
-    EXPECT_EQ(outcome.unit->auAudioUnit()->MIDIOutputNames(), std::vector<std::string>{"Orvo Halden MIDI Out"});
+    EXPECT_EQ(outcome.unit->auAudioUnit()->componentDescription(),
+              (AudioComponentDescription{aumf, ohdn, VLMR, 2, 0}));
+    EXPECT_EQ(outcome.unit->auAudioUnit()->MIDIOutputNames(),
+              std::vector<std::string>{"Orvo Halden MIDI Out"});
 }
 
 TEST_F(RegistryTest, EveryFailureArrivesAsAnErrorOnTheMainQueue) {
@@ -151,12 +164,14 @@ TEST_F(RegistryTest, EveryFailureArrivesAsAnErrorOnTheMainQueue) {
         {"refu", module, "RefusingPrincipalClassFactory", "refuses to make a unit"},
     };
     for (const auto& c : cases) {
-        if (std::string(c.subtype) != "none") write(std::string(c.subtype) + ".plist", manifest("aumf", c.subtype, c.path, c.function));
+        if (std::string(c.subtype) != "none")
+            write(std::string(c.subtype) + ".plist", manifest("aumf", c.subtype, c.path, c.function));
         const Outcome outcome = instantiate({aumf, code(c.subtype), VLMR, 0, 0});
         EXPECT_FALSE(outcome.unit) << c.subtype;
         EXPECT_TRUE(outcome.onMainThread);
         ASSERT_TRUE(outcome.error) << c.subtype;
-        EXPECT_NE(std::string(outcome.error->what()).find(c.says), std::string::npos) << outcome.error->what();
+        EXPECT_NE(std::string(outcome.error->what()).find(c.says), std::string::npos)
+            << outcome.error->what();
     }
 }
 
