@@ -35,7 +35,9 @@ protected:
 TEST_F(PlayerTest, TheEffectIsReallyInThePath) {
     player->connect(effect());
     ASSERT_TRUE(player->toggle());
-    const auto through = render(*player, loops.data);
+    std::size_t allocations = 0;
+    const auto through = render(*player, loops.data, &allocations);
+    EXPECT_EQ(allocations, 0u);
 
     // The same loop through a bare unit with the same parameters and blocks.
     auto bare = std::dynamic_pointer_cast<Orvo_Halden_Extension_AudioUnit>(effect()->auAudioUnit());
@@ -90,8 +92,10 @@ TEST_P(LoopLengthTest, EveryLoopEndIsCountedOnceAndARestartCountsAfresh) {
     player->connect(effect());
     testkit::StdoutCapture capture;
     ASSERT_TRUE(player->toggle());
-    render(*player, 3 * loops.data + kBlock);
+    std::size_t allocations = 0;
+    render(*player, 3 * loops.data + kBlock, &allocations);
     EXPECT_EQ(player->loopCount(), 3);
+    EXPECT_EQ(allocations, 0u); // rescheduling happens off the render thread
     EXPECT_FALSE(player->toggle());
     EXPECT_TRUE(player->toggle());
     render(*player, loops.data + kBlock);

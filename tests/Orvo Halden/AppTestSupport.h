@@ -12,6 +12,7 @@
 #include "Orvo Halden/AUExtensionManager.h"
 #include "Orvo Halden/Audio Engine/AUEnginePlayer.h"
 #include "platform/foundation/Thread.h"
+#include "tests/support/AllocationCounter.h"
 #include "tests/support/MainQueue.h"
 #include "tests/support/Signals.h"
 #include "tests/support/StdoutCapture.h"
@@ -71,13 +72,19 @@ public:
 };
 
 // Renders the player's engine offline, block by block, letting each loop end
-// be handled before the next block (as a real device's pace would).
-inline std::vector<std::vector<float>> render(AUEnginePlayer& player, std::size_t frames) {
+// be handled before the next block (as a real device's pace would); adds the
+// allocations made inside the render calls to `allocations`.
+inline std::vector<std::vector<float>> render(AUEnginePlayer& player, std::size_t frames,
+                                              std::size_t* allocations = nullptr) {
     std::vector<std::vector<float>> out(2);
     AVAudioPCMBuffer block(AVAudioFormat::standardFormat(48000.0, 2), kBlock);
     for (std::size_t done = 0; done < frames; done += kBlock) {
         const auto n = static_cast<AVAudioFrameCount>(std::min<std::size_t>(kBlock, frames - done));
-        EXPECT_EQ(player.engine().renderOffline(n, block), AVAudioEngineManualRenderingStatus::success);
+        {
+            testkit::AllocationCounter counter;
+            EXPECT_EQ(player.engine().renderOffline(n, block), AVAudioEngineManualRenderingStatus::success);
+            if (allocations) *allocations += counter.count();
+        }
         for (int c = 0; c < 2; ++c)
             out[c].insert(out[c].end(), block.channelData(c), block.channelData(c) + n);
         player.waitForStateQueue();
