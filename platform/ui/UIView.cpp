@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/UIBezierPath.h"
+#include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
+#include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
 
 namespace {
@@ -22,6 +26,17 @@ UIView::UIView(const CGRect& frame) { setFrame(frame); }
 UIView::~UIView() {
     for (const auto& view : subviews_)
         view->superview_ = nullptr;
+    for (const auto& recognizer : recognizers_)
+        recognizer->view_ = nullptr;
+}
+
+void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
+    if (!recognizer || recognizer->view_ == this)
+        return;
+    if (UIView* previous = recognizer->view_)
+        std::erase(previous->recognizers_, recognizer);
+    recognizer->view_ = this;
+    recognizers_.push_back(recognizer);
 }
 
 CGRect UIView::frame() const {
@@ -39,7 +54,15 @@ void UIView::setFrame(const CGRect& frame) {
         size = {std::abs(inverse.a) * r.size.width + std::abs(inverse.c) * r.size.height,
                 std::abs(inverse.b) * r.size.width + std::abs(inverse.d) * r.size.height};
     }
+    if (size != bounds_.size)
+        needsLayout_ = true;
     bounds_.size = size;
+}
+
+void UIView::setBounds(const CGRect& bounds) {
+    if (bounds.size != bounds_.size)
+        needsLayout_ = true;
+    bounds_ = bounds;
 }
 
 void UIView::addSubview(const std::shared_ptr<UIView>& view) {
@@ -139,4 +162,47 @@ std::size_t UIView::displayIfNeeded(const DrawWrapper& wrapper) {
     for (const auto& view : children)
         drawn += view->displayIfNeeded(wrapper);
     return drawn;
+}
+
+CGAffineTransform UIView::transformTo(const UIView* ancestor) const {
+    CGAffineTransform map;
+    for (const UIView* v = this; v && v != ancestor && v->superview_; v = v->superview_)
+        map = map.concatenating(CGAffineTransform::makeTranslation(-v->bounds_.midX(), -v->bounds_.midY()))
+                  .concatenating(v->transform_)
+                  .concatenating(CGAffineTransform::makeTranslation(v->center_.x, v->center_.y));
+    return map;
+}
+
+std::size_t UIView::displayIfNeeded(CGContext& context) {
+    return displayIfNeeded([this, &context](UIView& view, const std::function<void()>& draw) {
+        context.saveGState();
+        context.concatCTM(view.transformTo(this));
+        context.clip(view.bounds_);
+        CGFloat alpha = 1;
+        for (const UIView* v = &view; v && v != this->superview_; v = v->superview_)
+            alpha *= v->alpha_;
+        context.setAlpha(alpha);
+        {
+            UIGraphicsContextScope scope(context);
+            if (view.backgroundColor_) {
+                context.setFillColor(*view.backgroundColor_);
+                UIBezierPath::rect(view.bounds_)->fill();
+            }
+            draw();
+        }
+        context.restoreGState();
+    });
+}
+
+void UIView::layoutIfNeeded() {
+    if (needsLayout_) {
+        needsLayout_ = false;
+        layoutSubviews();
+        if (viewController_)
+            viewController_->viewDidLayoutSubviews();
+    }
+    // A layout may change the tree; walk a copy.
+    const auto children = subviews_;
+    for (const auto& view : children)
+        view->layoutIfNeeded();
 }

@@ -11,6 +11,9 @@
 #include "platform/graphics/UIColor.h"
 #include "platform/ui/UIResponder.h"
 
+class CGContext;
+class UIViewController;
+class UIGestureRecognizer;
 class UIWindow;
 
 // A rectangle of the screen that draws itself and takes touches. Views are
@@ -31,7 +34,7 @@ public:
     // size under the inverse transform.
     void setFrame(const CGRect& frame);
     CGRect bounds() const { return bounds_; }
-    void setBounds(const CGRect& bounds) { bounds_ = bounds; }
+    void setBounds(const CGRect& bounds);
     CGPoint center() const { return center_; }
     void setCenter(CGPoint center) { center_ = center; }
     CGAffineTransform transform() const { return transform_; }
@@ -55,6 +58,10 @@ public:
     bool isDescendant(const UIView* ancestor) const;
     // The window the view is in, none while it is off screen.
     UIWindow* window() const;
+
+    // The view owns its recognisers; each knows the view it is attached to.
+    void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+    const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
 
     // Points between coordinate spaces; `nullptr` stands for the space of the
     // view's outermost superview (the window). A transform that cannot be
@@ -85,10 +92,27 @@ public:
     // visible view that asked for display is drawn once. A hidden view keeps
     // its request for later. Returns how many views were drawn.
     std::size_t displayIfNeeded(const DrawWrapper& wrapper = {});
+    // The same pass drawn into a context whose space is this view's own
+    // coordinates: each view lands where it sits, clipped to its bounds,
+    // its background filled and its alpha applied.
+    std::size_t displayIfNeeded(CGContext& context);
+
+    // Layout: a change of size asks for it; the pass runs layoutSubviews
+    // where asked, parents first, and tells the controller whose root view
+    // it is afterwards (viewDidLayoutSubviews).
+    void setNeedsLayout() { needsLayout_ = true; }
+    bool needsLayout() const { return needsLayout_; }
+    void layoutIfNeeded();
+    virtual void layoutSubviews() {}
 
     UIResponder* nextResponder() const override { return superview_; }
 
 private:
+    friend class UIViewController;
+
+    // This view's own coordinates mapped into the space of `ancestor`.
+    CGAffineTransform transformTo(const UIView* ancestor) const;
+
     CGRect bounds_;
     CGPoint center_;
     CGAffineTransform transform_;
@@ -97,6 +121,9 @@ private:
     std::optional<UIColor> backgroundColor_;
     bool userInteractionEnabled_ = true;
     bool needsDisplay_ = true;
+    bool needsLayout_ = true;
+    UIViewController* viewController_ = nullptr;  // set while this is a controller's root view
     UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
+    std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
 };
