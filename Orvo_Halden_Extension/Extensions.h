@@ -34,7 +34,7 @@ void debugprint(std::string text);
 // True when a folder is at the URL or could be made there (with every missing
 // level); otherwise logs an ERROR line and returns false. A plain file in the
 // way counts as a failure.
-bool ensureDirectoryExists(const URL& url);
+[[nodiscard]] bool ensureDirectoryExists(const URL& url);
 
 // Fills documentsURL and resourcesURL and logs them.
 void getPaths();

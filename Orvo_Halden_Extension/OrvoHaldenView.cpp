@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "kernel/ParameterAddress.h"
 #include "platform/ui/UITouch.h"
 
 namespace {
@@ -40,29 +41,29 @@ struct BandBlock {
 };
 
 constexpr BandBlock kBandBlocks[] = {
-    {14, &Model::valueInput, Mirror::value, 0},
-    {18, &Model::valueDry, Mirror::value, 0},
-    {22, &Model::valueWet, Mirror::value, 0},
-    {26, &Model::valueSize, Mirror::value, 0},
-    {30, &Model::valueDamp, Mirror::value, 0},
-    {34, &Model::valueWidth, Mirror::value, 0},
-    {38, &Model::valueFreeze, Mirror::value, 0},
-    {42, &Model::valueOutput, Mirror::value, 0},
-    {46, &Model::valueModel, Mirror::index, 4},
-    {50, &Model::valuePan, Mirror::value, 0},
-    {54, &Model::valuePreDelayOn, Mirror::value, 0},
-    {58, &Model::valuePreDelayTempo, Mirror::tempo, 0},
-    {62, &Model::valuePreDelayDivision, Mirror::index, 19},
-    {66, &Model::valuePreDelayFeedback, Mirror::value, 0},
-    {70, &Model::valuePostDelayOn, Mirror::value, 0},
-    {74, &Model::valuePostDelayTempo, Mirror::tempo, 0},
-    {78, &Model::valuePostDelayDivision, Mirror::index, 19},
-    {82, &Model::valuePostDelayFeedback, Mirror::value, 0},
-    {102, &Model::valueShifterOn, Mirror::value, 0},
-    {106, &Model::valueShifterConnection, Mirror::index, 1},
-    {110, &Model::valueShifterAmount, Mirror::value, 0},
-    {114, &Model::valueShifterMix, Mirror::value, 0},
-    {118, &Model::valueShifterMode, Mirror::index, 3},
+    {kReverbInput0, &Model::valueInput, Mirror::value, 0},
+    {kReverbDry0, &Model::valueDry, Mirror::value, 0},
+    {kReverbWet0, &Model::valueWet, Mirror::value, 0},
+    {kReverbSize0, &Model::valueSize, Mirror::value, 0},
+    {kReverbDamp0, &Model::valueDamp, Mirror::value, 0},
+    {kReverbWidth0, &Model::valueWidth, Mirror::value, 0},
+    {kReverbFreeze0, &Model::valueFreeze, Mirror::value, 0},
+    {kReverbOutput0, &Model::valueOutput, Mirror::value, 0},
+    {kReverbModel0, &Model::valueModel, Mirror::index, 4},
+    {kReverbPan0, &Model::valuePan, Mirror::value, 0},
+    {kReverbPreDelay0, &Model::valuePreDelayOn, Mirror::value, 0},
+    {kReverbPreDelayTempo0, &Model::valuePreDelayTempo, Mirror::tempo, 0},
+    {kReverbPreDelayDivision0, &Model::valuePreDelayDivision, Mirror::index, 19},
+    {kReverbPreDelayFeedback0, &Model::valuePreDelayFeedback, Mirror::value, 0},
+    {kReverbPostDelay0, &Model::valuePostDelayOn, Mirror::value, 0},
+    {kReverbPostDelayTempo0, &Model::valuePostDelayTempo, Mirror::tempo, 0},
+    {kReverbPostDelayDivision0, &Model::valuePostDelayDivision, Mirror::index, 19},
+    {kReverbPostDelayFeedback0, &Model::valuePostDelayFeedback, Mirror::value, 0},
+    {kReverbShift0, &Model::valueShifterOn, Mirror::value, 0},
+    {kReverbShiftConnection0, &Model::valueShifterConnection, Mirror::index, 1},
+    {kReverbShiftAmount0, &Model::valueShifterAmount, Mirror::value, 0},
+    {kReverbShiftMix0, &Model::valueShifterMix, Mirror::value, 0},
+    {kReverbShiftMode0, &Model::valueShifterMode, Mirror::index, 3},
 };
 
 // ---- Hotspots -------------------------------------------------------------
@@ -136,28 +137,28 @@ struct Knob {
 };
 
 constexpr Knob kKnobs[] = {
-    {"size", &Model::isSizeActive, &Model::valueSize, 26, Drag::value, 1, 300},
-    {"damp", &Model::isDampActive, &Model::valueDamp, 30, Drag::value, 1, 300},
-    {"dry", &Model::isDryActive, &Model::valueDry, 18, Drag::value, 1, 300},
-    {"wet", &Model::isWetActive, &Model::valueWet, 22, Drag::value, 1, 300},
-    {"width", &Model::isWidthActive, &Model::valueWidth, 34, Drag::value, 1, 300},
-    {"input", &Model::isInputActive, &Model::valueInput, 14, Drag::value, 1, 300},
-    {"output", &Model::isOutputActive, &Model::valueOutput, 42, Drag::value, 1, 300},
-    {"pan", &Model::isPanActive, &Model::valuePan, 50, Drag::value, 1, 300},
-    {"model", &Model::isModelActive, &Model::valueModel, 46, Drag::model, 4, 150},
-    {"predelay_tempo", &Model::isPreDelayTempoActive, &Model::valuePreDelayTempo, 58, Drag::tempo, 1, 300},
-    {"predelay_feedback", &Model::isPreDelayFeedbackActive, &Model::valuePreDelayFeedback, 66, Drag::value, 1, 300},
-    {"predelay_division", &Model::isPreDelayDivisionActive, &Model::valuePreDelayDivision, 62, Drag::index, 19, 300},
-    {"postdelay_tempo", &Model::isPostDelayTempoActive, &Model::valuePostDelayTempo, 74, Drag::tempo, 1, 300},
-    {"postdelay_feedback", &Model::isPostDelayFeedbackActive, &Model::valuePostDelayFeedback, 82, Drag::value, 1,
+    {"size", &Model::isSizeActive, &Model::valueSize, kReverbSize0, Drag::value, 1, 300},
+    {"damp", &Model::isDampActive, &Model::valueDamp, kReverbDamp0, Drag::value, 1, 300},
+    {"dry", &Model::isDryActive, &Model::valueDry, kReverbDry0, Drag::value, 1, 300},
+    {"wet", &Model::isWetActive, &Model::valueWet, kReverbWet0, Drag::value, 1, 300},
+    {"width", &Model::isWidthActive, &Model::valueWidth, kReverbWidth0, Drag::value, 1, 300},
+    {"input", &Model::isInputActive, &Model::valueInput, kReverbInput0, Drag::value, 1, 300},
+    {"output", &Model::isOutputActive, &Model::valueOutput, kReverbOutput0, Drag::value, 1, 300},
+    {"pan", &Model::isPanActive, &Model::valuePan, kReverbPan0, Drag::value, 1, 300},
+    {"model", &Model::isModelActive, &Model::valueModel, kReverbModel0, Drag::model, 4, 150},
+    {"predelay_tempo", &Model::isPreDelayTempoActive, &Model::valuePreDelayTempo, kReverbPreDelayTempo0, Drag::tempo, 1, 300},
+    {"predelay_feedback", &Model::isPreDelayFeedbackActive, &Model::valuePreDelayFeedback, kReverbPreDelayFeedback0, Drag::value, 1, 300},
+    {"predelay_division", &Model::isPreDelayDivisionActive, &Model::valuePreDelayDivision, kReverbPreDelayDivision0, Drag::index, 19, 300},
+    {"postdelay_tempo", &Model::isPostDelayTempoActive, &Model::valuePostDelayTempo, kReverbPostDelayTempo0, Drag::tempo, 1, 300},
+    {"postdelay_feedback", &Model::isPostDelayFeedbackActive, &Model::valuePostDelayFeedback, kReverbPostDelayFeedback0, Drag::value, 1,
      300},
-    {"postdelay_division", &Model::isPostDelayDivisionActive, &Model::valuePostDelayDivision, 78, Drag::index, 19,
+    {"postdelay_division", &Model::isPostDelayDivisionActive, &Model::valuePostDelayDivision, kReverbPostDelayDivision0, Drag::index, 19,
      300},
-    {"shifter_mode", &Model::isShifterModeActive, &Model::valueShifterMode, 118, Drag::index, 3, 300},
-    {"shifter_connection", &Model::isShifterConnectionActive, &Model::valueShifterConnection, 106, Drag::index, 1,
+    {"shifter_mode", &Model::isShifterModeActive, &Model::valueShifterMode, kReverbShiftMode0, Drag::index, 3, 300},
+    {"shifter_connection", &Model::isShifterConnectionActive, &Model::valueShifterConnection, kReverbShiftConnection0, Drag::index, 1,
      100},
-    {"shifter_amount", &Model::isShifterAmountActive, &Model::valueShifterAmount, 110, Drag::value, 1, 300},
-    {"shifter_mix", &Model::isShifterMixActive, &Model::valueShifterMix, 114, Drag::value, 1, 300},
+    {"shifter_amount", &Model::isShifterAmountActive, &Model::valueShifterAmount, kReverbShiftAmount0, Drag::value, 1, 300},
+    {"shifter_mix", &Model::isShifterMixActive, &Model::valueShifterMix, kReverbShiftMix0, Drag::value, 1, 300},
 };
 
 struct Switch {
@@ -167,10 +168,10 @@ struct Switch {
 };
 
 constexpr Switch kSwitches[] = {
-    {"freeze", &Model::valueFreeze, 38},
-    {"predelay_onoff", &Model::valuePreDelayOn, 54},
-    {"postdelay_onoff", &Model::valuePostDelayOn, 70},
-    {"shifter_onoff", &Model::valueShifterOn, 102},
+    {"freeze", &Model::valueFreeze, kReverbFreeze0},
+    {"predelay_onoff", &Model::valuePreDelayOn, kReverbPreDelay0},
+    {"postdelay_onoff", &Model::valuePostDelayOn, kReverbPostDelay0},
+    {"shifter_onoff", &Model::valueShifterOn, kReverbShift0},
 };
 
 template <class Row, std::size_t N>
@@ -240,18 +241,18 @@ void OrvoHaldenView::setParameter(NSInteger address, float value) {
     setNeedsDisplay();
     Model& m = *baseClass_;
     switch (address) {
-    case 2:
+    case kCurrentMode:
         // An index that is not a number says nothing; the rest is held to the bands in float first.
         if (!std::isnan(value))
             m.currentMode = wholePart(value, 3);
         return;
-    case 3: m.valueSplit1 = value; return;
-    case 4: m.valueSplit2 = value; return;
-    case 5:
-    case 6:
-    case 7:
+    case kSplit1: m.valueSplit1 = value; return;
+    case kSplit2: m.valueSplit2 = value; return;
+    case kActive1:
+    case kActive2:
+    case kActive3:
         m.isRangeActive[0] = true;
-        m.isRangeActive[address - 4] = !(value < 0.5f);
+        m.isRangeActive[address - kActive1 + 1] = !(value < 0.5f);
         return;
     default: break;
     }
@@ -383,7 +384,7 @@ void OrvoHaldenView::touchDownAction() {
     if (const int i = bandOfName(hotspotMode_, "active_")) {
         m.isRangeActive[0] = true;
         m.isRangeActive[i] = !m.isRangeActive[i];
-        report(4 + i, m.isRangeActive[i] ? 1 : 0);
+        report(kActive1 + i - 1, m.isRangeActive[i] ? 1 : 0);
         return;
     }
     if (const int i = bandOfName(hotspotMode_, "range_")) {
@@ -395,7 +396,7 @@ void OrvoHaldenView::touchDownAction() {
         lastCurrentMode_ = i;
         for (int j = 0; j < 4; ++j)
             m.isRangeSelected[j] = j == i;
-        report(2, static_cast<float>(i));
+        report(kCurrentMode, static_cast<float>(i));
         return;
     }
     if (hotspotMode_ == "allpass") {
@@ -403,11 +404,11 @@ void OrvoHaldenView::touchDownAction() {
             lastCurrentMode_ = m.currentMode;
         m.isAllpass = true;
         m.currentMode = 0;
-        report(2, 0);
+        report(kCurrentMode, 0);
     } else if (hotspotMode_ == "multiband") {
         m.isAllpass = false;
         m.currentMode = lastCurrentMode_ != 0 ? lastCurrentMode_ : 2;
-        report(2, static_cast<float>(m.currentMode));
+        report(kCurrentMode, static_cast<float>(m.currentMode));
     } else if (hotspotMode_ == "main_view") {
         m.currentView = 0;
     } else if (hotspotMode_ == "delays_view") {
@@ -490,7 +491,7 @@ void OrvoHaldenView::dragAction(CGFloat dx, CGFloat dy) {
             v = m.valueSplit2;
         }
         m.valueSplit1 = v;
-        report(3, static_cast<float>(v));
+        report(kSplit1, static_cast<float>(v));
         return true;
     };
     auto moveUpper = [&](double start) {
@@ -501,7 +502,7 @@ void OrvoHaldenView::dragAction(CGFloat dx, CGFloat dy) {
             v = m.valueSplit1;
         }
         m.valueSplit2 = v;
-        report(4, static_cast<float>(v));
+        report(kSplit2, static_cast<float>(v));
         return true;
     };
     if (hotspotMode_ == "split1")

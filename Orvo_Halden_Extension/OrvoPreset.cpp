@@ -1,9 +1,12 @@
 #include "Orvo_Halden_Extension/OrvoPreset.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <new>
+#include <system_error>
 
 #include "Orvo_Halden_Extension/Extensions.h"
 #include "platform/foundation/FileManager.h"
@@ -14,6 +17,9 @@ namespace {
 using Dictionary = PropertyList::Dictionary;
 
 constexpr double kTwoTo63 = 9223372036854775808.0;
+
+// Far above any real preset (a few kilobytes); a larger file is refused unread.
+constexpr std::size_t kLargestPresetFile = std::size_t{16} << 20;
 
 void warnSkipped(const std::string& key) {
     safeprint("OrvoPreset::fromDictionary() : WARNING: The entry '" + key +
@@ -235,19 +241,28 @@ bool PresetPatch::loadFromFile(const URL& url) {
     }
     std::vector<std::uint8_t> bytes;
     try {
-        bytes = files.contents(url);
-    } catch (const NSError&) {
-        safeprint("OrvoPreset::loadFromFile() : ERROR: The file is not readable.");
+        bytes = files.contents(url, kLargestPresetFile);
+    } catch (const NSError& error) {
+        if (error.code() == EFBIG)
+            safeprint("OrvoPreset::loadFromFile() : ERROR: The file '" + url.path() + "' is larger than " +
+                      std::to_string(kLargestPresetFile) + " bytes.");
+        else
+            safeprint("OrvoPreset::loadFromFile() : ERROR: The file is not readable.");
         return false;
     }
     PropertyListFormat format = PropertyListFormat::xml;
     PropertyList root;
+    const auto couldNotRead = [&](const std::string& reason) {
+        safeprint("OrvoPreset::loadFromFile() : ERROR: Could not read the file '" + url.path() + "': " + reason +
+                  ", Format: " + std::string(description(format)));
+        return false;
+    };
     try {
         root = PropertyListSerialization::propertyList(bytes, format);
     } catch (const NSError& error) {
-        safeprint("OrvoPreset::loadFromFile() : ERROR: Could not read the file '" + url.path() +
-                  "': " + error.localizedDescription() + ", Format: " + std::string(description(format)));
-        return false;
+        return couldNotRead(error.localizedDescription());
+    } catch (const std::bad_alloc&) {
+        return couldNotRead(std::generic_category().message(ENOMEM));
     }
     const Dictionary* dict = root.dictionary();
     if (!dict) {

@@ -39,7 +39,7 @@ public:
     // Fills the parameter and reports it to the reporter's delegate. A known key
     // of the wrong type, a negative address or a value that is no finite float
     // makes the entry unusable: false, nothing reported.
-    bool fromDictionary(const PropertyList::Dictionary& dict, const OrvoPreset* reporter);
+    [[nodiscard]] bool fromDictionary(const PropertyList::Dictionary& dict, const OrvoPreset* reporter);
 };
 
 // A named group of parameters, kept in address order once written or read.
@@ -87,11 +87,12 @@ public:
     // the wrong type are skipped with a WARNING.
     void fromDictionary(const PropertyList::Dictionary& dict);
     // Writes toDictionary() as an XML property list, atomically. False on failure.
-    bool saveToFile(const URL& url);
+    [[nodiscard]] bool saveToFile(const URL& url);
     // Reads an XML or binary property list whose root is a dictionary and
     // applies it with fromDictionary. False (and nothing changed or reported)
-    // when the file is missing, unreadable or no such property list.
-    bool loadFromFile(const URL& url);
+    // when the file is missing, unreadable, no regular file, larger than 16 MB
+    // or no such property list.
+    [[nodiscard]] bool loadFromFile(const URL& url);
 };
 
 class OrvoPreset {
@@ -110,14 +111,15 @@ public:
     void setDescription(const AudioComponentDescription& description, std::int64_t version,
                         const std::string& name);
     // Manufacturer, type and subtype agree; version and flags are not compared.
-    bool checkDescription(const AudioComponentDescription& description, std::int64_t version = 1) const;
+    [[nodiscard]] bool checkDescription(const AudioComponentDescription& description,
+                                        std::int64_t version = 1) const;
     // Appends one group per parameter group below `tree`, depth first, each
     // with every parameter below it. Parameters directly under `tree` are not kept.
     void makeFrom(const AUParameterGroup* tree);
     void makeFrom(const std::optional<PropertyList::Dictionary>& state);
     PropertyList::Dictionary getDictionary() { return patch_.toDictionary(); }
-    bool save(const URL& url) { return patch_.saveToFile(url); }
-    bool load(const URL& url) { return patch_.loadFromFile(url); }
+    [[nodiscard]] bool save(const URL& url) { return patch_.saveToFile(url); }
+    [[nodiscard]] bool load(const URL& url) { return patch_.loadFromFile(url); }
 
     // Hands one parameter read to the delegate, if it still lives.
     void foundParameter(std::int64_t group, const std::string& identifier, std::uint64_t address,

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "Orvo_Halden_Extension/Extensions.h"
+#include "kernel/ParameterAddress.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NSError.h"
 
@@ -16,10 +17,6 @@ const std::vector<int> kChannelCapabilities = {2, 2};
 const std::vector<std::string> kMIDIOutputNames = {"Orvo Halden MIDI Out"};
 
 const char* word(bool value) { return value ? "true" : "false"; }
-
-// The kernel keeps split 1 at or below split 2.
-constexpr std::int32_t kSplit1Address = 3;
-constexpr std::int32_t kSplit2Address = 4;
 
 // A name that stays inside the folder it is looked up in.
 bool isPlainFileName(const std::string& name) {
@@ -173,6 +170,8 @@ AUMIDIOutputEventBlock Orvo_Halden_Extension_AudioUnit::midiOutputEventBlock() {
 void Orvo_Halden_Extension_AudioUnit::setMidiOutputEventBlock(AUMIDIOutputEventBlock block) {
     debugprint("AUExtension::midiOutputEventBlock (set) ");
     midiOutputEventBlock_ = std::move(block);
+    // Rendering sends to the block set last, from the next render call on.
+    kernelAdapter_->setAUMIDIOutputEventBlock(midiOutputEventBlock_);
 }
 
 void Orvo_Halden_Extension_AudioUnit::allocateRenderResources() {
@@ -236,12 +235,10 @@ void Orvo_Halden_Extension_AudioUnit::reset() {
 }
 
 AUInternalRenderBlock Orvo_Halden_Extension_AudioUnit::internalRenderBlock() {
-    return [adapter = kernelAdapter_, midiOut = midiOutputEventBlock()](
-               AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
-               AUAudioFrameCount frameCount, NSInteger outputBusNumber, AudioBufferList* outputData,
-               const AURenderEvent* realtimeEventListHead,
-               const AURenderPullInputBlock& pullInputBlock) -> AUAudioUnitStatus {
-        if (midiOut) adapter->setAUMIDIOutputEventBlock(midiOut);
+    return [adapter = kernelAdapter_](AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+                                      AUAudioFrameCount frameCount, NSInteger outputBusNumber,
+                                      AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
+                                      const AURenderPullInputBlock& pullInputBlock) -> AUAudioUnitStatus {
         const AUAudioUnitStatus status = adapter->render(actionFlags, timestamp, frameCount, outputBusNumber,
                                                          outputData, realtimeEventListHead, pullInputBlock);
         if (status != noErr) {
@@ -346,7 +343,8 @@ std::vector<AUAudioUnitPreset> Orvo_Halden_Extension_AudioUnit::factoryPresets()
     std::vector<AUAudioUnitPreset> list;
     for (const auto& name : names) {
         const URL url = folder->appendingPathComponent(name);
-        if (files.fileExists(url.path()) && hasPresetExtension(url))
+        // A folder or a pipe by a preset's name is no preset.
+        if (files.regularFileExists(url.path()) && hasPresetExtension(url))
             list.push_back({static_cast<NSInteger>(list.size()), presetName(url)});
     }
     presets_ = std::move(list);
@@ -451,13 +449,13 @@ void Orvo_Halden_Extension_AudioUnit::applyHeldSplits() {
     const auto [holding, split1, split2] = std::exchange(heldSplits_, {});
     (void)holding;
     // Whichever goes first must not be clamped by the other's old value.
-    if (split1 && split2 && *split1 > getParameter(kSplit2Address)) {
-        setParameter(kSplit2Address, *split2);
-        setParameter(kSplit1Address, *split1);
+    if (split1 && split2 && *split1 > getParameter(kSplit2)) {
+        setParameter(kSplit2, *split2);
+        setParameter(kSplit1, *split1);
         return;
     }
-    if (split1) setParameter(kSplit1Address, *split1);
-    if (split2) setParameter(kSplit2Address, *split2);
+    if (split1) setParameter(kSplit1, *split1);
+    if (split2) setParameter(kSplit2, *split2);
 }
 
 void Orvo_Halden_Extension_AudioUnit::onFoundParameter(std::int64_t, const std::string&,
@@ -468,9 +466,9 @@ void Orvo_Halden_Extension_AudioUnit::onFoundParameter(std::int64_t, const std::
         return;
     }
     const auto editorAddress = static_cast<std::int32_t>(address);
-    if (heldSplits_.holding && editorAddress == kSplit1Address)
+    if (heldSplits_.holding && address == kSplit1)
         heldSplits_.split1 = value;
-    else if (heldSplits_.holding && editorAddress == kSplit2Address)
+    else if (heldSplits_.holding && address == kSplit2)
         heldSplits_.split2 = value;
     else
         setParameter(editorAddress, value);

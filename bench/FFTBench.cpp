@@ -9,7 +9,7 @@ namespace {
 class TransformOnly : public SPECTRO::FFTBase {
 public:
     explicit TransformOnly(int size) : FFTBase(size, 4, 48000.0f) {}
-    void process(float*, int) override {}
+    void process(float*, int) noexcept override {}
     void onBufferReady() override {}
 };
 

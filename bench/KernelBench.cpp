@@ -2,24 +2,25 @@
 
 #include "bench/BenchSupport.h"
 #include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
+#include "kernel/ParameterAddress.h"
 
 namespace {
 
 enum class Setup { FullBand, ThreeBands, ThreeBandsSpectralShift, ThreeBandsDelays };
 
 void configure(Orvo_Halden_Extension_DSPKernel& k, Setup setup) {
-    k.setParameter(2, setup == Setup::FullBand ? 0.0f : 1.0f);
+    k.setParameter(kCurrentMode, setup == Setup::FullBand ? 0.0f : 1.0f);
     for (AUParameterAddress b = 0; b < 4; ++b) {
-        k.setParameter(22 + b, 1.0f); // wet
+        k.setParameter(kReverbWet0 + b, 1.0f); // wet
         if (setup == Setup::ThreeBandsSpectralShift) {
-            k.setParameter(102 + b, 1.0f);
-            k.setParameter(110 + b, 0.75f);
-            k.setParameter(118 + b, 1.0f);
+            k.setParameter(kReverbShift0 + b, 1.0f);
+            k.setParameter(kReverbShiftAmount0 + b, 0.75f);
+            k.setParameter(kReverbShiftMode0 + b, 1.0f);
         }
         if (setup == Setup::ThreeBandsDelays) {
-            k.setParameter(54 + b, 1.0f);
-            k.setParameter(66 + b, 0.5f);
-            k.setParameter(82 + b, 0.5f);
+            k.setParameter(kReverbPreDelay0 + b, 1.0f);
+            k.setParameter(kReverbPreDelayFeedback0 + b, 0.5f);
+            k.setParameter(kReverbPostDelayFeedback0 + b, 0.5f);
         }
     }
 }
@@ -51,7 +52,7 @@ void runKernel(benchmark::State& state, Setup setup, bool tail) {
     out.get()->mBuffers[1] = AudioBuffer{1, kFrames * sizeof(float), right.data()};
     AudioTimeStamp ts;
     auto render = [&] {
-        adapter->render(nullptr, &ts, kFrames, 0, out.get(), nullptr, pull);
+        benchmark::DoNotOptimize(adapter->render(nullptr, &ts, kFrames, 0, out.get(), nullptr, pull));
         ts.mSampleTime += kFrames;
     };
     if (tail) {

@@ -90,7 +90,7 @@ void Scala::chromaticScaleSums(int from, int to) {
     chromaticCount.fetch_add(1, std::memory_order_relaxed);
 }
 
-void Scala::clear() {
+void Scala::clear() noexcept {
     for (Tone& tone : tones) tone.clear();
     recordsUsed = 0;
 }
@@ -244,7 +244,7 @@ void Analyzer::setChromatic(bool on) {
     if (on) sizeChromaticTables();
 }
 
-void Analyzer::clear() {
+void Analyzer::clear() noexcept {
     FFTBase::clear();
     skip = 0;
 }
@@ -266,12 +266,12 @@ template <class Source> void Analyzer::feed(int n, Source source) {
     }
 }
 
-void Analyzer::process(float* buffer, int n) {
+void Analyzer::process(float* buffer, int n) noexcept {
     if (!buffer || !canStream()) return;
     feed(n, [buffer](int i) { return buffer[i]; });
 }
 
-void Analyzer::process(float* left, float* right, int n) {
+void Analyzer::process(float* left, float* right, int n) noexcept {
     if (!left || !right) return process(left ? left : right, n);
     if (!canStream()) return;
     feed(n, [left, right](int i) { return left[i] + right[i]; });

@@ -31,7 +31,7 @@ struct BinRecord {
 // One semitone slot of the scale, with the bins of the last analysed frame.
 class Tone {
 public:
-    void clear() { bins.Clear(); }
+    void clear() noexcept { bins.Clear(); }
     // Sum of the magnitudes of this tone's bins.
     float getSum();
 
@@ -71,7 +71,7 @@ public:
     // Adds each tone's sum to the notes in [from, to).
     void chromaticScaleSums(int from, int to);
     // Empties every tone; the records return to the pool.
-    void clear();
+    void clear() noexcept;
 
     // Makes room for n bins per frame; call outside processing.
     bool reserve(int n);
@@ -130,10 +130,10 @@ public:
     ~Analyzer() override = default;
 
     void setSamplerate(float fs) override;
-    void process(float* buffer, int n) override;
+    void process(float* buffer, int n) noexcept override;
     // Keeps the chromatic tables as large as the frame.
     void init() override;
-    void clear() override;
+    void clear() noexcept override;
     void onBufferReady() override;
     // Counts one frame and says whether the update rate has it analysed.
     bool nextFrameAnalysed();
@@ -142,7 +142,7 @@ public:
     virtual void setUpdateRate(int n);
     // Sizes the chromatic tables now, so processing never has to.
     virtual void setChromatic(bool on);
-    virtual void process(float* left, float* right, int n);
+    virtual void process(float* left, float* right, int n) noexcept;
     virtual void createSpectrum();
 
     int getUpdateRate() const { return updaterate; }

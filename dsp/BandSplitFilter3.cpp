@@ -20,7 +20,7 @@ bool sameBits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std:
 
 SVFilter4Pole1::SVFilter4Pole1() { init(); }
 
-void SVFilter4Pole1::reset() {
+void SVFilter4Pole1::reset() noexcept {
     cutoff = resonance = booster = cf = cq = 0.0f;
     b1 = r1 = b2 = r2 = b3 = r3 = b4 = r4 = 0.0f;
     fMode = 0.0f;
@@ -29,12 +29,12 @@ void SVFilter4Pole1::reset() {
     processParameters();
 }
 
-void SVFilter4Pole1::setCutoff(float c) {
+void SVFilter4Pole1::setCutoff(float c) noexcept {
     fCutoff = c;
     processParameters();
 }
 
-void SVFilter4Pole1::processParameters() {
+void SVFilter4Pole1::processParameters() noexcept {
     float m = Modulator::getValueFrequencyScaled(fCutoff);
     if (static_cast<double>(m) < 0.0012) m = 0.0012f;
     if (m > 1.0f) m = 1.0f;
@@ -110,20 +110,20 @@ void SVFilter4Pole1::processEachStage(const float* in, float* out, float* rest, 
     }
 }
 
-void SVFilter4Pole1::processBufferHP(const float* in, float* out, float* rest, int n) {
+void SVFilter4Pole1::processBufferHP(const float* in, float* out, float* rest, int n) noexcept {
     process<Pass::High>(in, out, rest, n);
 }
 
-void SVFilter4Pole1::processBufferLP(const float* in, float* out, float* rest, int n) {
+void SVFilter4Pole1::processBufferLP(const float* in, float* out, float* rest, int n) noexcept {
     process<Pass::Low>(in, out, rest, n);
 }
 
-void SVFilter4Pole1::processSampleHP(float* sample) {
+void SVFilter4Pole1::processSampleHP(float* sample) noexcept {
     float rest;
     process<Pass::High>(sample, sample, &rest, 1);
 }
 
-void SVFilter4Pole1::processSampleLP(float* sample) {
+void SVFilter4Pole1::processSampleLP(float* sample) noexcept {
     float rest;
     process<Pass::Low>(sample, sample, &rest, 1);
 }
@@ -145,25 +145,25 @@ void BandSplitFilter3::setSamplerate(float rate) {
     }
 }
 
-void BandSplitFilter3::setCutoff1(float v) {
+void BandSplitFilter3::setCutoff1(float v) noexcept {
     if (!(v >= 0.0f && v <= 1.0f)) return;
     fCutoff1 = std::min(v, fCutoff2);
     for (auto& filter : lpf) filter.setCutoff(fCutoff1);
 }
 
-void BandSplitFilter3::setCutoff2(float v) {
+void BandSplitFilter3::setCutoff2(float v) noexcept {
     if (!(v >= 0.0f && v <= 1.0f)) return;
     fCutoff2 = std::max(v, fCutoff1);
     for (auto& filter : hpf) filter.setCutoff(fCutoff2);
 }
 
-void BandSplitFilter3::clear() {
+void BandSplitFilter3::clear() noexcept {
     std::fill(&bufferLP[0][0], &bufferLP[0][0] + 2 * kMaxFrames, 0.0f);
     std::fill(&bufferHP[0][0], &bufferHP[0][0] + 2 * kMaxFrames, 0.0f);
     std::fill(&bufferBP[0][0], &bufferBP[0][0] + 2 * kMaxFrames, 0.0f);
 }
 
-void BandSplitFilter3::reset() {
+void BandSplitFilter3::reset() noexcept {
     clear();
     for (int c = 0; c < 2; ++c) {
         hpf[c].reset();
@@ -185,7 +185,7 @@ bool allPositiveZero(const float* x, int n) {
 
 } // namespace
 
-void BandSplitFilter3::split(const float* left, const float* right, int n) {
+void BandSplitFilter3::split(const float* left, const float* right, int n) noexcept {
     n = std::clamp(n, 0, kMaxFrames);
     const bool inStep =
         hpf[0].stagesInStep() && hpf[1].stagesInStep() && lpf[0].stagesInStep() && lpf[1].stagesInStep();
@@ -208,7 +208,7 @@ bool BandSplitFilter3::atRest() const {
 }
 
 // The two passes per channel: high pass from the input, low pass from what is left.
-void BandSplitFilter3::splitEachFilter(const float* left, const float* right, int n) {
+void BandSplitFilter3::splitEachFilter(const float* left, const float* right, int n) noexcept {
     const float* input[2] = {left, right};
     for (int c = 0; c < 2; ++c) {
         hpf[c].processBufferHP(input[c], bufferHP[c], bufferBP[c], n);
@@ -218,7 +218,7 @@ void BandSplitFilter3::splitEachFilter(const float* left, const float* right, in
 
 // Same arithmetic as splitEachFilter, with the four filters interleaved so that
 // their feedback loops overlap instead of running one after another.
-void BandSplitFilter3::splitInterleaved(const float* left, const float* right, int n) {
+void BandSplitFilter3::splitInterleaved(const float* left, const float* right, int n) noexcept {
     SVFilter4Pole1::Runner highL(hpf[0]), highR(hpf[1]), lowL(lpf[0]), lowR(lpf[1]);
     for (int i = 0; i < n; ++i) {
         const float xl = left[i], xr = right[i];

@@ -12,20 +12,24 @@ public:
     SVFilter4Pole1();
 
     void setSamplerate(float rate) { fSamplerate = rate; }
-    void setCutoff(float c);
+    void setCutoff(float c) noexcept;
     // Recomputes the coefficients when the mapped cutoff or the resonance changed.
-    void processParameters();
+    void processParameters() noexcept;
     // State cleared, cutoff back to 0.5, resonance 0.
-    void reset();
+    void reset() noexcept;
     void init() { reset(); }
 
     // out = filtered input, rest = input - out. `in` may be the same buffer as `rest`.
-    void processBufferHP(const float* in, float* out, float* rest, int n);
-    void processBufferLP(const float* in, float* out, float* rest, int n);
-    void processSampleHP(const float* in, float* out, float* rest) { processBufferHP(in, out, rest, 1); }
-    void processSampleLP(const float* in, float* out, float* rest) { processBufferLP(in, out, rest, 1); }
-    void processSampleHP(float* sample);
-    void processSampleLP(float* sample);
+    void processBufferHP(const float* in, float* out, float* rest, int n) noexcept;
+    void processBufferLP(const float* in, float* out, float* rest, int n) noexcept;
+    void processSampleHP(const float* in, float* out, float* rest) noexcept {
+        processBufferHP(in, out, rest, 1);
+    }
+    void processSampleLP(const float* in, float* out, float* rest) noexcept {
+        processBufferLP(in, out, rest, 1);
+    }
+    void processSampleHP(float* sample) noexcept;
+    void processSampleLP(float* sample) noexcept;
 
     // A filter whose stages are in step, held in locals over one block so that
     // callers can interleave several filters; finish() hands the state back.
@@ -108,15 +112,15 @@ public:
 
     void setSamplerate(float rate);
     // Values outside 0..1 are ignored; fCutoff1 never rises above fCutoff2.
-    void setCutoff1(float v);
-    void setCutoff2(float v);
+    void setCutoff1(float v) noexcept;
+    void setCutoff2(float v) noexcept;
     // Clears the bands and the filter state; the cutoffs stay where they were set.
-    void reset();
+    void reset() noexcept;
     void init() { reset(); }
-    void clear();
+    void clear() noexcept;
 
     // Fills the six band buffers from up to kMaxFrames frames; the input is left as it is.
-    void split(const float* left, const float* right, int n);
+    void split(const float* left, const float* right, int n) noexcept;
 
     float* getLPLeft() { return bufferLP[0]; }
     float* getLPRight() { return bufferLP[1]; }
@@ -139,6 +143,6 @@ public:
 
 private:
     bool atRest() const;
-    void splitEachFilter(const float* left, const float* right, int n);
-    void splitInterleaved(const float* left, const float* right, int n);
+    void splitEachFilter(const float* left, const float* right, int n) noexcept;
+    void splitInterleaved(const float* left, const float* right, int n) noexcept;
 };

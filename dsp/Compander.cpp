@@ -30,21 +30,21 @@ void Follower::setSamplerate(float rate) {
     setDecay(0.0001f);
 }
 
-void Follower::setAttack(float seconds) {
+void Follower::setAttack(float seconds) noexcept {
     if (!within(seconds, 0.0f, 1.0f)) return;
     fAttack = seconds;
     attackTime = std::max(seconds * fSamplerate, 16.0f);
     increase = stepFor(attackTime);
 }
 
-void Follower::setRelease(float seconds) {
+void Follower::setRelease(float seconds) noexcept {
     if (!within(seconds, 0.0f, 10.0f)) return;
     fRelease = seconds;
     releaseTime = std::max(seconds * fSamplerate, 16.0f);
     decrease = stepFor(releaseTime);
 }
 
-void Follower::setDecay(float seconds) {
+void Follower::setDecay(float seconds) noexcept {
     if (!within(seconds, 0.0f, 1.0f)) return;
     fDecay = seconds;
     decayTime = holdSamples();
@@ -56,7 +56,7 @@ std::int32_t Follower::holdSamples() const {
     return static_cast<std::int32_t>(std::min(samples, double{std::numeric_limits<std::int32_t>::max()}));
 }
 
-void Follower::processSample(const float* sample) {
+void Follower::processSample(const float* sample) noexcept {
     const double v = std::fabs(static_cast<double>(*sample));
     if (v > currentPeak) {
         currentPeak += increase;
@@ -87,12 +87,12 @@ void Compander::setSamplerate(float rate) {
     outputFollower.setSamplerate(rate);
 }
 
-void Compander::setMultiplier(float m) {
+void Compander::setMultiplier(float m) noexcept {
     if (!(m < std::numeric_limits<float>::infinity())) return;
     fMultiplier = std::max(m, -1.0f);
 }
 
-void Compander::reset() {
+void Compander::reset() noexcept {
     inputFollower.reset();
     outputFollower.reset();
     factor = 1.0f;
@@ -104,7 +104,7 @@ float Compander::gainFor(float peak) const {
     return 1.0f + inputFollower.getPeakInverted() * fMultiplier;
 }
 
-void Compander::processBuffers(float* left, float* right, long n) {
+void Compander::processBuffers(float* left, float* right, long n) noexcept {
     for (long i = 0; i < n; ++i) {
         const float sum = left[i] + right[i];
         inputFollower.processSample(&sum);

@@ -13,15 +13,15 @@ public:
     void setSamplerate(float rate);
     // Each is ignored outside its range (NaN included): attack 0..1 s,
     // release 0..10 s, hold 0..1 s.
-    void setAttack(float seconds);
-    void setRelease(float seconds);
-    void setDecay(float seconds);
+    void setAttack(float seconds) noexcept;
+    void setRelease(float seconds) noexcept;
+    void setDecay(float seconds) noexcept;
 
     void init() { reset(); }
-    void reset() { currentPeak = 0.0; }
+    void reset() noexcept { currentPeak = 0.0; }
 
     // Reads the sample; it is left unchanged.
-    void processSample(const float* sample);
+    void processSample(const float* sample) noexcept;
 
     float getPeak() const { return static_cast<float>(currentPeak); }
     float getPeakInverted() const;
@@ -50,14 +50,14 @@ public:
 
     void setSamplerate(float rate);
     // Raised to -1 when below; NaN and +inf keep the old value.
-    void setMultiplier(float m);
+    void setMultiplier(float m) noexcept;
     void setInverted(bool inverted) { bInverted = inverted; }
 
     void init() { reset(); }
-    void reset();
+    void reset() noexcept;
 
     // In place.
-    void processBuffers(float* left, float* right, long n);
+    void processBuffers(float* left, float* right, long n) noexcept;
 
     Follower inputFollower;
     Follower outputFollower;

@@ -34,11 +34,11 @@ void Delay::setPhase(float p) {
     posWrite = static_cast<float>(len) * fPhase;
 }
 
-void Delay::setTempo(float bpm) { clampInto(fTempo, bpm, 15.0f, 960.0f); }
+void Delay::setTempo(float bpm) noexcept { clampInto(fTempo, bpm, 15.0f, 960.0f); }
 
-void Delay::setDivision(float d) { clampInto(fTempoDivision, d, 0.125f, 128.0f); }
+void Delay::setDivision(float d) noexcept { clampInto(fTempoDivision, d, 0.125f, 128.0f); }
 
-void Delay::setFeedback(float f) { clampInto(fFeedback, f, 0.0f, 0.98f); }
+void Delay::setFeedback(float f) noexcept { clampInto(fFeedback, f, 0.0f, 0.98f); }
 
 void Delay::resetDelayTime() {
     // One beat (half a second at 120 BPM) divided by the division.
@@ -48,7 +48,7 @@ void Delay::resetDelayTime() {
     posWrite = static_cast<float>(len) * fPhase;
 }
 
-void Delay::reset() {
+void Delay::reset() noexcept {
     std::fill(std::begin(delay_buffer), std::end(delay_buffer), 0.0f);
     posWrite = 0.0f;
     posRead = 0.0f;
@@ -63,7 +63,7 @@ void Delay::reset() {
     resetDelayTime();
 }
 
-float Delay::processSample(float x) {
+float Delay::processSample(float x) noexcept {
     if (posRead >= static_cast<float>(len)) resetDelayTime();
     const float out = delay_buffer[static_cast<std::int64_t>(posRead)];
     posRead += 1.0f;
@@ -73,7 +73,7 @@ float Delay::processSample(float x) {
     return out;
 }
 
-void Delay::processBuffer(const float* in, float* out, long n) {
+void Delay::processBuffer(const float* in, float* out, long n) noexcept {
     for (long i = 0; i < n; ++i) out[i] += processSample(in[i]);
 }
 
@@ -90,30 +90,30 @@ void StereoDelay::setSamplerate(float rate) {
     right.setSamplerate(rate);
 }
 
-void StereoDelay::setTempo(float bpm) {
+void StereoDelay::setTempo(float bpm) noexcept {
     if (std::isnan(bpm)) return;
     fTempo = bpm;
     left.setTempo(bpm);
     right.setTempo(bpm);
 }
 
-void StereoDelay::setDivision(float d) {
+void StereoDelay::setDivision(float d) noexcept {
     left.setDivision(d);
     right.setDivision(d);
 }
 
-void StereoDelay::setFeedback(float f) {
+void StereoDelay::setFeedback(float f) noexcept {
     left.setFeedback(f);
     right.setFeedback(f);
 }
 
-void StereoDelay::reset() {
+void StereoDelay::reset() noexcept {
     left.reset();
     right.reset();
 }
 
 void StereoDelay::processBuffer(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
-                                long n) {
+                                long n) noexcept {
     left.processBuffer(inLeft, outLeft, n);
     right.processBuffer(inRight, outRight, n);
 }

@@ -19,19 +19,19 @@ public:
     void setSamplerate(float rate);
     // Each clamps to its range; a NaN keeps the old value.
     void setPhase(float p);    // 0..1, where writing starts within a cycle
-    void setTempo(float bpm);  // 15..960, from the next cycle on
-    void setDivision(float d); // 0.125..128, from the next cycle on
-    void setFeedback(float f); // 0..0.98, at once
+    void setTempo(float bpm) noexcept;  // 15..960, from the next cycle on
+    void setDivision(float d) noexcept; // 0.125..128, from the next cycle on
+    void setFeedback(float f) noexcept; // 0..0.98, at once
 
     // Starts a new cycle at the length the tempo and division give.
     void resetDelayTime();
     // Clears the line and puts phase, tempo, division and feedback back to
     // their defaults; the owner sends its own values again.
-    void reset();
+    void reset() noexcept;
 
-    float processSample(float x);
+    float processSample(float x) noexcept;
     // Adds the delayed signal into `out`; `in` may be `out`.
-    void processBuffer(const float* in, float* out, long n);
+    void processBuffer(const float* in, float* out, long n) noexcept;
 
     float fSamplerate = 44100.0f;
     float fPhase = 0.0f;
@@ -52,13 +52,14 @@ public:
 
     void setSamplerate(float rate);
     // A NaN keeps the old tempo.
-    void setTempo(float bpm);
-    void setDivision(float d);
-    void setFeedback(float f);
+    void setTempo(float bpm) noexcept;
+    void setDivision(float d) noexcept;
+    void setFeedback(float f) noexcept;
     // Both lines back to their defaults, phase 0 included.
-    void reset();
+    void reset() noexcept;
 
-    void processBuffer(const float* inLeft, const float* inRight, float* outLeft, float* outRight, long n);
+    void processBuffer(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                       long n) noexcept;
 
     float fTempo = 120.0f;
     float fWidth = 1.0f;

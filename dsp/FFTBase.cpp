@@ -3,121 +3,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <numbers>
 #include <utility>
 
 #include "dsp/Denormal.h"
-
-#if defined(__SSE__)
-#include <xmmintrin.h>
-#endif
+#include "dsp/VectorMath.h"
 
 namespace SPECTRO {
 namespace {
 
-// Four floats at a time; the compiler maps this onto whatever vector unit there is.
-using Lanes = float __attribute__((vector_size(16)));
-
-Lanes load(const float* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-void store(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
-
-Lanes splat(float x) { return Lanes{x, x, x, x}; }
-
-Lanes reversed(Lanes v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
-
-// Four complex values from interleaved floats, as real and imaginary lanes.
-void loadInterleaved(const float* p, Lanes& re, Lanes& im) {
-    const Lanes a = load(p), b = load(p + 4);
-    re = __builtin_shufflevector(a, b, 0, 2, 4, 6);
-    im = __builtin_shufflevector(a, b, 1, 3, 5, 7);
-}
-
-void storeInterleaved(float* p, Lanes re, Lanes im) {
-    store(p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
-    store(p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
-}
-
-using Mask = std::int32_t __attribute__((vector_size(16)));
-
-Mask bitsOf(Lanes v) {
-    Mask m;
-    std::memcpy(&m, &v, sizeof m);
-    return m;
-}
-
-Lanes fromBits(Mask m) {
-    Lanes v;
-    std::memcpy(&v, &m, sizeof v);
-    return v;
-}
-
-constexpr std::int32_t kSignBit = std::numeric_limits<std::int32_t>::min();
-
-Lanes select(Mask m, Lanes a, Lanes b) { return fromBits((bitsOf(a) & m) | (bitsOf(b) & ~m)); }
-
-// atan(num / den) for 0 <= num <= den: above tan(pi/12) it is pi/6 plus the
-// atan of a ratio below tan(pi/12), where seven odd terms of the series are
-// exact to float. Either ratio costs one division; 0 when den is 0.
-Lanes atanOfRatio(Lanes num, Lanes den) {
-    constexpr float kSqrt3 = 1.7320508f;
-    const Mask far = num > 0.26794919f * den;
-    const Lanes ratio = select(far, kSqrt3 * num - den, num) / select(far, kSqrt3 * den + num, den);
-    const Lanes z = select(den > splat(0.0f), ratio, splat(0.0f));
-    const Lanes z2 = z * z;
-    Lanes p = splat(1.0f / 13.0f);
-    p = p * z2 - 1.0f / 11.0f;
-    p = p * z2 + 1.0f / 9.0f;
-    p = p * z2 - 1.0f / 7.0f;
-    p = p * z2 + 1.0f / 5.0f;
-    p = p * z2 - 1.0f / 3.0f;
-    p = p * z2 + 1.0f;
-    return select(far, z * p + 0.52359878f, z * p);
-}
-
-// atan2 with the library's quadrants and signed zeros.
-Lanes atan2Lanes(Lanes y, Lanes x) {
-    const Lanes ax = fromBits(bitsOf(x) & ~kSignBit);
-    const Lanes ay = fromBits(bitsOf(y) & ~kSignBit);
-    const Mask steep = ay > ax;
-    const Lanes num = select(steep, ax, ay);
-    const Lanes den = select(steep, ay, ax);
-    Lanes r = atanOfRatio(num, den);
-    r = select(steep, 1.5707964f - r, r);
-    r = select((bitsOf(x) & kSignBit) != 0, kPi - r, r);
-    return fromBits(bitsOf(r) | (bitsOf(y) & kSignBit));
-}
-
-// sin and cos of phases in [-pi, pi]: folded into [-pi/2, pi/2], where the
-// series to x^13 and x^12 are exact to float.
-void sinCosLanes(Lanes x, Lanes& sine, Lanes& cosine) {
-    constexpr float kHalfPi = 1.5707964f;
-    const Mask high = x > splat(kHalfPi);
-    const Mask low = x < splat(-kHalfPi);
-    x = select(high, kPi - x, select(low, -kPi - x, x));
-    const Lanes x2 = x * x;
-    Lanes s = splat(1.0f / 6227020800.0f);
-    s = s * x2 - 1.0f / 39916800.0f;
-    s = s * x2 + 1.0f / 362880.0f;
-    s = s * x2 - 1.0f / 5040.0f;
-    s = s * x2 + 1.0f / 120.0f;
-    s = s * x2 - 1.0f / 6.0f;
-    s = s * x2 + 1.0f;
-    Lanes c = splat(1.0f / 479001600.0f);
-    c = c * x2 - 1.0f / 3628800.0f;
-    c = c * x2 + 1.0f / 40320.0f;
-    c = c * x2 - 1.0f / 720.0f;
-    c = c * x2 + 1.0f / 24.0f;
-    c = c * x2 - 0.5f;
-    c = c * x2 + 1.0f;
-    sine = x * s;
-    cosine = select(high | low, -c, c);
-}
+using namespace VectorMath;
 
 // Runs `group(first, count)` over [0, n) in groups of four, the last maybe shorter.
 template <class Group> void inGroupsOfFour(int n, Group group) {
@@ -141,10 +36,6 @@ float foldPhaseDifference(float d) {
     return d - kPi * static_cast<float>(q);
 }
 
-bool allOf(Mask m) { return (m[0] & m[1] & m[2] & m[3]) != 0; }
-
-Lanes absLanes(Lanes v) { return fromBits(bitsOf(v) & ~kSignBit); }
-
 // foldPhaseDifference() four at a time. Differences beyond the int range, which
 // phases in [-pi, pi] never give, and non-finite ones take the scalar route.
 Lanes foldPhaseDifferences(Lanes d) {
@@ -159,15 +50,6 @@ Lanes foldPhaseDifferences(Lanes d) {
     const Mask negative = q >> 31;
     q += ((q & 1) ^ negative) - negative;
     return d - kPi * __builtin_convertvector(q, Lanes);
-}
-
-Lanes sqrtLanes(Lanes x) {
-#if defined(__SSE__)
-    return _mm_sqrt_ps(x);
-#else
-    for (int i = 0; i < 4; ++i) x[i] = std::sqrt(x[i]);
-    return x;
-#endif
 }
 
 // The largest of n values that is above 1, else 1.
@@ -352,7 +234,7 @@ void FFTBase::buildTables() {
         }
 }
 
-void FFTBase::clear() {
+void FFTBase::clear() noexcept {
     complex.clear();
     input.clear();
     output.clear();

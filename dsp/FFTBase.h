@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dsp/DynaBuffer.h"
+#include "dsp/VectorMath.h"
 
 // Nearest integer, halves rounded up; saturates instead of overflowing, and
 // NaN gives 0.
@@ -17,12 +18,10 @@ inline int round1(float x) {
     return static_cast<int>(r);
 }
 
-inline float getAbsVal(float x) { return std::fabs(x); }
-
 namespace SPECTRO {
 
-constexpr float kPi = 3.1415927f;
-constexpr float kTwoPi = 6.2831855f;
+using VectorMath::kPi;
+using VectorMath::kTwoPi;
 
 // Takes a phase within one turn of [-pi, pi) into it.
 inline float foldIntoRange(float phase) {
@@ -82,8 +81,8 @@ public:
     virtual float getPhases(int i) { return phases[i]; }
     virtual float getWave(int i) { return input[i]; }
 
-    virtual void process(float* buffer, int n) = 0;
-    virtual void reset() { clear(); }
+    virtual void process(float* buffer, int n) noexcept = 0;
+    virtual void reset() noexcept { clear(); }
 
     // Null pointers select the object's own buffers.
     virtual void buffer2complex(float* src, float* dst);
@@ -94,7 +93,7 @@ public:
     virtual void shiftInput(float* buf);
     virtual void shiftResyn();
     virtual void init();
-    virtual void clear();
+    virtual void clear() noexcept;
     virtual void onBufferReady() = 0;
     virtual void onAnalysis(float* freqs, float* mags);
     virtual void onComplex(float* /*c*/) {}

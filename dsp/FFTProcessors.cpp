@@ -78,7 +78,7 @@ void CrossModulator::init() {
     sizeBuffers();
 }
 
-void CrossModulator::clear() {
+void CrossModulator::clear() noexcept {
     FFTBase::clear();
     carrierFifo.clear();
     carrierSpectrum.clear();
@@ -94,7 +94,7 @@ void CrossModulator::setAmount(float a) {
     if (std::isfinite(a)) amount = a;
 }
 
-void CrossModulator::process(float* modulator, float* carrier, int n) {
+void CrossModulator::process(float* modulator, float* carrier, int n) noexcept {
     float* fifo = carrierFifo.getBuffer();
     if (!modulator || !carrier || !fifo || !carrierSpectrum.getBuffer() || !canStream()) return;
     for (int i = 0; i < n; ++i) {
@@ -163,7 +163,7 @@ ChromaticFilter::ChromaticFilter(int size, int overlap, float samplerate)
     setUpdateRate(0);
 }
 
-void ChromaticFilter::process(float* buffer, int n) {
+void ChromaticFilter::process(float* buffer, int n) noexcept {
     if (!buffer || !canStream()) return;
     for (int i = 0; i < n; ++i) buffer[i] = stream(buffer[i]);
 }
@@ -255,7 +255,7 @@ void ChromaticPitch::init() {
     sizeBuffers();
 }
 
-void ChromaticPitch::clear() {
+void ChromaticPitch::clear() noexcept {
     ChromaticFilter::clear();
     shiftedFrequencies.clear();
     shiftedMagnitudes.clear();
@@ -386,12 +386,12 @@ void SuperSpectro::init() {
     bandSpectrum.ensure(2 * (fftFrameSize + 1));
 }
 
-void SuperSpectro::clear() {
+void SuperSpectro::clear() noexcept {
     FFTBase::clear();
     bandSpectrum.clear();
 }
 
-void SuperSpectro::process(float* buffer, int n) {
+void SuperSpectro::process(float* buffer, int n) noexcept {
     if (!buffer || !canStream()) return;
     for (int i = 0; i < n; ++i) buffer[i] = stream(buffer[i]);
 }
@@ -406,7 +406,7 @@ void SuperSpectro::doOutput(float* out) {
 void SuperSpectro::complex2buffer2(float* c) { complex2buffer(c, nullptr); }
 
 float SuperSpectro::wavelet(int k, float f, float c) {
-    const double centre = 6.2831854820251465 * static_cast<double>(c);
+    const double centre = static_cast<double>(kTwoPi) * static_cast<double>(c);
     const double d = static_cast<double>(kTwoPi * static_cast<float>(k) * (f * c)) - centre;
     return static_cast<float>(std::sqrt(static_cast<double>(f * c)) *
                               (1.8827925275534296 * std::exp(-d * d / 2.0)));

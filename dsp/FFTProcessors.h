@@ -18,9 +18,9 @@ public:
     ~CrossModulator() override = default;
 
     // Needs both signals: see process(modulator, carrier, n).
-    void process(float* /*buffer*/, int /*n*/) override {}
+    void process(float* /*buffer*/, int /*n*/) noexcept override {}
     void init() override;
-    void clear() override;
+    void clear() noexcept override;
     void onBufferReady() override;
     // Re-sorts the modulator into semitones every eighth frame; no display levels.
     void onAnalysis(float* freqs, float* mags) override;
@@ -32,7 +32,7 @@ public:
     virtual void setAmount(float a);
     virtual float getAmount() { return amount; }
     // The carrier is replaced in place, delayed by getDelay() samples.
-    virtual void process(float* modulator, float* carrier, int n);
+    virtual void process(float* modulator, float* carrier, int n) noexcept;
     virtual void crossmodulate();
     virtual void createChromaticBands();
 
@@ -62,7 +62,7 @@ public:
 
     using Analyzer::process;
     // In place, delayed by getDelay() samples.
-    void process(float* buffer, int n) override;
+    void process(float* buffer, int n) noexcept override;
     void onBufferReady() override;
     void onComplex(float* c) override;
     // Silences the notes outside [from, to] (inside it when inverted), then sets
@@ -111,7 +111,7 @@ public:
     ~ChromaticPitch() override = default;
 
     void init() override;
-    void clear() override;
+    void clear() noexcept override;
     void onBufferReady() override;
     void onComplex(float* c) override;
     void setChromaticFilterRange(int from, int to, float outside) override;
@@ -163,11 +163,11 @@ public:
     ~SuperSpectro() override = default;
 
     // In place, delayed by getDelay() samples; nothing for a null buffer.
-    void process(float* buffer, int n) override;
+    void process(float* buffer, int n) noexcept override;
     // Adds one hop to the output instead of copying it, so the scales sum up.
     void doOutput(float* out) override;
     void init() override;
-    void clear() override;
+    void clear() noexcept override;
     void onBufferReady() override;
     // Resynthesises a band spectrum into the output.
     virtual void complex2buffer2(float* c);

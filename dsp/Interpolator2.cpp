@@ -4,13 +4,13 @@
 
 #include "dsp/Denormal.h"
 
-void Interpolator2::setInitialValue(float v) {
+void Interpolator2::setInitialValue(float v) noexcept {
     if (!std::isfinite(v)) return;
     currentValue = v;
     destinationValue = v;
 }
 
-void Interpolator2::setDestinationValue(float v, long rampTime) {
+void Interpolator2::setDestinationValue(float v, long rampTime) noexcept {
     // A NaN target would never compare equal and would poison the ramp forever.
     if (!std::isfinite(v) || v == destinationValue) return;
     time = rampTime < 1 ? 1 : rampTime;

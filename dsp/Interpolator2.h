@@ -8,10 +8,10 @@ public:
     Interpolator2() { setInitialValue(0.5f); }
 
     // Current and destination jump to v; a non-finite v is ignored.
-    void setInitialValue(float v);
+    void setInitialValue(float v) noexcept;
 
     // Ramp toward v over `time` calls (at least 1); a non-finite v is ignored.
-    void setDestinationValue(float v, long time);
+    void setDestinationValue(float v, long time) noexcept;
 
     float getValue() {
         if (delay >= 1) {

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <memory>
+#include <numbers>
 
 namespace {
 
@@ -33,6 +34,7 @@ void buildCurves(SharedTables& t) {
     t.maxFrequency = 440.0f * 32.0f;
     for (int i = 0; i < kN; ++i) {
         const double x = static_cast<float>(i) * (1.0f / kN);
+        // The curves' own 2 pi is the decimal 6.2831855, not std::numbers'.
         const double s = std::sin(6.2831855 * x);
         const double root8 = std::sqrt(std::sqrt(std::sqrt(std::fabs(s))));
         const double hz = 440.0 * std::pow(2.0, x * 10.0 - 5.0);
@@ -235,7 +237,7 @@ void additive(Shape& shape, const Shape& sine, int count, bool cosine, Amplitude
 void variant(Shape& shape, const Shape& sine, int t) {
     const int family = t % 4;
     const double v = t / 4;
-    constexpr double pi = 3.14159265358979323846;
+    constexpr double pi = std::numbers::pi;
     switch (family) {
     case 0: {
         const double width = 0.04 + 0.03 * v;
@@ -271,7 +273,7 @@ void buildBank(WaveBank& bank) {
     const auto shapePtr = std::make_unique<Shape>();
     Shape& sine = *sinePtr;
     Shape& shape = *shapePtr;
-    for (int i = 0; i < kP; ++i) sine[i] = std::sin(2.0 * 3.14159265358979323846 * i / kP);
+    for (int i = 0; i < kP; ++i) sine[i] = std::sin(2.0 * std::numbers::pi * i / kP);
     for (int i = 0; i < kP; ++i) {
         const double x = double(i) / kP;
         bank.table[table_sine][i] = static_cast<float>(sine[i]);

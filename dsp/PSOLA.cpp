@@ -5,7 +5,7 @@
 
 // ---- CircularBuffer ---------------------------------------------------------
 
-void CircularBuffer::reset() {
+void CircularBuffer::reset() noexcept {
     clear();
     pos = size;
 }
@@ -14,7 +14,7 @@ void CircularBuffer::setInitialDelay(int d) {
     if (d >= 0 && d <= size) pos = size - d;
 }
 
-void CircularBuffer::processBuffer(float* buf, int n) {
+void CircularBuffer::processBuffer(float* buf, int n) noexcept {
     if (buf == nullptr || data == nullptr) return;
     for (int i = 0; i < n; ++i) {
         wrap(size);
@@ -22,7 +22,7 @@ void CircularBuffer::processBuffer(float* buf, int n) {
     }
 }
 
-void CircularBuffer::processBufferEx(float* buf, int n) {
+void CircularBuffer::processBufferEx(float* buf, int n) noexcept {
     if (buf == nullptr || data == nullptr) return;
     for (int i = 0; i < n; ++i) {
         wrap(size);
@@ -48,7 +48,7 @@ void Latency::startTurn(float first) {
     data[0] = first;
 }
 
-void Latency::processBuffer(float* buf, int n) {
+void Latency::processBuffer(float* buf, int n) noexcept {
     if (buf == nullptr || !ready()) return;
     for (int i = 0; i < n; ++i) {
         if (pos >= lSize) startTurn(i > 0 ? buf[i - 1] : buf[i]);
@@ -57,7 +57,7 @@ void Latency::processBuffer(float* buf, int n) {
     }
 }
 
-void Latency::processBufferEx(float* buf, int n) {
+void Latency::processBufferEx(float* buf, int n) noexcept {
     if (buf == nullptr || !ready()) return;
     float previous = buf[0];
     for (int i = 0; i < n; ++i) {
@@ -115,6 +115,7 @@ void PitchShift::init(int n) {
     size = n;
     window = std::move(fresh);
 
+    // The window's pi is the ten-digit 3.1415926536, not std::numbers'.
     const int h = n / 2;
     for (int i = -h; i < h; ++i) {
         const float angle = static_cast<float>(3.1415926536 * i / h);
@@ -143,17 +144,17 @@ void PitchShift::init(int n) {
     clear();
 }
 
-void PitchShift::setShift(float ratio) {
+void PitchShift::setShift(float ratio) noexcept {
     if (std::isfinite(ratio)) rate_.store(1.0f - ratio, std::memory_order_relaxed);
 }
 
-void PitchShift::setFeedback(float f) {
+void PitchShift::setFeedback(float f) noexcept {
     if (!std::isfinite(f)) return;
     fFeedback = f;
     for (auto& line : delayLine_) line.setFeedback(f);
 }
 
-void PitchShift::clear() {
+void PitchShift::clear() noexcept {
     for (auto& line : delayLine_) line.clear();
     latency.clear();
     dephaser.clear();
@@ -180,7 +181,7 @@ inline int PitchShift::windowIndex(float d) const {
     return i < 0 ? 0 : (i > size - 1 ? size - 1 : i);
 }
 
-float PitchShift::processSample(float x) {
+float PitchShift::processSample(float x) noexcept {
     if (!window) return x; // only when the very first window could not be had
     delay_[0] = wrapDelay(delay_[0] + rate_.load(std::memory_order_relaxed));
     delay_[1] = wrapDelay(delay_[0] + static_cast<float>(halfLength_));
@@ -197,7 +198,7 @@ float PitchShift::processSample(float x) {
     return out0 + out1;
 }
 
-void PitchShift::processBuffer(float* buffer, int n) {
+void PitchShift::processBuffer(float* buffer, int n) noexcept {
     for (int i = 0; i < n; ++i) buffer[i] = processSample(buffer[i]);
 }
 

@@ -14,13 +14,13 @@ public:
     CircularBuffer() = default;
 
     // Zeroes the ring; the next sample starts a new turn.
-    virtual void reset();
+    virtual void reset() noexcept;
     // The first turn ends after d samples; ignored unless 0 <= d <= length.
     virtual void setInitialDelay(int d);
     // Stores the block in the ring.
-    virtual void processBuffer(float* buf, int n);
+    virtual void processBuffer(float* buf, int n) noexcept;
     // Exchanges the block with the ring: it comes back one length later.
-    virtual void processBufferEx(float* buf, int n);
+    virtual void processBufferEx(float* buf, int n) noexcept;
     // Called at the start of every turn.
     virtual void onBufferReady() {}
 
@@ -42,12 +42,12 @@ public:
     Latency();
 
     int getSize() const override { return lNewSize; }
-    void processBuffer(float* buf, int n) override;
-    void processBufferEx(float* buf, int n) override;
+    void processBuffer(float* buf, int n) noexcept override;
+    void processBufferEx(float* buf, int n) noexcept override;
     // At least 1.
     virtual void setSize(int n);
 
-    float processSampleEx(float x) { return exchange(x, x); }
+    float processSampleEx(float x) noexcept { return exchange(x, x); }
 
     int lSize = 1024;
     int lNewSize = 1024;
@@ -78,11 +78,11 @@ public:
         PitchShiftDelay(float delay, int maxDelay);
 
         void setMaximumDelay(int n);
-        void setFeedback(float f) { feedback_ = f; }
-        void clear() { buffer.clear(); }
+        void setFeedback(float f) noexcept { feedback_ = f; }
+        void clear() noexcept { buffer.clear(); }
 
         // Ignored unless d is finite; any finite d lands inside the line.
-        void setDelay(float d) {
+        void setDelay(float d) noexcept {
             if (!std::isfinite(d) || size_ <= 0) return;
             delay_ = d;
             const float p = wrapPosition(static_cast<float>(inPoint_) - d, static_cast<float>(size_));
@@ -91,7 +91,7 @@ public:
             omAlpha_ = 1.0f - alpha_;
         }
 
-        float processSample(float x) {
+        float processSample(float x) noexcept {
             if (size_ <= 0) return 0.0f; // the line could not be had
             buffer[inPoint_] = flushDenormal(buffer[inPoint_] * feedback_ + x);
             if (++inPoint_ >= size_) inPoint_ = 0;
@@ -151,16 +151,16 @@ public:
     // kMinWindow ... kMaxWindow); nothing happens when n is the current size.
     void init(int n);
     // Ignored unless ratio is finite.
-    void setShift(float ratio);
+    void setShift(float ratio) noexcept;
     // Ignored unless f is finite.
-    void setFeedback(float f);
+    void setFeedback(float f) noexcept;
     // Silences every line, the latency ring and the phaser state.
-    void clear();
-    void suspend() { clear(); }
+    void clear() noexcept;
+    void suspend() noexcept { clear(); }
     void finit() { window.reset(); }
 
-    void processBuffer(float* buffer, int n);
-    float processSample(float x);
+    void processBuffer(float* buffer, int n) noexcept;
+    float processSample(float x) noexcept;
 
     Latency latency;
     PitchShiftDelay delayLine_[2] = {PitchShiftDelay(0.0f, 2048), PitchShiftDelay(0.0f, 2048)};

@@ -28,29 +28,29 @@ inline void panFrame(float p, float& l, float& r) {
 
 Panpot::Panpot() { setInitialValue(0.0f); }
 
-void Panpot::setValue(float pan, long smoothed) {
+void Panpot::setValue(float pan, long smoothed) noexcept {
     lSmoothed = smoothed;
     setInitialValue(pan);
 }
 
-void Panpot::setInitialValue(float pan) {
+void Panpot::setInitialValue(float pan) noexcept {
     if (!(pan >= -1.0f && pan <= 1.0f)) return;
     fPan = pan;
     interp.setInitialValue(pan);
 }
 
-void Panpot::processBuffer(float* left, float* right, long n) {
+void Panpot::processBuffer(float* left, float* right, long n) noexcept {
     if (lSmoothed != 0)
         processBuffer_smoothed(left, right, n);
     else
         processBuffer_unsmoothed(left, right, n);
 }
 
-void Panpot::processBuffer_smoothed(float* left, float* right, long n) {
+void Panpot::processBuffer_smoothed(float* left, float* right, long n) noexcept {
     for (long i = 0; i < n; ++i) panFrame(interp.getValue(), left[i], right[i]);
 }
 
-void Panpot::processBuffer_unsmoothed(float* left, float* right, long n) {
+void Panpot::processBuffer_unsmoothed(float* left, float* right, long n) noexcept {
     // The direction is fixed for the block: one branch-free loop per side.
     const float p = fPan;
     if (p < 0.0f)
@@ -59,12 +59,12 @@ void Panpot::processBuffer_unsmoothed(float* left, float* right, long n) {
         for (long i = 0; i < n; ++i) panRight(p, left[i], right[i]);
 }
 
-void StereoProcessor::setValue(float adjust) {
+void StereoProcessor::setValue(float adjust) noexcept {
     if (std::isnan(adjust)) return;
     fAdjust = std::clamp(adjust, -1.0f, 1.0f);
 }
 
-void StereoProcessor::processBufferInpalce(float* left, float* right, long n) {
+void StereoProcessor::processBufferInpalce(float* left, float* right, long n) noexcept {
     const float a = fAdjust;
     if (a < 0.0f) {
         const float k = getAbsVal(a);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "dsp/Interpolator2.h"
+#include "dsp/VectorMath.h"
 
 // Moves a stereo image left or right by folding one channel into the other.
 // The channel the image moves toward keeps the other's content at up to 40 %
@@ -12,12 +13,12 @@ public:
     Panpot();
 
     // `smoothed` nonzero reads the pan through the ramp once per sample.
-    void setValue(float pan, long smoothed);
+    void setValue(float pan, long smoothed) noexcept;
     // Ignored unless -1 <= pan <= 1 (NaN included); no ramp, the pan jumps.
-    void setInitialValue(float pan);
-    void reset() { setInitialValue(0.0f); }
+    void setInitialValue(float pan) noexcept;
+    void reset() noexcept { setInitialValue(0.0f); }
 
-    void processBuffer(float* left, float* right, long n);
+    void processBuffer(float* left, float* right, long n) noexcept;
 
     std::uint64_t lUpdaterate = 16;
     Interpolator2 interp;
@@ -25,8 +26,8 @@ public:
     std::int64_t lSmoothed = 0;
 
 private:
-    void processBuffer_smoothed(float* left, float* right, long n);
-    void processBuffer_unsmoothed(float* left, float* right, long n);
+    void processBuffer_smoothed(float* left, float* right, long n) noexcept;
+    void processBuffer_unsmoothed(float* left, float* right, long n) noexcept;
 };
 
 // Narrows the image toward mono (adjust < 0) or widens it by the side signal
@@ -39,15 +40,15 @@ public:
     StereoProcessor& operator=(const StereoProcessor&) = default;
 
     // Clamped to -1..1; a NaN keeps the old value.
-    void setValue(float adjust);
-    void reset() {
+    void setValue(float adjust) noexcept;
+    void reset() noexcept {
         fAdjust = 0.0f;
         lUpdaterate = 16;
     }
 
-    void processBufferInpalce(float* left, float* right, long n);
+    void processBufferInpalce(float* left, float* right, long n) noexcept;
 
-    static float getAbsVal(float x) { return x < 0.0f ? -x : x; }
+    static float getAbsVal(float x) noexcept { return ::getAbsVal(x); }
 
     std::uint64_t lUpdaterate = 16;
     float fAdjust = 0.0f;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <numbers>
 
 // Table-lookup sine oscillator with a 24-bit phase accumulator. All instances
 // read one shared 8192-point table, built once on first construction.
@@ -35,7 +36,7 @@ public:
         return (table[phase >> lobits] + 1.0f) * 0.5f * fGain;
     }
 
-    static constexpr double TWOPI = 6.283185307179586;
+    static constexpr double TWOPI = 2.0 * std::numbers::pi;
     float fSamplerate = 44100.0f;
     float fSamplerate_2 = 22050.0f;
     float fFrequency = 440.0f;

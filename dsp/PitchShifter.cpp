@@ -23,7 +23,7 @@ void PitchShifter::init() {
     ensureShiftBuffers();
 }
 
-void PitchShifter::clear() {
+void PitchShifter::clear() noexcept {
     FFTBase::clear();
     frequencies2.clear();
     magnitudes2.clear();
@@ -35,13 +35,13 @@ void PitchShifter::setSamplerate(float value) {
     maxFreq = fSamplerate / 2.0f;
 }
 
-void PitchShifter::setShift(float ratio) {
+void PitchShifter::setShift(float ratio) noexcept {
     if (!std::isfinite(ratio)) return;
     fShift = ratio;
     interp.setDestinationValue(ratio, kGlideFrames);
 }
 
-void PitchShifter::process(float* buffer, int n) {
+void PitchShifter::process(float* buffer, int n) noexcept {
     if (fShift == 1.0f) return;
     if (buffer == nullptr || !canStream()) return;
     for (int i = 0; i < n; ++i) buffer[i] = stream(buffer[i]);

@@ -14,7 +14,7 @@ public:
 
     // In place. At a ratio of exactly 1.0 the buffer is left untouched and
     // the FIFOs stand still.
-    void process(float* buffer, int n) override;
+    void process(float* buffer, int n) noexcept override;
     void onBufferReady() override;
     void onAnalysis(float* freqs, float* mags) override;
     // The frequency ceiling follows the rate.
@@ -22,11 +22,11 @@ public:
     // Keeps the shifted spectra as large as the frame.
     void init() override;
     // Also forgets the synthesis phases, which could hold old audio or a NaN.
-    void clear() override;
+    void clear() noexcept override;
     using FFTBase::onComplex;
 
     // Glides to the new ratio over kGlideFrames frames; a non-finite ratio is ignored.
-    virtual void setShift(float ratio);
+    virtual void setShift(float ratio) noexcept;
     virtual float getShift() { return fShift; }
     virtual void onComplex() {}
     virtual void shiftPitch();

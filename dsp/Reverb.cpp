@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
+
+#include "dsp/VectorMath.h"
 
 namespace {
 
@@ -11,8 +14,7 @@ constexpr float kScaleRoom = 0.28f;
 constexpr float kOffsetRoom = 0.7f;
 constexpr float kScaleDamp = 0.4f;
 constexpr float kAllpassFeedback = 0.5f;
-constexpr float kPi = 3.1415927f;
-constexpr float kSqrt2 = 1.4142135f;
+constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 
 // Frames rendered per pass through the stages; small enough for the stack.
 constexpr int kChunk = 128;
@@ -25,36 +27,7 @@ inline void advance(std::int32_t& idx, int size, int by) {
     if (idx >= size) idx = 0;
 }
 
-// Four floats side by side, lane by lane the same arithmetic as on one float.
-typedef float v4f __attribute__((vector_size(16)));
-typedef std::int32_t v4i __attribute__((vector_size(16)));
-
-inline v4f load4(const float* p) {
-    v4f v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void store4(float* p, v4f v) { std::memcpy(p, &v, sizeof v); }
-
-// flushDenormal on every lane.
-inline v4f flush4(v4f v) {
-    const v4i bits = reinterpret_cast<v4i>(v);
-    const v4i keep = (bits & 0x7f800000) != 0;
-    return reinterpret_cast<v4f>(bits & keep);
-}
-
-// Rows become columns: v[c] lane j goes to v[j] lane c.
-inline void transpose(v4f* v) {
-    const v4f t0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
-    const v4f t1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
-    const v4f t2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
-    const v4f t3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
-    v[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
-    v[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
-    v[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
-    v[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
-}
+using namespace VectorMath;
 
 // The combs of one channel side by side: comb c is lane c % 4 of vector c / 4.
 // Four frames at a time, line reads, sums and writes go frame-wise and the
@@ -76,28 +49,28 @@ public:
     }
 
     // Frames k..k+3 of the lines starting at line[]; sum gets the comb outputs added up.
-    void fourFrames(float* const* line, int k, v4f input, float* sum) {
-        v4f v[N];
-        v4f acc = {};
+    void fourFrames(float* const* line, int k, Lanes input, float* sum) {
+        Lanes v[N];
+        Lanes acc = {};
 #pragma GCC unroll 8
         for (std::size_t c = 0; c < N; ++c) {
-            v[c] = flush4(load4(line[c] + k));
+            v[c] = flush(load(line[c] + k));
             acc += v[c];
         }
-        store4(sum, acc);
+        VectorMath::store(sum, acc);
 #pragma GCC unroll 8
         for (std::size_t q = 0; q < Q; ++q) {
-            v4f* frame = v + 4 * q;
+            Lanes* frame = v + 4 * q;
             transpose(frame);
 #pragma GCC unroll 8
             for (int j = 0; j < 4; ++j) {
-                store[q] = flush4(frame[j] * damp2[q] + store[q] * damp1[q]);
+                store[q] = flush(frame[j] * damp2[q] + store[q] * damp1[q]);
                 frame[j] = store[q];
             }
             transpose(frame);
         }
 #pragma GCC unroll 8
-        for (std::size_t c = 0; c < N; ++c) store4(line[c] + k, input + v[c] * feedback[c]);
+        for (std::size_t c = 0; c < N; ++c) VectorMath::store(line[c] + k, input + v[c] * feedback[c]);
     }
 
     float oneFrame(float* const* line, int k, float input) {
@@ -115,7 +88,7 @@ public:
 private:
     static_assert(N % 4 == 0);
     static constexpr std::size_t Q = N / 4;
-    v4f store[Q], damp1[Q], damp2[Q];
+    Lanes store[Q], damp1[Q], damp2[Q];
     float feedback[N];
 };
 
@@ -132,7 +105,7 @@ void runCombs(std::array<comb, N>& combs, const float* in, float inputGain, floa
         const float* x = in + done;
         float* sum = out + done;
         int k = 0;
-        for (; k + 4 <= len; k += 4) bank.fourFrames(line, k, load4(x + k) * inputGain, sum + k);
+        for (; k + 4 <= len; k += 4) bank.fourFrames(line, k, load(x + k) * inputGain, sum + k);
         for (; k < len; ++k) sum[k] = bank.oneFrame(line, k, x[k] * inputGain);
         for (comb& c : combs) advance(c.bufidx, c.bufsize, len);
         done += len;
@@ -150,10 +123,10 @@ void runAllpass(allpass& ap, float* x, int n) {
         float* io = x + done;
         int k = 0;
         for (; k + 4 <= len; k += 4) {
-            const v4f bufout = flush4(load4(line + k));
-            const v4f input = load4(io + k);
-            store4(line + k, input + bufout * feedback);
-            store4(io + k, bufout - input);
+            const Lanes bufout = flush(load(line + k));
+            const Lanes input = load(io + k);
+            store(line + k, input + bufout * feedback);
+            store(io + k, bufout - input);
         }
         for (; k < len; ++k) {
             const float bufout = flushDenormal(line[k]);
@@ -183,14 +156,14 @@ void comb::setbuffer(float* buf, int size) {
     bufsize = size;
 }
 
-void comb::mute() { std::fill(buffer, buffer + bufsize, 0.0f); }
+void comb::mute() noexcept { std::fill(buffer, buffer + bufsize, 0.0f); }
 
 void allpass::setbuffer(float* buf, int size) {
     buffer = buf;
     bufsize = size;
 }
 
-void allpass::mute() { std::fill(buffer, buffer + bufsize, 0.0f); }
+void allpass::mute() noexcept { std::fill(buffer, buffer + bufsize, 0.0f); }
 
 HPF::HPF() {
     setSamplerate(48000.0f);
@@ -278,35 +251,35 @@ template <ReverbLengths L> void ReverbModel<L>::update() {
 
 // Room and damping beyond 0..1 would take the combs' loop gain to 1 or over:
 // the tail would grow without end, so both are held to the dial.
-template <ReverbLengths L> void ReverbModel<L>::setroomsize(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setroomsize(float value) noexcept {
     if (!finite(value)) return;
     roomsize = std::clamp(value, 0.0f, 1.0f) * kScaleRoom + kOffsetRoom;
     update();
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setdamp(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setdamp(float value) noexcept {
     if (!finite(value)) return;
     damp = std::clamp(value, 0.0f, 1.0f) * kScaleDamp;
     update();
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setwet(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setwet(float value) noexcept {
     if (!finite(value)) return;
     wet = value;
     update();
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setdry(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setdry(float value) noexcept {
     if (finite(value)) dry = value;
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setwidth(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setwidth(float value) noexcept {
     if (!finite(value)) return;
     width = value;
     update();
 }
 
-template <ReverbLengths L> void ReverbModel<L>::setmode(float value) {
+template <ReverbLengths L> void ReverbModel<L>::setmode(float value) noexcept {
     if (!finite(value)) return;
     mode = value;
     update();
@@ -323,7 +296,7 @@ template <ReverbLengths L> void ReverbModel<L>::setSamplerate(float rate) {
     for (HPF& f : hpf) f.setSamplerate(rate);
 }
 
-template <ReverbLengths L> void ReverbModel<L>::mute() {
+template <ReverbLengths L> void ReverbModel<L>::mute() noexcept {
     if (frozen()) return; // a frozen tail survives
     lines.fill(0.0f);
     for (auto* bank : {&combL, &combR})
@@ -378,7 +351,7 @@ void ReverbModel<L>::render(const float* inputL, const float* inputR, float* out
 
 template <ReverbLengths L>
 void ReverbModel<L>::process(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                             long numsamples, float inputGain, int skip) {
+                             long numsamples, float inputGain, int skip) noexcept {
     // Wet and dry belong to the caller here; only the width shapes the mix.
     wet1 = width / 2.0f + 0.5f;
     wet2 = (1.0f - width) / 2.0f;
@@ -387,25 +360,25 @@ void ReverbModel<L>::process(const float* inputL, const float* inputR, float* ou
 
 template <ReverbLengths L>
 void ReverbModel<L>::processreplace(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                                    long numsamples, int skip) {
+                                    long numsamples, int skip) noexcept {
     render<Output::Replace, false>(inputL, inputR, outputL, outputR, numsamples, skip, gain);
 }
 
 template <ReverbLengths L>
 void ReverbModel<L>::processmix(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                                long numsamples, int skip) {
+                                long numsamples, int skip) noexcept {
     render<Output::Mix, false>(inputL, inputR, outputL, outputR, numsamples, skip, gain);
 }
 
 template <ReverbLengths L>
 void ReverbModel<L>::processreplaceHP(const float* inputL, const float* inputR, float* outputL,
-                                      float* outputR, long numsamples, int skip) {
+                                      float* outputR, long numsamples, int skip) noexcept {
     render<Output::Replace, true>(inputL, inputR, outputL, outputR, numsamples, skip, gain);
 }
 
 template <ReverbLengths L>
 void ReverbModel<L>::processmixHP(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                                  long numsamples, int skip) {
+                                  long numsamples, int skip) noexcept {
     render<Output::Mix, true>(inputL, inputR, outputL, outputR, numsamples, skip, gain);
 }
 

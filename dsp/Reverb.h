@@ -10,16 +10,16 @@
 class comb {
 public:
     void setbuffer(float* buf, int size);
-    void mute();
-    void setdamp(float v) {
+    void mute() noexcept;
+    void setdamp(float v) noexcept {
         damp1 = v;
         damp2 = 1.0f - v;
     }
     float getdamp() const { return damp1; }
-    void setfeedback(float v) { feedback = v; }
+    void setfeedback(float v) noexcept { feedback = v; }
     float getfeedback() const { return feedback; }
 
-    float process(float input) {
+    float process(float input) noexcept {
         const float output = flushDenormal(buffer[bufidx]);
         filterstore = flushDenormal(output * damp2 + filterstore * damp1);
         buffer[bufidx] = input + filterstore * feedback;
@@ -40,11 +40,11 @@ public:
 class allpass {
 public:
     void setbuffer(float* buf, int size);
-    void mute();
-    void setfeedback(float v) { feedback = v; }
+    void mute() noexcept;
+    void setfeedback(float v) noexcept { feedback = v; }
     float getfeedback() const { return feedback; }
 
-    float process(float input) {
+    float process(float input) noexcept {
         const float bufout = flushDenormal(buffer[bufidx]);
         buffer[bufidx] = input + bufout * feedback;
         if (++bufidx >= bufsize) bufidx = 0;
@@ -66,9 +66,9 @@ public:
     // Non-positive or non-finite rates are ignored.
     void setSamplerate(float rate);
     void init();
-    void reset() { init(); }
+    void reset() noexcept { init(); }
     void processParameters();
-    void processSample(float* sample) {
+    void processSample(float* sample) noexcept {
         t = *sample - a[4] * a[6] - a[5] * a[7];
         y = t * a[1] + a[2] * a[6] + a[3] * a[7];
         a[7] = a[6];
@@ -131,12 +131,12 @@ public:
     ReverbModel& operator=(const ReverbModel&) = delete;
 
     // Non-finite values are ignored by every setter.
-    void setroomsize(float value);
-    void setdamp(float value);
-    void setwet(float value);
-    void setdry(float value);
-    void setwidth(float value);
-    void setmode(float value);
+    void setroomsize(float value) noexcept;
+    void setdamp(float value) noexcept;
+    void setwet(float value) noexcept;
+    void setdry(float value) noexcept;
+    void setwidth(float value) noexcept;
+    void setmode(float value) noexcept;
     void setfilter(float value);
     void setSamplerate(float rate);
 
@@ -149,23 +149,23 @@ public:
     float getfilter() const { return hpf[0].fCutoff; }
 
     // Clears every line and filter state, unless frozen.
-    void mute();
-    void reset() { mute(); }
+    void mute() noexcept;
+    void reset() noexcept { mute(); }
 
     // The kernel's renderer: wet signal only, at full width scaling, with an
     // extra input gain.
     void process(const float* inputL, const float* inputR, float* outputL, float* outputR, long numsamples,
-                 float inputGain, int skip);
+                 float inputGain, int skip) noexcept;
     void processreplace(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                        long numsamples, int skip);
+                        long numsamples, int skip) noexcept;
     void processmix(const float* inputL, const float* inputR, float* outputL, float* outputR, long numsamples,
-                    int skip);
+                    int skip) noexcept;
     void processreplaceHP(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                          long numsamples, int skip);
+                          long numsamples, int skip) noexcept;
     void processmixHP(const float* inputL, const float* inputR, float* outputL, float* outputR,
-                      long numsamples, int skip);
+                      long numsamples, int skip) noexcept;
     void processHP(const float* inputL, const float* inputR, float* outputL, float* outputR, long numsamples,
-                   int skip) {
+                   int skip) noexcept {
         processreplaceHP(inputL, inputR, outputL, outputR, numsamples, skip);
     }
 

@@ -30,7 +30,7 @@ void BufferedAudioBus::deallocateRenderResources() {
 AUAudioUnitStatus BufferedInputBus::pullInput(AudioUnitRenderActionFlags* actionFlags,
                                               const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
                                               NSInteger inputBusNumber,
-                                              const AURenderPullInputBlock& pullInputBlock) {
+                                              const AURenderPullInputBlock& pullInputBlock) noexcept {
     if (!pullInputBlock) return kAudioUnitErr_NoConnection;
     // Without resources there is nowhere to pull into.
     if (mutableAudioBufferList == nullptr) return kAudioUnitErr_NoConnection;
@@ -38,7 +38,7 @@ AUAudioUnitStatus BufferedInputBus::pullInput(AudioUnitRenderActionFlags* action
     return pullInputBlock(actionFlags, timestamp, frameCount, inputBusNumber, mutableAudioBufferList);
 }
 
-void BufferedInputBus::prepareInputBufferList() {
+void BufferedInputBus::prepareInputBufferList() noexcept {
     if (originalAudioBufferList == nullptr || mutableAudioBufferList == nullptr) return;
     const auto byteSize = static_cast<std::uint32_t>(maxFrames * sizeof(float));
     mutableAudioBufferList->mNumberBuffers = originalAudioBufferList->mNumberBuffers;

@@ -23,11 +23,12 @@ public:
 // The input bus: pulls the host's input into the bus's own buffer.
 class BufferedInputBus : public BufferedAudioBus {
 public:
-    AUAudioUnitStatus pullInput(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
-                                AUAudioFrameCount frameCount, NSInteger inputBusNumber,
-                                const AURenderPullInputBlock& pullInputBlock);
+    [[nodiscard]] AUAudioUnitStatus pullInput(AudioUnitRenderActionFlags* actionFlags,
+                                              const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
+                                              NSInteger inputBusNumber,
+                                              const AURenderPullInputBlock& pullInputBlock) noexcept;
 
     // Restores the mutable list from the buffer's own before every pull, since
     // a host may have redirected its data pointers.
-    void prepareInputBufferList();
+    void prepareInputBufferList() noexcept;
 };

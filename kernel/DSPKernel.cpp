@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 AUEventSampleTime sampleTimeOf(const AudioTimeStamp* timestamp) {
@@ -11,11 +12,20 @@ AUEventSampleTime sampleTimeOf(const AudioTimeStamp* timestamp) {
     if (!(std::fabs(t) < 9.0e18)) return 0;
     return static_cast<AUEventSampleTime>(t);
 }
+
+// Frames from `now` to the event, at most `limit`; none for an event due or
+// late. Stamps near either end of the 64-bit range make the signed difference
+// overflow, the unsigned one never does once the event lies ahead.
+AUAudioFrameCount framesUntil(AUEventSampleTime eventTime, AUEventSampleTime now, AUAudioFrameCount limit) {
+    if (eventTime <= now) return 0;
+    const std::uint64_t ahead = static_cast<std::uint64_t>(eventTime) - static_cast<std::uint64_t>(now);
+    return static_cast<AUAudioFrameCount>(std::min<std::uint64_t>(ahead, limit));
+}
 } // namespace
 
 void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
-                                  const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock) {
-    midiOut = midiOutBlock;
+                                  const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock) noexcept {
+    midiOut = &midiOutBlock;
 
     AUEventSampleTime now = sampleTimeOf(timestamp);
     AUAudioFrameCount framesRemaining = frameCount;
@@ -24,13 +34,12 @@ void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameC
     while (framesRemaining > 0) {
         if (event == nullptr) {
             process(framesRemaining, frameCount - framesRemaining);
-            return;
+            break;
         }
         // An event stamped past this buffer ends the segment at the buffer's
         // end: it is applied after the last frame instead of overrunning.
-        const AUEventSampleTime ahead = event->head.eventSampleTime - now;
-        const auto framesThisSegment =
-            static_cast<AUAudioFrameCount>(std::clamp<AUEventSampleTime>(ahead, 0, framesRemaining));
+        const AUAudioFrameCount framesThisSegment =
+            framesUntil(event->head.eventSampleTime, now, framesRemaining);
         if (framesThisSegment > 0) {
             process(framesThisSegment, frameCount - framesRemaining);
             framesRemaining -= framesThisSegment;
@@ -38,16 +47,17 @@ void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameC
         }
         performAllSimultaneousEvents(now, event);
     }
+    midiOut = nullptr;
 }
 
-void DSPKernel::performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event) {
+void DSPKernel::performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event) noexcept {
     do {
         handleOneEvent(event);
         event = event->head.next;
     } while (event != nullptr && event->head.eventSampleTime <= now);
 }
 
-void DSPKernel::handleOneEvent(const AURenderEvent* event) {
+void DSPKernel::handleOneEvent(const AURenderEvent* event) noexcept {
     switch (event->head.eventType) {
     case AURenderEventType::Parameter:
     case AURenderEventType::ParameterRamp:

@@ -9,25 +9,27 @@ public:
     virtual ~DSPKernel() = default;
 
     // Render `frameCount` frames starting `bufferOffset` frames into the current buffers.
-    virtual void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) {
+    virtual void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) noexcept {
         (void)frameCount;
         (void)bufferOffset;
     }
     virtual void setParameterAutomated(AUParameterAddress address, AUValue value,
-                                       AUEventSampleTime sampleTime) {
+                                       AUEventSampleTime sampleTime) noexcept {
         (void)address;
         (void)value;
         (void)sampleTime;
     }
-    virtual void handleMIDIEvent(const AUMIDIEvent& midiEvent) { (void)midiEvent; }
+    virtual void handleMIDIEvent(const AUMIDIEvent& midiEvent) noexcept { (void)midiEvent; }
 
     void processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
-                           const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock);
+                           const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock) noexcept;
 
 protected:
-    void performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event);
-    void handleOneEvent(const AURenderEvent* event);
+    void performAllSimultaneousEvents(AUEventSampleTime now, const AURenderEvent*& event) noexcept;
+    void handleOneEvent(const AURenderEvent* event) noexcept;
 
-    // The host's MIDI output of the latest render call (may be empty).
-    AUMIDIOutputEventBlock midiOut;
+    // The host's MIDI output (may be empty), borrowed while processWithEvents
+    // runs and null between calls: a copy kept here would make the render
+    // thread the last owner of a block the host has replaced.
+    const AUMIDIOutputEventBlock* midiOut = nullptr;
 };

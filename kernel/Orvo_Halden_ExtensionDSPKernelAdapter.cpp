@@ -1,6 +1,13 @@
 #include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
 
 #include <algorithm>
+#include <string>
+
+#include "platform/foundation/NSError.h"
+
+namespace {
+const AUMIDIOutputEventBlock kNoMidiOutput;
+} // namespace
 
 Orvo_Halden_ExtensionDSPKernelAdapter::Orvo_Halden_ExtensionDSPKernelAdapter() {
     const auto format = AVAudioFormat::standardFormat(48000.0, 2);
@@ -11,7 +18,12 @@ Orvo_Halden_ExtensionDSPKernelAdapter::Orvo_Halden_ExtensionDSPKernelAdapter() {
 }
 
 void Orvo_Halden_ExtensionDSPKernelAdapter::allocateRenderResources() {
-    _inputBus.allocateRenderResources(maximumFramesToRender());
+    const AUAudioFrameCount frames = maximumFramesToRender();
+    if (frames > kMaximumFramesLimit)
+        throw NSError(kAudioUnitErr_TooManyFramesToProcess,
+                      "The maximum of " + std::to_string(frames) + " frames to render is above the limit of " +
+                          std::to_string(kMaximumFramesLimit) + ".");
+    _inputBus.allocateRenderResources(frames);
     const auto& format = _outputBus->format();
     _kernel.init(static_cast<int>(format->channelCount()), format->sampleRate());
     _kernel.reset();
@@ -27,25 +39,23 @@ void Orvo_Halden_ExtensionDSPKernelAdapter::deallocateRenderResources() {
 AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::render(
     AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
     NSInteger, AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
-    const AURenderPullInputBlock& pullInputBlock) {
+    const AURenderPullInputBlock& pullInputBlock) noexcept {
     return renderWith(actionFlags, timestamp, frameCount, outputData, realtimeEventListHead, pullInputBlock,
-                      false, _outputEventBlock);
+                      false);
 }
 
 AUInternalRenderBlock Orvo_Halden_ExtensionDSPKernelAdapter::internalRenderBlock() {
-    AUMIDIOutputEventBlock midiOut = _outputEventBlock;
-    return [this, midiOut](AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
-                           AUAudioFrameCount frameCount, NSInteger, AudioBufferList* outputData,
-                           const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock) {
-        return renderWith(actionFlags, timestamp, frameCount, outputData, events, pullInputBlock, true,
-                          midiOut);
+    return [this](AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+                  AUAudioFrameCount frameCount, NSInteger, AudioBufferList* outputData,
+                  const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock) {
+        return renderWith(actionFlags, timestamp, frameCount, outputData, events, pullInputBlock, true);
     };
 }
 
 AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::renderWith(
     AudioUnitRenderActionFlags*, const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
     AudioBufferList* outputData, const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock,
-    bool pullRequired, const AUMIDIOutputEventBlock& midiOut) {
+    bool pullRequired) {
     // Nothing to render into before allocation (or after a failed one).
     AudioBufferList* in = _inputBus.mutableAudioBufferList;
     if (in == nullptr || outputData == nullptr) return kAudioUnitErr_Uninitialized;
@@ -69,6 +79,9 @@ AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::renderWith(
     }
 
     _kernel.setBuffers(in, outputData);
-    _kernel.processWithEvents(timestamp, frameCount, events, midiOut);
+    // The host's MIDI output as set last, borrowed for this call only.
+    const AUMIDIOutputEventBlock* midiOut = _outputEventBlock.borrow();
+    _kernel.processWithEvents(timestamp, frameCount, events, midiOut ? *midiOut : kNoMidiOutput);
+    _outputEventBlock.release();
     return noErr;
 }

@@ -4,6 +4,7 @@
 
 #include "kernel/BufferedAudioBus.h"
 #include "kernel/Orvo_Halden_Extension_DSPKernel.h"
+#include "kernel/RenderHandOff.h"
 #include "platform/audio/AUParameterTree.h"
 
 // The audio unit's one way into the kernel: buses, host blocks, the render
@@ -11,6 +12,13 @@
 // so it lives on the heap (use make()).
 class Orvo_Halden_ExtensionDSPKernelAdapter {
 public:
+    // The largest maximum frame count allocation accepts: sixteen times the
+    // 4096 frames hosts render at most in one call, 256 KB a channel, and far
+    // from where a buffer's 32-bit byte size would overflow. A larger maximum
+    // is refused (NSError kAudioUnitErr_TooManyFramesToProcess) before anything
+    // is allocated.
+    static constexpr AUAudioFrameCount kMaximumFramesLimit = 1u << 16;
+
     static std::unique_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> make() {
         return std::make_unique<Orvo_Halden_ExtensionDSPKernelAdapter>();
     }
@@ -23,29 +31,33 @@ public:
     const std::shared_ptr<AUAudioUnitBus>& outputBus() const { return _outputBus; }
 
     // From the host's or the editor's thread (the tree's observer goes this way).
-    void setParameterEx(AUParameterAddress address, AUValue value) {
+    void setParameterEx(AUParameterAddress address, AUValue value) noexcept {
         _kernel.setParameterFromHost(address, value);
     }
-    AUValue getParameterEx(AUParameterAddress address) const { return _kernel.getParameter(address); }
+    AUValue getParameterEx(AUParameterAddress address) const noexcept {
+        return _kernel.getParameter(address);
+    }
     // The same by a tree's parameter: its address and the value.
-    void setParameter(const AUParameter& parameter, AUValue value) {
+    void setParameter(const AUParameter& parameter, AUValue value) noexcept {
         setParameterEx(parameter.address(), value);
     }
-    AUValue valueForParameter(const AUParameter& parameter) const {
+    AUValue valueForParameter(const AUParameter& parameter) const noexcept {
         return getParameterEx(parameter.address());
     }
 
     AUAudioFrameCount maximumFramesToRender() const { return _kernel.getMaximumFramesToRender(); }
     void setMaximumFramesToRender(AUAudioFrameCount frames) { _kernel.setMaximumFramesToRender(frames); }
     bool shouldBypassEffect() const { return _kernel.getBypassed(); }
-    void setShouldBypassEffect(bool bypass) { _kernel.setBypassed(bypass); }
-    void setBypass(bool bypass) { _kernel.bBypass = bypass; }
+    void setShouldBypassEffect(bool bypass) noexcept { _kernel.setBypassed(bypass); }
+    void setBypass(bool bypass) noexcept { _kernel.bBypass = bypass; }
 
+    // Throws NSError for a maximum above kMaximumFramesLimit.
     void allocateRenderResources();
     void deallocateRenderResources();
-    void reset() { _kernel.reset(); }
+    void reset() noexcept { _kernel.reset(); }
 
-    void setAUMIDIOutputEventBlock(AUMIDIOutputEventBlock block) { _outputEventBlock = std::move(block); }
+    // Any thread but the render thread; the next render call sends to it.
+    void setAUMIDIOutputEventBlock(AUMIDIOutputEventBlock block) { _outputEventBlock.set(std::move(block)); }
     void setAUHostMusicalContextBlock(AUHostMusicalContextBlock block) { _musicalContext = std::move(block); }
     void setAUHostTransportStateBlock(AUHostTransportStateBlock block) {
         _transportStateBlock = std::move(block);
@@ -55,10 +67,11 @@ public:
     }
 
     // The render entry, once per render cycle on the host's render thread.
-    AUAudioUnitStatus render(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
-                             AUAudioFrameCount frameCount, NSInteger outputBusNumber,
-                             AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
-                             const AURenderPullInputBlock& pullInputBlock);
+    [[nodiscard]] AUAudioUnitStatus render(AudioUnitRenderActionFlags* actionFlags,
+                                           const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
+                                           NSInteger outputBusNumber, AudioBufferList* outputData,
+                                           const AURenderEvent* realtimeEventListHead,
+                                           const AURenderPullInputBlock& pullInputBlock) noexcept;
 
     // A render block of the adapter's own, which always pulls its input.
     AUInternalRenderBlock internalRenderBlock();
@@ -75,15 +88,15 @@ public:
     Orvo_Halden_Extension_DSPKernel& kernel() { return _kernel; }
 
 private:
-    AUAudioUnitStatus renderWith(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+    [[nodiscard]] AUAudioUnitStatus renderWith(AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
                                  AUAudioFrameCount frameCount, AudioBufferList* outputData,
                                  const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock,
-                                 bool pullRequired, const AUMIDIOutputEventBlock& midiOut);
+                                 bool pullRequired);
 
     Orvo_Halden_Extension_DSPKernel _kernel;
     BufferedInputBus _inputBus;
     AUHostMusicalContextBlock _musicalContext;
-    AUMIDIOutputEventBlock _outputEventBlock;
+    RenderHandOff<AUMIDIOutputEventBlock> _outputEventBlock;
     AUHostTransportStateBlock _transportStateBlock;
     AUScheduleMIDIEventBlock _scheduleMIDIEventBlock;
     std::shared_ptr<AUAudioUnitBus> _outputBus;

@@ -32,10 +32,14 @@ void blend(float* dst, float a, const float* src, float b, int n) {
 }
 
 // A host's NaN or infinity would live on in every feedback path of the chain:
-// it hears silence in its place.
-void dropNonFinite(float* x, int n) {
+// it hears silence in its place. Finite samples are held to +-1e6 (+120 dBFS),
+// far above any real signal yet far enough below the float maximum that no
+// gain, feedback sum or square inside the chain can overflow.
+constexpr float kInputBound = 1.0e6f;
+
+void admitInput(float* x, int n) {
     for (int i = 0; i < n; ++i)
-        if (!std::isfinite(x[i])) x[i] = 0.0f;
+        x[i] = std::isfinite(x[i]) ? std::clamp(x[i], -kInputBound, kInputBound) : 0.0f;
 }
 
 // Frames a buffer can hold from `offset` on, given its byte size.
@@ -48,31 +52,31 @@ AUAudioFrameCount framesFrom(const AudioBuffer& buffer, AUAudioFrameCount offset
 
 // Address table: every per-band family, and what a new value sets.
 const Kernel::Family Kernel::kFamilies[] = {
-    {5, 1, 3, &Kernel::fActive, &Kernel::pushNothing},
-    {11, 1, 3, &Kernel::fVolume, &Kernel::pushNothing, true},
-    {14, 0, 4, &Kernel::fReverbInput, &Kernel::pushNothing, true},
-    {18, 0, 4, &Kernel::fReverbDry, &Kernel::pushDry, true},
-    {22, 0, 4, &Kernel::fReverbWet, &Kernel::pushWet, true},
-    {26, 0, 4, &Kernel::fReverbSize, &Kernel::pushSize, true},
-    {30, 0, 4, &Kernel::fReverbDamp, &Kernel::pushDamp, true},
-    {34, 0, 4, &Kernel::fReverbWidth, &Kernel::pushWidth, true},
-    {38, 0, 4, &Kernel::fReverbFreeze, &Kernel::pushFreeze},
-    {42, 0, 4, &Kernel::fReverbOutput, &Kernel::pushNothing, true},
-    {46, 0, 4, &Kernel::fReverbModel, &Kernel::pushModel},
-    {50, 0, 4, &Kernel::fReverbPan, &Kernel::pushPan, true},
-    {54, 0, 4, &Kernel::fReverbPreDelay, &Kernel::pushNothing},
-    {58, 0, 4, &Kernel::fReverbPreDelayTempo, &Kernel::pushPreDelayTempo},
-    {62, 0, 4, &Kernel::fReverbPreDelayDivision, &Kernel::pushPreDelayDivision},
-    {66, 0, 4, &Kernel::fReverbPreDelayFeedback, &Kernel::pushPreDelayFeedback},
-    {70, 0, 4, &Kernel::fReverbPostDelay, &Kernel::pushNothing},
-    {74, 0, 4, &Kernel::fReverbPostDelayTempo, &Kernel::pushPostDelayTempo},
-    {78, 0, 4, &Kernel::fReverbPostDelayDivision, &Kernel::pushPostDelayDivision},
-    {82, 0, 4, &Kernel::fReverbPostDelayFeedback, &Kernel::pushPostDelayFeedback},
-    {102, 0, 4, &Kernel::fReverbShift, &Kernel::pushNothing},
-    {106, 0, 4, &Kernel::fReverbShiftConnection, &Kernel::pushNothing},
-    {110, 0, 4, &Kernel::fReverbShiftAmount, &Kernel::pushShiftAmount, true},
-    {114, 0, 4, &Kernel::fReverbShiftMix, &Kernel::pushNothing, true},
-    {118, 0, 4, &Kernel::fReverbShiftMode, &Kernel::pushNothing},
+    {kActive1, 1, 3, &Kernel::fActive, &Kernel::pushNothing},
+    {kVolume1, 1, 3, &Kernel::fVolume, &Kernel::pushNothing, true},
+    {kReverbInput0, 0, 4, &Kernel::fReverbInput, &Kernel::pushNothing, true},
+    {kReverbDry0, 0, 4, &Kernel::fReverbDry, &Kernel::pushDry, true},
+    {kReverbWet0, 0, 4, &Kernel::fReverbWet, &Kernel::pushWet, true},
+    {kReverbSize0, 0, 4, &Kernel::fReverbSize, &Kernel::pushSize, true},
+    {kReverbDamp0, 0, 4, &Kernel::fReverbDamp, &Kernel::pushDamp, true},
+    {kReverbWidth0, 0, 4, &Kernel::fReverbWidth, &Kernel::pushWidth, true},
+    {kReverbFreeze0, 0, 4, &Kernel::fReverbFreeze, &Kernel::pushFreeze},
+    {kReverbOutput0, 0, 4, &Kernel::fReverbOutput, &Kernel::pushNothing, true},
+    {kReverbModel0, 0, 4, &Kernel::fReverbModel, &Kernel::pushModel},
+    {kReverbPan0, 0, 4, &Kernel::fReverbPan, &Kernel::pushPan, true},
+    {kReverbPreDelay0, 0, 4, &Kernel::fReverbPreDelay, &Kernel::pushNothing},
+    {kReverbPreDelayTempo0, 0, 4, &Kernel::fReverbPreDelayTempo, &Kernel::pushPreDelayTempo},
+    {kReverbPreDelayDivision0, 0, 4, &Kernel::fReverbPreDelayDivision, &Kernel::pushPreDelayDivision},
+    {kReverbPreDelayFeedback0, 0, 4, &Kernel::fReverbPreDelayFeedback, &Kernel::pushPreDelayFeedback},
+    {kReverbPostDelay0, 0, 4, &Kernel::fReverbPostDelay, &Kernel::pushNothing},
+    {kReverbPostDelayTempo0, 0, 4, &Kernel::fReverbPostDelayTempo, &Kernel::pushPostDelayTempo},
+    {kReverbPostDelayDivision0, 0, 4, &Kernel::fReverbPostDelayDivision, &Kernel::pushPostDelayDivision},
+    {kReverbPostDelayFeedback0, 0, 4, &Kernel::fReverbPostDelayFeedback, &Kernel::pushPostDelayFeedback},
+    {kReverbShift0, 0, 4, &Kernel::fReverbShift, &Kernel::pushNothing},
+    {kReverbShiftConnection0, 0, 4, &Kernel::fReverbShiftConnection, &Kernel::pushNothing},
+    {kReverbShiftAmount0, 0, 4, &Kernel::fReverbShiftAmount, &Kernel::pushShiftAmount, true},
+    {kReverbShiftMix0, 0, 4, &Kernel::fReverbShiftMix, &Kernel::pushNothing, true},
+    {kReverbShiftMode0, 0, 4, &Kernel::fReverbShiftMode, &Kernel::pushNothing},
 };
 
 Kernel::Orvo_Halden_Extension_DSPKernel() : analyzer(4096, 2, 48000.0f) {
@@ -146,7 +150,7 @@ void Kernel::setSamplerate(float rate) {
     }
 }
 
-void Kernel::reset() {
+void Kernel::reset() noexcept {
     clearBuffers();
     bands.reset();
     analyzer.reset();
@@ -174,7 +178,7 @@ void Kernel::reset() {
     pushAll();
 }
 
-void Kernel::clearBuffers() {
+void Kernel::clearBuffers() noexcept {
     for (float* buffer : {wet0L, wet0R, wet1L, wet1R, wet2L, wet2R, wet3L, wet3R})
         fill(buffer, 0.0f, kMaxSlice);
 }
@@ -194,32 +198,32 @@ Kernel::Param* Kernel::scalarField(AUParameterAddress address) {
 
 const Kernel::Param* Kernel::scalarField(AUParameterAddress address) const {
     switch (address) {
-    case 0:
+    case kVolumeIn:
         return &fVolumeIn;
-    case 1:
+    case kVolumeOut:
         return &fVolumeOut;
-    case 2:
+    case kCurrentMode:
         return &fCurrentMode;
-    case 3:
+    case kSplit1:
         return &fSplit1;
-    case 4:
+    case kSplit2:
         return &fSplit2;
-    case 122:
+    case kDynamicsOn:
         return &fDynamicsOn;
-    case 123:
+    case kDynamicsMultiplier:
         return &fDynamicsMultiplier;
-    case 124:
+    case kDynamicsAttack:
         return &fDynamicsAttack;
-    case 125:
+    case kDynamicsHold:
         return &fDynamicsHold;
-    case 126:
+    case kDynamicsRelease:
         return &fDynamicsRelease;
     default:
         return nullptr;
     }
 }
 
-bool Kernel::storeParameter(AUParameterAddress address, AUValue value) {
+bool Kernel::storeParameter(AUParameterAddress address, AUValue value) noexcept {
     if (!std::isfinite(value)) return false;
     if (const Family* family = findFamily(address)) {
         const int band = family->firstBand + static_cast<int>(address - family->base);
@@ -228,25 +232,25 @@ bool Kernel::storeParameter(AUParameterAddress address, AUValue value) {
     }
     Param* field = scalarField(address);
     if (field == nullptr) return false;
-    if (address == 3) value = std::min(std::max(value, 0.0f), static_cast<float>(fSplit2));
-    if (address == 4) value = std::min(std::max(value, static_cast<float>(fSplit1)), 1.0f);
-    if (address == 123) value = std::clamp(value, -1.0f, 1.0f);
+    if (address == kSplit1) value = std::min(std::max(value, 0.0f), static_cast<float>(fSplit2));
+    if (address == kSplit2) value = std::min(std::max(value, static_cast<float>(fSplit1)), 1.0f);
+    if (address == kDynamicsMultiplier) value = std::clamp(value, -1.0f, 1.0f);
     *field = value;
     return true;
 }
 
-void Kernel::pushParameter(AUParameterAddress address) {
+void Kernel::pushParameter(AUParameterAddress address) noexcept {
     if (const Family* family = findFamily(address))
         (this->*(family->push))(family->firstBand + static_cast<int>(address - family->base));
     else
         pushScalar(address);
 }
 
-void Kernel::setParameter(AUParameterAddress address, AUValue value) {
+void Kernel::setParameter(AUParameterAddress address, AUValue value) noexcept {
     if (storeParameter(address, value)) pushParameter(address);
 }
 
-void Kernel::setParameterFromHost(AUParameterAddress address, AUValue value) {
+void Kernel::setParameterFromHost(AUParameterAddress address, AUValue value) noexcept {
     if (!storeParameter(address, value)) return;
     if (!renderOwned) {
         pushParameter(address);
@@ -256,7 +260,7 @@ void Kernel::setParameterFromHost(AUParameterAddress address, AUValue value) {
     pendingPushes[address / 64].fetch_or(std::uint64_t{1} << (address % 64), std::memory_order_release);
 }
 
-void Kernel::applyPendingParameters() {
+void Kernel::applyPendingParameters() noexcept {
     for (int word = 0; word < 2; ++word) {
         std::uint64_t bits = pendingPushes[word].exchange(0, std::memory_order_acquire);
         while (bits != 0) {
@@ -266,7 +270,7 @@ void Kernel::applyPendingParameters() {
     }
 }
 
-AUValue Kernel::getParameter(AUParameterAddress address) const {
+AUValue Kernel::getParameter(AUParameterAddress address) const noexcept {
     if (const Family* family = findFamily(address))
         return (this->*(family->field))[family->firstBand + static_cast<int>(address - family->base)];
     const Param* field = scalarField(address);
@@ -280,24 +284,24 @@ float Kernel::getDivision(float index) {
     return kDivisors[std::clamp(truncIndex(index), 0, 19)];
 }
 
-void Kernel::pushScalar(AUParameterAddress address) {
+void Kernel::pushScalar(AUParameterAddress address) noexcept {
     switch (address) {
-    case 3:
+    case kSplit1:
         bands.setCutoff1(fSplit1);
         break;
-    case 4:
+    case kSplit2:
         bands.setCutoff2(fSplit2);
         break;
-    case 123:
+    case kDynamicsMultiplier:
         compander.setMultiplier(fDynamicsMultiplier);
         break;
-    case 124:
+    case kDynamicsAttack:
         compander.inputFollower.setAttack(fDynamicsAttack);
         break;
-    case 125:
+    case kDynamicsHold:
         compander.inputFollower.setDecay(fDynamicsHold);
         break;
-    case 126:
+    case kDynamicsRelease:
         compander.inputFollower.setRelease(fDynamicsRelease);
         break;
     default:
@@ -305,13 +309,15 @@ void Kernel::pushScalar(AUParameterAddress address) {
     }
 }
 
-void Kernel::pushAll() {
+void Kernel::pushAll() noexcept {
     for (auto& word : pendingPushes) word.store(0, std::memory_order_relaxed);
     for (const Family& family : kFamilies)
         for (int i = 0; i < family.count; ++i) (this->*(family.push))(family.firstBand + i);
     // Open the upper split first so the lower one lands where it is stored.
     bands.setCutoff2(1.0f);
-    for (AUParameterAddress address : {3, 4, 123, 124, 125, 126}) pushScalar(address);
+    for (AUParameterAddress address :
+         {kSplit1, kSplit2, kDynamicsMultiplier, kDynamicsAttack, kDynamicsHold, kDynamicsRelease})
+        pushScalar(address);
 }
 
 template <class F> void Kernel::withModel(int b, F&& f) {
@@ -379,7 +385,7 @@ void Kernel::pushShiftAmount(int b) {
     pitch2R[b].setShift(ratio);
 }
 
-void Kernel::handleMIDIEvent(const AUMIDIEvent& midiEvent) {
+void Kernel::handleMIDIEvent(const AUMIDIEvent& midiEvent) noexcept {
     if (midiEvent.length > 0) {
         switch (midiEvent.data[0]) {
         case 0xF8:
@@ -392,9 +398,9 @@ void Kernel::handleMIDIEvent(const AUMIDIEvent& midiEvent) {
             break;
         }
     }
-    if (midiOut && midiThru) {
+    if (midiOut && *midiOut && midiThru) {
         const std::uint16_t length = std::min<std::uint16_t>(midiEvent.length, 3);
-        midiOut(midiEvent.eventSampleTime, 0, length, midiEvent.data);
+        (*midiOut)(midiEvent.eventSampleTime, 0, length, midiEvent.data);
     }
 }
 
@@ -410,7 +416,7 @@ float* Kernel::wetRight(int b) {
     return buffers[b];
 }
 
-void Kernel::process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) {
+void Kernel::process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) noexcept {
     applyPendingParameters();
     // Long slices run in chunks the fixed buffers can hold.
     while (frameCount > 0) {
@@ -421,7 +427,7 @@ void Kernel::process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffse
     }
 }
 
-void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) {
+void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) noexcept {
     if (inBufferListPtr == nullptr || outBufferListPtr == nullptr) return;
     const AudioBufferList& in = *inBufferListPtr;
     AudioBufferList& out = *outBufferListPtr;
@@ -443,8 +449,8 @@ void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) {
     float* R = static_cast<float*>(out.mBuffers[1].mData) + offset;
     const int count = static_cast<int>(n);
     const int mode = truncIndex(fCurrentMode);
-    dropNonFinite(L, count);
-    dropNonFinite(R, count);
+    admitInput(L, count);
+    admitInput(R, count);
 
     if (mode != 0) {
         bands.split(L, R, count);

@@ -13,6 +13,7 @@
 #include "dsp/RelaxedAtomic.h"
 #include "dsp/Reverb.h"
 #include "kernel/DSPKernel.h"
+#include "kernel/ParameterAddress.h"
 
 // The effect: every buffer, parameter and processing object of the four band
 // chains (band 0 full band; 1..3 low, middle, high of the splitter), held by
@@ -21,7 +22,7 @@ class Orvo_Halden_Extension_DSPKernel final : public DSPKernel {
 public:
     static constexpr int kBands = 4;
     static constexpr AUAudioFrameCount kMaxSlice = 4096;
-    static constexpr AUParameterAddress kLastAddress = 126;
+    static constexpr AUParameterAddress kLastAddress = kDynamicsRelease;
 
     using Param = RelaxedAtomic<float>;
     using BandParam = Param[kBands];
@@ -33,36 +34,37 @@ public:
     // Set-up, off the render thread.
     void init(int channelCount, double sampleRate);
     void setSamplerate(float rate);
-    void reset();
-    void clearBuffers();
+    void reset() noexcept;
+    void clearBuffers() noexcept;
 
     // The parameter map: stores the field and pushes it into its objects.
     // Unknown addresses and non-finite values are ignored; levels and
     // coefficients are held to their range, so no setting can blow up.
-    void setParameter(AUParameterAddress address, AUValue value);
-    AUValue getParameter(AUParameterAddress address) const;
+    void setParameter(AUParameterAddress address, AUValue value) noexcept;
+    AUValue getParameter(AUParameterAddress address) const noexcept;
     // The same from the host's or the editor's thread: the value is stored at
     // once, but while the render thread owns the objects (render resources
     // allocated) their update waits for its next slice, so that only the
     // render thread ever touches them.
-    void setParameterFromHost(AUParameterAddress address, AUValue value);
-    void setRenderOwned(bool owned) { renderOwned = owned; }
+    void setParameterFromHost(AUParameterAddress address, AUValue value) noexcept;
+    void setRenderOwned(bool owned) noexcept { renderOwned = owned; }
     static float getDivision(float index);
 
-    void setParameterAutomated(AUParameterAddress address, AUValue value, AUEventSampleTime) override {
+    void setParameterAutomated(AUParameterAddress address, AUValue value,
+                               AUEventSampleTime) noexcept override {
         setParameter(address, value);
     }
-    void handleMIDIEvent(const AUMIDIEvent& midiEvent) override;
-    void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) override;
+    void handleMIDIEvent(const AUMIDIEvent& midiEvent) noexcept override;
+    void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) noexcept override;
 
-    void setBuffers(const AudioBufferList* inBufferList, AudioBufferList* outBufferList) {
+    void setBuffers(const AudioBufferList* inBufferList, AudioBufferList* outBufferList) noexcept {
         inBufferListPtr = inBufferList;
         outBufferListPtr = outBufferList;
     }
     AUAudioFrameCount getMaximumFramesToRender() const { return maxFrames; }
     void setMaximumFramesToRender(AUAudioFrameCount frames) { maxFrames = frames; }
-    bool getBypassed() const { return bBypass; }
-    void setBypassed(bool bypass) { bBypass = bypass; }
+    bool getBypassed() const noexcept { return bBypass; }
+    void setBypassed(bool bypass) noexcept { bBypass = bypass; }
 
     // Meters and spectrum for the editor (main thread).
     float getPeakInput() const { return peakInput; }
@@ -141,14 +143,14 @@ private:
     static const Family* findFamily(AUParameterAddress address);
 
     // Stores a value (held to its range); false for an unknown address or a non-finite value.
-    bool storeParameter(AUParameterAddress address, AUValue value);
-    void pushParameter(AUParameterAddress address);
-    void applyPendingParameters();
+    [[nodiscard]] bool storeParameter(AUParameterAddress address, AUValue value) noexcept;
+    void pushParameter(AUParameterAddress address) noexcept;
+    void applyPendingParameters() noexcept;
 
     Param* scalarField(AUParameterAddress address);
     const Param* scalarField(AUParameterAddress address) const;
-    void pushScalar(AUParameterAddress address);
-    void pushAll();
+    void pushScalar(AUParameterAddress address) noexcept;
+    void pushAll() noexcept;
 
     // Pushes of one band's stored values into its objects.
     void pushNothing(int) {}
@@ -171,7 +173,7 @@ private:
     // Runs `f` on the band's selected reverb model, if the index names one.
     template <class F> void withModel(int b, F&& f);
 
-    void processSlice(AUAudioFrameCount n, AUAudioFrameCount offset);
+    void processSlice(AUAudioFrameCount n, AUAudioFrameCount offset) noexcept;
     void preprocess(int b, float* inL, float* inR, float* outL, float* outR, int n);
     void subprocess(int b, float* inL, float* inR, float* wetL, float* wetR, int n);
     void subshiftpre(int b, float* inL, float* inR, float* wetL, float* wetR, int n);

@@ -327,6 +327,9 @@ void CString::TrimRight() {
 
 int CString::Split(const char* separator, CStringList* list, int max, int start) {
     if (!separator || !list || length == 0) return -1;
+    // The pieces are cut from data + start: a negative start counts from the
+    // first byte, as Find takes it.
+    if (start < 0) start = 0;
     if (start == 0) {
         list->Clear();
         splitCount = 0;

@@ -15,7 +15,7 @@ public:
 
     const std::shared_ptr<const AVAudioFormat>& format() const { return format_; }
     // Refuses formats with no channels, more channels than allowed, or no rate.
-    bool setFormat(std::shared_ptr<const AVAudioFormat> format, OSStatus* error = nullptr);
+    [[nodiscard]] bool setFormat(std::shared_ptr<const AVAudioFormat> format, OSStatus* error = nullptr);
 
     AVAudioChannelCount maximumChannelCount() const { return maximumChannelCount_; }
     void setMaximumChannelCount(AVAudioChannelCount count) { maximumChannelCount_ = count; }

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -28,11 +29,13 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// "The file “name” could not be read: Is a directory."
-[[noreturn]] void throwFileError(std::string_view kind, const URL& url, std::string_view failure, int code) {
+// "The file “name” could not be read: Is a directory." The reason is the
+// error number's own text unless one is given.
+[[noreturn]] void throwFileError(std::string_view kind, const URL& url, std::string_view failure, int code,
+                                 std::string reason = {}) {
+    if (reason.empty()) reason = std::generic_category().message(code);
     throw NSError(code, std::string("The ").append(kind) + " \u201C" + url.lastPathComponent() +
-                            "\u201D could not be " + std::string(failure) + ": " +
-                            std::generic_category().message(code) + ".");
+                            "\u201D could not be " + std::string(failure) + ": " + reason + ".");
 }
 
 [[noreturn]] void throwCreationError(const URL& url, int code) {
@@ -124,6 +127,11 @@ bool FileManager::fileExists(const std::string& path, bool& isDirectory) const {
     return true;
 }
 
+bool FileManager::regularFileExists(const std::string& path) const {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 std::vector<URL> FileManager::urls(SearchPathDirectory, SearchPathDomainMask) const {
     if (std::string documents = environmentValue("ORVO_DOCUMENTS_DIR"); !documents.empty())
         return {URL::fileURLWithPath(documents)};
@@ -157,22 +165,32 @@ std::vector<std::string> FileManager::contentsOfDirectory(const URL& url) const 
     return names;
 }
 
-std::vector<std::uint8_t> FileManager::contents(const URL& url) const {
-    FileDescriptor file(::open(url.path().c_str(), O_RDONLY | O_CLOEXEC));
+std::vector<std::uint8_t> FileManager::contents(const URL& url, std::size_t maxBytes) const {
+    // Opening a pipe for reading would wait for a writer; not waiting lets the
+    // type check below refuse it.
+    FileDescriptor file(::open(url.path().c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) throwFileError("file", url, "read", errno);
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) throwFileError("file", url, "read", errno);
     if (S_ISDIR(info.st_mode)) throwFileError("file", url, "read", EISDIR);
+    if (!S_ISREG(info.st_mode)) throwFileError("file", url, "read", EINVAL, "It is not a regular file");
+    if (static_cast<std::uintmax_t>(std::max<off_t>(info.st_size, 0)) > maxBytes)
+        throwFileError("file", url, "read", EFBIG);
     // The size is only a hint: some files grow or do not know it.
     std::vector<std::uint8_t> bytes;
-    bytes.reserve(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1);
-    std::uint8_t buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throwFileError("file", url, "read", errno);
-        if (got == 0) return bytes;
-        bytes.insert(bytes.end(), buffer, buffer + got);
+    try {
+        bytes.reserve(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1);
+        std::uint8_t buffer[65536];
+        for (;;) {
+            const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) throwFileError("file", url, "read", errno);
+            if (got == 0) return bytes;
+            if (static_cast<std::size_t>(got) > maxBytes - bytes.size()) throwFileError("file", url, "read", EFBIG);
+            bytes.insert(bytes.end(), buffer, buffer + got);
+        }
+    } catch (const std::bad_alloc&) {
+        throwFileError("file", url, "read", ENOMEM);
     }
 }
 

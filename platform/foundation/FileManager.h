@@ -24,6 +24,8 @@ public:
     // Something (a file, a folder, or what a link points to) is at the path.
     bool fileExists(const std::string& path) const;
     bool fileExists(const std::string& path, bool& isDirectory) const;
+    // A regular file, or a link to one, is at the path: no folder, pipe or device.
+    bool regularFileExists(const std::string& path) const;
 
     // The matching folders, best first; empty when none can be named. The
     // folders need not exist yet.
@@ -37,8 +39,12 @@ public:
     // bytes so every machine lists them alike. Throws NSError.
     std::vector<std::string> contentsOfDirectory(const URL& url) const;
 
-    // The whole file. Throws NSError when it is missing, a folder or unreadable.
-    std::vector<std::uint8_t> contents(const URL& url) const;
+    // The whole file, at most `maxBytes` long. Only a regular file (or a link
+    // to one) is read, opened without waiting, so that a pipe or a device can
+    // neither stall nor flood the caller. Throws NSError when it is missing,
+    // unreadable, a folder (EISDIR), anything else but a regular file (EINVAL),
+    // longer than `maxBytes` (EFBIG) or more than memory can hold (ENOMEM).
+    std::vector<std::uint8_t> contents(const URL& url, std::size_t maxBytes) const;
 
     // Writes a temporary file in the same folder, then renames it over the
     // target, so readers see the old file or the new one, never a part. A file

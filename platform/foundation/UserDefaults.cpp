@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <new>
 
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NSError.h"
@@ -91,7 +92,14 @@ std::optional<FileStamp> stampOf(const std::string& path) {
 
 using Dictionary = PropertyList::Dictionary;
 
-// One domain's values, kept in step with its file when it has one.
+// Far above any real settings file (a few kilobytes); a larger one is
+// refused unread, and so never replaced.
+constexpr std::size_t kLargestDomainFile = std::size_t{16} << 20;
+
+// One domain's values, kept in step with its file when it has one. A file
+// that was read and found damaged may be replaced; one that could not be read
+// at all (permissions, I/O, no regular file, too large) is never written over:
+// changes wait in memory and are saved once it can be read.
 class Domain {
 public:
     Domain(std::string name, std::optional<std::string> file)
@@ -115,8 +123,8 @@ public:
         catchUp();
         Dictionary next = values_;
         if (value)
-            next.insert_or_assign(std::string(key), std::move(*value));
-        else if (next.erase(std::string(key)) == 0)
+            next.insert_or_assign(std::string(key), *value);
+        else if (next.erase(std::string(key)) == 0 && !unread_)
             return;
         std::vector<std::uint8_t> bytes;
         try {
@@ -126,40 +134,79 @@ public:
             return;
         }
         values_ = std::move(next);
-        if (file_) save(bytes);
+        if (!file_) return;
+        if (unread_) {
+            unsaved_.insert_or_assign(std::string(key), std::move(value));
+            warn("set()", *file_ + " could not be read, so it is not replaced; \"" + std::string(key) +
+                              "\" is kept in memory until it can be.");
+            return;
+        }
+        if (save(bytes)) unsaved_.clear();
     }
 
 private:
-    // Another process may have saved the file since we last looked.
+    // Another process may have saved the file since we last looked; a file
+    // that could not be read is tried again on every use.
     void catchUp() {
         if (!file_) return;
         const std::optional<FileStamp> now = stampOf(*file_);
-        if (now == stamp_) return;
+        if (now == stamp_ && !unread_) return;
+        // The same file failing again is said once.
+        const bool failedBefore = unread_ && now == stamp_;
         stamp_ = now;
         values_.clear();
-        if (!now) return;
-        try {
-            PropertyListFormat format{};
-            PropertyList read = PropertyListSerialization::propertyList(
-                files().contents(URL::fileURLWithPath(*file_)), format);
-            if (Dictionary* values = read.dictionary())
-                values_ = std::move(*values);
+        unread_ = false;
+        if (now) load(!failedBefore);
+        for (const auto& [key, value] : unsaved_) {
+            if (value)
+                values_.insert_or_assign(key, *value);
             else
-                warn("load()", *file_ + " holds no dictionary; " + name_ + " starts empty.");
-        } catch (const NSError& error) {
-            warn("load()", *file_ + " could not be read (" + error.localizedDescription() + "); " + name_ +
-                               " starts empty.");
+                values_.erase(key);
         }
     }
 
-    void save(const std::vector<std::uint8_t>& bytes) {
+    // Fills values_ from the file. One that was read and found damaged leaves
+    // them empty and may be replaced; one that could not be read sets unread_.
+    void load(bool announce) {
+        const auto keepFile = [this, announce](const std::string& reason) {
+            unread_ = true;
+            if (announce)
+                warn("load()", *file_ + " could not be read (" + reason + "); " + name_ +
+                                   " keeps its changes in memory and leaves the file as it is.");
+        };
+        try {
+            PropertyListFormat format{};
+            const std::vector<std::uint8_t> bytes =
+                files().contents(URL::fileURLWithPath(*file_), kLargestDomainFile);
+            try {
+                PropertyList read = PropertyListSerialization::propertyList(bytes, format);
+                if (Dictionary* values = read.dictionary())
+                    values_ = std::move(*values);
+                else
+                    warn("load()", *file_ + " holds no dictionary; " + name_ + " starts empty.");
+            } catch (const NSError& error) {
+                warn("load()", *file_ + " is damaged (" + error.localizedDescription() + "); " + name_ +
+                                   " starts empty.");
+            }
+        } catch (const NSError& error) {
+            keepFile(error.localizedDescription());
+        } catch (const std::bad_alloc&) {
+            keepFile("out of memory");
+        }
+    }
+
+    // False when the file could not be written; the values stay in memory.
+    bool save(const std::vector<std::uint8_t>& bytes) {
+        bool saved = true;
         try {
             files().writeAtomically(URL::fileURLWithPath(*file_), bytes);
         } catch (const NSError& error) {
+            saved = false;
             warn("save()", *file_ + " could not be written (" + error.localizedDescription() +
                                "); the change is kept in memory only.");
         }
         stamp_ = stampOf(*file_);
+        return saved;
     }
 
     const std::string name_;
@@ -167,6 +214,11 @@ private:
     std::mutex mutex_;
     Dictionary values_;
     std::optional<FileStamp> stamp_;
+    // The file is there but could not be read: it must not be saved over.
+    bool unread_ = false;
+    // Changes made while the file could not be read (none: a removal), laid
+    // over what it holds whenever it is read, until a save takes them.
+    std::map<std::string, std::optional<PropertyList>, std::less<>> unsaved_;
 };
 
 enum class Opening {

@@ -15,7 +15,9 @@
 // executable) and named suites that several programs share. Each domain is
 // one XML property-list file, "<domain>.plist", in the storage folder; every
 // write saves its file at once (atomically), and a read notices when another
-// process has saved a newer file. All stores on one domain in a process share
+// process has saved a newer file. A file that is there but cannot be read
+// (permissions, I/O, no regular file, above 16 MB) is never replaced: writes
+// stay in memory, with a WARNING line, and are saved once it can be read. All stores on one domain in a process share
 // its values. Any thread may use any store.
 class UserDefaults {
 public:

@@ -28,7 +28,7 @@ public:
     Probe(int size, int overlap, bool vocoder = false)
         : FFTBase(size, overlap, 48000.0f), vocoder_(vocoder), synthesis_(size / 2 + 1) {}
 
-    void process(float* buffer, int n) override {
+    void process(float* buffer, int n) noexcept override {
         if (!canStream()) return;
         for (int i = 0; i < n; ++i) buffer[i] = stream(buffer[i]);
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <numbers>
 #include <vector>
 
 #include "dsp/Phaser.h"
@@ -62,8 +63,8 @@ TEST(SineOscillator, SharesOneSineTableAndStepsItsPhaseIn24Bits) {
     EXPECT_EQ(w[6144], -1.0f);
     double worst = 0.0;
     for (long i = 0; i < SineOscillator::kTableSize; ++i)
-        worst = std::max(worst, static_cast<double>(
-                                    std::fabs(w[i] - std::sin(2.0L * 3.141592653589793238L * i / 8192.0L))));
+        worst = std::max(worst, static_cast<double>(std::fabs(
+                                    w[i] - std::sin(2.0L * std::numbers::pi_v<long double> * i / 8192.0L))));
     EXPECT_LT(worst, 6.0e-8); // float rounding only
     EXPECT_EQ(a.lobits, 11);
 

@@ -42,7 +42,7 @@ TEST(Adapter, PullStatusPassesThroughUntouched) {
 
 TEST(Adapter, NullOutputBuffersRenderIntoTheInputBuffers) {
     KernelRig rig;
-    rig.kernel().setParameter(122, 0.0f);
+    rig.kernel().setParameter(kDynamicsOn, 0.0f);
     AudioBufferListStorage out(2);
     AudioTimeStamp ts;
     const auto signal = testkit::noise(64, 3, 0.5f);
@@ -61,7 +61,7 @@ TEST(Adapter, NullOutputBuffersRenderIntoTheInputBuffers) {
 
 TEST(Adapter, WithoutPullBlockRendersWhatTheInputHolds) {
     KernelRig rig;
-    rig.kernel().setParameter(122, 0.0f);
+    rig.kernel().setParameter(kDynamicsOn, 0.0f);
     rig.setInput(std::vector<float>(64, 0.25f), std::vector<float>(64, 0.25f));
     ASSERT_EQ(rig.renderBlock(64), noErr);
     std::vector<float> l(64, 7.0f), r(64, 7.0f);

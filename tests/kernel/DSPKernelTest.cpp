@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,17 +14,19 @@ namespace {
 // Records what the slicing hands to a kernel, in order.
 class RecordingKernel : public DSPKernel {
 public:
-    void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) override {
-        log.push_back("process " + std::to_string(frameCount) + " @" + std::to_string(bufferOffset));
+    void process(AUAudioFrameCount frameCount, AUAudioFrameCount bufferOffset) noexcept override {
+        log.push_back("process " + std::to_string(frameCount) + " @" + std::to_string(bufferOffset) +
+                      (hasMidiOut() ? " with MIDI out" : ""));
     }
-    void setParameterAutomated(AUParameterAddress address, AUValue value, AUEventSampleTime time) override {
+    void setParameterAutomated(AUParameterAddress address, AUValue value,
+                               AUEventSampleTime time) noexcept override {
         log.push_back("param " + std::to_string(address) + "=" + std::to_string(static_cast<int>(value)) +
                       " t" + std::to_string(time));
     }
-    void handleMIDIEvent(const AUMIDIEvent& event) override {
+    void handleMIDIEvent(const AUMIDIEvent& event) noexcept override {
         log.push_back("midi " + std::to_string(event.data[0]));
     }
-    bool hasMidiOut() const { return static_cast<bool>(midiOut); }
+    bool hasMidiOut() const { return midiOut != nullptr && *midiOut; }
 
     std::vector<std::string> log;
 };
@@ -117,15 +120,43 @@ TEST(DSPKernelSlicing, NegativeAndOddTimeStampsAreSafe) {
     EXPECT_EQ(k.log, (Log{"process 4 @0"}));
 }
 
-TEST(DSPKernelSlicing, KeepsLatestMidiOutputBlock) {
+TEST(DSPKernelSlicing, EventsAtTheEndsOfTheTimeRangeDoNotOverflow) {
+    constexpr auto lowest = std::numeric_limits<AUEventSampleTime>::min();
+    constexpr auto highest = std::numeric_limits<AUEventSampleTime>::max();
+    struct Case {
+        double blockTime;
+        AUEventSampleTime eventTime;
+        Log expected;
+    } cases[] = {
+        {512, lowest, {"param 1=1 t" + std::to_string(lowest), "process 64 @0"}},
+        {-8.0e18, highest, {"process 64 @0", "param 1=1 t" + std::to_string(highest)}},
+        {8.0e18, lowest, {"param 1=1 t" + std::to_string(lowest), "process 64 @0"}},
+    };
+    for (const auto& c : cases) {
+        RecordingKernel k;
+        EventList events;
+        events.parameter(c.eventTime, 1, 1);
+        const auto ts = at(c.blockTime);
+        k.processWithEvents(&ts, 64, events.head(), nullptr);
+        EXPECT_EQ(k.log, c.expected) << c.blockTime;
+    }
+}
+
+// The host's block is used during the call and never kept: once the host
+// lets it go, nothing of the kernel's holds it alive.
+TEST(DSPKernelSlicing, BorrowsTheMidiOutputBlockOnlyDuringTheCall) {
     RecordingKernel k;
     const auto ts = at(0);
-    AUMIDIOutputEventBlock block = [](AUEventSampleTime, std::uint8_t, NSInteger,
-                                      const std::uint8_t*) -> OSStatus { return 0; };
+    auto closure = std::make_shared<int>(0);
+    const std::weak_ptr<int> watch = closure;
+    AUMIDIOutputEventBlock block = [closure](AUEventSampleTime, std::uint8_t, NSInteger,
+                                             const std::uint8_t*) -> OSStatus { return 0; };
+    closure.reset();
     k.processWithEvents(&ts, 1, nullptr, block);
-    EXPECT_TRUE(k.hasMidiOut());
-    k.processWithEvents(&ts, 1, nullptr, nullptr);
+    EXPECT_EQ(k.log, Log{"process 1 @0 with MIDI out"});
     EXPECT_FALSE(k.hasMidiOut());
+    block = nullptr;
+    EXPECT_TRUE(watch.expired());
 }
 
 TEST(DSPKernelSlicing, SlicingAllocatesNothing) {

@@ -14,7 +14,10 @@ namespace {
 
 using Kernel = Orvo_Halden_Extension_DSPKernel;
 
-bool isUsed(AUParameterAddress a) { return a <= 7 || (a >= 11 && a <= 85) || (a >= 102 && a <= 126); }
+bool isUsed(AUParameterAddress a) {
+    return a <= kActive3 || (a >= kVolume1 && a <= kReverbPostDelayFeedback3) ||
+           (a >= kReverbShift0 && a <= kDynamicsRelease);
+}
 
 std::map<AUParameterAddress, float> snapshot(const Kernel& k) {
     std::map<AUParameterAddress, float> values;
@@ -24,11 +27,15 @@ std::map<AUParameterAddress, float> snapshot(const Kernel& k) {
 
 // A value each address can store and read back unchanged (splits stay ordered).
 float probeValue(AUParameterAddress a) {
-    if (a == 3) return 0.5f;
-    if (a == 4) return 0.8f;
-    if ((a >= 58 && a <= 61) || (a >= 74 && a <= 77)) return 90.0f;
-    if ((a >= 62 && a <= 65) || (a >= 78 && a <= 81)) return 12.0f;
-    if (a >= 46 && a <= 49) return 3.0f;
+    if (a == kSplit1) return 0.5f;
+    if (a == kSplit2) return 0.8f;
+    if ((a >= kReverbPreDelayTempo0 && a <= kReverbPreDelayTempo3) ||
+        (a >= kReverbPostDelayTempo0 && a <= kReverbPostDelayTempo3))
+        return 90.0f;
+    if ((a >= kReverbPreDelayDivision0 && a <= kReverbPreDelayDivision3) ||
+        (a >= kReverbPostDelayDivision0 && a <= kReverbPostDelayDivision3))
+        return 12.0f;
+    if (a >= kReverbModel0 && a <= kReverbModel3) return 3.0f;
     return 0.375f;
 }
 
@@ -51,24 +58,25 @@ TEST(KernelParameters, EveryUsedAddressReadsBackAndTouchesNothingElse) {
         }
         used += isUsed(a) ? 1 : 0;
     }
-    // 111 parameters, of which 8..10 hold nothing in the kernel.
+    // 111 parameters, of which the bypass flags hold nothing in the kernel.
     EXPECT_EQ(used, 108);
-    for (AUParameterAddress a : {8, 9, 10, 86, 95, 101, 127, 1000}) EXPECT_EQ(k->getParameter(a), 0.0f) << a;
+    const AUParameterAddress empty[] = {kBypass1, kBypass2, kBypass3, 86, 95, 101, 127, 1000};
+    for (AUParameterAddress a : empty) EXPECT_EQ(k->getParameter(a), 0.0f) << a;
 }
 
 TEST(KernelParameters, SplitPointsStayOrderedAndInRange) {
     auto k = testkit::makeHeap<Kernel>();
-    k->setParameter(3, 0.9f);
-    EXPECT_EQ(k->getParameter(3), 0.75f);
-    k->setParameter(4, 0.1f);
-    EXPECT_EQ(k->getParameter(4), 0.75f);
-    k->setParameter(3, 0.25f);
-    k->setParameter(4, 0.1f);
-    EXPECT_EQ(k->getParameter(4), 0.25f);
-    k->setParameter(4, 1.5f);
-    EXPECT_EQ(k->getParameter(4), 1.0f);
-    k->setParameter(3, -2.0f);
-    EXPECT_EQ(k->getParameter(3), 0.0f);
+    k->setParameter(kSplit1, 0.9f);
+    EXPECT_EQ(k->getParameter(kSplit1), 0.75f);
+    k->setParameter(kSplit2, 0.1f);
+    EXPECT_EQ(k->getParameter(kSplit2), 0.75f);
+    k->setParameter(kSplit1, 0.25f);
+    k->setParameter(kSplit2, 0.1f);
+    EXPECT_EQ(k->getParameter(kSplit2), 0.25f);
+    k->setParameter(kSplit2, 1.5f);
+    EXPECT_EQ(k->getParameter(kSplit2), 1.0f);
+    k->setParameter(kSplit1, -2.0f);
+    EXPECT_EQ(k->getParameter(kSplit1), 0.0f);
     EXPECT_EQ(k->bands.fCutoff1, 0.0f);
     EXPECT_EQ(k->bands.fCutoff2, 1.0f);
 }
@@ -98,55 +106,55 @@ TEST(KernelParameters, DivisionTable) {
 
 TEST(KernelParameters, ValuesReachTheirObjects) {
     auto k = testkit::makeHeap<Kernel>();
-    k->setParameter(58, 90.0f);
+    k->setParameter(kReverbPreDelayTempo0, 90.0f);
     EXPECT_EQ(k->predelay[0].left.fTempo, 90.0f);
-    k->setParameter(81, 11.0f); // post-delay division of band 3: index 11 is 4 divisions
+    k->setParameter(kReverbPostDelayDivision3, 11.0f); // index 11 is 4 divisions
     EXPECT_EQ(k->postdelay[3].right.fTempoDivision, 4.0f);
-    k->setParameter(52, 1.0f);
+    k->setParameter(kReverbPan2, 1.0f);
     EXPECT_EQ(k->panpot[2].fPan, 1.0f);
-    k->setParameter(35, 0.0f);
+    k->setParameter(kReverbWidth1, 0.0f);
     EXPECT_EQ(k->stereo[1].fAdjust, -1.0f);
-    k->setParameter(113, 0.75f);
+    k->setParameter(kReverbShiftAmount3, 0.75f);
     EXPECT_EQ(k->pitch1R[3].getShift(), 1.5f);
-    k->setParameter(123, -0.5f);
+    k->setParameter(kDynamicsMultiplier, -0.5f);
     EXPECT_EQ(k->compander.fMultiplier, -0.5f);
-    k->setParameter(124, 0.3f);
+    k->setParameter(kDynamicsAttack, 0.3f);
     EXPECT_EQ(k->compander.inputFollower.fAttack, 0.3f);
 }
 
 TEST(KernelParameters, OnlyTheSelectedModelTakesSettingsAndANewOneCatchesUp) {
     auto k = testkit::makeHeap<Kernel>();
-    k->setParameter(26, 0.8f); // size of band 0 while model 1 is selected
+    k->setParameter(kReverbSize0, 0.8f); // size of band 0 while model 1 is selected
     EXPECT_NEAR(k->reverbB[0].getroomsize(), 0.8f, 1e-6f);
     EXPECT_NEAR(k->reverbE[0].getroomsize(), 0.5f, 1e-6f);
-    k->setParameter(22, 0.7f);
-    k->setParameter(38, 1.0f);
-    k->setParameter(46, 4.0f);
+    k->setParameter(kReverbWet0, 0.7f);
+    k->setParameter(kReverbFreeze0, 1.0f);
+    k->setParameter(kReverbModel0, 4.0f);
     // Selecting a model hands it the band's stored values.
     EXPECT_NEAR(k->reverbE[0].getroomsize(), 0.8f, 1e-6f);
     EXPECT_EQ(k->reverbE[0].getwet(), 0.7f);
     EXPECT_EQ(k->reverbE[0].getmode(), 1.0f);
     EXPECT_NEAR(k->reverbE[1].getroomsize(), 0.5f, 1e-6f);
-    k->setParameter(46, 7.0f); // no such model: stored, reaches nothing
-    EXPECT_EQ(k->getParameter(46), 7.0f);
+    k->setParameter(kReverbModel0, 7.0f); // no such model: stored, reaches nothing
+    EXPECT_EQ(k->getParameter(kReverbModel0), 7.0f);
 }
 
 TEST(KernelParameters, AllocationKeepsWhatTheHostSet) {
     KernelRig rig(48000.0);
     auto& k = rig.kernel();
-    k.setParameter(3, 0.1f);
-    k.setParameter(4, 0.2f);
-    k.setParameter(59, 200.0f);
-    k.setParameter(63, 9.0f);
-    k.setParameter(67, 0.6f);
-    k.setParameter(76, 60.0f);
-    k.setParameter(50, 0.0f);
-    k.setParameter(37, 1.0f);
-    k.setParameter(124, 0.05f);
-    k.setParameter(125, 0.2f);
-    k.setParameter(126, 2.0f);
+    k.setParameter(kSplit1, 0.1f);
+    k.setParameter(kSplit2, 0.2f);
+    k.setParameter(kReverbPreDelayTempo1, 200.0f);
+    k.setParameter(kReverbPreDelayDivision1, 9.0f);
+    k.setParameter(kReverbPreDelayFeedback1, 0.6f);
+    k.setParameter(kReverbPostDelayTempo2, 60.0f);
+    k.setParameter(kReverbPan0, 0.0f);
+    k.setParameter(kReverbWidth3, 1.0f);
+    k.setParameter(kDynamicsAttack, 0.05f);
+    k.setParameter(kDynamicsHold, 0.2f);
+    k.setParameter(kDynamicsRelease, 2.0f);
 
-    rig.adapter->outputBus()->setFormat(AVAudioFormat::standardFormat(44100.0, 2));
+    ASSERT_TRUE(rig.adapter->outputBus()->setFormat(AVAudioFormat::standardFormat(44100.0, 2)));
     rig.adapter->allocateRenderResources();
 
     EXPECT_EQ(k.getSamplerate(), 44100.0f);
@@ -183,19 +191,20 @@ TEST(KernelParameters, MidiIsNeverForwarded) {
 
 TEST(KernelParameters, LevelsAndCoefficientsAreHeldToTheirRange) {
     auto k = testkit::makeHeap<Kernel>();
-    const std::map<AUParameterAddress, float> beyond = {{11, 7.0f}, {14, 1e30f}, {18, -3.0f}, {22, 2.0f},
-                                                        {26, 1e6f}, {30, -1.0f}, {34, 9.0f},  {42, -1e30f},
-                                                        {50, 4.0f}, {110, 1e9f}, {114, -0.5f}};
+    const std::map<AUParameterAddress, float> beyond = {
+        {kVolume1, 7.0f},     {kReverbInput0, 1e30f},      {kReverbDry0, -3.0f},     {kReverbWet0, 2.0f},
+        {kReverbSize0, 1e6f}, {kReverbDamp0, -1.0f},       {kReverbWidth0, 9.0f},    {kReverbOutput0, -1e30f},
+        {kReverbPan0, 4.0f},  {kReverbShiftAmount0, 1e9f}, {kReverbShiftMix0, -0.5f}};
     for (const auto& [address, value] : beyond) {
         k->setParameter(address, value);
         EXPECT_EQ(k->getParameter(address), std::clamp(value, 0.0f, 1.0f)) << address;
     }
-    k->setParameter(123, 5.0f);
-    EXPECT_EQ(k->getParameter(123), 1.0f);
+    k->setParameter(kDynamicsMultiplier, 5.0f);
+    EXPECT_EQ(k->getParameter(kDynamicsMultiplier), 1.0f);
     EXPECT_EQ(k->reverbB[0].getwet(), 1.0f); // the model got the held value too
     // Indices, switches, tempi and times keep what they were given.
-    k->setParameter(58, 400.0f);
-    k->setParameter(126, 2.0f);
-    EXPECT_EQ(k->getParameter(58), 400.0f);
-    EXPECT_EQ(k->getParameter(126), 2.0f);
+    k->setParameter(kReverbPreDelayTempo0, 400.0f);
+    k->setParameter(kDynamicsRelease, 2.0f);
+    EXPECT_EQ(k->getParameter(kReverbPreDelayTempo0), 400.0f);
+    EXPECT_EQ(k->getParameter(kDynamicsRelease), 2.0f);
 }

@@ -17,7 +17,7 @@ constexpr std::size_t kSecond = 48000;
 
 // A reverberant setting: wet on, dry kept, no limiter in the way.
 void reverberate(Orvo_Halden_Extension_DSPKernel& k) {
-    for (AUParameterAddress band = 0; band < 4; ++band) k.setParameter(22 + band, 1.0f);
+    for (AUParameterAddress band = 0; band < 4; ++band) k.setParameter(kReverbWet0 + band, 1.0f);
 }
 
 void expectFiniteAndClean(const std::vector<float>& v) {
@@ -41,7 +41,7 @@ TEST(KernelProcessing, BypassIsABitExactCopy) {
 
 TEST(KernelProcessing, FullBandDryPathIsTheInputUntilTheLimiter) {
     KernelRig rig;
-    rig.kernel().setParameter(122, 0.0f); // limiter off
+    rig.kernel().setParameter(kDynamicsOn, 0.0f); // limiter off
     rig.setInput(testkit::noise(4096, 3, 0.5f), testkit::noise(4096, 4, 0.5f));
     rig.renderAll(512);
     EXPECT_EQ(rig.outL, rig.inputL);
@@ -52,7 +52,7 @@ TEST(KernelProcessing, BothModesSoundAndDecayToSilence) {
     for (float mode : {0.0f, 1.0f, 2.0f, 3.0f}) {
         KernelRig rig;
         reverberate(rig.kernel());
-        rig.kernel().setParameter(2, mode);
+        rig.kernel().setParameter(kCurrentMode, mode);
         rig.setInput(testkit::noise(kSecond, 5, 0.5f), testkit::noise(kSecond, 6, 0.5f));
         rig.renderAll(512, 12 * kSecond);
         expectFiniteAndClean(rig.outL);
@@ -70,8 +70,8 @@ TEST(KernelProcessing, BothModesSoundAndDecayToSilence) {
 TEST(KernelProcessing, SplitBandsSumBackWhenDryAndEven) {
     KernelRig rig;
     auto& k = rig.kernel();
-    k.setParameter(2, 1.0f);
-    k.setParameter(122, 0.0f);
+    k.setParameter(kCurrentMode, 1.0f);
+    k.setParameter(kDynamicsOn, 0.0f);
     // Dry only, every band at unity (volume 0.5 is gain 1).
     rig.setInput(testkit::noise(8192, 7, 0.5f), testkit::noise(8192, 8, 0.5f));
     rig.renderAll(512);
@@ -86,9 +86,9 @@ TEST(KernelProcessing, SplitBandsSumBackWhenDryAndEven) {
     for (std::size_t i = 0; i < mix.size(); ++i) mix[i] = lowTone[i] + highTone[i];
     auto energies = [&](float highVolume) {
         KernelRig band;
-        band.kernel().setParameter(2, 1.0f);
-        band.kernel().setParameter(122, 0.0f);
-        band.kernel().setParameter(13, highVolume);
+        band.kernel().setParameter(kCurrentMode, 1.0f);
+        band.kernel().setParameter(kDynamicsOn, 0.0f);
+        band.kernel().setParameter(kVolume3, highVolume);
         band.setInput(mix, mix);
         band.renderAll(512);
         const float* tail = band.outL.data() + 8192;
@@ -103,23 +103,23 @@ TEST(KernelProcessing, SplitBandsSumBackWhenDryAndEven) {
 
 TEST(KernelProcessing, ParameterEventTakesEffectAtItsSample) {
     KernelRig rig;
-    rig.kernel().setParameter(122, 0.0f);
+    rig.kernel().setParameter(kDynamicsOn, 0.0f);
     rig.setInput(std::vector<float>(64, 0.5f), std::vector<float>(64, 0.5f));
     const AURenderEvent dryOff = testkit::parameterEvent(10, 18, 0.0f);
     ASSERT_EQ(rig.renderBlock(64, &dryOff), noErr);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(rig.outL[i], 0.5f) << i;
     for (int i = 10; i < 64; ++i) EXPECT_EQ(rig.outL[i], 0.0f) << i;
-    EXPECT_EQ(rig.kernel().getParameter(18), 0.0f);
+    EXPECT_EQ(rig.kernel().getParameter(kReverbDry0), 0.0f);
 }
 
 TEST(KernelProcessing, InactiveBandKeepsItsDrySignalUnlessPreDelayed) {
     KernelRig rig;
     auto& k = rig.kernel();
-    k.setParameter(2, 1.0f);
-    k.setParameter(122, 0.0f);
-    k.setParameter(5, 0.0f);
-    k.setParameter(6, 0.0f);
-    k.setParameter(7, 0.0f);
+    k.setParameter(kCurrentMode, 1.0f);
+    k.setParameter(kDynamicsOn, 0.0f);
+    k.setParameter(kActive1, 0.0f);
+    k.setParameter(kActive2, 0.0f);
+    k.setParameter(kActive3, 0.0f);
     reverberate(k);
     rig.setInput(testkit::noise(4096, 9, 0.5f), testkit::noise(4096, 10, 0.5f));
     rig.renderAll(512);
@@ -127,9 +127,10 @@ TEST(KernelProcessing, InactiveBandKeepsItsDrySignalUnlessPreDelayed) {
 
     KernelRig silent;
     auto& s = silent.kernel();
-    s.setParameter(2, 1.0f);
-    for (AUParameterAddress a : {5, 6, 7}) s.setParameter(a, 0.0f);
-    for (AUParameterAddress a : {55, 56, 57}) s.setParameter(a, 1.0f);
+    s.setParameter(kCurrentMode, 1.0f);
+    for (AUParameterAddress a : {kActive1, kActive2, kActive3}) s.setParameter(a, 0.0f);
+    for (AUParameterAddress a : {kReverbPreDelay1, kReverbPreDelay2, kReverbPreDelay3})
+        s.setParameter(a, 1.0f);
     silent.setInput(testkit::noise(4096, 9, 0.5f), testkit::noise(4096, 10, 0.5f));
     silent.renderAll(512);
     EXPECT_EQ(testkit::peakAbs(silent.outL.data(), silent.outL.size()), 0.0f);
@@ -140,13 +141,13 @@ TEST(KernelProcessing, ShiftersRunInEveryPlacementWithoutHarm) {
         for (float mode : {0.0f, 1.0f, 2.0f, 3.0f}) {
             KernelRig rig;
             auto& k = rig.kernel();
-            k.setParameter(2, 2.0f);
+            k.setParameter(kCurrentMode, 2.0f);
             reverberate(k);
             for (AUParameterAddress b = 0; b < 4; ++b) {
-                k.setParameter(102 + b, 1.0f);
-                k.setParameter(106 + b, connection);
-                k.setParameter(110 + b, 0.75f);
-                k.setParameter(118 + b, mode);
+                k.setParameter(kReverbShift0 + b, 1.0f);
+                k.setParameter(kReverbShiftConnection0 + b, connection);
+                k.setParameter(kReverbShiftAmount0 + b, 0.75f);
+                k.setParameter(kReverbShiftMode0 + b, mode);
             }
             rig.setInput(testkit::noise(kSecond / 2, 11, 0.5f), testkit::noise(kSecond / 2, 12, 0.5f));
             rig.renderAll(256);
@@ -158,7 +159,7 @@ TEST(KernelProcessing, ShiftersRunInEveryPlacementWithoutHarm) {
 
 TEST(KernelProcessing, LongSlicesAreRenderedInChunks) {
     KernelRig rig(48000.0, 10000);
-    rig.kernel().setParameter(122, 0.0f);
+    rig.kernel().setParameter(kDynamicsOn, 0.0f);
     rig.setInput(testkit::noise(10000, 13, 0.5f), testkit::noise(10000, 14, 0.5f));
     ASSERT_EQ(rig.renderBlock(10000), noErr);
     EXPECT_EQ(rig.outL, rig.inputL);
@@ -168,12 +169,12 @@ TEST(KernelProcessing, RenderAllocatesNothing) {
     KernelRig rig;
     auto& k = rig.kernel();
     reverberate(k);
-    k.setParameter(2, 1.0f);
+    k.setParameter(kCurrentMode, 1.0f);
     for (AUParameterAddress b = 0; b < 4; ++b) {
-        k.setParameter(54 + b, 1.0f);
-        k.setParameter(102 + b, 1.0f);
-        k.setParameter(110 + b, 0.7f);
-        k.setParameter(118 + b, 1.0f);
+        k.setParameter(kReverbPreDelay0 + b, 1.0f);
+        k.setParameter(kReverbShift0 + b, 1.0f);
+        k.setParameter(kReverbShiftAmount0 + b, 0.7f);
+        k.setParameter(kReverbShiftMode0 + b, 1.0f);
     }
     rig.setInput(testkit::noise(8192, 15), testkit::noise(8192, 16));
     rig.outL.reserve(10000);

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <vector>
 
 #include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
+#include "kernel/ParameterAddress.h"
 
 // Drives an adapter the way a host does: allocation, a pull block that
 // serves the next input frames, and stereo output buffers of our own.
@@ -11,7 +14,7 @@ class KernelRig {
 public:
     explicit KernelRig(double sampleRate = 48000.0, AUAudioFrameCount maxFrames = 4096)
         : adapter(Orvo_Halden_ExtensionDSPKernelAdapter::make()), output_(2) {
-        adapter->outputBus()->setFormat(AVAudioFormat::standardFormat(sampleRate, 2));
+        EXPECT_TRUE(adapter->outputBus()->setFormat(AVAudioFormat::standardFormat(sampleRate, 2)));
         adapter->setMaximumFramesToRender(maxFrames);
         adapter->allocateRenderResources();
         left_.assign(maxFrames + 1, 0.0f);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <complex>
+#include <numbers>
 #include <vector>
 
 #include "tests/support/AllocationCounter.h"
@@ -29,7 +30,8 @@ TEST(TestKit, BandEnergySeparatesTwoTones) {
 TEST(TestKit, DftOfCosineHasTwoBins) {
     const std::size_t n = 16;
     std::vector<std::complex<double>> x(n);
-    for (std::size_t i = 0; i < n; ++i) x[i] = std::cos(2.0 * M_PI * 3.0 * static_cast<double>(i) / n);
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = std::cos(2.0 * std::numbers::pi * 3.0 * static_cast<double>(i) / n);
     const auto X = testkit::dft(x);
     EXPECT_NEAR(X[3].real(), 8.0, 1e-9);
     EXPECT_NEAR(X[13].real(), 8.0, 1e-9);

@@ -13,22 +13,6 @@ namespace {
 constexpr double kRate = 48000.0;
 constexpr AUAudioFrameCount kBlock = 256;
 
-enum Address : AUParameterAddress {
-    kMode = 2,
-    kReverbModel = 46,
-    kPreDelay = 54,
-    kPreDelayDivision = 62,
-    kPreDelayFeedback = 66,
-    kPostDelay = 70,
-    kPostDelayDivision = 78,
-    kPostDelayFeedback = 82,
-    kShift = 102,
-    kShiftConnection = 106,
-    kShiftAmount = 110,
-    kShiftMode = 118,
-    kDynamicsOn = 122,
-};
-
 // Sets a per-band family to the same value in all four bands.
 void setAllBands(Host& host, AUParameterAddress base, AUValue value) {
     for (AUParameterAddress b = 0; b < 4; ++b) host.setThroughTree(base + b, value);
@@ -68,10 +52,10 @@ float sumPeak(const Stereo& signal, std::size_t from) {
 TEST(Configurations, EveryModeWithEveryReverbModelRendersClean) {
     Host host(kRate, 4096);
     for (int model = 0; model <= 4; ++model) {
-        setAllBands(host, kReverbModel, static_cast<AUValue>(model));
+        setAllBands(host, kReverbModel0, static_cast<AUValue>(model));
         std::vector<Stereo> byMode;
         for (int mode = 0; mode <= 3; ++mode) {
-            host.setThroughTree(kMode, static_cast<AUValue>(mode));
+            host.setThroughTree(kCurrentMode, static_cast<AUValue>(mode));
             byMode.push_back(
                 renderChecked(host, "mode " + std::to_string(mode) + ", model " + std::to_string(model)));
         }
@@ -87,7 +71,7 @@ TEST(Configurations, EachBandShownFeedsItsOwnSpectrum) {
     Host host(kRate, 4096);
     float centroids[4] = {};
     for (int mode = 1; mode <= 3; ++mode) {
-        host.setThroughTree(kMode, static_cast<AUValue>(mode));
+        host.setThroughTree(kCurrentMode, static_cast<AUValue>(mode));
         renderChecked(host, "mode " + std::to_string(mode), 0.5f, 0.5);
         centroids[mode] = spectralCentroid(host);
     }
@@ -98,15 +82,15 @@ TEST(Configurations, EachBandShownFeedsItsOwnSpectrum) {
 TEST(Configurations, EveryShiftModeAndConnectionRendersClean) {
     Host host(kRate, 4096);
     for (const int mode : {0, 2}) {
-        host.setThroughTree(kMode, static_cast<AUValue>(mode));
-        setAllBands(host, kShift, 0.0f);
+        host.setThroughTree(kCurrentMode, static_cast<AUValue>(mode));
+        setAllBands(host, kReverbShift0, 0.0f);
         const Stereo plain = renderChecked(host, "no shift");
-        setAllBands(host, kShift, 1.0f);
-        setAllBands(host, kShiftAmount, 0.75f);
+        setAllBands(host, kReverbShift0, 1.0f);
+        setAllBands(host, kReverbShiftAmount0, 0.75f);
         for (int connection = 0; connection <= 1; ++connection) {
-            setAllBands(host, kShiftConnection, static_cast<AUValue>(connection));
+            setAllBands(host, kReverbShiftConnection0, static_cast<AUValue>(connection));
             for (int shiftMode = 0; shiftMode <= 3; ++shiftMode) {
-                setAllBands(host, kShiftMode, static_cast<AUValue>(shiftMode));
+                setAllBands(host, kReverbShiftMode0, static_cast<AUValue>(shiftMode));
                 const std::string what = "mode " + std::to_string(mode) + ", connection " +
                                          std::to_string(connection) + ", shift mode " +
                                          std::to_string(shiftMode);
@@ -126,18 +110,18 @@ TEST(Configurations, EveryShiftModeAndConnectionRendersClean) {
 TEST(Configurations, DelaysOnAndOffAtEveryDivisionRenderClean) {
     Host host(kRate, 4096);
     for (const int mode : {0, 2}) {
-        host.setThroughTree(kMode, static_cast<AUValue>(mode));
-        setAllBands(host, kPreDelay, 0.0f);
-        setAllBands(host, kPostDelay, 0.0f);
+        host.setThroughTree(kCurrentMode, static_cast<AUValue>(mode));
+        setAllBands(host, kReverbPreDelay0, 0.0f);
+        setAllBands(host, kReverbPostDelay0, 0.0f);
         // A reset starts the first cycle at half a second, whatever the settings.
         const Stereo dry = renderChecked(host, "delays off", 0.5f, 0.6);
-        for (const AUParameterAddress on : {kPreDelay, kPostDelay}) {
+        for (const AUParameterAddress on : {kReverbPreDelay0, kReverbPostDelay0}) {
             setAllBands(host, on, 1.0f);
             for (int division = 0; division <= 19; ++division) {
-                setAllBands(host, kPreDelayDivision, static_cast<AUValue>(division));
-                setAllBands(host, kPostDelayDivision, static_cast<AUValue>(division));
-                setAllBands(host, kPreDelayFeedback, 0.95f);
-                setAllBands(host, kPostDelayFeedback, 0.95f);
+                setAllBands(host, kReverbPreDelayDivision0, static_cast<AUValue>(division));
+                setAllBands(host, kReverbPostDelayDivision0, static_cast<AUValue>(division));
+                setAllBands(host, kReverbPreDelayFeedback0, 0.95f);
+                setAllBands(host, kReverbPostDelayFeedback0, 0.95f);
                 const std::string what = "mode " + std::to_string(mode) + ", delay " + std::to_string(on) +
                                          ", division " + std::to_string(division);
                 const Stereo delayed = renderChecked(host, what, 0.5f, 0.6);
@@ -158,7 +142,7 @@ TEST(Configurations, DelaysOnAndOffAtEveryDivisionRenderClean) {
 // and scales the pair down by it: a loud steady tone comes out near full scale.
 TEST(Configurations, TheLimiterHoldsALoudToneNearFullScale) {
     Host host(kRate, 4096);
-    host.setThroughTree(kMode, 0.0f);
+    host.setThroughTree(kCurrentMode, 0.0f);
     Stereo tone;
     tone.L = testkit::sine(220.0, kRate, framesFor(2.0, kRate), 4.0f);
     tone.R = tone.L;

@@ -112,22 +112,23 @@ TEST(Formats, MoreFramesThanTheMaximumFailAndLeaveTheOutputUntouched) {
 TEST(Formats, EveryRateWithEverythingSwitchedOnRendersClean) {
     Host host(48000.0, kMaximum);
     for (AUParameterAddress b = 0; b < 4; ++b) {
-        for (const AUParameterAddress on : {54, 70, 102}) host.setThroughTree(on + b, 1.0f);
-        host.setThroughTree(58 + b, 40.0f); // slowest tempo
-        host.setThroughTree(62 + b, 19.0f); // longest division
-        host.setThroughTree(66 + b, 0.95f); // feedback
-        host.setThroughTree(110 + b, 0.9f); // shift upwards
-        host.setThroughTree(114 + b, 0.5f); // shift mix
-        host.setThroughTree(26 + b, 1.0f);  // largest room
+        for (const AUParameterAddress on : {kReverbPreDelay0, kReverbPostDelay0, kReverbShift0})
+            host.setThroughTree(on + b, 1.0f);
+        host.setThroughTree(kReverbPreDelayTempo0 + b, 40.0f);    // slowest tempo
+        host.setThroughTree(kReverbPreDelayDivision0 + b, 19.0f); // longest division
+        host.setThroughTree(kReverbPreDelayFeedback0 + b, 0.95f); // feedback
+        host.setThroughTree(kReverbShiftAmount0 + b, 0.9f);       // shift upwards
+        host.setThroughTree(kReverbShiftMix0 + b, 0.5f);          // shift mix
+        host.setThroughTree(kReverbSize0 + b, 1.0f);              // largest room
     }
     for (const double rate : kRates) {
         host.configure(rate, kMaximum);
         for (const float mode : {0.0f, 3.0f}) {
             for (const float shiftMode : {1.0f, 2.0f}) {
-                host.setThroughTree(2, mode);
+                host.setThroughTree(kCurrentMode, mode);
                 for (AUParameterAddress b = 0; b < 4; ++b) {
-                    host.setThroughTree(118 + b, shiftMode);
-                    host.setThroughTree(106 + b, shiftMode == 1.0f ? 0.0f : 1.0f);
+                    host.setThroughTree(kReverbShiftMode0 + b, shiftMode);
+                    host.setThroughTree(kReverbShiftConnection0 + b, shiftMode == 1.0f ? 0.0f : 1.0f);
                 }
                 Stereo signal = noise(framesFor(0.15, rate), 31, 0.7f);
                 ASSERT_EQ(host.process(signal, 333), noErr);

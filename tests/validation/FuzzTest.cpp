@@ -67,6 +67,13 @@ private:
     std::map<AUParameterAddress, std::pair<float, float>> ranges_;
 };
 
+// Scaled after drawing: noise drawn at such an amplitude would overflow the draw.
+Stereo scaled(Stereo signal, float gain) {
+    for (auto* channel : {&signal.L, &signal.R})
+        for (float& sample : *channel) sample *= gain;
+    return signal;
+}
+
 // After any fuzzing the unit must still make sound from sound.
 void expectSoundsAgain(Host& host, const std::string& what) {
     Stereo signal = noise(framesFor(0.1, kRate), 77, 0.5f);
@@ -167,10 +174,11 @@ TEST(InputFuzzing, BadInputLeavesNoLastingDamage) {
         {"DC", Stereo(frames, 1.0f)},          {"NaN", Stereo(frames, kNaN)},
         {"+inf", Stereo(frames, kInf)},        {"-inf", Stereo(frames, -kInf)},
         {"subnormal", Stereo(frames, 1e-40f)}, {"huge", Stereo(frames, 1e30f)},
+        {"noise near the float maximum", scaled(noise(frames, 11, 1.0f), 3e38f)},
     };
     for (const auto& [name, input] : inputs) {
         for (const int mode : {0, 2}) {
-            host.setThroughTree(2, static_cast<AUValue>(mode));
+            host.setThroughTree(kCurrentMode, static_cast<AUValue>(mode));
             Stereo bad = input;
             bad.L[frames / 2] = kNaN; // a single bad sample in the middle too
             ASSERT_EQ(host.process(bad, 512), noErr) << name;
@@ -179,13 +187,14 @@ TEST(InputFuzzing, BadInputLeavesNoLastingDamage) {
             Stereo after = noise(frames, 10, 0.5f);
             ASSERT_EQ(host.process(after, 512), noErr) << name;
             EXPECT_TRUE(allFinite(after)) << name << " in mode " << mode;
+            EXPECT_GT(peak(after), 0.0f) << name << " in mode " << mode;
             EXPECT_EQ(subnormals(after), 0u) << name;
         }
     }
     EXPECT_EQ(host.renderAllocations(), 0u);
 
     // After a reset it sounds as it did when new.
-    host.setThroughTree(2, 2.0f);
+    host.setThroughTree(kCurrentMode, 2.0f);
     host.unit->reset();
     const Stereo again = host.rendered(probe, 512);
     EXPECT_TRUE(again.L == fresh.L);
@@ -195,7 +204,7 @@ TEST(InputFuzzing, BadInputLeavesNoLastingDamage) {
 TEST(InputFuzzing, SubnormalInputNeverComesOutSubnormal) {
     Host host(kRate, 4096);
     for (const int mode : {0, 1}) {
-        host.setThroughTree(2, static_cast<AUValue>(mode));
+        host.setThroughTree(kCurrentMode, static_cast<AUValue>(mode));
         host.unit->reset();
         Stereo tiny = noise(framesFor(0.2, kRate), 5, 1e-38f);
         ASSERT_EQ(host.process(tiny, 64), noErr);

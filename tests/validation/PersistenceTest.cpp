@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <map>
-#include <random>
 
 #include "tests/validation/ValidationHost.h"
 
@@ -11,24 +9,6 @@ using namespace validation;
 namespace {
 
 using Values = std::map<AUParameterAddress, AUValue>;
-
-// Random values inside every writable parameter's declared range (whole
-// numbers for indices and switches), set through the tree.
-void randomise(Host& host, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    for (const auto& parameter : host.unit->parameterTree()->allParameters()) {
-        if (!(parameter->flags() & kAudioUnitParameterFlag_IsWritable)) continue;
-        float value =
-            std::uniform_real_distribution<float>(parameter->minValue(), parameter->maxValue())(random);
-        if (parameter->unit() == kAudioUnitParameterUnit_Indexed ||
-            parameter->unit() == kAudioUnitParameterUnit_Boolean)
-            value = std::round(value);
-        parameter->setValue(value);
-    }
-    // Keep the split points in order, as an editor would.
-    host.setThroughTree(3, 0.3f);
-    host.setThroughTree(4, 0.6f);
-}
 
 Values treeValues(const Host& host) {
     Values values;
@@ -47,7 +27,7 @@ Values editorValues(Host& host) {
 
 TEST(Persistence, ParametersKeepTheirValuesAcrossResetDeallocationAndReallocation) {
     Host host(48000.0, 512);
-    randomise(host, 31);
+    host.randomise(31);
     const Values set = treeValues(host);
     EXPECT_EQ(editorValues(host), set);
 
@@ -69,8 +49,8 @@ TEST(Persistence, ParametersKeepTheirValuesAcrossResetDeallocationAndReallocatio
 // after a reset with the same values.
 TEST(Persistence, AReallocatedUnitSoundsAsItsParametersSay) {
     Host host(44100.0, 512);
-    randomise(host, 47);
-    host.setThroughTree(2, 2.0f); // three bands
+    host.randomise(47);
+    host.setThroughTree(kCurrentMode, 2.0f); // three bands
     const Stereo probe = noise(framesFor(0.5, 44100.0), 3, 0.5f);
     host.unit->reset();
     const Stereo before = host.rendered(probe, 512);

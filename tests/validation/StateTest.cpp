@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/foundation/NSError.h"
-#include "tests/extension/PresetFiles.h"
+#include "tests/Orvo_Halden_Extension/PresetFiles.h"
 #include "tests/validation/ValidationHost.h"
 
 using namespace validation;
@@ -19,18 +19,6 @@ using Dictionary = PropertyList::Dictionary;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr double kRate = 48000.0;
-
-// Random values inside every writable parameter's range, set as an editor does.
-void randomise(Host& host, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    for (const auto& parameter : host.unit->parameterTree()->allParameters()) {
-        if (!(parameter->flags() & kAudioUnitParameterFlag_IsWritable)) continue;
-        float value =
-            std::uniform_real_distribution<float>(parameter->minValue(), parameter->maxValue())(random);
-        if (parameter->unit() != kAudioUnitParameterUnit_Generic) value = std::round(value);
-        host.unit->setParameter(static_cast<std::int32_t>(parameter->address()), value);
-    }
-}
 
 std::vector<float> values(Host& host) {
     std::vector<float> all;
@@ -114,7 +102,7 @@ TEST_F(UnitState, ARestoredStateGivesEveryValueAndTheSameSound) {
         Stereo heard;
         {
             Host original(kRate, 512);
-            randomise(original, seed);
+            original.randomise(seed, Host::Route::editor);
             saved = state(original);
             expected = values(original);
             heard = probeOutput(original);
@@ -133,7 +121,7 @@ TEST_F(UnitState, ARestoredStateGivesEveryValueAndTheSameSound) {
 
 TEST_F(UnitState, RandomBytesAndTruncatedStatesChangeNothing) {
     Host host(kRate, 512);
-    randomise(host, 9);
+    host.randomise(9, Host::Route::editor);
     const Dictionary saved = state(host);
     const std::vector<float> expected = values(host);
     const Bytes bytes = serialised(saved);
@@ -168,7 +156,7 @@ TEST_F(UnitState, RandomBytesAndTruncatedStatesChangeNothing) {
 // is used of it, the unit stays sound.
 TEST_F(UnitState, MangledStatesLeaveTheUnitSound) {
     Host host(kRate, 512);
-    randomise(host, 10);
+    host.randomise(10, Host::Route::editor);
     const Dictionary saved = state(host);
     std::mt19937 random(6);
     for (int i = 0; i < static_cast<int>(60 * soakFactor()); ++i) {
@@ -184,7 +172,7 @@ TEST_F(UnitState, MangledStatesLeaveTheUnitSound) {
 
 TEST_F(UnitState, RandomBytesAndTruncatedPresetFilesAreRefused) {
     Host host(kRate, 512);
-    randomise(host, 12);
+    host.randomise(12, Host::Route::editor);
     const Dictionary saved = state(host);
     const std::vector<float> expected = values(host);
     const Bytes bytes = serialised(saved);
@@ -226,8 +214,8 @@ TEST_F(UnitState, RandomBytesAndTruncatedPresetFilesAreRefused) {
 // Numbers in files never follow the user's locale: a comma would not read back.
 TEST_F(UnitState, ADecimalCommaLocaleSavesAndLoadsTheSameNumbers) {
     Host host(kRate, 512);
-    randomise(host, 14);
-    host.unit->setParameter(26, 0.123456f);
+    host.randomise(14, Host::Route::editor);
+    host.unit->setParameter(kReverbSize0, 0.123456f);
     const std::vector<float> expected = values(host);
     const Dictionary inC = state(host);
     const Bytes bytesInC = serialised(inC);
@@ -263,9 +251,9 @@ TEST_F(UnitState, ADecimalCommaLocaleSavesAndLoadsTheSameNumbers) {
 // A host saves and restores the state on its own thread while audio runs.
 TEST(Threads, StateSavedAndRestoredWhileRendering) {
     Host host(kRate, 512);
-    randomise(host, 15);
+    host.randomise(15, Host::Route::editor);
     const Dictionary first = state(host);
-    randomise(host, 16);
+    host.randomise(16, Host::Route::editor);
     const Dictionary second = state(host);
     std::atomic<bool> running{true};
     std::atomic<int> blocks{0};

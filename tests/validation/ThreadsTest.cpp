@@ -80,17 +80,17 @@ TEST(Threads, ParametersSetFromAnotherThreadWhileRendering) {
 // A value set while rendering is heard: the last one set wins in the kernel's objects.
 TEST(Threads, TheLastValueSetWhileRenderingIsTheOneHeard) {
     Host host(kRate, 512);
-    host.setThroughTree(2, 0.0f); // full band
+    host.setThroughTree(kCurrentMode, 0.0f); // full band
     {
         RenderThread renderer(host);
-        for (int i = 0; i < 200; ++i) host.setThroughTree(26, (i % 10) / 10.0f);
-        host.setThroughTree(26, 0.75f);
-        host.setThroughTree(50, 0.0f); // pan hard left
+        for (int i = 0; i < 200; ++i) host.setThroughTree(kReverbSize0, (i % 10) / 10.0f);
+        host.setThroughTree(kReverbSize0, 0.75f);
+        host.setThroughTree(kReverbPan0, 0.0f); // pan hard left
         const int seen = renderer.blocks();
         while (renderer.blocks() < seen + 4) std::this_thread::yield();
     }
     const auto& kernel = host.unit->kernelAdapter()->kernel();
     EXPECT_NEAR(host.unit->kernelAdapter()->kernel().reverbC[0].getroomsize(), 0.75f, 1e-6f);
-    EXPECT_EQ(kernel.getParameter(26), 0.75f);
-    EXPECT_EQ(host.valueInTree(50), 0.0f);
+    EXPECT_EQ(kernel.getParameter(kReverbSize0), 0.75f);
+    EXPECT_EQ(host.valueInTree(kReverbPan0), 0.0f);
 }

@@ -78,8 +78,8 @@ Host::~Host() { unit->deallocateRenderResources(); }
 void Host::configure(double sampleRate, AUAudioFrameCount maximumFrames) {
     unit->deallocateRenderResources();
     const auto format = AVAudioFormat::standardFormat(sampleRate, 2);
-    unit->kernelAdapter()->inputBus()->setFormat(format);
-    unit->kernelAdapter()->outputBus()->setFormat(format);
+    EXPECT_TRUE(unit->kernelAdapter()->inputBus()->setFormat(format)) << sampleRate;
+    EXPECT_TRUE(unit->kernelAdapter()->outputBus()->setFormat(format)) << sampleRate;
     unit->setMaximumFramesToRender(maximumFrames);
     unit->allocateRenderResources();
     sampleRate_ = sampleRate;
@@ -143,6 +143,27 @@ void Host::setThroughTree(AUParameterAddress address, AUValue value) {
 
 AUValue Host::valueInTree(AUParameterAddress address) const {
     return unit->parameterTree()->parameterWithAddress(address)->value();
+}
+
+void Host::randomise(std::uint32_t seed, Route route) {
+    const auto set = [&](AUParameterAddress address, AUValue value) {
+        if (route == Route::tree)
+            setThroughTree(address, value);
+        else
+            unit->setParameter(static_cast<std::int32_t>(address), value);
+    };
+    std::mt19937 random(seed);
+    for (const auto& parameter : unit->parameterTree()->allParameters()) {
+        if (!(parameter->flags() & kAudioUnitParameterFlag_IsWritable)) continue;
+        float value =
+            std::uniform_real_distribution<float>(parameter->minValue(), parameter->maxValue())(random);
+        if (parameter->unit() == kAudioUnitParameterUnit_Indexed ||
+            parameter->unit() == kAudioUnitParameterUnit_Boolean)
+            value = std::round(value);
+        set(parameter->address(), value);
+    }
+    set(kSplit1, 0.3f);
+    set(kSplit2, 0.6f);
 }
 
 std::vector<AUParameterAddress> Host::addresses() const {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "kernel/ParameterAddress.h"
 #include "tests/support/RenderEvents.h"
 
 // A strict host for the effect: it sets the bus formats and the maximum block,
@@ -67,6 +68,13 @@ public:
     // Sets a parameter through the tree, the way a host automates.
     void setThroughTree(AUParameterAddress address, AUValue value);
     AUValue valueInTree(AUParameterAddress address) const;
+    // How a test changes parameters: through the tree as a host automates, or
+    // through the unit as the editor does.
+    enum class Route { tree, editor };
+    // Random values inside every writable parameter's declared range (whole
+    // numbers for indices and switches), then the split points in order, as
+    // an editor keeps them.
+    void randomise(std::uint32_t seed, Route route = Route::tree);
     // Every address the tree holds, and those a host may write.
     std::vector<AUParameterAddress> addresses() const;
     std::vector<AUParameterAddress> writableAddresses() const;

@@ -13,7 +13,7 @@ namespace {
 
 // The band strip with a handle and its middle band, and the display box.
 constexpr CGPoint kSpot{250, 385};  // where the canvas itself lays no hotspot
-constexpr CGPoint kSplit1{160, 80}, kBP{300, 100}, kGap{145, 90};
+constexpr CGPoint kSplit1Handle{160, 80}, kBP{300, 100}, kGap{145, 90};
 
 void layOut(Editor& e) {
     e.place(&Model::hotspotMultiPath, {20, 70, 640, 56});
@@ -107,21 +107,21 @@ TEST(EditorDrag, SaturatesAtTheEndsAndEveryMoveRedrawsAndSendsValueChanged) {
 TEST(EditorDrag, SplitHandlesStopAtEachOtherAndTheMiddleBandMovesBoth) {
     Editor e;
     layOut(e);
-    e.down(kSplit1);
+    e.down(kSplit1Handle);
     EXPECT_TRUE(e.takeReports().empty());
-    e.move({kSplit1.x, kSplit1.y - 600});  // past the upper split: lands on it
-    e.move({kSplit1.x, kSplit1.y - 700});  // both equal: stopped
-    e.move({kSplit1.x, kSplit1.y + 60});   // back down works
+    e.move({kSplit1Handle.x, kSplit1Handle.y - 600});  // past the upper split: lands on it
+    e.move({kSplit1Handle.x, kSplit1Handle.y - 700});  // both equal: stopped
+    e.move({kSplit1Handle.x, kSplit1Handle.y + 60});   // back down works
     EXPECT_EQ(e.takeReports(), (Reports{{3, 0.75f}, {3, 0.15f}}));
     EXPECT_EQ(e.takeEvents().size(), 4u);  // touch-down and three value-changed, the stopped one too
-    e.up({kSplit1.x, kSplit1.y + 60});
+    e.up({kSplit1Handle.x, kSplit1Handle.y + 60});
     e.takeReports();
 
     // The host may leave the splits crossed; a drag puts them in order.
     e.view->setParameter(3, 0.8f);
     e.view->setParameter(4, 0.3f);
-    e.down(kSplit1);
-    e.move({kSplit1.x, kSplit1.y + 30});
+    e.down(kSplit1Handle);
+    e.move({kSplit1Handle.x, kSplit1Handle.y + 30});
     EXPECT_EQ(e.takeReports(), (Reports{{3, 0.3f}}));
     e.up();
     e.takeReports();

@@ -39,7 +39,7 @@ void layOut(Editor& e) {
     e.place(&Model::hotspotShifterModePath, {500, 400, 80, 20});
 }
 
-constexpr CGPoint kGap{145, 90}, kSplit1{160, 80}, kLP{30, 100}, kBP{300, 100}, kHP{600, 100};
+constexpr CGPoint kGap{145, 90}, kSplit1Handle{160, 80}, kLP{30, 100}, kBP{300, 100}, kHP{600, 100};
 constexpr CGPoint kActiveLP{25, 145}, kActiveBP{55, 145}, kAllpass{115, 145}, kMultiband{165, 145};
 constexpr CGPoint kDelaysView{275, 145}, kDisplayOnly{400, 250}, kSizeOverDisplay{50, 320}, kShared{405, 405},
     kSelector{505, 405};
@@ -62,7 +62,7 @@ TEST(EditorHitTest, StripBeforePanelAndThePageShownAboveBoth) {
         const char* name;
     };
     const Case cases[] = {
-        {0, kGap, "control"},          {0, kSplit1, "split1"},      {0, kLP, "range_lp"},   // caption1 lies under kLP
+        {0, kGap, "control"},          {0, kSplit1Handle, "split1"},      {0, kLP, "range_lp"},   // caption1 lies under kLP
         {0, kBP, "range_bp"},          {0, kHP, "range_hp"},        {0, {25, 150}, "active_lp"},
         {0, kSizeOverDisplay, "size"}, {1, kSizeOverDisplay, "main"}, {2, kSizeOverDisplay, "main"},
         {0, kShared, "freeze"},        {1, kShared, "predelay_onoff"}, {2, kShared, "shifter_onoff"},

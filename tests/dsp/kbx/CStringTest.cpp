@@ -284,6 +284,12 @@ TEST(KbxString, SplitSkipsEmptyPiecesAndStopsAtMax) {
     // Many pieces: the walk must not grow the stack per piece.
     CString many(std::string(200000, ',').append("x").c_str());
     EXPECT_EQ(many.Split(",", &list, 0, 0), 1);
+    // A negative start counts from the first byte, as Find does.
+    EXPECT_EQ(CString("ab").Split(",", &list, 0, -1), 1);
+    EXPECT_STREQ(list.At(0), "ab");
+    EXPECT_EQ(CString("a,b").Split(",", &list, 0, -5), 2);
+    EXPECT_STREQ(list.At(0), "a");
+    EXPECT_STREQ(list.At(1), "b");
 }
 
 TEST(KbxString, CaseKeywordsAndAscii) {

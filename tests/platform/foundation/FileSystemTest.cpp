@@ -16,6 +16,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/URL.h"
+#include "tests/support/NamedPipe.h"
 #include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -71,6 +72,11 @@ TEST_F(FileSystemTest, ExistenceTellsFilesFromFolders) {
     EXPECT_FALSE(files.fileExists(""));
     fs::create_symlink(root / "nowhere", root / "dangling");
     EXPECT_FALSE(files.fileExists((root / "dangling").string())) << "a link counts by what it points to";
+
+    fs::create_symlink(root / "file", root / "link");
+    for (const fs::path& path : {root / "file", root / "link"}) EXPECT_TRUE(files.regularFileExists(path)) << path;
+    for (const fs::path& path : {root, root / "dangling", fs::path("/dev/null")})
+        EXPECT_FALSE(files.regularFileExists(path)) << path;
 }
 
 TEST_F(FileSystemTest, CreatingWithIntermediatesMakesEveryLevelAndAcceptsAnExistingFolder) {
@@ -214,15 +220,38 @@ TEST_F(FileSystemTest, ReadingTakesTheWholeFileAndRefusesFoldersAndMissingFiles)
     touch(root / "empty");
     fs::resize_file(root / "empty", 0);
 
-    EXPECT_EQ(files.contents(top.appendingPathComponent("big")), bytes(big));
-    EXPECT_TRUE(files.contents(top.appendingPathComponent("empty")).empty());
+    EXPECT_EQ(files.contents(top.appendingPathComponent("big"), big.size()), bytes(big));
+    EXPECT_TRUE(files.contents(top.appendingPathComponent("empty"), 0).empty());
 
-    const auto folder = fileFailure([&] { files.contents(top); });
+    const auto folder = fileFailure([&] { files.contents(top, 1000); });
     ASSERT_TRUE(folder);
     EXPECT_EQ(folder->code(), EISDIR);
-    const auto missing = fileFailure([&] { files.contents(top.appendingPathComponent("missing")); });
+    const auto missing = fileFailure([&] { files.contents(top.appendingPathComponent("missing"), 1000); });
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->code(), ENOENT);
+}
+
+TEST_F(FileSystemTest, ReadingRefusesPipesDevicesAndFilesAboveTheLimit) {
+    auto& files = FileManager::defaultManager();
+    const URL top = URL::fileURLWithPath(root.string());
+    constexpr std::size_t limit = 1 << 20;
+    std::ofstream(root / "at-limit", std::ios::binary) << std::string(limit, 'x');
+    EXPECT_EQ(files.contents(top.appendingPathComponent("at-limit"), limit).size(), limit);
+
+    const testkit::NamedPipe pipe(root / "pipe");
+    ASSERT_TRUE(pipe.made());
+    fs::create_symlink("/dev/zero", root / "zeros");
+    std::ofstream(root / "sparse").close();
+    fs::resize_file(root / "sparse", limit + 1);
+    const std::pair<const char*, int> cases[] = {{"pipe", EINVAL}, {"zeros", EINVAL}, {"sparse", EFBIG}};
+    for (const auto& [name, code] : cases) {
+        std::optional<NSError> failure;
+        EXPECT_TRUE(pipe.returnsWithoutAWriter(
+            [&] { failure = fileFailure([&] { files.contents(top.appendingPathComponent(name), limit); }); }))
+            << name;
+        ASSERT_TRUE(failure) << name;
+        EXPECT_EQ(failure->code(), code) << name;
+    }
 }
 
 TEST_F(FileSystemTest, AtomicWritesReplaceWholeFilesAndLeaveNoTemporaries) {

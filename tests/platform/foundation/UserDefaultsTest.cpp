@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/StdoutCapture.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using testkit::StdoutCapture;
@@ -29,16 +31,10 @@ constexpr const char* suiteName = "group.com.example.settings";
 // Every test keeps its domains in a fresh folder, and forgets them afterwards.
 class UserDefaultsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvo-defaults-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        UserDefaults::setStorageFolder((root / "settings").string());
-    }
+    void SetUp() override { UserDefaults::setStorageFolder((root / "settings").string()); }
     void TearDown() override {
         UserDefaults::setStorageFolder(std::nullopt);
         UserDefaults::resetStandardUserDefaults();
-        fs::remove_all(root);
     }
 
     std::set<std::string> filesInFolder() const {
@@ -48,7 +44,7 @@ protected:
         return names;
     }
 
-    fs::path root;
+    testkit::TempFolder root{"orvo-defaults"};
 };
 
 void writeEveryType(UserDefaults& store) {
@@ -291,30 +287,71 @@ TEST_F(UserDefaultsTest, UnwritableValuesAndUnreadableFilesAreReported) {
     EXPECT_EQ(store.integer("fresh"), 7) << "the next save replaces the damaged file";
 }
 
-// Saves the named variables and restores them when the scope ends.
-class Environment {
-public:
-    explicit Environment(std::vector<std::string> names) {
-        for (auto& name : names) {
-            const char* value = std::getenv(name.c_str());
-            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
+// Root reads a file whatever its mode, so the unreadable file is met by a
+// child process that runs as an ordinary user (nobody) when the tests run as root.
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverReplacedAndTakesTheChangesOnceItCan) {
+    UserDefaults::suite(suiteName)->setInteger(1, "kept");
+    UserDefaults::resetStandardUserDefaults();
+    const fs::path file = root / "settings" / (std::string(suiteName) + ".plist");
+    const auto sizeBefore = fs::file_size(file);
+    constexpr uid_t nobody = 65534;
+    const bool asRoot = ::geteuid() == 0;
+    fs::permissions(root.path(), fs::perms::all);
+    fs::permissions(root / "settings", fs::perms::all);
+    if (asRoot) {
+        ASSERT_EQ(::chown(file.c_str(), nobody, nobody), 0);
     }
-    ~Environment() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
+    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
 
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
+    enum Step { done, dropPrivileges, open, warned, keptInMemory, fileTouched, unlock };
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (asRoot && (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) ::_exit(dropPrivileges);
+        const std::shared_ptr<UserDefaults> suite = UserDefaults::suite(suiteName);
+        if (!suite) ::_exit(open);
+        StdoutCapture capture;
+        suite->setInteger(2, "fresh");
+        suite->removeObject("kept");
+        if (capture.finish().find("WARNING") == std::string::npos) ::_exit(warned);
+        if (suite->integer("fresh") != 2 || suite->object("kept")) ::_exit(keptInMemory);
+        struct stat info {};
+        if (::stat(file.c_str(), &info) != 0 || (info.st_mode & 07777) != 0 ||
+            static_cast<std::uintmax_t>(info.st_size) != sizeBefore)
+            ::_exit(fileTouched);
+        // Readable again: the next write saves what waited and itself.
+        if (::chmod(file.c_str(), 0600) != 0) ::_exit(unlock);
+        suite->setInteger(3, "later");
+        ::_exit(done);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), done) << "the child stopped at step " << WEXITSTATUS(status);
+
+    UserDefaults::resetStandardUserDefaults();
+    const PropertyList::Dictionary saved = UserDefaults::suite(suiteName)->dictionaryRepresentation();
+    EXPECT_EQ(saved, (PropertyList::Dictionary{{"fresh", 2}, {"later", 3}}));
+}
+
+TEST_F(UserDefaultsTest, AFileAboveTheLimitIsRefusedUnreadAndNeverReplaced) {
+    const fs::path file = root / "settings" / (std::string(suiteName) + ".plist");
+    std::shared_ptr<UserDefaults> suite = UserDefaults::suite(suiteName);
+    suite->setInteger(1, "kept");
+    fs::resize_file(file, (16u << 20) + 1);
+    UserDefaults::resetStandardUserDefaults();
+
+    StdoutCapture capture;
+    suite->setInteger(2, "fresh");
+    const std::string output = capture.finish();
+    EXPECT_NE(output.find("WARNING"), std::string::npos) << output;
+    EXPECT_EQ(suite->integer("fresh"), 2);
+    EXPECT_EQ(fs::file_size(file), (16u << 20) + 1);
+}
 
 TEST_F(UserDefaultsTest, StorageFolderFollowsTheConfigurationConventions) {
-    Environment environment({"ORVO_DEFAULTS_DIR", "XDG_CONFIG_HOME", "HOME"});
+    testkit::ScopedEnvironment environment({"ORVO_DEFAULTS_DIR", "XDG_CONFIG_HOME", "HOME"});
     UserDefaults::setStorageFolder(std::nullopt);
     ::unsetenv("ORVO_DEFAULTS_DIR");
     ::setenv("HOME", "/home/someone", 1);

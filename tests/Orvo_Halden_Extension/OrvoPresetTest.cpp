@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "Orvo_Halden_Extension/OrvoPreset.h"
-#include "tests/extension/HallPreset.h"
-#include "tests/extension/PresetFiles.h"
+#include "tests/Orvo_Halden_Extension/HallPreset.h"
+#include "tests/Orvo_Halden_Extension/PresetFiles.h"
+#include "tests/support/NamedPipe.h"
 
 namespace {
 
@@ -386,6 +387,34 @@ TEST_F(PresetFile, BadFilesLogTheirLineAndChangeNothing) {
         ::chmod(path.c_str(), 0);
         const Lines locked = logOf([&] { EXPECT_FALSE(preset.load(URL::fileURLWithPath(path))); });
         EXPECT_EQ(locked, Lines{"OrvoPreset::loadFromFile() : ERROR: The file is not readable."});
+    }
+}
+
+TEST_F(PresetFile, PipesDevicesAndHugeFilesAreRefusedWithoutWaiting) {
+    const testkit::NamedPipe pipe(presets() / "Pipe.aupreset");
+    ASSERT_TRUE(pipe.made());
+    std::filesystem::create_symlink("/dev/zero", presets() / "Zeros.aupreset");
+    // A valid preset grown past the limit by a hole: nothing of it is read.
+    write(presets() / "Huge.aupreset", testkit::kHallXML);
+    std::filesystem::resize_file(presets() / "Huge.aupreset", (16u << 20) + 1);
+    const std::string notReadable = "OrvoPreset::loadFromFile() : ERROR: The file is not readable.";
+    const std::pair<const char*, std::string> cases[] = {
+        {"Pipe.aupreset", notReadable},
+        {"Zeros.aupreset", notReadable},
+        {"Huge.aupreset", "OrvoPreset::loadFromFile() : ERROR: The file '" +
+                              (presets() / "Huge.aupreset").string() + "' is larger than 16777216 bytes."},
+    };
+    for (const auto& [name, line] : cases) {
+        auto recorder = std::make_shared<Recorder>();
+        OrvoPreset preset(recorder);
+        bool loaded = true;
+        bool returned = false;
+        const Lines log =
+            logOf([&] { returned = pipe.returnsWithoutAWriter([&] { loaded = preset.load(url(name)); }); });
+        EXPECT_TRUE(returned) << name;
+        EXPECT_FALSE(loaded) << name;
+        EXPECT_EQ(log, Lines{line}) << name;
+        EXPECT_TRUE(recorder->found.empty()) << name;
     }
 }
 

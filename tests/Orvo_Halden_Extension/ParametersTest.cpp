@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_Parameters.h"
+#include "kernel/ParameterAddress.h"
 
 namespace {
 
@@ -127,13 +128,13 @@ TEST(Parameters, KeysNamesRangesUnitsAndFlagsMatchTheTable) {
         EXPECT_TRUE(p->dependentParameters().empty()) << key;
     }
     auto& tree = built.tree();
-    EXPECT_EQ(tree.parameterWithAddress(32)->displayName(), "BP Reverb Damp");
-    EXPECT_EQ(tree.parameterWithAddress(32)->identifier(), "kReverbDamp2");
-    EXPECT_EQ(tree.parameterWithAddress(5)->displayName(), "LP Active");
-    EXPECT_EQ(tree.parameterWithAddress(61)->identifier(), "kReverbPreDelayTempo3");
-    EXPECT_EQ(tree.parameterWithAddress(61)->minValue(), 4.0f);
-    EXPECT_EQ(tree.parameterWithAddress(60)->minValue(), 40.0f);
-    EXPECT_FALSE(tree.parameterWithAddress(9)->flags() & kAudioUnitParameterFlag_IsWritable);
+    EXPECT_EQ(tree.parameterWithAddress(kReverbDamp2)->displayName(), "BP Reverb Damp");
+    EXPECT_EQ(tree.parameterWithAddress(kReverbDamp2)->identifier(), "kReverbDamp2");
+    EXPECT_EQ(tree.parameterWithAddress(kActive1)->displayName(), "LP Active");
+    EXPECT_EQ(tree.parameterWithAddress(kReverbPreDelayTempo3)->identifier(), "kReverbPreDelayTempo3");
+    EXPECT_EQ(tree.parameterWithAddress(kReverbPreDelayTempo3)->minValue(), 4.0f);
+    EXPECT_EQ(tree.parameterWithAddress(kReverbPreDelayTempo2)->minValue(), 40.0f);
+    EXPECT_FALSE(tree.parameterWithAddress(kBypass2)->flags() & kAudioUnitParameterFlag_IsWritable);
 }
 
 TEST(Parameters, TheKernelHoldsTheDefaultsAfterCreation) {
@@ -150,7 +151,7 @@ TEST(Parameters, TheKernelHoldsTheDefaultsAfterCreation) {
     // Reverb settings went out before the model index: they reached the kernel's own
     // default model, and reach model 2 only once changed again.
     EXPECT_NEAR(k.reverbB[0].getdamp(), 0.5f, 1e-6f);
-    built.tree().parameterWithAddress(30)->setValue(0.25f);
+    built.tree().parameterWithAddress(kReverbDamp0)->setValue(0.25f);
     EXPECT_NEAR(k.reverbC[0].getdamp(), 0.25f, 1e-6f);
     EXPECT_NEAR(k.reverbB[0].getdamp(), 0.5f, 1e-6f);
 }
@@ -164,26 +165,27 @@ TEST(Parameters, ValuesSetOnTheTreeReachTheKernelUnclampedAndReadBackFromIt) {
         heard.push_back({a, v});
     });
 
-    tree.parameterWithAddress(28)->setValue(0.8f);
+    tree.parameterWithAddress(kReverbSize2)->setValue(0.8f);
     EXPECT_EQ(k.fReverbSize[2], 0.8f);
     // Model index 4 lies outside the declared 0...3 but the kernel has it.
-    tree.parameterWithAddress(47)->setValue(4.0f);
+    tree.parameterWithAddress(kReverbModel1)->setValue(4.0f);
     EXPECT_EQ(k.fReverbModel[1], 4.0f);
-    EXPECT_EQ(heard, (std::vector<std::pair<AUParameterAddress, AUValue>>{{28, 0.8f}, {47, 4.0f}}));
+    EXPECT_EQ(heard, (std::vector<std::pair<AUParameterAddress, AUValue>>{{kReverbSize2, 0.8f},
+                                                                          {kReverbModel1, 4.0f}}));
 
     // A change that bypasses the tree is what the tree reads.
     built.adapter->setParameterEx(0, 0.125f);
-    EXPECT_EQ(tree.parameterWithAddress(0)->value(), 0.125f);
+    EXPECT_EQ(tree.parameterWithAddress(kVolumeIn)->value(), 0.125f);
     EXPECT_EQ(heard.size(), 2u);
     tree.removeParameterObserver(token);
-    tree.parameterWithAddress(0)->setValue(0.5f);
+    tree.parameterWithAddress(kVolumeIn)->setValue(0.5f);
     EXPECT_EQ(heard.size(), 2u);
     EXPECT_EQ(k.fVolumeIn, 0.5f);
 }
 
 TEST(Parameters, TheTextOfAValueIsTheNumber) {
     Built built;
-    const auto tempo = built.tree().parameterWithAddress(58);
+    const auto tempo = built.tree().parameterWithAddress(kReverbPreDelayTempo0);
     EXPECT_EQ(tempo->stringFromValue(), "120");
     const AUValue v = 0.33f;
     EXPECT_EQ(tempo->stringFromValue(&v), "0.33");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "kernel/ParameterAddress.h"
 #include "tests/support/Signals.h"
 
 namespace testkit {

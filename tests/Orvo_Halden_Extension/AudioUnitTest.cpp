@@ -1,15 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "platform/foundation/NSError.h"
-#include "tests/extension/TestHost.h"
+#include "tests/Orvo_Halden_Extension/TestHost.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/RenderEvents.h"
 #include "tests/support/Signals.h"
@@ -29,6 +32,41 @@ const Lines kAbsentBlocks = {
     "AUExtension::midiOutputEventBlock (get) ",
     "AUExtension: WARNING: The property 'midiOutputEventBlock' is NOT defined.",
 };
+
+// Which thread let go of a host's block last.
+struct Releases {
+    std::atomic<std::thread::id> renderThread{};
+    std::atomic<int> onRenderThread{0};
+};
+
+// A host's MIDI output that counts the events it is sent; the count is shared
+// with the closure, so it lives exactly as long as the block does.
+AUMIDIOutputEventBlock countingBlock(const std::shared_ptr<std::atomic<int>>& received,
+                                     Releases* releases = nullptr) {
+    struct Marker {
+        Releases* releases;
+        ~Marker() {
+            if (releases && std::this_thread::get_id() == releases->renderThread.load()) ++releases->onRenderThread;
+        }
+    };
+    return [received, marker = std::make_shared<Marker>(Marker{releases})](
+               AUEventSampleTime, std::uint8_t, NSInteger, const std::uint8_t*) -> OSStatus {
+        ++*received;
+        return noErr;
+    };
+}
+
+// Allocates: the status it throws (noErr when it succeeds) and the lines it logs.
+std::pair<OSStatus, Lines> allocateLogged(Unit& unit) {
+    testkit::StdoutCapture capture;
+    OSStatus code = noErr;
+    try {
+        unit.allocateRenderResources();
+    } catch (const NSError& error) {
+        code = error.code();
+    }
+    return {code, testkit::splitLines(capture.finish())};
+}
 
 bool silentFrom(const std::vector<float>& samples, std::size_t from, std::size_t to) {
     return std::all_of(samples.begin() + static_cast<std::ptrdiff_t>(from),
@@ -152,14 +190,7 @@ TEST(AudioUnit, AllocationLogsWhichHostBlocksItGot) {
 TEST(AudioUnit, AllocationThatCannotFitTheBusesFailsAndNothingRenders) {
     TestHost host;
     ASSERT_TRUE(host.unit->kernelAdapter()->inputBus()->setFormat(AVAudioFormat::standardFormat(48000.0, 1)));
-    testkit::StdoutCapture capture;
-    OSStatus code = noErr;
-    try {
-        host.unit->allocateRenderResources();
-    } catch (const NSError& error) {
-        code = error.code();
-    }
-    const Lines lines = testkit::splitLines(capture.finish());
+    const auto [code, lines] = allocateLogged(*host.unit);
     EXPECT_EQ(code, kAudioUnitErr_FormatNotSupported);
     EXPECT_FALSE(host.unit->renderResourcesAllocated());
     ASSERT_EQ(lines.size(), 4u); // no host blocks were handed over
@@ -174,6 +205,99 @@ TEST(AudioUnit, AllocationThatCannotFitTheBusesFailsAndNothingRenders) {
     ASSERT_TRUE(host.unit->kernelAdapter()->inputBus()->setFormat(AVAudioFormat::standardFormat(48000.0, 2)));
     host.allocate();
     EXPECT_EQ(host.renderNext(), noErr);
+}
+
+TEST(AudioUnit, MidiGoesToTheBlockSetLastAndAReplacedBlockIsFreedByTheSetter) {
+    TestHost host;
+    host.unit->kernelAdapter()->kernel().midiThru = true;
+    auto toA = std::make_shared<std::atomic<int>>(0);
+    auto toB = std::make_shared<std::atomic<int>>(0);
+    const std::weak_ptr<std::atomic<int>> watchA = toA;
+    host.unit->setMidiOutputEventBlock(countingBlock(toA));
+    host.allocate();
+    testkit::EventList events;
+    const auto renderNoteOn = [&] {
+        events.clear();
+        events.midi(static_cast<AUEventSampleTime>(host.position()), AURenderEventType::MIDI, 3, 0x403C90);
+        return host.renderNext(kBlock, events.head());
+    };
+    ASSERT_EQ(renderNoteOn(), noErr);
+    EXPECT_EQ(*toA, 1);
+
+    host.unit->setMidiOutputEventBlock(countingBlock(toB));
+    toA.reset();
+    EXPECT_TRUE(watchA.expired()) << "nothing may keep the replaced block for the render thread to free";
+    ASSERT_EQ(renderNoteOn(), noErr);
+    EXPECT_EQ(*toB, 1);
+
+    host.unit->setMidiOutputEventBlock(nullptr);
+    ASSERT_EQ(renderNoteOn(), noErr);
+    EXPECT_EQ(*toB, 1);
+}
+
+// Blocks replaced while the render thread sends to them are let go by the
+// thread that replaced them, and the render thread follows at once.
+TEST(AudioUnit, BlocksReplacedWhileRenderingAreNeverFreedOnTheRenderThread) {
+    TestHost host;
+    host.unit->kernelAdapter()->kernel().midiThru = true;
+    host.allocate();
+    Releases releases;
+    std::atomic<bool> running{true};
+    std::atomic<int> blocks{0};
+    std::thread renderer([&] {
+        releases.renderThread = std::this_thread::get_id();
+        const AURenderBlock render = host.unit->renderBlock();
+        const AURenderPullInputBlock pull = [](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
+                                               AUAudioFrameCount frames, NSInteger, AudioBufferList* list) {
+            for (std::uint32_t c = 0; c < list->mNumberBuffers; ++c)
+                std::fill_n(static_cast<float*>(list->mBuffers[c].mData), frames, 0.0f);
+            return noErr;
+        };
+        std::vector<float> left(kBlock), right(kBlock);
+        AudioBufferListStorage out(2);
+        testkit::EventList events;
+        AudioTimeStamp ts;
+        while (running || blocks < 100) {
+            out.get()->mBuffers[0] = AudioBuffer{1, kBlock * sizeof(float), left.data()};
+            out.get()->mBuffers[1] = AudioBuffer{1, kBlock * sizeof(float), right.data()};
+            events.clear();
+            events.midi(static_cast<AUEventSampleTime>(ts.mSampleTime), AURenderEventType::MIDI, 3, 0x403C90);
+            if (render(nullptr, &ts, kBlock, 0, out.get(), events.head(), pull) != noErr) break;
+            ts.mSampleTime += kBlock;
+            ++blocks;
+        }
+    });
+    for (int i = 0; i < 1000 || blocks < 100; ++i) {
+        host.unit->setMidiOutputEventBlock(countingBlock(std::make_shared<std::atomic<int>>(0), &releases));
+        if (i % 16 == 0) std::this_thread::yield();
+    }
+    auto last = std::make_shared<std::atomic<int>>(0);
+    host.unit->setMidiOutputEventBlock(countingBlock(last, &releases));
+    const int seen = blocks;
+    while (blocks < seen + 4) std::this_thread::yield();
+    running = false;
+    renderer.join();
+    EXPECT_GE(blocks, 100);
+    EXPECT_GE(*last, 3);
+    host.unit->setMidiOutputEventBlock(nullptr); // while `releases` lives
+    EXPECT_EQ(releases.onRenderThread, 0);
+}
+
+TEST(AudioUnit, AMaximumFrameCountAboveTheLimitIsRefusedBeforeAllocating) {
+    TestHost host;
+    constexpr AUAudioFrameCount limit = Orvo_Halden_ExtensionDSPKernelAdapter::kMaximumFramesLimit;
+    for (const AUAudioFrameCount frames : {limit + 1, 0xFFFFFFFFu}) {
+        host.unit->setMaximumFramesToRender(frames);
+        const auto [code, lines] = allocateLogged(*host.unit);
+        EXPECT_EQ(code, kAudioUnitErr_TooManyFramesToProcess) << frames;
+        EXPECT_FALSE(host.unit->renderResourcesAllocated()) << frames;
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "AUExtension::allocateRenderResources() : ERROR: The maximum of " +
+                                    std::to_string(frames) + " frames to render is above the limit of 65536.");
+    }
+    host.unit->setMaximumFramesToRender(limit);
+    host.unit->allocateRenderResources();
+    EXPECT_TRUE(host.unit->renderResourcesAllocated());
 }
 
 TEST(AudioUnit, RendersNoiseWithParameterEventsAtTheirFrames) {
@@ -197,7 +321,7 @@ TEST(AudioUnit, RendersNoiseWithParameterEventsAtTheirFrames) {
     EXPECT_TRUE(silentFrom(host.outR, 2 * kBlock + 256, 3 * kBlock));
     EXPECT_NE(host.outL, std::vector<float>(host.inputL.begin(), host.inputL.begin() + 3 * kBlock));
     // The tree reads what the events left in the kernel.
-    for (AUParameterAddress a : {11, 12, 13})
+    for (AUParameterAddress a : {kVolume1, kVolume2, kVolume3})
         EXPECT_EQ(host.unit->parameterTree()->parameterWithAddress(a)->value(), 0.0f);
 }
 
@@ -279,8 +403,8 @@ TEST(AudioUnit, EditorAddressesOutsideTheTableAreIgnoredWithAWarning) {
         [&](AUParameterAddress a, AUValue) { heard.push_back(a); });
 
     testkit::StdoutCapture capture;
-    unit.setParameter(30, 0.3f);
-    unit.setParameter(30, 0.3f); // same value: the tree stays quiet
+    unit.setParameter(kReverbDamp0, 0.3f);
+    unit.setParameter(kReverbDamp0, 0.3f); // same value: the tree stays quiet
     unit.setParameter(90, 0.7f); // no parameter there: silently nothing
     const float none = unit.getParameter(90);
     unit.setParameter(-1, 0.7f);
@@ -289,7 +413,7 @@ TEST(AudioUnit, EditorAddressesOutsideTheTableAreIgnoredWithAWarning) {
     const float negative = unit.getParameter(std::numeric_limits<std::int32_t>::min());
     const Lines lines = testkit::splitLines(capture.finish());
 
-    EXPECT_EQ(unit.getParameter(30), 0.3f);
+    EXPECT_EQ(unit.getParameter(kReverbDamp0), 0.3f);
     EXPECT_EQ(heard, std::vector<AUParameterAddress>{30});
     EXPECT_EQ(none, 0.0f);
     EXPECT_EQ(big, 0.0f);

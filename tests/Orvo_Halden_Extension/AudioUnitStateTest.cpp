@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -11,9 +13,9 @@
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "platform/foundation/NSError.h"
-#include "tests/extension/HallPreset.h"
-#include "tests/extension/PresetFiles.h"
-#include "tests/extension/TestHost.h"
+#include "tests/Orvo_Halden_Extension/HallPreset.h"
+#include "tests/Orvo_Halden_Extension/PresetFiles.h"
+#include "tests/Orvo_Halden_Extension/TestHost.h"
 #include "tests/support/FrequencyMeasures.h"
 
 namespace {
@@ -22,8 +24,6 @@ using Unit = Orvo_Halden_Extension_AudioUnit;
 using Dictionary = PropertyList::Dictionary;
 using Lines = std::vector<std::string>;
 using testkit::logOf;
-
-constexpr std::int32_t kSplit1 = 3, kSplit2 = 4, kReverbSize = 26, kReverbModel = 46, kVolumeOut = 1;
 
 std::shared_ptr<Unit> makeUnit() {
     testkit::StdoutCapture quiet;
@@ -51,8 +51,8 @@ void changeEverything(Unit& unit, unsigned seed) {
     }
     unit.setParameter(kSplit2, 0.9f);
     unit.setParameter(kSplit1, 0.8f);
-    unit.setParameter(kReverbModel, 3.0f);
-    unit.setParameter(kReverbSize, 0.9f);
+    unit.setParameter(kReverbModel0, 3.0f);
+    unit.setParameter(kReverbSize0, 0.9f);
 }
 
 Dictionary quietState(Unit& unit) {
@@ -189,6 +189,8 @@ TEST_F(UnitState, FactoryPresetsAreTheSortedPresetFilesAndSelectingOneAppliesIt)
     writePreset("A.aupreset", testkit::kHallXML);
     writePreset("Broken.aupreset", "<plist><dict><key>");
     std::filesystem::create_directory(presets() / "sub");
+    std::filesystem::create_directory(presets() / "Folder.aupreset");
+    ASSERT_EQ(::mkfifo((presets() / "Pipe.aupreset").c_str(), 0600), 0);
     write(documents / "Escape.aupreset", testkit::kHallXML);
 
     // Nothing listed yet: every number is out of range.
@@ -205,7 +207,7 @@ TEST_F(UnitState, FactoryPresetsAreTheSortedPresetFilesAndSelectingOneAppliesIt)
     EXPECT_EQ(unit->currentPreset(), (AUAudioUnitPreset{1, "B"}));
     EXPECT_EQ(unit->getParameter(kSplit1), 0.8f);
     EXPECT_EQ(unit->getParameter(kSplit2), 0.9f);
-    EXPECT_EQ(unit->getParameter(kReverbModel), 3.0f);
+    EXPECT_EQ(unit->getParameter(kReverbModel0), 3.0f);
 
     const float volume = unit->getParameter(kVolumeOut);
     struct Refused {
@@ -263,7 +265,7 @@ TEST_F(UnitState, UserPresetsAreRestoredAsAWholeStateOrNotAtAll) {
         testkit::StdoutCapture quiet;
         unit->setParameter(kSplit2, 0.9f);
         unit->setParameter(kSplit1, 0.8f);
-        unit->setParameter(kReverbSize, 0.9f);
+        unit->setParameter(kReverbSize0, 0.9f);
     }
     OrvoPreset mine;
     mine.makeFrom(quietState(*unit));
@@ -273,7 +275,7 @@ TEST_F(UnitState, UserPresetsAreRestoredAsAWholeStateOrNotAtAll) {
         testkit::StdoutCapture quiet;
         unit->setParameter(kSplit1, 0.1f);
         unit->setParameter(kSplit2, 0.2f);
-        unit->setParameter(kReverbSize, 0.2f);
+        unit->setParameter(kReverbSize0, 0.2f);
     }
 
     // Reading a preset's state changes nothing.
@@ -281,7 +283,7 @@ TEST_F(UnitState, UserPresetsAreRestoredAsAWholeStateOrNotAtAll) {
     Lines log = logOf([&] { state = unit->presetState(AUAudioUnitPreset{-1, "Mine"}); });
     EXPECT_TRUE(log.empty()) << log.front();
     EXPECT_EQ(state, mine.getDictionary());
-    EXPECT_EQ(unit->getParameter(kReverbSize), 0.2f);
+    EXPECT_EQ(unit->getParameter(kReverbSize0), 0.2f);
     (void)logOf([&] {
         EXPECT_THROW(unit->presetState(AUAudioUnitPreset{-1, "Missing"}), NSError);
         EXPECT_THROW(unit->presetState(AUAudioUnitPreset{-1, "Broken"}), NSError);
@@ -296,14 +298,14 @@ TEST_F(UnitState, UserPresetsAreRestoredAsAWholeStateOrNotAtAll) {
     EXPECT_EQ(log[0], unable + "Broken");
     EXPECT_EQ(log[1].rfind("OrvoPreset::loadFromFile() : ERROR: Could not read the file '", 0), 0u) << log[1];
     EXPECT_EQ(unit->currentPreset(), std::nullopt);
-    EXPECT_EQ(unit->getParameter(kReverbSize), 0.2f);
+    EXPECT_EQ(unit->getParameter(kReverbSize0), 0.2f);
 
     log = logOf([&] { unit->setCurrentPreset(AUAudioUnitPreset{-1, "Mine"}); });
     EXPECT_TRUE(log.empty()) << log.front();
     EXPECT_EQ(unit->currentPreset(), (AUAudioUnitPreset{-1, "Mine"}));
     EXPECT_EQ(unit->getParameter(kSplit1), 0.8f);
     EXPECT_EQ(unit->getParameter(kSplit2), 0.9f);
-    EXPECT_EQ(unit->getParameter(kReverbSize), 0.9f);
+    EXPECT_EQ(unit->getParameter(kReverbSize0), 0.9f);
 }
 
 TEST_F(UnitState, BadValuesInAPresetFileApplyNothingForTheirEntry) {
@@ -318,7 +320,7 @@ TEST_F(UnitState, BadValuesInAPresetFileApplyNothingForTheirEntry) {
     replace("<real>3.0</real>", "<real>nan</real>");     // reverb model
     replace("<real>0.9</real>", "<real>0.25</real>");    // split 2
     writePreset("Odd.aupreset", text);
-    const float split1 = unit->getParameter(kSplit1), model = unit->getParameter(kReverbModel);
+    const float split1 = unit->getParameter(kSplit1), model = unit->getParameter(kReverbModel0);
 
     ASSERT_EQ(unit->factoryPresets().size(), 1u);
     const Lines log = logOf([&] { unit->setCurrentPreset(AUAudioUnitPreset{0, "Odd"}); });
@@ -327,7 +329,7 @@ TEST_F(UnitState, BadValuesInAPresetFileApplyNothingForTheirEntry) {
         (Lines{"OrvoPreset::fromDictionary() : WARNING: The entry 'param 0' is not usable and is skipped.",
                "OrvoPreset::fromDictionary() : WARNING: The entry 'param 2' is not usable and is skipped."}));
     EXPECT_EQ(unit->getParameter(kSplit1), split1);
-    EXPECT_EQ(unit->getParameter(kReverbModel), model);
+    EXPECT_EQ(unit->getParameter(kReverbModel0), model);
     EXPECT_EQ(unit->getParameter(kSplit2), std::max(0.25f, split1));
 
     // Codes beyond 32 bits make a user preset foreign: nothing of it applies.
@@ -349,7 +351,7 @@ TEST_F(UnitState, TwoUnitsNeverSeeEachOthersPresets) {
     ASSERT_EQ(first->factoryPresets().size(), 1u);
     ASSERT_EQ(second->factoryPresets().size(), 1u);
     (void)logOf([&] { first->setCurrentPreset(AUAudioUnitPreset{0, "Hall"}); });
-    EXPECT_EQ(first->getParameter(kReverbModel), 3.0f);
+    EXPECT_EQ(first->getParameter(kReverbModel0), 3.0f);
     EXPECT_EQ(allValues(*second), secondBefore);
 
     // The second unit reading states or presets leaves the first alone.

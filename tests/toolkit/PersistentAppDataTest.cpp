@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -10,6 +8,7 @@
 
 #include "Orvo_Halden_Extension/PersistentAppData.h"
 #include "tests/support/StdoutCapture.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using testkit::StdoutCapture;
@@ -19,20 +18,14 @@ namespace {
 
 class PersistentAppDataTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvo-appdata-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        UserDefaults::setStorageFolder(root.string());
-    }
+    void SetUp() override { UserDefaults::setStorageFolder(root.path().string()); }
     void TearDown() override {
         UserDefaults::standard().removeSuiteNamed(sharedContainer);
         UserDefaults::setStorageFolder(std::nullopt);
         UserDefaults::resetStandardUserDefaults();
-        fs::remove_all(root);
     }
 
-    fs::path root;
+    testkit::TempFolder root{"orvo-appdata"};
 };
 
 TEST(PersistentAppDataStorage, RawValuesNameTheThreeStores) {
