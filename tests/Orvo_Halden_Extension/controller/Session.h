@@ -9,6 +9,7 @@
 
 #include "Orvo_Halden_Extension/AudioUnitViewController.h"
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "kernel/ParameterAddress.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/ui/UIWindow.h"
@@ -18,8 +19,8 @@ namespace controller {
 
 using Unit = Orvo_Halden_Extension_AudioUnit;
 
-// Size of band 2 (BP), a plain 0...1 value the editor mirrors.
-constexpr NSInteger kSizeBP = 28;
+// A plain 0...1 value the editor mirrors.
+constexpr NSInteger kSizeBP = kReverbSize2;
 
 // An editor as a host opens it: a controller on a virtual clock with a
 // private documents folder; its view goes into a window on request.

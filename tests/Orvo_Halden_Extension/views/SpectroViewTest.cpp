@@ -6,7 +6,7 @@
 
 #include "Orvo_Halden_Extension/SpectroView.h"
 #include "tests/Orvo_Halden_Extension/editor/EditorFixture.h"
-#include "tests/extension/TestHost.h"
+#include "tests/Orvo_Halden_Extension/TestHost.h"
 #include "tests/support/PixelProbe.h"
 
 namespace {
