@@ -1,7 +1,9 @@
 #include "Orvo_Halden_Extension/PluginFrameEx.h"
+#include "Orvo_Halden_Extension/SpectroView.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UISlider.h"
 #include "tests/Orvo_Halden_Extension/controller/Session.h"
+#include "tests/support/PixelProbe.h"
 
 namespace controller {
 namespace {
@@ -64,6 +66,32 @@ TEST_F(Controls, TheFreezeButtonTogglesMovingAndZooming) {
     tap(*c.freezeButton);
     EXPECT_FALSE(c.isSizeable());
     EXPECT_EQ(c.freezeButton->alpha(), 1.0);
+}
+
+}  // namespace
+}  // namespace controller
+
+namespace controller {
+namespace {
+
+TEST(EditorPicture, APassShowsThePlateAtTheSlidersBrightnessAndTheSpectrumInTheDisplayBox) {
+    Session s;
+    s.show();
+    s.createUnit();
+    s.drain();
+    const auto picture = testkit::renderOverWhite({680, 600}, 2, [&](CGContext& context) {
+        s.window->displayIfNeeded(context);
+    });
+    const float brightness = s.controller->brightnessSlider->value();
+    const auto plate = testkit::overWhite({UIColor{brightness, brightness, brightness, 1}});
+    EXPECT_TRUE(testkit::pixelNear(*picture, {100, 100}, plate));
+    EXPECT_TRUE(testkit::pixelNear(*picture, {1, 300}, testkit::overWhite({UIColor::black()}))) << "root behind the margin";
+    // A silent unit: every band a full-height line, the first at the box's left edge.
+    const CGRect box = s.controller->spectroView->frame();
+    const CGFloat scale = box.width() / 512;
+    const CGFloat top = box.midY() - 64 * scale;
+    EXPECT_TRUE(testkit::pixelNear(*picture, {box.minX() + 8 * scale + 0.1, top + 10},
+                                   testkit::overWhite({SpectroViewBase().colorEmphasize})));
 }
 
 }  // namespace
