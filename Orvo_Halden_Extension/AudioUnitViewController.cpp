@@ -97,9 +97,9 @@ void AudioUnitViewController::connectToView() {
     updateView();
 }
 
-bool AudioUnitViewController::isConnected(const Orvo_Halden_Extension_AudioUnit& unit) const {
+bool AudioUnitViewController::isConnected(Orvo_Halden_Extension_AudioUnit& unit) const {
     return parameterObserverToken_ != 0 && parameterTree_ && observedTree_.lock() == parameterTree_ &&
-           parameterTree_ == const_cast<Orvo_Halden_Extension_AudioUnit&>(unit).parameterTree();
+           parameterTree_ == unit.parameterTree();
 }
 
 void AudioUnitViewController::setPaths() {

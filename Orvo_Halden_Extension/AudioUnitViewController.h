@@ -119,7 +119,7 @@ private:
 
     // The hand-over's work on the main queue, once the view is loaded.
     void connectToView();
-    bool isConnected(const Orvo_Halden_Extension_AudioUnit& unit) const;
+    bool isConnected(Orvo_Halden_Extension_AudioUnit& unit) const;
     void stopObserving();
 
     // Guards the unit only: the factory may run on a host's thread.

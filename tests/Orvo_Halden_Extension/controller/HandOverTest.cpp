@@ -1,5 +1,6 @@
 #include <thread>
 
+#include "platform/foundation/NSError.h"
 #include "platform/graphics/UIBezierPath.h"
 
 #include "tests/Orvo_Halden_Extension/controller/Session.h"
@@ -60,6 +61,19 @@ TEST(HandOver, ViewLoadedBeforeAQueuedHandOverRunsConnectsOnce) {
     capture.finish();
     EXPECT_EQ(countOf(lines, kConnected), 1u);
     EXPECT_EQ(countOf(lines, kNotLoaded), 0u);
+}
+
+TEST(HandOver, AFailingUnitReachesTheHostAsItsErrorAndKeepsTheUnitThereWas) {
+    Session s;
+    const auto unit = s.createUnit();
+    s.drain();
+    testkit::StdoutCapture capture;
+    EXPECT_THROW(s.controller->createAudioUnit(AudioComponentDescription{}), NSError);
+    const auto lines = capture.lines();
+    capture.finish();
+    EXPECT_EQ(countOf(lines, kDidSet), 0u);
+    EXPECT_EQ(s.controller->audioUnit(), unit);
+    EXPECT_EQ(s.drain(), 0u);
 }
 
 TEST(HandOver, AnAbsentUnitLeavesTheConnectionAsItWas) {
