@@ -9,6 +9,9 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/StringEncoding.h"
+#include "platform/foundation/URLSession.h"
+#include "platform/ui/NSLayoutConstraint.h"
+#include "platform/ui/UIImage.h"
 
 std::optional<URL> documentsURL;
 std::optional<URL> resourcesURL;
@@ -276,4 +279,54 @@ void getPaths() {
                   resourcesURL->path());
     else
         safeprint("AudioUnitViewController::getPaths() : ERROR: Audio Unit's resources path is nil.");
+}
+
+void pinToSuperviewEdges(UIView& view) {
+    UIView* parent = view.superview();
+    if (!parent)
+        return;
+    NSLayoutConstraint::pinEdges(view, *parent);
+}
+
+void loadFrom(const std::shared_ptr<UIImageView>& imageView, const std::string& URLAddress) {
+    const std::optional<URL> url = URL::string(URLAddress);
+    if (!url) {
+        debugprint("UIImageView::loadFrom() : Could not encode url string : " + URLAddress);
+        return;
+    }
+    DispatchQueue::main().async([weak = std::weak_ptr<UIImageView>(imageView), url = *url] {
+        Data data;
+        try {
+            data = dataWithContentsOfURL(url);
+        } catch (const NSError&) {
+            debugprint("UIImageView::loadFrom() : Could not encode image data.");
+            return;
+        }
+        std::shared_ptr<UIImage> image = UIImage::withData(data);
+        const std::shared_ptr<UIImageView> view = weak.lock();
+        if (image && view)
+            view->setImage(std::move(image));
+        else
+            debugprint("UIImageView::loadFrom() : Could not assign image.");
+    });
+}
+
+void getImageFromURLString(const std::shared_ptr<UIImageView>& imageView, const std::string& imageURLString) {
+    const std::optional<URL> url = URL::string(imageURLString);
+    if (!url || !imageView)
+        return;
+    URLSession::shared().dataTask(
+        URLRequest{*url, 60}, [imageView](const std::optional<Data>& data, const std::optional<URLResponse>& response,
+                                          const std::optional<NSError>& error) {
+            if (error) {
+                std::printf("%s\n", error->localizedDescription().c_str());
+                std::fflush(stdout);
+                return;
+            }
+            if (response && response->statusCode == 200) {
+                std::printf("Fetched image successfully\n");
+                std::fflush(stdout);
+            }
+            imageView->setImage(data ? UIImage::withData(*data) : nullptr);
+        });
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,22 @@ void debugprint(std::string text);
 
 // Fills documentsURL and resourcesURL and logs them.
 void getPaths();
+
+class UIImageView;
+class UIView;
+
+// Makes the view follow its superview's edges (top, leading, bottom,
+// trailing) from the next layout pass on; a view without a superview is left as it is.
+void pinToSuperviewEdges(UIView& view);
+
+// Fills the image view from the URL on the main queue, reading the whole
+// content there; failures are logged. The view is held weakly meanwhile.
+void loadFrom(const std::shared_ptr<UIImageView>& imageView, const std::string& URLAddress);
+
+// Fetches the URL through the shared session and sets the view's image from
+// what arrives (none when it is not an image); returns at once. A text that
+// forms no URL does nothing.
+void getImageFromURLString(const std::shared_ptr<UIImageView>& imageView, const std::string& imageURLString);
 
 extern std::optional<URL> documentsURL;
 extern std::optional<URL> resourcesURL;

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -51,7 +53,59 @@ URL URL::fileURLWithPath(std::string_view path) {
     return URL(tidy(currentDirectory() + "/" + std::string(path)));
 }
 
+std::optional<URL> URL::string(std::string_view text) {
+    if (text.empty())
+        return std::nullopt;
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c <= ' ' || c == 0x7F)
+            return std::nullopt;
+        if (c != '%') {
+            decoded += static_cast<char>(c);
+            continue;
+        }
+        if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
+            return std::nullopt;
+        decoded += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+        i += 2;
+    }
+    const std::size_t colon = text.find(':');
+    const std::size_t firstSlash = text.find('/');
+    std::string scheme;
+    if (colon != std::string_view::npos && colon > 0 && (firstSlash == std::string_view::npos || colon < firstSlash)) {
+        scheme = std::string(text.substr(0, colon));
+        for (char& ch : scheme)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    if (scheme == "file") {
+        // file://host/path: only the local host is ours to read.
+        std::string_view rest = std::string_view(decoded).substr(colon + 1);
+        if (rest.starts_with("//")) {
+            rest.remove_prefix(2);
+            const std::size_t slash = rest.find('/');
+            rest = slash == std::string_view::npos ? std::string_view("/") : rest.substr(slash);
+        }
+        return fileURLWithPath(rest.empty() || rest.front() != '/' ? "/" + std::string(rest) : std::string(rest));
+    }
+    URL url{std::string()};
+    url.scheme_ = scheme;
+    url.text_ = std::string(text);
+    // The path part: after "scheme://host", before a query or fragment.
+    std::string_view rest = text.substr(scheme.empty() ? 0 : colon + 1);
+    if (rest.starts_with("//")) {
+        rest.remove_prefix(2);
+        const std::size_t slash = rest.find('/');
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+    }
+    url.path_ = std::string(rest.substr(0, rest.find_first_of("?#")));
+    return url;
+}
+
 std::string URL::absoluteString() const {
+    if (!isFileURL())
+        return text_;
     std::string text = "file://";
     for (const unsigned char c : path_) {
         if (keptInURL(c)) {

@@ -162,16 +162,6 @@ void CGContext::rotate(CGFloat angle) {
     transform(isFinite(angle), [&](cairo_matrix_t* m) { cairo_matrix_rotate(m, angle); });
 }
 
-void CGContext::concatCTM(const CGAffineTransform& map) {
-    const bool finite = isFinite(map.a) && isFinite(map.b) && isFinite(map.c) && isFinite(map.d) && isFinite(map.tx) &&
-                        isFinite(map.ty);
-    transform(finite, [&](cairo_matrix_t* m) {
-        cairo_matrix_t before;
-        cairo_matrix_init(&before, map.a, map.b, map.c, map.d, map.tx, map.ty);
-        cairo_matrix_multiply(m, &before, m);
-    });
-}
-
 void CGContext::clip(const CGRect& rect) {
     if (!state().drawable)
         return;

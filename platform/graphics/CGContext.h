@@ -3,7 +3,6 @@
 #include <initializer_list>
 #include <vector>
 
-#include "platform/graphics/CGAffineTransform.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/graphics/UIColor.h"
 
@@ -33,8 +32,6 @@ public:
     void scaleBy(CGFloat sx, CGFloat sy);
     // Radians; positive turns the x axis towards y (clockwise on screen).
     void rotate(CGFloat angle);
-    // Applies the map to what is drawn from now on, before the current transform.
-    void concatCTM(const CGAffineTransform& map);
     // Intersects the clip with the rectangle (standardised first).
     void clip(const CGRect& rect);
     // Multiplies into the alpha of every colour drawn while it is set.

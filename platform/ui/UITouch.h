@@ -7,6 +7,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/graphics/CGGeometry.h"
 
+class UIGestureRecognizer;
 class UIView;
 class UIWindow;
 
@@ -28,6 +29,7 @@ public:
     CGPoint previousLocation(const UIView* view) const;
 
 private:
+    friend class UIGestureRecognizer;
     friend class UIWindow;
 
     UITouchPhase phase_ = UITouchPhase::began;
@@ -36,6 +38,8 @@ private:
     CGPoint previous_;
     std::weak_ptr<UIView> view_;
     std::weak_ptr<UIView> window_;
+    // The recognisers watching this touch, chosen when it came down.
+    std::vector<std::weak_ptr<UIGestureRecognizer>> recognizers_;
 };
 
 // The touches of one callback, in the order they came down, so that "the

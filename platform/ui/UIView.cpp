@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <limits>
 
+#include <cairo.h>
+
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/UIBezierPath.h"
+#include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
 #include "platform/ui/UIViewController.h"
@@ -30,15 +33,6 @@ UIView::~UIView() {
         recognizer->view_ = nullptr;
 }
 
-void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
-    if (!recognizer || recognizer->view_ == this)
-        return;
-    if (UIView* previous = recognizer->view_)
-        std::erase(previous->recognizers_, recognizer);
-    recognizer->view_ = this;
-    recognizers_.push_back(recognizer);
-}
-
 CGRect UIView::frame() const {
     const CGRect local(-bounds_.width() / 2, -bounds_.height() / 2, bounds_.width(), bounds_.height());
     const CGRect mapped = transform_.apply(local);
@@ -54,13 +48,13 @@ void UIView::setFrame(const CGRect& frame) {
         size = {std::abs(inverse.a) * r.size.width + std::abs(inverse.c) * r.size.height,
                 std::abs(inverse.b) * r.size.width + std::abs(inverse.d) * r.size.height};
     }
-    if (size != bounds_.size)
+    if (!(size == bounds_.size))
         needsLayout_ = true;
     bounds_.size = size;
 }
 
 void UIView::setBounds(const CGRect& bounds) {
-    if (bounds.size != bounds_.size)
+    if (!(bounds.size == bounds_.size))
         needsLayout_ = true;
     bounds_ = bounds;
 }
@@ -72,6 +66,7 @@ void UIView::addSubview(const std::shared_ptr<UIView>& view) {
     view->removeFromSuperview();
     view->superview_ = this;
     subviews_.push_back(view);
+    needsLayout_ = true;
 }
 
 void UIView::removeFromSuperview() {
@@ -79,6 +74,7 @@ void UIView::removeFromSuperview() {
     if (!parent)
         return;
     superview_ = nullptr;
+    parent->needsLayout_ = true;
     auto& siblings = parent->subviews_;
     siblings.erase(std::remove_if(siblings.begin(), siblings.end(), [this](const auto& v) { return v.get() == this; }),
                    siblings.end());
@@ -164,34 +160,37 @@ std::size_t UIView::displayIfNeeded(const DrawWrapper& wrapper) {
     return drawn;
 }
 
-CGAffineTransform UIView::transformTo(const UIView* ancestor) const {
-    CGAffineTransform map;
-    for (const UIView* v = this; v && v != ancestor && v->superview_; v = v->superview_)
-        map = map.concatenating(CGAffineTransform::makeTranslation(-v->bounds_.midX(), -v->bounds_.midY()))
-                  .concatenating(v->transform_)
-                  .concatenating(CGAffineTransform::makeTranslation(v->center_.x, v->center_.y));
-    return map;
+UIResponder* UIView::nextResponder() const {
+    // A controller's root view hands on to its controller, as the controller
+    // stands between it and the superview.
+    if (viewController_)
+        return viewController_;
+    return superview_;
 }
 
-std::size_t UIView::displayIfNeeded(CGContext& context) {
-    return displayIfNeeded([this, &context](UIView& view, const std::function<void()>& draw) {
-        context.saveGState();
-        context.concatCTM(view.transformTo(this));
-        context.clip(view.bounds_);
-        CGFloat alpha = 1;
-        for (const UIView* v = &view; v && v != this->superview_; v = v->superview_)
-            alpha *= v->alpha_;
-        context.setAlpha(alpha);
-        {
-            UIGraphicsContextScope scope(context);
-            if (view.backgroundColor_) {
-                context.setFillColor(*view.backgroundColor_);
-                UIBezierPath::rect(view.bounds_)->fill();
-            }
-            draw();
-        }
-        context.restoreGState();
-    });
+void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
+    if (!recognizer || recognizer->view_ == this)
+        return;
+    if (UIView* previous = recognizer->view_)
+        previous->removeGestureRecognizer(recognizer.get());
+    recognizer->view_ = this;
+    recognizers_.push_back(recognizer);
+}
+
+void UIView::removeGestureRecognizer(const UIGestureRecognizer* recognizer) {
+    auto it = std::find_if(recognizers_.begin(), recognizers_.end(),
+                           [recognizer](const auto& r) { return r.get() == recognizer; });
+    if (it == recognizers_.end())
+        return;
+    const std::shared_ptr<UIGestureRecognizer> keep = *it;
+    recognizers_.erase(it);
+    keep->detached();
+}
+
+void UIView::setTranslatesAutoresizingMaskIntoConstraints(bool translates) {
+    if (translates != translatesMask_ && superview_)
+        superview_->needsLayout_ = true;
+    translatesMask_ = translates;
 }
 
 void UIView::layoutIfNeeded() {
@@ -201,8 +200,54 @@ void UIView::layoutIfNeeded() {
         if (viewController_)
             viewController_->viewDidLayoutSubviews();
     }
-    // A layout may change the tree; walk a copy.
+    // Placing a subview may resize it and so ask for its own pass; a callback
+    // may change the tree, so walk a copy.
     const auto children = subviews_;
     for (const auto& view : children)
-        view->layoutIfNeeded();
+        if (view->superview_ == this)
+            view->layoutIfNeeded();
+}
+
+void UIView::layoutSubviews() {
+    const auto children = subviews_;
+    for (const auto& view : children)
+        if (!view->translatesMask_ && !view->constraints_.empty())
+            view->applyConstraints();
+}
+
+void UIView::applyConstraints() {
+    std::erase_if(constraints_, [](const auto& c) { return !c->isActive(); });
+    const std::optional<CGRect> placed = NSLayoutConstraint::solve(*this, constraints_);
+    if (placed)
+        setFrame(*placed);
+}
+
+void UIView::render(CGContext& context) {
+    if (hidden_ || !(alpha_ > 0))
+        return;
+    needsDisplay_ = false;
+    context.saveGState();
+    context.setAlpha(context.globalAlpha() * alpha_);
+    if (backgroundColor_) {
+        backgroundColor_->setFill();
+        UIBezierPath::rect(bounds_)->fill();
+    }
+    draw(bounds_);
+    const auto children = subviews_;
+    for (const auto& view : children) {
+        // Into the subview's space: its centre, its transform, its bounds'
+        // middle. A transform that cannot be undone shows nothing.
+        if (!invertible(view->transform_) || !context.canDraw())
+            continue;
+        context.saveGState();
+        cairo_t* cr = context.cairo();
+        const CGAffineTransform& t = view->transform_;
+        const cairo_matrix_t m{t.a, t.b, t.c, t.d, t.tx, t.ty};
+        cairo_translate(cr, view->center_.x, view->center_.y);
+        cairo_transform(cr, &m);
+        cairo_translate(cr, -view->bounds_.midX(), -view->bounds_.midY());
+        view->render(context);
+        context.restoreGState();
+    }
+    context.restoreGState();
 }

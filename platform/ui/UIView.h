@@ -12,8 +12,11 @@
 #include "platform/ui/UIResponder.h"
 
 class CGContext;
-class UIViewController;
+class NSLayoutConstraint;
+struct NSLayoutAnchor;
+enum class NSLayoutAttribute;
 class UIGestureRecognizer;
+class UIViewController;
 class UIWindow;
 
 // A rectangle of the screen that draws itself and takes touches. Views are
@@ -34,6 +37,7 @@ public:
     // size under the inverse transform.
     void setFrame(const CGRect& frame);
     CGRect bounds() const { return bounds_; }
+    // A new size asks for a layout pass.
     void setBounds(const CGRect& bounds);
     CGPoint center() const { return center_; }
     void setCenter(CGPoint center) { center_ = center; }
@@ -58,10 +62,6 @@ public:
     bool isDescendant(const UIView* ancestor) const;
     // The window the view is in, none while it is off screen.
     UIWindow* window() const;
-
-    // The view owns its recognisers; each knows the view it is attached to.
-    void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
-    const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
 
     // Points between coordinate spaces; `nullptr` stands for the space of the
     // view's outermost superview (the window). A transform that cannot be
@@ -92,26 +92,50 @@ public:
     // visible view that asked for display is drawn once. A hidden view keeps
     // its request for later. Returns how many views were drawn.
     std::size_t displayIfNeeded(const DrawWrapper& wrapper = {});
-    // The same pass drawn into a context whose space is this view's own
-    // coordinates: each view lands where it sits, clipped to its bounds,
-    // its background filled and its alpha applied.
-    std::size_t displayIfNeeded(CGContext& context);
+    // Draws this view and every visible subview in place (their positions,
+    // transforms and alphas applied, background colours filled) into the
+    // context, in this view's coordinates, whether they asked or not: what a
+    // screen shows of the tree. Requests for display are taken as met.
+    void render(CGContext& context);
 
-    // Layout: a change of size asks for it; the pass runs layoutSubviews
-    // where asked, parents first, and tells the controller whose root view
-    // it is afterwards (viewDidLayoutSubviews).
+    // Gesture recognisers watch the touches that land in this view or its
+    // subviews, beside the views themselves. The view owns them.
+    void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+    void removeGestureRecognizer(const UIGestureRecognizer* recognizer);
+    const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
+
+    // Layout. A view asks for a pass when its size changes or a subview comes
+    // or goes; layoutIfNeeded runs the pass down the tree, parents first: each
+    // view places its subviews (layoutSubviews), then tells its controller.
     void setNeedsLayout() { needsLayout_ = true; }
     bool needsLayout() const { return needsLayout_; }
     void layoutIfNeeded();
-    virtual void layoutSubviews() {}
+    // Places every subview that follows constraints instead of its frame.
+    virtual void layoutSubviews();
 
-    UIResponder* nextResponder() const override { return superview_; }
+    // Constraints that place this view, relative to its superview or a
+    // sibling; applied by the superview's layout pass, and only while the
+    // view does not keep its own frame (translatesAutoresizingMaskIntoConstraints).
+    bool translatesAutoresizingMaskIntoConstraints() const { return translatesMask_; }
+    void setTranslatesAutoresizingMaskIntoConstraints(bool translates);
+    const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const { return constraints_; }
+    // A view not held by a std::shared_ptr gives anchors that constrain nothing.
+    NSLayoutAnchor anchor(NSLayoutAttribute attribute);
+    NSLayoutAnchor topAnchor();
+    NSLayoutAnchor bottomAnchor();
+    NSLayoutAnchor leadingAnchor();
+    NSLayoutAnchor trailingAnchor();
+
+    // The controller whose root view this is, none for other views.
+    UIViewController* viewController() const { return viewController_; }
+
+    UIResponder* nextResponder() const override;
 
 private:
+    friend class NSLayoutConstraint;
     friend class UIViewController;
 
-    // This view's own coordinates mapped into the space of `ancestor`.
-    CGAffineTransform transformTo(const UIView* ancestor) const;
+    void applyConstraints();
 
     CGRect bounds_;
     CGPoint center_;
@@ -121,9 +145,11 @@ private:
     std::optional<UIColor> backgroundColor_;
     bool userInteractionEnabled_ = true;
     bool needsDisplay_ = true;
-    bool needsLayout_ = true;
-    UIViewController* viewController_ = nullptr;  // set while this is a controller's root view
     UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
     std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
+    std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
+    bool needsLayout_ = true;
+    bool translatesMask_ = true;
+    UIViewController* viewController_ = nullptr;  // set while this is a controller's root view
 };

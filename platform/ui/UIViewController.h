@@ -1,37 +1,89 @@
 #pragma once
 
+#include <any>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
-#include "platform/ui/UIView.h"
+#include "platform/ui/UIResponder.h"
 
-// Manages one view tree. The root view is made on first request (loadView),
-// after which viewDidLoad runs once; each layout pass of the root view ends
-// with viewDidLayoutSubviews. Controllers are held by std::shared_ptr and
-// live on the main thread.
-class UIViewController : public std::enable_shared_from_this<UIViewController> {
+class UIView;
+class UIViewController;
+
+// A transition from one controller to another, named by its identifier.
+class UIStoryboardSegue {
 public:
-    UIViewController() = default;
-    virtual ~UIViewController();
-    UIViewController(const UIViewController&) = delete;
-    UIViewController& operator=(const UIViewController&) = delete;
+    UIStoryboardSegue(std::optional<std::string> identifier, UIViewController* source,
+                      std::shared_ptr<UIViewController> destination)
+        : identifier_(std::move(identifier)), source_(source), destination_(std::move(destination)) {}
 
-    // The root view, loaded first if it is not yet.
-    const std::shared_ptr<UIView>& view();
-    bool isViewLoaded() const { return view_ != nullptr; }
-    std::shared_ptr<UIView> viewIfLoaded() const { return view_; }
-
-    // Makes the root view; the default is an empty view. An override calls
-    // setView with the tree it builds.
-    virtual void loadView();
-    // Once, after loadView, with the tree and its outlets in place.
-    virtual void viewDidLoad() {}
-    // After each layout pass of the root view.
-    virtual void viewDidLayoutSubviews() {}
-
-protected:
-    void setView(std::shared_ptr<UIView> view);
+    const std::optional<std::string>& identifier() const { return identifier_; }
+    UIViewController* source() const { return source_; }
+    const std::shared_ptr<UIViewController>& destination() const { return destination_; }
 
 private:
+    std::optional<std::string> identifier_;
+    UIViewController* source_;
+    std::shared_ptr<UIViewController> destination_;
+};
+
+// Owns a view tree (its root view is made on first use) and hears about its
+// life: loaded, laid out. It can show another controller over its own view.
+class UIViewController : public UIResponder, public std::enable_shared_from_this<UIViewController> {
+public:
+    UIViewController() = default;
+    ~UIViewController() override;
+
+    // The root view, loaded (loadView, then viewDidLoad) on first use.
+    const std::shared_ptr<UIView>& view();
+    bool isViewLoaded() const { return view_ != nullptr; }
+    void loadViewIfNeeded() { view(); }
+
+    // Makes the root view; the default one is an empty view. An override
+    // sets its own with setView.
+    virtual void loadView();
+    void setView(std::shared_ptr<UIView> view);
+    virtual void viewDidLoad() {}
+    // After every layout pass of the root view.
+    virtual void viewDidLayoutSubviews() {}
+
+    // Shows `controller` over the topmost view around this one, filling it.
+    // The completion runs once it is shown: from the main queue, once. While
+    // this controller already shows one, the next waits its turn: nothing
+    // presented is dropped.
+    void present(const std::shared_ptr<UIViewController>& controller, bool animated,
+                 std::function<void()> completion = {});
+    // Takes away what this controller shows (or, on a shown controller,
+    // itself); the completion runs from the main queue once it is gone.
+    void dismiss(bool animated, std::function<void()> completion = {});
+    const std::shared_ptr<UIViewController>& presentedViewController() const { return presented_; }
+    std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+    // Controllers waiting to be shown after the current one.
+    std::size_t pendingPresentations() const { return waiting_.size(); }
+
+    // Segues by identifier; the destination is made when the segue runs.
+    using Destination = std::function<std::shared_ptr<UIViewController>()>;
+    void registerSegue(const std::string& identifier, Destination destination);
+    // prepare(for:sender:), then shows the destination. An identifier that
+    // was never registered is logged and ignored.
+    void performSegue(const std::string& identifier, const std::any& sender = {});
+    virtual void prepare(UIStoryboardSegue& segue, const std::any& sender);
+
+    UIResponder* nextResponder() const override;
+
+private:
+    struct Waiting {
+        std::shared_ptr<UIViewController> controller;
+        std::function<void()> completion;
+    };
+    void show(const std::shared_ptr<UIViewController>& controller, std::function<void()> completion);
+
     std::shared_ptr<UIView> view_;
-    bool loading_ = false;
+    std::shared_ptr<UIViewController> presented_;
+    std::weak_ptr<UIViewController> presenting_;
+    std::deque<Waiting> waiting_;
+    std::map<std::string, Destination> segues_;
 };

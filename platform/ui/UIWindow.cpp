@@ -3,6 +3,29 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/ui/NSLayoutConstraint.h"
+#include "platform/ui/UIGestureRecognizer.h"
+#include "platform/ui/UIViewController.h"
+
+namespace {
+
+// The touches sorted to their receivers, receivers in the order their first touch appears.
+template <class Receiver, class KeysOf>
+std::vector<std::pair<std::shared_ptr<Receiver>, UITouchSet>> groupBy(const std::vector<std::shared_ptr<UITouch>>& touches,
+                                                                        KeysOf keysOf) {
+    std::vector<std::pair<std::shared_ptr<Receiver>, UITouchSet>> groups;
+    for (const auto& t : touches)
+        for (const auto& key : keysOf(*t)) {
+            auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == key; });
+            if (it == groups.end())
+                it = groups.insert(groups.end(), {key, {}});
+            it->second.insert(t);
+        }
+    return groups;
+}
+
+}  // namespace
+
 std::vector<std::shared_ptr<UITouch>> UIWindow::touchesDown(const std::vector<CGPoint>& locations) {
     std::vector<std::shared_ptr<UITouch>> touches;
     const UIEvent probe(active_, Clock::now());
@@ -12,8 +35,14 @@ std::vector<std::shared_ptr<UITouch>> UIWindow::touchesDown(const std::vector<CG
         touch->location_ = touch->previous_ = p;
         touch->window_ = weak_from_this();
         // The window's own space is the one its bounds give to hit testing.
-        if (UIView* hit = hitTest(p, &probe))
+        if (UIView* hit = hitTest(p, &probe)) {
             touch->view_ = hit->weak_from_this();
+            // The recognisers of the view and of every view around it.
+            for (UIView* v = hit; v; v = v->superview())
+                for (const auto& r : v->gestureRecognizers())
+                    if (r->isEnabled())
+                        touch->recognizers_.push_back(r);
+        }
         active_.insert(touch);
         touches.push_back(std::move(touch));
     }
@@ -54,19 +83,32 @@ void UIWindow::deliver(UITouchPhase phase, const std::vector<std::shared_ptr<UIT
         t->timestamp_ = now;
     }
     const UIEvent event(active_, now);
-    // One call per view, with that view's touches in the order given; the
-    // views are served in the order their first touch appears.
-    std::vector<std::pair<std::shared_ptr<UIView>, UITouchSet>> groups;
-    for (const auto& t : touches) {
-        std::shared_ptr<UIView> view = t->view_.lock();
-        if (!view)
-            continue;
-        auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == view; });
-        if (it == groups.end())
-            it = groups.insert(groups.end(), {view, {}});
-        it->second.insert(t);
+    // Recognisers see the touches first, then the views; each gets one call
+    // with its own touches in the order given, served in the order its first
+    // touch appears.
+    const auto recognizers = groupBy<UIGestureRecognizer>(touches, [](const UITouch& t) {
+        std::vector<std::shared_ptr<UIGestureRecognizer>> all;
+        for (const auto& weak : t.recognizers_)
+            if (auto r = weak.lock())
+                all.push_back(std::move(r));
+        return all;
+    });
+    for (const auto& [r, set] : recognizers) {
+        switch (phase) {
+        case UITouchPhase::began: r->touchesBegan(set); break;
+        case UITouchPhase::moved:
+        case UITouchPhase::stationary: r->touchesMoved(set); break;
+        case UITouchPhase::ended: r->touchesEnded(set); break;
+        case UITouchPhase::cancelled: r->touchesCancelled(set); break;
+        }
     }
-    for (auto& [view, set] : groups) {
+    const auto views = groupBy<UIView>(touches, [](const UITouch& t) {
+        std::vector<std::shared_ptr<UIView>> one;
+        if (auto v = t.view_.lock())
+            one.push_back(std::move(v));
+        return one;
+    });
+    for (const auto& [view, set] : views) {
         switch (phase) {
         case UITouchPhase::began: view->touchesBegan(set, &event); break;
         case UITouchPhase::moved:
@@ -82,4 +124,16 @@ void UIWindow::deliver(UITouchPhase phase, const std::vector<std::shared_ptr<UIT
                 still.insert(t);
         active_ = std::move(still);
     }
+}
+
+void UIWindow::setRootViewController(std::shared_ptr<UIViewController> controller) {
+    if (root_ && root_->isViewLoaded())
+        root_->view()->removeFromSuperview();
+    root_ = std::move(controller);
+    if (!root_)
+        return;
+    const std::shared_ptr<UIView>& view = root_->view();
+    addSubview(view);
+    view->setFrame(bounds());
+    NSLayoutConstraint::pinEdges(*view, *this);
 }

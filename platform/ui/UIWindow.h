@@ -6,6 +6,8 @@
 #include "platform/ui/UITouch.h"
 #include "platform/ui/UIView.h"
 
+class UIViewController;
+
 // The root of a view tree on screen. Its coordinate space is the one touches
 // arrive in: the window turns touch-downs into touches by hit testing, then
 // keeps sending each touch to the view it came down in until it ends.
@@ -33,9 +35,15 @@ public:
 
     const UITouchSet& activeTouches() const { return active_; }
 
+    // The controller whose view fills the window: its view is added and
+    // pinned to the window's edges, and the one before is taken out.
+    void setRootViewController(std::shared_ptr<UIViewController> controller);
+    const std::shared_ptr<UIViewController>& rootViewController() const { return root_; }
+
 private:
     std::vector<std::shared_ptr<UITouch>> relocate(const std::vector<TouchMove>& moves);
     void deliver(UITouchPhase phase, const std::vector<std::shared_ptr<UITouch>>& touches);
 
     UITouchSet active_;
+    std::shared_ptr<UIViewController> root_;
 };

@@ -80,7 +80,7 @@ TEST(EditorPicture, APassShowsThePlateAtTheSlidersBrightnessAndTheSpectrumInTheD
     s.createUnit();
     s.drain();
     const auto picture = testkit::renderOverWhite({680, 600}, 2, [&](CGContext& context) {
-        s.window->displayIfNeeded(context);
+        s.window->render(context);
     });
     const float brightness = s.controller->brightnessSlider->value();
     const auto plate = testkit::overWhite({UIColor{brightness, brightness, brightness, 1}});

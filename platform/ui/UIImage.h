@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "platform/graphics/CGGeometry.h"
+#include "platform/ui/UIView.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+
+// A decoded picture, one pixel to the point. Only PNG data are understood.
+class UIImage {
+public:
+    // None when the data are not a PNG picture.
+    static std::shared_ptr<UIImage> withData(std::span<const std::uint8_t> data);
+    ~UIImage();
+    UIImage(const UIImage&) = delete;
+    UIImage& operator=(const UIImage&) = delete;
+
+    CGSize size() const;
+    // Paints the picture stretched over the rectangle in the current
+    // graphics context (nothing outside a drawing pass).
+    void draw(const CGRect& rect) const;
+
+private:
+    explicit UIImage(cairo_surface_t* surface) : surface_(surface) {}
+    cairo_surface_t* surface_;
+};
+
+// Shows an image stretched over its bounds; nothing while it has none.
+class UIImageView : public UIView {
+public:
+    using UIView::UIView;
+
+    const std::shared_ptr<UIImage>& image() const { return image_; }
+    void setImage(std::shared_ptr<UIImage> image);
+
+    void draw(const CGRect& rect) override;
+
+private:
+    std::shared_ptr<UIImage> image_;
+};

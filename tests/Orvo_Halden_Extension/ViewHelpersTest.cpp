@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "Orvo_Halden_Extension/Extensions.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/graphics/ImageSurface.h"
+#include "platform/ui/UIImage.h"
+#include "tests/support/Geometry.h"
+#include "tests/support/StdoutCapture.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+std::string runMainQueue(const std::function<void()>& body) {
+    testkit::StdoutCapture capture;
+    body();
+    // Twice: the loader's block, then the log lines it posts.
+    DispatchQueue::main().drain();
+    DispatchQueue::main().drain();
+    return capture.finish();
+}
+
+struct Pictures {
+    testkit::TempFolder folder;
+    std::string png = (folder / "p.png").string();
+    std::string text = (folder / "t.txt").string();
+    Pictures() {
+        ImageSurface({3, 3}).writePNG(png);
+        std::FILE* f = std::fopen(text.c_str(), "w");
+        std::fputs("not a picture", f);
+        std::fclose(f);
+    }
+};
+
+}  // namespace
+
+TEST(PinToSuperviewEdges, APinnedViewTakesItsParentsBoundsOnEveryPass) {
+    auto parent = std::make_shared<UIView>(CGRect(0, 0, 320, 240));
+    auto child = std::make_shared<UIView>(CGRect(7, 7, 7, 7));
+    auto loose = std::make_shared<UIView>(CGRect(7, 7, 7, 7));
+    pinToSuperviewEdges(*loose);  // no superview: nothing happens
+    EXPECT_TRUE(loose->translatesAutoresizingMaskIntoConstraints());
+    EXPECT_TRUE(loose->constraints().empty());
+    parent->addSubview(child);
+    pinToSuperviewEdges(*child);
+    EXPECT_FALSE(child->translatesAutoresizingMaskIntoConstraints());
+    EXPECT_EQ(child->constraints().size(), 4u);
+    parent->layoutIfNeeded();
+    EXPECT_EQ(child->frame(), parent->bounds());
+    parent->setFrame({0, 0, 1024, 768});
+    parent->layoutIfNeeded();
+    EXPECT_EQ(child->frame(), CGRect(0, 0, 1024, 768));
+}
+
+TEST(LoadFrom, SetsAFileImageOnTheMainQueueAndLogsEachFailure) {
+    Pictures p;
+    auto view = std::make_shared<UIImageView>();
+    EXPECT_EQ(runMainQueue([&] { loadFrom(view, "file://" + p.png); }), "");
+    ASSERT_TRUE(view->image());
+    EXPECT_EQ(view->image()->size(), (CGSize{3, 3}));
+
+    const auto before = view->image();
+    struct Case {
+        std::string address, line;
+    };
+    const Case cases[] = {
+        {"", "UIImageView::loadFrom() : Could not encode url string : \n"},
+        {"file://" + p.folder.path().string() + "/none.png", "UIImageView::loadFrom() : Could not encode image data.\n"},
+        {"https://example.com/p.png", "UIImageView::loadFrom() : Could not encode image data.\n"},
+        {"file://" + p.text, "UIImageView::loadFrom() : Could not assign image.\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(runMainQueue([&] { loadFrom(view, c.address); }), c.line) << c.address;
+    EXPECT_EQ(view->image(), before);
+}
+
+TEST(LoadFrom, AViewGoneBeforeTheReadIsNotKeptAlive) {
+    Pictures p;
+    auto view = std::make_shared<UIImageView>();
+    std::weak_ptr<UIImageView> weak = view;
+    const std::string out = runMainQueue([&] {
+        loadFrom(view, "file://" + p.png);
+        view.reset();
+    });
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(out, "UIImageView::loadFrom() : Could not assign image.\n");
+}
+
+TEST(GetImageFromURLString, ReportsTheUnreachableNetworkAndEmptiesTheImageForData) {
+    Pictures p;
+    auto view = std::make_shared<UIImageView>();
+    EXPECT_EQ(runMainQueue([&] { getImageFromURLString(view, "file://" + p.png); }), "");
+    ASSERT_TRUE(view->image());
+    const auto image = view->image();
+    EXPECT_EQ(runMainQueue([&] { getImageFromURLString(view, "https://example.com/p.png"); }),
+              "The URL cannot be loaded: there is no network client.\n");
+    EXPECT_EQ(view->image(), image);  // a failed request leaves it
+    EXPECT_EQ(runMainQueue([&] { getImageFromURLString(view, "a b"); }), "");
+    EXPECT_EQ(runMainQueue([&] { getImageFromURLString(view, "file://" + p.text); }), "");
+    EXPECT_EQ(view->image(), nullptr);  // data that are no picture empty it
+}

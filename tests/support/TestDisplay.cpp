@@ -1,0 +1,88 @@
+#include "tests/support/TestDisplay.h"
+
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace testkit {
+
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string findXvfb() {
+    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+        const std::string path = std::string(dir) + "/Xvfb";
+        if (::access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return {};
+}
+
+}  // namespace
+
+TestDisplay::TestDisplay() {
+    if (const char* display = std::getenv("DISPLAY"); display && *display) {
+        hadDisplay_ = true;
+        savedDisplay_ = display;
+        available_ = true;
+        return;
+    }
+    const std::string xvfb = findXvfb();
+    if (xvfb.empty()) {
+        reason_ = "no DISPLAY and no Xvfb installed";
+        return;
+    }
+    // A free display number, away from the ones people use.
+    int number = 90 + int(::getpid() % 400);
+    while (exists("/tmp/.X11-unix/X" + std::to_string(number)) || exists("/tmp/.X" + std::to_string(number) + "-lock"))
+        ++number;
+    const std::string name = ":" + std::to_string(number);
+    server_ = ::fork();
+    if (server_ == 0) {
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        if (devnull >= 0) {
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+        }
+        ::execl(xvfb.c_str(), "Xvfb", name.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (server_ < 0) {
+        reason_ = "Xvfb could not be started";
+        return;
+    }
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    for (int i = 0; i < 100 && !exists(socket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!exists(socket)) {
+        reason_ = "Xvfb did not come up";
+        return;
+    }
+    ::setenv("DISPLAY", name.c_str(), 1);
+    available_ = true;
+}
+
+TestDisplay::~TestDisplay() {
+    if (server_ > 0) {
+        ::kill(server_, SIGTERM);
+        int status = 0;
+        ::waitpid(server_, &status, 0);
+    }
+    if (hadDisplay_)
+        ::setenv("DISPLAY", savedDisplay_.c_str(), 1);
+    else
+        ::unsetenv("DISPLAY");
+}
+
+}  // namespace testkit
