@@ -3,8 +3,10 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+# ON turns every compiler warning into an error (CI does).
+WERROR     ?= OFF
 
-.PHONY: all deps configure build test asan tsan soak bench run format clean
+.PHONY: all deps configure build test asan tsan clang fuzz soak bench run format clean
 
 all: build
 
@@ -14,7 +16,9 @@ deps:
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 
+# Configured once; the warnings switch follows WERROR on every run.
 configure: $(BUILD)/build.ninja
+	@cmake -S . -B $(BUILD) -DORVO_WERROR=$(WERROR) > /dev/null
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -26,6 +30,7 @@ $(ASAN_BUILD)/build.ninja: | deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=ON -DORVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
 
 asan: $(ASAN_BUILD)/build.ninja
+	@cmake -S . -B $(ASAN_BUILD) -DORVO_WERROR=$(WERROR) > /dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
@@ -38,8 +43,31 @@ $(TSAN_BUILD)/build.ninja: | deps
 # ThreadSanitizer over the programs that cross threads (TSAN_TESTS: a CTest regex).
 TSAN_TESTS ?= .
 tsan: $(TSAN_BUILD)/build.ninja
+	@cmake -S . -B $(TSAN_BUILD) -DORVO_WERROR=$(WERROR) > /dev/null
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
+# The whole suite built with clang, warnings (lock annotations included) as errors.
+CLANG_BUILD ?= build-clang
+$(CLANG_BUILD)/build.ninja: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(CLANG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORVO_WERROR=ON -DORVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
+
+clang: $(CLANG_BUILD)/build.ninja
+	cmake --build $(CLANG_BUILD) -j $(JOBS)
+	ctest --test-dir $(CLANG_BUILD) --output-on-failure -j $(JOBS)
+
+# Every fuzz target under libFuzzer with ASan + UBSan, FUZZ_SECONDS each
+# (FUZZ_TARGETS, a regular expression, picks some by name).
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+$(FUZZ_BUILD)/build.ninja: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORVO_FUZZ=ON -DORVO_WERROR=ON -DORVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
+
+fuzz: $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target orvo_fuzzers
+	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
 
 # The host-validation suite, its runs lengthened SOAK times (ORVO_SOAK).
 SOAK ?= 10
@@ -57,4 +85,4 @@ format:
 	git ls-files '*.h' '*.cpp' | xargs -r clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(CLANG_BUILD) $(FUZZ_BUILD)

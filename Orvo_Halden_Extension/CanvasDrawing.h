@@ -38,8 +38,8 @@ public:
     template <bool PublishesScale>
     SymbolScope(const CGRect& frame, CGSize design, OrvoHaldenViewBase::Resizing<PublishesScale> resizing)
         : SymbolScope(resizing.apply({0, 0, design.width, design.height}, frame), design) {}
-
-private:
+    // The design size into a rectangle already mapped (the whole canvas maps
+    // through its model, which keeps the scale it drew at).
     SymbolScope(const CGRect& mapped, CGSize design);
 };
 

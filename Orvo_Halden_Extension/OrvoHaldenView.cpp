@@ -275,10 +275,8 @@ void OrvoHaldenView::setParameter(NSInteger address, float value) {
 void OrvoHaldenView::draw(const CGRect&) {
     if (isHidden())
         return;
-    // Until the canvas paints itself, a draw keeps what touches rely on: the
-    // canvas scale and the hit-test paths of the picture shown.
-    baseClass_->mapCanvas(bounds(), Model::ResizingBehavior1::fit);
-    baseClass_->drawSymbolHotspots(bounds(), Model::ResizingBehavior1::fit);
+    // The canvas also lays down the hit-test paths and the scale touches use.
+    baseClass_->draw(bounds(), Model::ResizingBehavior1::fit);
 }
 
 void OrvoHaldenView::report(NSInteger address, float value) const {

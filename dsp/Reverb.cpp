@@ -76,10 +76,12 @@ public:
     float oneFrame(float* const* line, int k, float input) {
         float acc = 0.0f;
         for (std::size_t c = 0; c < N; ++c) {
-            float& s = store[c / 4][c % 4];
+            // A lane of a vector value is not addressable everywhere: read it, write it back.
             const float output = flushDenormal(line[c][k]);
             acc += output;
-            s = flushDenormal(output * damp2[c / 4][c % 4] + s * damp1[c / 4][c % 4]);
+            const std::size_t q = c / 4, lane = c % 4;
+            const float s = flushDenormal(output * damp2[q][lane] + store[q][lane] * damp1[q][lane]);
+            store[q][lane] = s;
             line[c][k] = input + s * feedback[c];
         }
         return acc;

@@ -76,7 +76,7 @@ std::shared_ptr<AUParameter> AUParameterTree::parameterWithAddress(AUParameterAd
 
 AUParameterObserverToken AUParameterTree::tokenByAddingParameterObserver(AUParameterObserver observer) {
     const AUParameterObserverToken token = nextToken_.fetch_add(1, std::memory_order_relaxed);
-    std::lock_guard lock(observersLock_);
+    MutexLock lock(observersLock_);
     auto list = std::make_shared<ObserverList>(*observers_);
     list->push_back({token, std::move(observer)});
     observers_ = std::move(list);
@@ -84,7 +84,7 @@ AUParameterObserverToken AUParameterTree::tokenByAddingParameterObserver(AUParam
 }
 
 void AUParameterTree::removeParameterObserver(AUParameterObserverToken token) {
-    std::lock_guard lock(observersLock_);
+    MutexLock lock(observersLock_);
     auto list = std::make_shared<ObserverList>(*observers_);
     std::erase_if(*list, [token](const Observer& o) { return o.token == token; });
     observers_ = std::move(list);
@@ -95,7 +95,7 @@ void AUParameterTree::valueDidChange(const AUParameter& parameter, AUValue value
     if (implementorValueObserver_) implementorValueObserver_(parameter, value);
     std::shared_ptr<const ObserverList> observers;
     {
-        std::lock_guard lock(observersLock_);
+        MutexLock lock(observersLock_);
         observers = observers_;
     }
     for (const Observer& observer : *observers)

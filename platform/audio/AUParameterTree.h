@@ -3,13 +3,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/audio/AudioTypes.h"
+#include "platform/foundation/Mutex.h"
 
 // The parameters an audio unit publishes: a tree of groups whose leaves are
 // parameters. The unit (the implementor) installs an observer that takes
@@ -189,7 +189,8 @@ private:
     AUImplementorStringFromValueCallback implementorStringFromValueCallback_;
 
     // Copied on change, so a notification runs over a snapshot without the lock.
-    mutable std::mutex observersLock_;
-    std::shared_ptr<const ObserverList> observers_ = std::make_shared<const ObserverList>();
+    mutable Mutex observersLock_;
+    std::shared_ptr<const ObserverList> observers_ GUARDED_BY(observersLock_) =
+        std::make_shared<const ObserverList>();
     std::atomic<AUParameterObserverToken> nextToken_{1};
 };

@@ -14,21 +14,21 @@ DispatchQueue& DispatchQueue::main() {
 void DispatchQueue::async(Block block) {
     if (!block) return;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         blocks_.push_back(std::move(block));
     }
     RunLoop::main().wakeUp();
 }
 
 std::size_t DispatchQueue::pendingCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return blocks_.size();
 }
 
 bool DispatchQueue::runOne() {
     Block block;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (blocks_.empty()) return false;
         block = std::move(blocks_.front());
         blocks_.pop_front();

@@ -3,7 +3,8 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
+
+#include "platform/foundation/Mutex.h"
 
 // The main queue: a serial first-in-first-out queue of blocks that any
 // thread may post to and that runs on the main thread whenever the main run
@@ -36,6 +37,6 @@ private:
     std::size_t runQueued();
     bool runOne();
 
-    mutable std::mutex mutex_;
-    std::deque<Block> blocks_;
+    mutable Mutex mutex_;
+    std::deque<Block> blocks_ GUARDED_BY(mutex_);
 };

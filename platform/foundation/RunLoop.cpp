@@ -27,7 +27,7 @@ RunLoop::~RunLoop() {
     // A thread that ends takes its timers with it.
     std::vector<std::shared_ptr<Timer>> timers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         timers = timers_;
     }
     for (const auto& timer : timers) timer->invalidate();
@@ -36,7 +36,7 @@ RunLoop::~RunLoop() {
 void RunLoop::add(const std::shared_ptr<Timer>& timer) {
     if (!timer) return;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!timer->schedule(this, Clock::now(), nextOrder_)) return;
         ++nextOrder_;
         timers_.push_back(timer);
@@ -47,7 +47,7 @@ void RunLoop::add(const std::shared_ptr<Timer>& timer) {
 
 void RunLoop::remove(const Timer* timer) {
     std::shared_ptr<Timer> removed; // released after the lock
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto it =
         std::find_if(timers_.begin(), timers_.end(), [&](const auto& t) { return t.get() == timer; });
     if (it == timers_.end()) return;
@@ -56,7 +56,7 @@ void RunLoop::remove(const Timer* timer) {
 }
 
 std::optional<TimeInterval> RunLoop::nextFireDate() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::optional<TimeInterval> next;
     for (const auto& timer : timers_) {
         const TimeInterval date = timer->fireDate();
@@ -66,13 +66,13 @@ std::optional<TimeInterval> RunLoop::nextFireDate() const {
 }
 
 std::size_t RunLoop::timerCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return timers_.size();
 }
 
 void RunLoop::wakeUp() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         pending_ = true;
     }
     wake_.notify_all();
@@ -80,7 +80,7 @@ void RunLoop::wakeUp() {
 
 void RunLoop::stop() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (running_ == 0) return;
         stopRequested_ = true;
     }
@@ -88,13 +88,13 @@ void RunLoop::stop() {
 }
 
 bool RunLoop::takeStopRequest() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return std::exchange(stopRequested_, false);
 }
 
 void RunLoop::runPass(TimeInterval now) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         pending_ = false;
     }
     if (isMain_ && Thread::isMainThread()) DispatchQueue::main().runQueued();
@@ -106,10 +106,10 @@ void RunLoop::runPass(TimeInterval now) {
     };
     std::vector<Due> due;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (const auto& timer : timers_) {
             const TimeInterval date = timer->fireDate();
-            if (date <= now + Timer::dueTolerance) due.push_back({date, timer->order_, timer});
+            if (date <= now + Timer::dueTolerance) due.push_back({date, timer->order(), timer});
         }
     }
     std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) {
@@ -120,7 +120,7 @@ void RunLoop::runPass(TimeInterval now) {
 
 void RunLoop::runUntil(TimeInterval date) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ++running_;
     }
     for (;;) {
@@ -134,14 +134,14 @@ void RunLoop::runUntil(TimeInterval date) {
             waitUntil(std::min(nextFireDate().value_or(date), date));
         }
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (--running_ == 0) stopRequested_ = false; // a stop that came too late is not kept for the next run
 }
 
 // Returns false when the run ends at `date`.
 bool RunLoop::advanceVirtualTime(TimeInterval date) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (pending_) return true; // blocks or timers came in during the pass: another pass at this time
     }
     const std::optional<TimeInterval> next = nextFireDate();
@@ -155,13 +155,13 @@ bool RunLoop::advanceVirtualTime(TimeInterval date) {
 
 void RunLoop::waitUntil(TimeInterval date) {
     using namespace std::chrono;
-    std::unique_lock lock(mutex_);
-    const auto woken = [this] { return pending_ || stopRequested_; };
+    MutexLock lock(mutex_);
     if (!std::isfinite(date)) {
-        wake_.wait(lock, woken);
+        while (!pending_ && !stopRequested_) wake_.wait(mutex_);
         return;
     }
     const auto deadline =
         steady_clock::time_point(duration_cast<steady_clock::duration>(duration<double>(date)));
-    wake_.wait_until(lock, deadline, woken);
+    while (!pending_ && !stopRequested_)
+        if (wake_.wait_until(mutex_, deadline) == std::cv_status::timeout) return;
 }

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Mutex.h"
 
 class Timer;
 
@@ -58,11 +58,11 @@ private:
     void waitUntil(TimeInterval date);
 
     const bool isMain_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::vector<std::shared_ptr<Timer>> timers_;
-    std::uint64_t nextOrder_ = 0;
-    bool pending_ = false;
-    bool stopRequested_ = false;
-    int running_ = 0;
+    mutable Mutex mutex_;
+    std::condition_variable_any wake_;
+    std::vector<std::shared_ptr<Timer>> timers_ GUARDED_BY(mutex_);
+    std::uint64_t nextOrder_ GUARDED_BY(mutex_) = 0;
+    bool pending_ GUARDED_BY(mutex_) = false;
+    bool stopRequested_ GUARDED_BY(mutex_) = false;
+    int running_ GUARDED_BY(mutex_) = 0;
 };

@@ -30,17 +30,26 @@ Timer::~Timer() { liveTimers.fetch_sub(1, std::memory_order_relaxed); }
 long Timer::liveCount() { return liveTimers.load(std::memory_order_relaxed); }
 
 TimeInterval Timer::fireDate() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return anchor_ + static_cast<double>(ticks_) * interval_;
 }
 
 std::shared_ptr<Timer::Block> Timer::currentBlock() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return block_;
 }
 
+std::uint64_t Timer::order() const {
+    MutexLock lock(mutex_);
+    return order_;
+}
+
+bool Timer::dueAt(TimeInterval now) const {
+    return anchor_ + static_cast<double>(ticks_) * interval_ <= now + dueTolerance;
+}
+
 bool Timer::schedule(RunLoop* loop, TimeInterval now, std::uint64_t order) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (loop_ || !isValid()) return false;
     loop_ = loop;
     anchor_ = now;
@@ -60,13 +69,12 @@ void Timer::fireScheduled(TimeInterval now) {
     if (!isValid()) return;
     fire();
     if (!repeats_) return;
-    std::lock_guard lock(mutex_);
-    const auto due = [&] { return anchor_ + static_cast<double>(ticks_) * interval_ <= now + dueTolerance; };
-    if (!due()) return;
+    MutexLock lock(mutex_);
+    if (!dueAt(now)) return;
     // Skip fire dates the loop was too busy to serve, then the next one.
     const double behind = std::floor((now - anchor_) / interval_);
     if (behind > static_cast<double>(ticks_)) ticks_ = static_cast<std::uint64_t>(behind);
-    while (due()) ++ticks_;
+    while (dueAt(now)) ++ticks_;
 }
 
 void Timer::invalidate() {
@@ -74,7 +82,7 @@ void Timer::invalidate() {
     std::shared_ptr<Block> released;
     RunLoop* loop = nullptr;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         released = std::move(block_);
         loop = std::exchange(loop_, nullptr);
     }

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Mutex.h"
 
 class RunLoop;
 
@@ -53,15 +53,17 @@ private:
     bool schedule(RunLoop* loop, TimeInterval now, std::uint64_t order);
     void fireScheduled(TimeInterval now);
     std::shared_ptr<Block> currentBlock() const;
+    std::uint64_t order() const;
+    bool dueAt(TimeInterval now) const REQUIRES(mutex_);
 
     const TimeInterval interval_;
     const bool repeats_;
     std::atomic<bool> valid_{true};
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<Block> block_;
-    RunLoop* loop_ = nullptr;
-    TimeInterval anchor_ = 0.0;
-    std::uint64_t ticks_ = 0;
-    std::uint64_t order_ = 0; // scheduling order: timers due together fire in it
+    mutable Mutex mutex_;
+    std::shared_ptr<Block> block_ GUARDED_BY(mutex_);
+    RunLoop* loop_ GUARDED_BY(mutex_) = nullptr;
+    TimeInterval anchor_ GUARDED_BY(mutex_) = 0.0;
+    std::uint64_t ticks_ GUARDED_BY(mutex_) = 0;
+    std::uint64_t order_ GUARDED_BY(mutex_) = 0; // scheduling order: timers due together fire in it
 };

@@ -29,8 +29,8 @@ std::string environmentValue(const char* name) {
 
 // ---- Where the files live -------------------------------------------------
 
-std::mutex folderMutex;
-std::optional<std::string> folderSetting;
+Mutex folderMutex;
+std::optional<std::string> folderSetting GUARDED_BY(folderMutex);
 
 std::string defaultFolder() {
     if (std::string folder = environmentValue("ORVO_DEFAULTS_DIR"); !folder.empty()) return folder;
@@ -106,20 +106,20 @@ public:
         : name_(std::move(name)), file_(std::move(file)) {}
 
     std::optional<PropertyList> find(std::string_view key) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         catchUp();
         const auto found = values_.find(key);
         return found == values_.end() ? std::nullopt : std::optional(found->second);
     }
 
     Dictionary values() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         catchUp();
         return values_;
     }
 
     void set(std::string_view key, std::optional<PropertyList> value) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         catchUp();
         Dictionary next = values_;
         if (value)
@@ -147,7 +147,7 @@ public:
 private:
     // Another process may have saved the file since we last looked; a file
     // that could not be read is tried again on every use.
-    void catchUp() {
+    void catchUp() REQUIRES(mutex_) {
         if (!file_) return;
         const std::optional<FileStamp> now = stampOf(*file_);
         if (now == stamp_ && !unread_) return;
@@ -167,7 +167,7 @@ private:
 
     // Fills values_ from the file. One that was read and found damaged leaves
     // them empty and may be replaced; one that could not be read sets unread_.
-    void load(bool announce) {
+    void load(bool announce) REQUIRES(mutex_) {
         const auto keepFile = [this, announce](const std::string& reason) {
             unread_ = true;
             if (announce)
@@ -196,7 +196,7 @@ private:
     }
 
     // False when the file could not be written; the values stay in memory.
-    bool save(const std::vector<std::uint8_t>& bytes) {
+    bool save(const std::vector<std::uint8_t>& bytes) REQUIRES(mutex_) {
         bool saved = true;
         try {
             files().writeAtomically(URL::fileURLWithPath(*file_), bytes);
@@ -211,14 +211,14 @@ private:
 
     const std::string name_;
     const std::optional<std::string> file_;
-    std::mutex mutex_;
-    Dictionary values_;
-    std::optional<FileStamp> stamp_;
+    Mutex mutex_;
+    Dictionary values_ GUARDED_BY(mutex_);
+    std::optional<FileStamp> stamp_ GUARDED_BY(mutex_);
     // The file is there but could not be read: it must not be saved over.
-    bool unread_ = false;
+    bool unread_ GUARDED_BY(mutex_) = false;
     // Changes made while the file could not be read (none: a removal), laid
     // over what it holds whenever it is read, until a save takes them.
-    std::map<std::string, std::optional<PropertyList>, std::less<>> unsaved_;
+    std::map<std::string, std::optional<PropertyList>, std::less<>> unsaved_ GUARDED_BY(mutex_);
 };
 
 enum class Opening {
@@ -236,7 +236,7 @@ public:
     }
 
     std::shared_ptr<Domain> domain(std::string_view name, Opening opening) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         followFolder();
         if (const auto found = domains_.find(name); found != domains_.end()) return found->second;
         std::optional<std::string> file;
@@ -252,21 +252,21 @@ public:
     }
 
     void forget() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         domains_.clear();
     }
 
 private:
-    void followFolder() {
+    void followFolder() REQUIRES(mutex_) {
         const std::string folder = UserDefaults::storageFolder();
         if (folder == folder_) return;
         folder_ = folder;
         domains_.clear();
     }
 
-    std::mutex mutex_;
-    std::string folder_;
-    std::map<std::string, std::shared_ptr<Domain>, std::less<>> domains_;
+    Mutex mutex_;
+    std::string folder_ GUARDED_BY(mutex_);
+    std::map<std::string, std::shared_ptr<Domain>, std::less<>> domains_ GUARDED_BY(mutex_);
 };
 
 std::shared_ptr<Domain> domainNamed(std::string_view name, bool memoryOnly = false) {
@@ -381,12 +381,12 @@ std::shared_ptr<UserDefaults> UserDefaults::inMemory(std::string_view name) {
 }
 
 void UserDefaults::setStorageFolder(std::optional<std::string> folder) {
-    std::lock_guard lock(folderMutex);
+    MutexLock lock(folderMutex);
     folderSetting = std::move(folder);
 }
 
 std::string UserDefaults::storageFolder() {
-    std::lock_guard lock(folderMutex);
+    MutexLock lock(folderMutex);
     return folderSetting ? *folderSetting : defaultFolder();
 }
 
@@ -394,17 +394,17 @@ void UserDefaults::resetStandardUserDefaults() { Registry::shared().forget(); }
 
 void UserDefaults::addSuiteNamed(std::string_view suiteName) {
     if (!usableDomainName(suiteName) || suiteName == domain_) return;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (std::ranges::find(suites_, suiteName) == suites_.end()) suites_.emplace_back(suiteName);
 }
 
 void UserDefaults::removeSuiteNamed(std::string_view suiteName) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::erase(suites_, suiteName);
 }
 
 std::vector<std::string> UserDefaults::searchList() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return suites_;
 }
 

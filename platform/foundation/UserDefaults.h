@@ -2,12 +2,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/URL.h"
 
@@ -84,6 +84,6 @@ private:
 
     const std::string domain_;
     const bool memoryOnly_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> suites_;
+    mutable Mutex mutex_;
+    std::vector<std::string> suites_ GUARDED_BY(mutex_);
 };

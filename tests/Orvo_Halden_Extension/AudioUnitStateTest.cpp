@@ -225,7 +225,7 @@ TEST_F(UnitState, FactoryPresetsAreTheSortedPresetFilesAndSelectingOneAppliesIt)
              (presets() / "Broken.aupreset").string() + "': "},
     };
     for (const auto& [preset, line] : refused) {
-        log = logOf([&] { unit->setCurrentPreset(preset); });
+        log = logOf([&, &preset = preset] { unit->setCurrentPreset(preset); });
         ASSERT_EQ(log.size(), 1u) << preset.name;
         EXPECT_EQ(log[0].rfind(line, 0), 0u) << log[0];
         EXPECT_EQ(unit->currentPreset(), (AUAudioUnitPreset{1, "B"}));

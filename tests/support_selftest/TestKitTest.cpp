@@ -48,7 +48,8 @@ TEST(TestKit, AllocationCounterSeesNewAndNothingElse) {
     }
     {
         testkit::AllocationCounter counter;
-        auto* p = new std::vector<int>(10);
+        // Kept in a volatile so that clang cannot elide the new/delete pair.
+        std::vector<int>* volatile p = new std::vector<int>(10);
         delete p;
         busy = counter.count();
     }

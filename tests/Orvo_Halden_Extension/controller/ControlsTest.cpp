@@ -84,7 +84,7 @@ TEST(EditorPicture, APassShowsThePlateAtTheSlidersBrightnessAndTheSpectrumInTheD
     });
     const float brightness = s.controller->brightnessSlider->value();
     const auto plate = testkit::overWhite({UIColor{brightness, brightness, brightness, 1}});
-    EXPECT_TRUE(testkit::pixelNear(*picture, {100, 100}, plate));
+    EXPECT_TRUE(testkit::pixelNear(*picture, {10, 300}, plate)) << "beside the display box";
     EXPECT_TRUE(testkit::pixelNear(*picture, {1, 300}, testkit::overWhite({UIColor::black()}))) << "root behind the margin";
     // A silent unit: every band a full-height line, the first at the box's left edge.
     const CGRect box = s.controller->spectroView->frame();

@@ -93,7 +93,8 @@ TEST(KbxPointerList, CopyAssignAndSelfAssign) {
     EXPECT_EQ(source.Count(), 0);
     EXPECT_EQ(contents(moved), std::vector<void*>({&a, &b, &c}));
 
-    moved = moved;
+    CPointerList& same = moved;
+    moved = same;
     EXPECT_EQ(contents(moved), std::vector<void*>({&a, &b, &c}));
     moved.Assign(moved);
     EXPECT_EQ(contents(moved), std::vector<void*>({&a, &b, &c}));

@@ -118,7 +118,8 @@ TEST(KbxString, AssignmentFormsAndResults) {
 
 TEST(KbxString, SelfAssignmentAndAliasingKeepTheData) {
     CString a("ab");
-    a = a;
+    const CString& same = a;
+    a = same;
     EXPECT_EQ(text(a), "ab");
     a = a + a;
     EXPECT_EQ(text(a), "abab");

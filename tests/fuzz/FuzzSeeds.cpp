@@ -1,0 +1,110 @@
+// Writes the seed corpus of every fuzz target below the folder it is given,
+// from the test fixtures: the Hall preset in both forms, a unit's full state,
+// property lists with every kind of value, and short programs for the rest.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "tests/Orvo_Halden_Extension/HallPreset.h"
+#include "tests/platform/foundation/PropertyListTestSupport.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+void write(const fs::path& folder, const std::string& name, const Bytes& bytes) {
+    fs::create_directories(folder);
+    std::ofstream(folder / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes xml(const PropertyList& value) { return PropertyListSerialization::data(value, PropertyListFormat::xml); }
+
+Bytes hallBinary() { return Bytes(std::begin(testkit::kHallBinaryBytes), std::end(testkit::kHallBinaryBytes)); }
+
+// One value of every kind, nested.
+PropertyList everyKind() {
+    return PropertyList::Dictionary{
+        {"text", "Hall \xE2\x80\x94 \xF0\x9F\x8E\xB5 & <more>"},
+        {"integer", std::int64_t{-9007199254740993}},
+        {"real", 0.1},
+        {"yes", true},
+        {"no", false},
+        {"data", PropertyList::Data{0, 1, 2, 0xFE, 0xFF}},
+        {"date", Date{-978307200.0}},
+        {"list", PropertyList::Array{1, 2.5, "three", PropertyList::Array{}, PropertyList::Dictionary{}}},
+    };
+}
+
+// The same kinds as binary objects, with a string in UTF-16 and a 32-bit real.
+Bytes everyKindBinary() {
+    plisttest::BinaryPlistBuilder b;
+    const auto keys = {b.ascii("text"), b.ascii("integer"), b.ascii("real"), b.ascii("yes"),
+                       b.ascii("data"), b.ascii("date"),    b.ascii("list")};
+    const std::vector<std::size_t> values = {
+        b.utf16(u"Hall \u2014"), b.integer(-5),        b.real32(0.5f),
+        b.boolean(true),        b.data({0, 1, 0xFF}), b.date(3.5),
+        b.array({b.integer(1), b.real(2.5), b.ascii("three")})};
+    std::vector<std::pair<std::size_t, std::size_t>> entries;
+    auto value = values.begin();
+    for (const std::size_t key : keys) entries.emplace_back(key, *value++);
+    const std::size_t top = b.dictionary(entries);
+    return b.build(top);
+}
+
+Bytes randomBytes(std::uint32_t seed, std::size_t n) {
+    std::mt19937 random(seed);
+    Bytes out(n);
+    for (auto& byte : out) byte = static_cast<std::uint8_t>(random());
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
+        return 2;
+    }
+    const fs::path root = argv[1];
+
+    auto unit = Orvo_Halden_Extension_AudioUnit::make(Orvo_Halden_Extension_AudioUnit::kComponentDescription);
+    const Bytes defaultState = xml(*unit->fullState());
+    unit->setParameter(46, 4.0f);
+    unit->setParameter(3, 0.25f);
+    const Bytes changedState = xml(*unit->fullState());
+    const Bytes hallXML = plisttest::bytesOf(testkit::kHallXML);
+
+    for (const char* target : {"preset_fuzzer", "full_state_fuzzer"}) {
+        write(root / target, "hall.xml", hallXML);
+        write(root / target, "hall.bplist", hallBinary());
+        write(root / target, "default-state.xml", defaultState);
+        write(root / target, "changed-state.xml", changedState);
+    }
+
+    write(root / "propertylist_xml_fuzzer", "hall.xml", hallXML);
+    write(root / "propertylist_xml_fuzzer", "state.xml", defaultState);
+    write(root / "propertylist_xml_fuzzer", "every-kind.xml", xml(everyKind()));
+    write(root / "propertylist_xml_fuzzer", "entities.xml",
+          plisttest::bytesOf("<plist><array><string>&lt;&#x41;&#66;&amp;</string><data>AAEC/w==</data>"
+                             "<date>2001-01-01T00:00:00Z</date><real>-1e-300</real><true/></array></plist>"));
+
+    write(root / "propertylist_binary_fuzzer", "hall.bplist", hallBinary());
+    write(root / "propertylist_binary_fuzzer", "every-kind.bplist", everyKindBinary());
+
+    for (std::uint32_t seed = 1; seed <= 4; ++seed)
+        write(root / "render_fuzzer", "random-" + std::to_string(seed), randomBytes(seed, 64u * seed));
+    write(root / "render_fuzzer", "zeros", Bytes(64, 0));
+
+    for (std::uint32_t seed = 1; seed <= 4; ++seed)
+        write(root / "kbx_string_fuzzer", "random-" + std::to_string(seed), randomBytes(seed, 48u * seed));
+    write(root / "kbx_string_fuzzer", "text", plisttest::bytesOf("a,b,,c;  Hello World  ;0x1F;-3.5e2;<&>"));
+    return 0;
+}
