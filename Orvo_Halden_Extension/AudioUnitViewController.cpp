@@ -40,10 +40,8 @@ std::int32_t narrowAddress(NSInteger address) {
 }  // namespace
 
 std::shared_ptr<AudioUnitViewController> AudioUnitViewController::make() {
-    return std::make_shared<AudioUnitViewController>(Key{});
+    return std::make_shared<AudioUnitViewController>();
 }
-
-AudioUnitViewController::AudioUnitViewController(Key) {}
 
 AudioUnitViewController::~AudioUnitViewController() {
     // Nothing may call back into a controller that is gone.
@@ -52,13 +50,12 @@ AudioUnitViewController::~AudioUnitViewController() {
     stopObserving();
 }
 
+// None for a controller that no std::shared_ptr holds: it reaches nothing later.
 std::shared_ptr<AudioUnitViewController> AudioUnitViewController::self() {
-    return std::static_pointer_cast<AudioUnitViewController>(shared_from_this());
+    return std::static_pointer_cast<AudioUnitViewController>(weak_from_this().lock());
 }
 
-std::weak_ptr<AudioUnitViewController> AudioUnitViewController::weakSelf() {
-    return std::static_pointer_cast<AudioUnitViewController>(shared_from_this());
-}
+std::weak_ptr<AudioUnitViewController> AudioUnitViewController::weakSelf() { return self(); }
 
 // ---- The unit -------------------------------------------------------------------
 
@@ -79,8 +76,11 @@ void AudioUnitViewController::setAudioUnit(std::shared_ptr<Orvo_Halden_Extension
         audioUnit_ = std::move(unit);
     }
     printLine("AU Diagnostics: AUAudioUnit::didSet()");
+    auto controller = self();
+    if (!controller)
+        return;
     ++pendingHandOvers_;
-    DispatchQueue::main().async([controller = self()] {
+    DispatchQueue::main().async([controller = std::move(controller)] {
         --controller->pendingHandOvers_;
         if (controller->isViewLoaded())
             controller->connectToView();

@@ -35,11 +35,10 @@ class AudioUnitViewController final : public AUViewController,
                                       public AUAudioUnitFactory,
                                       public OrvoHaldenViewDelegate,
                                       public OrvoHaldenViewOwner {
-    struct Key {};
-
 public:
+    // Always held by a std::shared_ptr: hand-overs, views and the timer reach it through it.
     static std::shared_ptr<AudioUnitViewController> make();
-    explicit AudioUnitViewController(Key);
+    AudioUnitViewController() = default;
     ~AudioUnitViewController() override;
 
     // ---- The unit ----------------------------------------------------------

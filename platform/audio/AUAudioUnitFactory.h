@@ -3,26 +3,25 @@
 #include <memory>
 
 #include "platform/audio/AUAudioUnit.h"
-#include "platform/audio/AudioComponentDescription.h"
 
-class AUViewController;
-
-// What a plug-in offers hosts: new units of its component.
+// A component module's principal class: what the host asks for the unit.
 class AUAudioUnitFactory {
 public:
     virtual ~AUAudioUnitFactory() = default;
-    // A new unit; throws NSError when it cannot be made.
-    virtual std::shared_ptr<AUAudioUnit> createAudioUnit(const AudioComponentDescription& componentDescription) = 0;
+    // The unit for the description; throws (NSError or any std::exception) when it cannot.
+    virtual std::shared_ptr<AUAudioUnit> createAudioUnit(const AudioComponentDescription& description) = 0;
 };
 
-// A plug-in module's principal class, as its entry point hands it to a host:
-// one object, seen as the factory of units and as the editor's controller.
-struct AUPrincipalClass {
-    std::shared_ptr<AUAudioUnitFactory> factory;
-    std::shared_ptr<AUViewController> viewController;
-};
+// The one function a component module exports, named by its manifest's
+// "factoryFunction": it makes the principal class. Exceptions may pass.
+using AUPrincipalClassFunction = void (*)(std::shared_ptr<AUAudioUnitFactory>* principal);
 
-// The shape of a module's exported entry point: fills *out and answers true,
-// or leaves it empty and answers false. Call it on the main thread. A module
-// must stay loaded while anything it made is alive.
-using AUPrincipalClassEntryPoint = bool (*)(AUPrincipalClass* out);
+inline constexpr const char* kAUDefaultFactoryFunction = "AUPrincipalClassFactory";
+
+// Exports `function` making a `PrincipalClass` (default-constructible, derived
+// from AUAudioUnitFactory), in a module's source file.
+#define AU_EXPORT_PRINCIPAL_CLASS(function, PrincipalClass)                                                  \
+    extern "C" __attribute__((visibility("default"))) void function(                                         \
+        std::shared_ptr<AUAudioUnitFactory>* principal) {                                                    \
+        *principal = std::make_shared<PrincipalClass>();                                                     \
+    }
