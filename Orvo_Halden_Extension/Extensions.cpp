@@ -228,6 +228,18 @@ std::string uniqueName(const std::optional<std::string>& withPrefix) {
     return withPrefix ? *withPrefix + "-" + unique : unique;
 }
 
+void printLine(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string describeList(const std::vector<std::string>& items) {
+    std::string text = "[";
+    for (const auto& item : items) text += (text.size() > 1 ? ", \"" : "\"") + item + "\"";
+    return text + "]";
+}
+
 void safeprint(std::string text) {
     DispatchQueue::main().async([line = std::move(text) + "\n"] {
         std::fwrite(line.data(), 1, line.size(), stdout);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/URL.h"
 
@@ -18,6 +19,12 @@ std::string stringValue(std::uint32_t code);
 
 // prefix + "-" + a globally unique string, or the unique string alone without a prefix.
 std::string uniqueName(const std::optional<std::string>& withPrefix);
+
+// Writes one line to standard output at once, on the calling thread.
+void printLine(std::string_view text);
+
+// A list as the log shows lists: ["a", "b"].
+std::string describeList(const std::vector<std::string>& items);
 
 // Writes one line to standard output from the main queue: callable from any
 // thread, returns at once, and lines appear in call order when the main run

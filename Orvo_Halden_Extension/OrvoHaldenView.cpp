@@ -275,10 +275,8 @@ void OrvoHaldenView::setParameter(NSInteger address, float value) {
 void OrvoHaldenView::draw(const CGRect&) {
     if (isHidden())
         return;
-    // Until the canvas paints itself, a draw keeps what touches rely on: the
-    // canvas scale and the hit-test paths of the picture shown.
-    baseClass_->mapCanvas(bounds(), Model::ResizingBehavior1::fit);
-    baseClass_->drawSymbolHotspots(bounds(), Model::ResizingBehavior1::fit);
+    // The canvas also lays down the hit-test paths and the scale touches use.
+    baseClass_->draw(bounds(), Model::ResizingBehavior1::fit);
 }
 
 void OrvoHaldenView::report(NSInteger address, float value) const {
@@ -482,13 +480,14 @@ void OrvoHaldenView::dragAction(CGFloat dx, CGFloat dy) {
         return;
     }
     const float step = dragStep(dx, dy, 300);
-    // A handle stops at the other one and never pushes it.
+    // A handle stops at the other one and never pushes it; a host may have
+    // put that one anywhere, so the stop is held to 0...1 as well.
     auto moveLower = [&](double start) {
         double v = dragValue(start, step);
         if (v > m.valueSplit2) {
             if (m.valueSplit1 == m.valueSplit2)
                 return false;
-            v = m.valueSplit2;
+            v = clamp01(m.valueSplit2);
         }
         m.valueSplit1 = v;
         report(kSplit1, static_cast<float>(v));
@@ -499,7 +498,7 @@ void OrvoHaldenView::dragAction(CGFloat dx, CGFloat dy) {
         if (v < m.valueSplit1) {
             if (m.valueSplit1 == m.valueSplit2)
                 return false;
-            v = m.valueSplit1;
+            v = clamp01(m.valueSplit1);
         }
         m.valueSplit2 = v;
         report(kSplit2, static_cast<float>(v));

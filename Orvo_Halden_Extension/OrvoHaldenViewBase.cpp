@@ -4,6 +4,8 @@
 #include <cmath>
 #include <span>
 
+#include "Orvo_Halden_Extension/ResizingBehavior.h"
+
 CGSize OrvoHaldenViewScale{};
 
 // ---- NoteNames ---------------------------------------------------------------
@@ -36,32 +38,9 @@ std::string NoteNames::name(std::int64_t key) const {
 
 template <bool PublishesScale>
 CGRect OrvoHaldenViewBase::Resizing<PublishesScale>::apply(const CGRect& rect, const CGRect& target) const {
-    // The hotspot pass maps the canvas onto itself and relies on this exit to
-    // leave the scale of the canvas draw in place.
-    if (rect == target || target == CGRect::zero()) return rect;
-
-    CGFloat sx = std::abs(target.width() / rect.width());
-    CGFloat sy = std::abs(target.height() / rect.height());
-    switch (case_) {
-    case fit:
-        sx = sy = std::min(sx, sy);
-        break;
-    case fill:
-        sx = sy = std::max(sx, sy);
-        break;
-    case stretch:
-        break;
-    case centre:
-        sx = sy = 1;
-        break;
-    }
-    if constexpr (PublishesScale) OrvoHaldenViewScale = {sx, sy};
-
-    const CGRect design = rect.standardized();
-    const CGFloat width = design.width() * sx;
-    const CGFloat height = design.height() * sy;
-    return {target.minX() + (target.width() - width) / 2, target.minY() + (target.height() - height) / 2,
-            width, height};
+    // The hotspot pass maps the canvas onto itself and relies on the early
+    // exit of the rule to leave the scale of the canvas draw in place.
+    return resizedRect(case_, rect, target, PublishesScale ? &OrvoHaldenViewScale : nullptr);
 }
 
 template class OrvoHaldenViewBase::Resizing<false>;

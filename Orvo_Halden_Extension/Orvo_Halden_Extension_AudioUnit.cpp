@@ -16,19 +16,6 @@ namespace {
 const std::vector<int> kChannelCapabilities = {2, 2};
 const std::vector<std::string> kMIDIOutputNames = {"Orvo Halden MIDI Out"};
 
-void writeLine(const std::string& text) {
-    std::fputs(text.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-// The list as text, the way the log shows lists: ["a", "b"].
-std::string describe(const std::vector<std::string>& names) {
-    std::string text = "[";
-    for (const auto& name : names) text += (text.size() > 1 ? ", \"" : "\"") + name + "\"";
-    return text + "]";
-}
-
 const char* word(bool value) { return value ? "true" : "false"; }
 
 // A name that stays inside the folder it is looked up in.
@@ -56,10 +43,10 @@ std::int32_t toInt32(NSInteger value) {
 std::shared_ptr<Orvo_Halden_Extension_AudioUnit>
 Orvo_Halden_Extension_AudioUnit::make(const AudioComponentDescription& componentDescription,
                                       AudioComponentInstantiationOptions) {
-    writeLine("AUExtension::init()");
-    writeLine(stringValue(componentDescription.componentManufacturer) + " : " +
+    printLine("AUExtension::init()");
+    printLine(stringValue(componentDescription.componentManufacturer) + " : " +
               stringValue(componentDescription.componentSubType));
-    writeLine("AUExtension: We will prepare required resources now...");
+    printLine("AUExtension: We will prepare required resources now...");
     std::shared_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> adapter =
         Orvo_Halden_ExtensionDSPKernelAdapter::make();
     auto parameters = std::make_shared<Orvo_Halden_Extension_Parameters>(adapter);
@@ -74,7 +61,7 @@ Orvo_Halden_Extension_AudioUnit::Orvo_Halden_Extension_AudioUnit(
     : AUAudioUnit(componentDescription, 0), kernelAdapter_(std::move(kernelAdapter)),
       parameters_(std::move(parameters)) {}
 
-void Orvo_Halden_Extension_AudioUnit::debugprint(const std::string& text) { writeLine(text); }
+void Orvo_Halden_Extension_AudioUnit::debugprint(const std::string& text) { printLine(text); }
 
 const std::shared_ptr<AUAudioUnitBusArray>& Orvo_Halden_Extension_AudioUnit::inputBusArray() {
     if (!inputBusArray_)
@@ -143,7 +130,7 @@ NSInteger Orvo_Halden_Extension_AudioUnit::virtualMIDICableCount() {
 }
 
 std::vector<std::string> Orvo_Halden_Extension_AudioUnit::MIDIOutputNames() {
-    debugprint("AUExtension::midiOutputNames: " + describe(kMIDIOutputNames));
+    debugprint("AUExtension::midiOutputNames: " + describeList(kMIDIOutputNames));
     return kMIDIOutputNames;
 }
 

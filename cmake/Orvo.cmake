@@ -51,3 +51,45 @@ function(orvo_test_program name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}." PROPERTIES TIMEOUT ${ARG_TIMEOUT})
 endfunction()
+
+# Writes the registry manifest of a component module beside it: an XML
+# property list naming its codes, flags and the module file.
+function(orvo_component_manifest target)
+  cmake_parse_arguments(ARG "" "NAME;TYPE;SUBTYPE;MANUFACTURER;FLAGS;VERSION;FUNCTION;MANIFEST" "" ${ARGN})
+  if(NOT ARG_FLAGS)
+    set(ARG_FLAGS 0)
+  endif()
+  if(NOT ARG_VERSION)
+    set(ARG_VERSION 1)
+  endif()
+  if(NOT ARG_FUNCTION)
+    set(ARG_FUNCTION AUPrincipalClassFactory)
+  endif()
+  if(NOT ARG_MANIFEST)
+    set(ARG_MANIFEST ${target})
+  endif()
+  file(GENERATE OUTPUT "$<TARGET_FILE_DIR:${target}>/${ARG_MANIFEST}.plist" CONTENT
+"<?xml version=\"1.0\" encoding=\"UTF-8\"?>
+<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">
+<plist version=\"1.0\">
+<dict>
+\t<key>factoryFunction</key>
+\t<string>${ARG_FUNCTION}</string>
+\t<key>flags</key>
+\t<integer>${ARG_FLAGS}</integer>
+\t<key>manufacturer</key>
+\t<string>${ARG_MANUFACTURER}</string>
+\t<key>name</key>
+\t<string>${ARG_NAME}</string>
+\t<key>path</key>
+\t<string>$<TARGET_FILE_NAME:${target}></string>
+\t<key>subtype</key>
+\t<string>${ARG_SUBTYPE}</string>
+\t<key>type</key>
+\t<string>${ARG_TYPE}</string>
+\t<key>version</key>
+\t<integer>${ARG_VERSION}</integer>
+</dict>
+</plist>
+")
+endfunction()

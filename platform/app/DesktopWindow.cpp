@@ -21,13 +21,19 @@ constexpr CGFloat kPinchSpread = 60;      // half the distance between the two f
 constexpr CGFloat kWheelStep = 1.1;       // spread factor of one notch
 constexpr CGFloat kMinimumSpread = 4;
 
-bool anyNeedsDisplay(const UIView& view) {
+// What the screen shows besides each view's own drawing: the tree, where
+// each view sits, how see-through it is. A change of any of these (a moved
+// or fading view) needs a new picture as much as a view that asked to be drawn.
+void describeScene(const UIView& view, std::vector<double>& out, bool& asked) {
+    const CGRect f = view.frame();
+    const CGAffineTransform t = view.transform();
+    out.insert(out.end(), {double(reinterpret_cast<std::uintptr_t>(&view)), f.origin.x, f.origin.y, f.size.width,
+                           f.size.height, t.a, t.b, t.c, t.d, view.alpha(), view.isHidden() ? 1.0 : 0.0});
     if (view.isHidden())
-        return false;
-    if (view.needsDisplay())
-        return true;
-    return std::any_of(view.subviews().begin(), view.subviews().end(),
-                       [](const auto& v) { return anyNeedsDisplay(*v); });
+        return;
+    asked = asked || view.needsDisplay();
+    for (const auto& v : view.subviews())
+        describeScene(*v, out, asked);
 }
 
 // The last visible text field in drawing order: the one in front.
@@ -77,7 +83,8 @@ DesktopWindow::~DesktopWindow() {
         SDL_DestroyTexture(texture_);
     SDL_DestroyRenderer(renderer_);
     SDL_DestroyWindow(sdl_);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    // The video system stays up until the process ends: shutting it down and
+    // up again for every window costs a display connection each time.
 }
 
 std::uint32_t DesktopWindow::windowID() const { return SDL_GetWindowID(sdl_); }
@@ -178,8 +185,12 @@ void DesktopWindow::resize(int width, int height) {
 }
 
 void DesktopWindow::redraw(bool force) {
-    if (!force && !anyNeedsDisplay(*window_))
+    std::vector<double> scene;
+    bool asked = false;
+    describeScene(*window_, scene, asked);
+    if (!force && !asked && scene == scene_)
         return;
+    scene_ = std::move(scene);
     picture_->fill(UIColor::white());
     picture_->draw([this](CGContext& context) { window_->render(context); });
     if (!texture_ || picture_->pixelWidth() == 0)

@@ -70,6 +70,7 @@ private:
     SDL_Renderer* renderer_;
     SDL_Texture* texture_ = nullptr;
     std::unique_ptr<ImageSurface> picture_;
+    std::vector<double> scene_;  // as last drawn
     bool stopped_ = false;
     bool closed_ = false;
 

@@ -81,8 +81,9 @@ public:
     // Kept while render resources are allocated: a host sets it before allocating.
     virtual AUAudioFrameCount maximumFramesToRender() { return maximumFramesToRender_; }
     virtual void setMaximumFramesToRender(AUAudioFrameCount frames);
-    virtual bool shouldBypassEffect() { return shouldBypassEffect_; }
-    virtual void setShouldBypassEffect(bool bypass) { shouldBypassEffect_ = bypass; }
+    // Hosts set it on their own thread while the editor reads it on the main one.
+    virtual bool shouldBypassEffect() { return shouldBypassEffect_.load(std::memory_order_relaxed); }
+    virtual void setShouldBypassEffect(bool bypass) { shouldBypassEffect_.store(bypass, std::memory_order_relaxed); }
 
     // The host's blocks, set before allocation.
     AUHostMusicalContextBlock musicalContextBlock() const { return musicalContextBlock_; }
@@ -131,7 +132,7 @@ private:
     std::shared_ptr<AUAudioUnitBusArray> outputBusses_;
     std::shared_ptr<AUParameterTree> parameterTree_;
     AUAudioFrameCount maximumFramesToRender_ = 512;
-    bool shouldBypassEffect_ = false;
+    std::atomic<bool> shouldBypassEffect_{false};
     AUHostMusicalContextBlock musicalContextBlock_;
     AUHostTransportStateBlock transportStateBlock_;
     AUScheduleMIDIEventBlock scheduleMIDIEventBlock_;

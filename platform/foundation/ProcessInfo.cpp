@@ -1,5 +1,6 @@
 #include "platform/foundation/ProcessInfo.h"
 
+#include <errno.h>
 #include <unistd.h>
 
 #include <array>
@@ -43,6 +44,8 @@ ProcessInfo& ProcessInfo::processInfo() {
 }
 
 int ProcessInfo::processIdentifier() const { return static_cast<int>(::getpid()); }
+
+std::string ProcessInfo::processName() const { return program_invocation_short_name; }
 
 std::string ProcessInfo::globallyUniqueString() const {
     const auto [high, low] = randomBits();

@@ -12,6 +12,8 @@ public:
     std::string globallyUniqueString() const;
 
     int processIdentifier() const;
+    // The program's file name.
+    std::string processName() const;
 
 private:
     ProcessInfo() = default;

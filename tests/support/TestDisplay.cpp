@@ -1,6 +1,7 @@
 #include "tests/support/TestDisplay.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,6 +31,11 @@ std::string findXvfb() {
 
 }  // namespace
 
+const TestDisplay& TestDisplay::shared() {
+    static TestDisplay display;
+    return display;
+}
+
 TestDisplay::TestDisplay() {
     if (const char* display = std::getenv("DISPLAY"); display && *display) {
         hadDisplay_ = true;
@@ -49,6 +55,8 @@ TestDisplay::TestDisplay() {
     const std::string name = ":" + std::to_string(number);
     server_ = ::fork();
     if (server_ == 0) {
+        // A test program that aborts must not leave its server behind.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int devnull = ::open("/dev/null", O_WRONLY);
         if (devnull >= 0) {
             ::dup2(devnull, 1);

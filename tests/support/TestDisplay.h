@@ -6,11 +6,12 @@
 namespace testkit {
 
 // A display for window tests: the one DISPLAY names, else a private Xvfb
-// server started for the object's life (and stopped with it). When neither
-// is there, available() is false and reason() says why, for GTEST_SKIP.
+// server started on first use and stopped when the process ends (a window
+// system, once up, keeps its connection until then). When neither is there,
+// available() is false and reason() says why, for GTEST_SKIP.
 class TestDisplay {
 public:
-    TestDisplay();
+    static const TestDisplay& shared();
     ~TestDisplay();
     TestDisplay(const TestDisplay&) = delete;
     TestDisplay& operator=(const TestDisplay&) = delete;
@@ -19,6 +20,8 @@ public:
     const std::string& reason() const { return reason_; }
 
 private:
+    TestDisplay();
+
     bool available_ = false;
     std::string reason_;
     pid_t server_ = -1;

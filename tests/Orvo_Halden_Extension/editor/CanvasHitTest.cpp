@@ -15,7 +15,8 @@ TEST(EditorCanvasHitTest, TheCentreOfEveryHotspotNamesItsControl) {
         std::shared_ptr<UIBezierPath> Model::*path;
     };
     const Spot spots[] = {
-        {0, "control", &Model::hotspotMultiPath},
+        // The band strip's middle lies on the middle band's range, laid by the strip's own drawing.
+        {0, "range_bp", &Model::hotspotMultiPath},
         {0, "active_lp", &Model::hotspotActiveLPPath},
         {0, "active_bp", &Model::hotspotActiveBPPath},
         {0, "active_hp", &Model::hotspotActiveHPPath},

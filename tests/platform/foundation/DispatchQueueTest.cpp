@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <utility>
@@ -112,6 +114,76 @@ TEST_F(MainQueueTest, APostWakesTheSleepingMainLoop) {
     RunLoop::main().runUntil(start + 60.0);
     poster.join();
     EXPECT_LT(Clock::now() - start, 30.0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(SerialQueueTest, RunsBlocksOneAtATimeInOrderOnItsOwnThread) {
+    std::vector<int> ran;
+    std::atomic<int> inside{0};
+    bool overlapped = false, onOwnThread = true;
+    {
+        DispatchQueue queue("com.velmora.test.serial");
+        EXPECT_EQ(queue.label(), "com.velmora.test.serial");
+        std::vector<std::thread> posters;
+        for (int t = 0; t < 3; ++t)
+            posters.emplace_back([&, t] {
+                for (int i = 0; i < 100; ++i)
+                    queue.async([&, t, i] {
+                        overlapped = overlapped || inside.fetch_add(1) != 0;
+                        onOwnThread = onOwnThread && queue.isCurrent() && !Thread::isMainThread();
+                        ran.push_back(t * 1000 + i);
+                        inside.fetch_sub(1);
+                    });
+            });
+        for (auto& poster : posters) poster.join();
+    } // the queue runs what is queued before it goes
+    EXPECT_EQ(ran.size(), 300u);
+    EXPECT_FALSE(overlapped);
+    EXPECT_TRUE(onOwnThread);
+    for (int t = 0; t < 3; ++t) {
+        std::vector<int> mine;
+        for (int v : ran)
+            if (v / 1000 == t) mine.push_back(v % 1000);
+        EXPECT_TRUE(std::is_sorted(mine.begin(), mine.end()));
+    }
+}
+
+TEST(SerialQueueTest, SyncWaitsForEverythingBeforeItAndRunsInlineOnTheQueueItself) {
+    DispatchQueue queue("com.velmora.test.sync");
+    std::atomic<int> count{0};
+    for (int i = 0; i < 50; ++i)
+        queue.async([&] {
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            ++count;
+        });
+    int seen = -1;
+    queue.sync([&] { seen = count; });
+    EXPECT_EQ(seen, 50);
+    bool nested = false;
+    queue.sync([&] { queue.sync([&] { nested = queue.isCurrent(); }); });
+    EXPECT_TRUE(nested);
+}
+
+TEST(GlobalQueueTest, RunsBlocksConcurrentlyOffTheMainThread) {
+    std::atomic<int> inside{0}, most{0}, done{0};
+    std::atomic<bool> offMain{true};
+    for (int i = 0; i < 8; ++i)
+        DispatchQueue::global().async([&] {
+            const int now = ++inside;
+            int seen = most;
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            offMain = offMain && !Thread::isMainThread();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            --inside;
+            ++done;
+        });
+    while (done < 8) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GE(most, 2);
+    EXPECT_TRUE(offMain);
 }
 
 } // namespace

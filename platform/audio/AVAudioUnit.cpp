@@ -1,0 +1,152 @@
+#include "platform/audio/AVAudioUnit.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+#include "platform/audio/AVAudioUnitComponentManager.h"
+#include "platform/foundation/DispatchQueue.h"
+
+namespace {
+constexpr int kAudioComponentErr_NotFound = -3000;
+constexpr int kAudioComponentErr_InstanceInvalidated = -66749;
+constexpr AVAudioChannelCount kMaximumChannels = 16;
+
+std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description) {
+    const auto components =
+        AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(description);
+    if (components.empty())
+        throw NSError(kAudioComponentErr_NotFound, "No registered component matches the description.");
+    const AVAudioUnitComponent& component = *components.front();
+    // Never closed: the unit's code and everything it hands out live in the module.
+    void* module = ::dlopen(component.moduleURL().path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* why = ::dlerror();
+        throw NSError(kAudioComponentErr_InstanceInvalidated, "The module '" + component.moduleURL().path() +
+                                                                  "' cannot be loaded: " + (why ? why : "?"));
+    }
+    auto entry =
+        reinterpret_cast<AUPrincipalClassFunction>(::dlsym(module, component.factoryFunction().c_str()));
+    if (!entry)
+        throw NSError(kAudioComponentErr_InstanceInvalidated, "The module '" + component.moduleURL().path() +
+                                                                  "' has no function '" +
+                                                                  component.factoryFunction() + "'.");
+    std::shared_ptr<AUAudioUnitFactory> principal;
+    entry(&principal);
+    if (!principal)
+        throw NSError(kAudioComponentErr_InstanceInvalidated, "The module made no principal class.");
+    std::shared_ptr<AUAudioUnit> unit = principal->createAudioUnit(description);
+    if (!unit) throw NSError(kAudioComponentErr_InstanceInvalidated, "The principal class made no unit.");
+    return std::make_shared<AVAudioUnit>(std::move(unit), std::move(principal));
+}
+} // namespace
+
+std::shared_ptr<AVAudioUnit> AVAudioUnit::instantiate(const AudioComponentDescription& description,
+                                                      AudioComponentInstantiationOptions) {
+    try {
+        return load(description);
+    } catch (const NSError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw NSError(kAudioUnitErr_FailedInitialization, error.what());
+    }
+}
+
+void AVAudioUnit::instantiate(const AudioComponentDescription& description,
+                              AudioComponentInstantiationOptions options, Completion completion) {
+    DispatchQueue::global().async([description, options, completion = std::move(completion)] {
+        std::shared_ptr<AVAudioUnit> unit;
+        std::optional<NSError> error;
+        try {
+            unit = instantiate(description, options);
+        } catch (const NSError& failure) {
+            error = failure;
+        }
+        DispatchQueue::main().async([completion, unit, error] {
+            if (completion) completion(unit, error);
+        });
+    });
+}
+
+AVAudioUnit::AVAudioUnit(std::shared_ptr<AUAudioUnit> unit, std::shared_ptr<AUAudioUnitFactory> principal)
+    : unit_(std::move(unit)), principal_(std::move(principal)) {
+    pullInput_ = [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames,
+                        NSInteger, AudioBufferList* list) -> AUAudioUnitStatus {
+        if (!preparedFormat_ || frames > preparedFrames_) return kAudioUnitErr_TooManyFramesToProcess;
+        float* channels[kMaximumChannels];
+        const AVAudioChannelCount count =
+            std::min<AVAudioChannelCount>(list->mNumberBuffers, kMaximumChannels);
+        for (AVAudioChannelCount c = 0; c < count; ++c) {
+            // A unit that leaves the memory to its host reads ours.
+            if (list->mBuffers[c].mData == nullptr) {
+                const std::size_t at =
+                    static_cast<std::size_t>(std::min(c, preparedFormat_->channelCount() - 1));
+                list->mBuffers[c].mData = inputScratch_.data() + at * preparedFrames_;
+                list->mBuffers[c].mDataByteSize = static_cast<std::uint32_t>(frames * sizeof(float));
+            }
+            channels[c] = static_cast<float*>(list->mBuffers[c].mData);
+        }
+        mixChannels(currentInput_, channels, count, frames, false);
+        return noErr;
+    };
+}
+
+AVAudioUnit::~AVAudioUnit() { didLeaveRender(); }
+
+std::shared_ptr<const AVAudioFormat> AVAudioUnit::defaultOutputFormat() const {
+    const auto outputs = unit_->outputBusses();
+    if (const auto bus = outputs ? (*outputs)[0] : nullptr; bus && bus->format()) return bus->format();
+    return AVAudioNode::defaultOutputFormat();
+}
+
+void AVAudioUnit::prepareToRender(const std::vector<std::shared_ptr<const AVAudioFormat>>&,
+                                  const AVAudioFormat& output, AVAudioFrameCount maximumFrames) {
+    if (preparedFormat_ == output && preparedFrames_ == maximumFrames && unit_->renderResourcesAllocated())
+        return;
+    didLeaveRender();
+    const auto format = std::make_shared<const AVAudioFormat>(output);
+    try {
+        for (const auto& busses : {unit_->inputBusses(), unit_->outputBusses()})
+            if (const auto bus = busses ? (*busses)[0] : nullptr; bus && !bus->setFormat(format))
+                throw NSError(kAudioUnitErr_FormatNotSupported, "The unit refuses the connection's format.");
+        unit_->setMaximumFramesToRender(maximumFrames);
+        unit_->allocateRenderResources();
+    } catch (const std::exception& error) {
+        std::printf("AVAudioUnit::ERROR: The unit cannot render in the engine: %s\n", error.what());
+        std::fflush(stdout);
+        return;
+    }
+    const AVAudioChannelCount channels = std::max<AVAudioChannelCount>(output.channelCount(), 1);
+    inputScratch_.assign(static_cast<std::size_t>(channels) * maximumFrames, 0.0f);
+    outputList_.resize(channels);
+    renderBlock_ = unit_->renderBlock();
+    preparedFormat_ = output;
+    preparedFrames_ = maximumFrames;
+}
+
+void AVAudioUnit::didLeaveRender() {
+    if (preparedFormat_ && unit_->renderResourcesAllocated()) unit_->deallocateRenderResources();
+    preparedFormat_.reset();
+}
+
+void AVAudioUnit::render(const AVAudioNodeInput* inputs, std::size_t inputCount, float* const* output,
+                         AVAudioChannelCount outputChannels, AVAudioFrameCount frames) {
+    AUAudioUnitStatus status = kAudioUnitErr_Uninitialized;
+    if (preparedFormat_ && renderBlock_ && outputChannels == preparedFormat_->channelCount()) {
+        currentInput_ = inputCount > 0 ? inputs[0] : AVAudioNodeInput{};
+        AudioBufferList* list = outputList_.get();
+        for (AVAudioChannelCount c = 0; c < outputChannels; ++c)
+            list->mBuffers[c] = AudioBuffer{1, static_cast<std::uint32_t>(frames * sizeof(float)), output[c]};
+        AudioUnitRenderActionFlags flags = 0;
+        status = renderBlock_(&flags, &timestamp_, frames, 0, list, nullptr, pullInput_);
+        timestamp_.mSampleTime += frames;
+        // A unit may answer in buffers of its own.
+        for (AVAudioChannelCount c = 0; status == noErr && c < outputChannels; ++c)
+            if (list->mBuffers[c].mData != output[c] && list->mBuffers[c].mData != nullptr)
+                std::copy_n(static_cast<const float*>(list->mBuffers[c].mData), frames, output[c]);
+    }
+    if (status != noErr)
+        for (AVAudioChannelCount c = 0; c < outputChannels; ++c) std::fill_n(output[c], frames, 0.0f);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "platform/ui/UIControl.h"
+
+// A push button: highlighted while a touch that came down in it is over it,
+// touch-up-inside when that touch lifts inside, touch-up-outside otherwise.
+// Its look is its title and the view's alpha.
+class UIButton : public UIControl {
+public:
+    using UIControl::UIControl;
+
+    const std::string& title() const { return title_; }
+    void setTitle(std::string title) { title_ = std::move(title); }
+
+    void touchesBegan(const UITouchSet& touches, const UIEvent* event) override;
+    void touchesMoved(const UITouchSet& touches, const UIEvent* event) override;
+    void touchesEnded(const UITouchSet& touches, const UIEvent* event) override;
+    void touchesCancelled(const UITouchSet& touches, const UIEvent* event) override;
+
+private:
+    bool inside(const UITouchSet& touches) const;
+
+    std::string title_;
+};

@@ -1,0 +1,234 @@
+#include <cmath>
+
+#include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "platform/audio/AVAudioSession.h"
+#include "tests/Orvo Halden/AppTestSupport.h"
+
+namespace {
+
+using namespace apptest;
+
+// The player over a resources folder of one known loop, rendering offline.
+class PlayerTest : public ::testing::Test {
+protected:
+    explicit PlayerTest(AVAudioFrameCount loopFrames = 24000) : loops(loopFrames) {
+        testkit::ScopedEnvironment::set("ORVO_RESOURCES_DIR", loops.folder.path().string());
+        player->setDelegate(listener);
+        offline(*player);
+    }
+    ~PlayerTest() override { DispatchQueue::main().drain(); }
+
+    std::shared_ptr<AVAudioUnit> effect() {
+        auto unit =
+            Orvo_Halden_Extension_AudioUnit::make(Orvo_Halden_Extension_AudioUnit::kComponentDescription);
+        unit->setParameter(2, 1.0f); // three bands
+        for (std::int32_t band = 0; band < 4; ++band) unit->setParameter(22 + band, 0.8f);
+        return std::make_shared<AVAudioUnit>(unit);
+    }
+
+    testkit::ScopedEnvironment environment{"ORVO_RESOURCES_DIR", "SDL_AUDIODRIVER"};
+    LoopFolder loops;
+    std::shared_ptr<Listener> listener = std::make_shared<Listener>();
+    std::unique_ptr<AUEnginePlayer> player = std::make_unique<AUEnginePlayer>();
+};
+
+TEST_F(PlayerTest, TheEffectIsReallyInThePath) {
+    player->connect(effect());
+    ASSERT_TRUE(player->toggle());
+    std::size_t allocations = 0;
+    const auto through = render(*player, loops.data, &allocations);
+    EXPECT_EQ(allocations, 0u);
+
+    // The same loop through a bare unit with the same parameters and blocks.
+    auto bare = std::dynamic_pointer_cast<Orvo_Halden_Extension_AudioUnit>(effect()->auAudioUnit());
+    for (const auto& busses : {bare->inputBusses(), bare->outputBusses()})
+        (*busses)[0]->setFormat(AVAudioFormat::standardFormat(48000.0, 2));
+    bare->setMaximumFramesToRender(kBlock);
+    bare->allocateRenderResources();
+    const AURenderBlock renderBlock = bare->renderBlock();
+    std::size_t at = 0;
+    AURenderPullInputBlock pull = [&](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount n,
+                                      NSInteger, AudioBufferList* list) -> AUAudioUnitStatus {
+        for (int c = 0; c < 2; ++c)
+            std::copy_n(loops.decoded->channelData(c) + at, n, static_cast<float*>(list->mBuffers[c].mData));
+        return noErr;
+    };
+    std::vector<float> left(kBlock), right(kBlock);
+    AudioBufferListStorage out(2);
+    AudioTimeStamp time;
+    float worst = 0.0f, wetness = 0.0f;
+    for (; at < loops.data; at += kBlock, time.mSampleTime += kBlock) {
+        const auto n = static_cast<AUAudioFrameCount>(std::min<std::size_t>(kBlock, loops.data - at));
+        out.get()->mBuffers[0] = {1, n * 4u, left.data()};
+        out.get()->mBuffers[1] = {1, n * 4u, right.data()};
+        AudioUnitRenderActionFlags flags = 0;
+        ASSERT_EQ(renderBlock(&flags, &time, n, 0, out.get(), nullptr, pull), noErr);
+        for (std::size_t i = 0; i < n; ++i) {
+            worst = std::max(
+                {worst, std::fabs(left[i] - through[0][at + i]), std::fabs(right[i] - through[1][at + i])});
+            wetness =
+                std::max(wetness, std::fabs(through[0][at + i] - loops.decoded->channelData(0)[at + i]));
+        }
+    }
+    EXPECT_LE(worst, 1e-6f);
+    EXPECT_GT(wetness, 1e-2f);
+}
+
+TEST_F(PlayerTest, WithoutAUnitTheLoopPlaysDryThroughTheMixer) {
+    ASSERT_TRUE(player->toggle());
+    const auto out = render(*player, loops.data);
+    for (int c = 0; c < 2; ++c)
+        EXPECT_TRUE(std::equal(out[c].begin(), out[c].end(), loops.decoded->channelData(c)));
+}
+
+// Loop ends over loops of several lengths: the count, the delegate's number
+// (one behind, as the log is one ahead) and the lines.
+class LoopLengthTest : public PlayerTest, public ::testing::WithParamInterface<AVAudioFrameCount> {
+protected:
+    LoopLengthTest() : PlayerTest(GetParam()) {}
+};
+
+TEST_P(LoopLengthTest, EveryLoopEndIsCountedOnceAndARestartCountsAfresh) {
+    player->connect(effect());
+    testkit::StdoutCapture capture;
+    ASSERT_TRUE(player->toggle());
+    std::size_t allocations = 0;
+    render(*player, 3 * loops.data + kBlock, &allocations);
+    EXPECT_EQ(player->loopCount(), 3);
+    EXPECT_EQ(allocations, 0u); // rescheduling happens off the render thread
+    EXPECT_FALSE(player->toggle());
+    EXPECT_TRUE(player->toggle());
+    render(*player, loops.data + kBlock);
+    EXPECT_FALSE(player->toggle());
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return listener->calls.size() >= 10; }));
+    DispatchQueue::main().drain();
+    const auto lines = testkit::splitLines(capture.finish());
+    EXPECT_EQ(listener->loops, (std::vector<NSInteger>{0, 1, 2, 0}));
+    // onFileSelect comes at once on the loading thread, the rest through the main queue.
+    std::vector<std::string> queued;
+    std::copy_if(listener->calls.begin(), listener->calls.end(), std::back_inserter(queued),
+                 [](const std::string& call) { return call != "file"; });
+    EXPECT_EQ(queued, (std::vector<std::string>{"playing", "loop", "loop", "loop", "stopped", "playing",
+                                                "loop", "stopped"}));
+    EXPECT_EQ(std::count(listener->calls.begin(), listener->calls.end(), "file"), 2);
+    EXPECT_TRUE(listener->allOnMain);
+    for (const auto& [count, times] : {std::pair{"1.", 2}, {"2.", 1}, {"3.", 1}, {"4.", 0}})
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [count](const std::string& l) {
+                                    return l.starts_with("AUEnginePlayer: Current audio file '/") &&
+                                           l.ends_with(std::string(".m4a' looped: ") + count);
+                                }),
+                  times)
+            << count;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LoopLengthTest, ::testing::Values(9000u, 24000u, 48001u));
+
+TEST_F(PlayerTest, AStopWithALoopEndPendingEndsTheLoop) {
+    ASSERT_TRUE(player->toggle());
+    render(*player, kBlock);
+    EXPECT_FALSE(player->toggle()); // flushes the pending loop end
+    player->waitForStateQueue();
+    player->engine().start(); // nothing was scheduled again
+    const auto after = render(*player, 2 * kBlock);
+    EXPECT_TRUE(std::all_of(after[0].begin(), after[0].end(), [](float s) { return s == 0.0f; }));
+    DispatchQueue::main().drain();
+    EXPECT_EQ(player->loopCount(), 0);
+    EXPECT_TRUE(listener->loops.empty());
+}
+
+TEST_F(PlayerTest, AnEngineThatCannotStartIsNeverAnnouncedAsPlaying) {
+    player->engine().disableManualRenderingMode();
+    testkit::ScopedEnvironment::set("SDL_AUDIODRIVER", "no-such-driver");
+    testkit::StdoutCapture capture;
+    EXPECT_FALSE(player->toggle());
+    EXPECT_FALSE(player->isPlaying());
+    DispatchQueue::main().drain();
+    const auto lines = testkit::splitLines(capture.finish());
+    const auto error = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.starts_with(
+            "AUEnginePlayer::ERROR: Could not start audio engine. error: The audio system could not start");
+    });
+    ASSERT_NE(error, lines.end());
+    EXPECT_TRUE(error->ends_with("."));
+    EXPECT_FALSE(contains(lines, "AUEnginePlayer: Audio engine starting."));
+    EXPECT_EQ(listener->calls, std::vector<std::string>{"file"});
+    EXPECT_FALSE(AVAudioSession::sharedInstance().isActive());
+}
+
+TEST_F(PlayerTest, ASessionThatFailsIsReportedAndPlaybackGoesOn) {
+    AVAudioSession::sharedInstance().setFailureForTesting("The session is busy");
+    testkit::StdoutCapture capture;
+    EXPECT_TRUE(player->toggle());
+    EXPECT_FALSE(player->toggle());
+    AVAudioSession::sharedInstance().setFailureForTesting(std::nullopt);
+    const auto lines = testkit::splitLines(capture.finish());
+    for (const char* flag : {"true", "false"})
+        EXPECT_TRUE(
+            contains(lines, std::string("AUEnginePlayer::ERROR: Could not set audio session active ") + flag +
+                                ". system error: The session is busy."));
+}
+
+TEST_F(PlayerTest, ALoopEndWithoutAFoundFileNamesNone) {
+    ASSERT_TRUE(player->toggle());
+    ASSERT_FALSE(player->toggle());
+    testkit::TempFolder empty{"empty"};
+    testkit::ScopedEnvironment::set("ORVO_RESOURCES_DIR", empty.path().string());
+    testkit::StdoutCapture capture;
+    ASSERT_TRUE(player->toggle()); // the older loop plays on
+    render(*player, loops.data + kBlock);
+    player->stop();
+    DispatchQueue::main().drain();
+    const auto lines = testkit::splitLines(capture.finish());
+    EXPECT_TRUE(contains(lines, "AUEnginePlayer: Current audio file '(none)' looped: 1."));
+}
+
+TEST_F(PlayerTest, TheMIDILoggerReportsAtMostThreeBytesOnTheMainQueue) {
+    player->connect(effect());
+    std::thread renderThread([&] {
+        const std::uint8_t bytes[8] = {0x90, 60, 100, 1, 2, 3, 4, 5};
+        for (const NSInteger length : {3, 2, 8, -1})
+            EXPECT_EQ(player->midiOutBlock()(length * 10, 0, length, bytes), noErr);
+    });
+    renderThread.join();
+    testkit::StdoutCapture capture;
+    DispatchQueue::main().drain();
+    EXPECT_EQ(
+        testkit::splitLines(capture.finish()),
+        (std::vector<std::string>{"AUEnginePlayer: MIDI event from audio unit at: 30, data: 144, 60, 100",
+                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                  "AUEnginePlayer: MIDI event from audio unit at: 20, data: 144, 60",
+                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                  "AUEnginePlayer: MIDI event from audio unit at: 80, data: 144, 60, 100",
+                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                  "AUEnginePlayer: MIDI event from audio unit at: -10, data: "}));
+}
+
+TEST_F(PlayerTest, TakingTheUnitOutWiresThePlayerStraightToTheMixer) {
+    player->connect(effect());
+    ASSERT_TRUE(player->toggle());
+    testkit::StdoutCapture capture;
+    player->disconnect();
+    const auto lines = testkit::splitLines(capture.finish());
+    EXPECT_EQ(player->activeAVAudioUnit(), nullptr);
+    EXPECT_TRUE(contains(lines, "AUEnginePlayer: Audio unit was disconnecting and detaching."));
+    EXPECT_TRUE(contains(lines, "AUEnginePlayer: Performed audio unit disconnection."));
+    const auto out = render(*player, loops.data);
+    // Dry again from wherever the loop stood.
+    EXPECT_TRUE(std::equal(out[0].begin(), out[0].begin() + kBlock, loops.decoded->channelData(0)) ||
+                std::search(loops.decoded->channelData(0), loops.decoded->channelData(0) + loops.data,
+                            out[0].begin(),
+                            out[0].begin() + 64) != loops.decoded->channelData(0) + loops.data);
+}
+
+TEST_F(PlayerTest, QuittingWhileTheDeviceRunsStopsItBeforeAnythingGoes) {
+    player->engine().disableManualRenderingMode();
+    testkit::ScopedEnvironment::set("SDL_AUDIODRIVER", "dummy");
+    player->connect(effect());
+    ASSERT_TRUE(player->toggle());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    player.reset(); // unit, nodes and engine go with the device running
+    DispatchQueue::main().drain();
+}
+
+} // namespace

@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/audio/AVAudioUnit.h"
+#include "platform/audio/AVAudioUnitComponentManager.h"
+#include "platform/foundation/Thread.h"
+#include "tests/support/MainQueue.h"
+#include "tests/support/StdoutCapture.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+constexpr OSType aumf = fourCharCode("aumf"), ohdn = fourCharCode("ohdn"), VLMR = fourCharCode("VLMR");
+
+OSType code(const std::string& text) {
+    OSType value = 0;
+    for (unsigned char c : text) value = (value << 8) | c;
+    return value;
+}
+
+std::string manifest(const std::string& type, const std::string& subtype, const std::string& path,
+                     const std::string& function = "AUPrincipalClassFactory", int flags = 2) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>name</key><string>VLMR: " +
+           subtype +
+           "</string>"
+           "<key>type</key><string>" +
+           type + "</string><key>subtype</key><string>" + subtype +
+           "</string>"
+           "<key>manufacturer</key><string>VLMR</string><key>flags</key><integer>" +
+           std::to_string(flags) + "</integer><key>path</key><string>" + path +
+           "</string>"
+           "<key>factoryFunction</key><string>" +
+           function + "</string></dict></plist>\n";
+}
+
+// A registry folder of its own, searched before the test component's folder.
+class RegistryTest : public ::testing::Test {
+protected:
+    RegistryTest() { testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", folder.path().string()); }
+
+    void write(const std::string& name, const std::string& text) { std::ofstream(folder / name) << text; }
+    std::vector<std::string> names(const AudioComponentDescription& search) {
+        std::vector<std::string> found;
+        for (const auto& c :
+             AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(search))
+            found.push_back(c->manifestURL().lastPathComponent());
+        return found;
+    }
+
+    testkit::ScopedEnvironment environment{"ORVO_COMPONENT_PATH"};
+    testkit::TempFolder folder{"registry"};
+    const std::string module = ORVO_TEST_COMPONENT_FILE;
+};
+
+TEST_F(RegistryTest, MatchesLikeThePlatformWildcardsAndFlagsUnderTheMask) {
+    struct Case {
+        AudioComponentDescription search;
+        bool matches;
+    } cases[] = {
+        {{aumf, ohdn, VLMR, 2, 0}, true}, // the host's own search: flags ignored
+        {{aumf, ohdn, VLMR, 0, 0}, true},
+        {{aumf, ohdn, VLMR, 2, 2}, true},  // flags under the mask agree
+        {{aumf, ohdn, VLMR, 0, 2}, false}, // ... or not
+        {{aumf, ohdn, VLMR, 1, 1}, false},
+        {{0, 0, 0, 0, 0}, true}, // zero codes match anything
+        {{aumf, 0, VLMR, 0, 0}, true},
+        {{fourCharCode("aufx"), ohdn, VLMR, 0, 0}, false},
+        {{aumf, fourCharCode("ohdx"), VLMR, 0, 0}, false},
+        {{aumf, ohdn, fourCharCode("VLMX"), 0, 0}, false},
+    };
+    const AudioComponentDescription component{aumf, ohdn, VLMR, 2, 0};
+    for (const auto& c : cases)
+        EXPECT_EQ(AVAudioUnitComponentManager::matches(c.search, component), c.matches)
+            << c.search.componentFlags << "/" << c.search.componentFlagsMask;
+}
+
+TEST_F(RegistryTest, FindsTheBuiltComponentWithItsRegisteredDescription) {
+    testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", ORVO_TEST_COMPONENTS_DIR);
+    const auto found =
+        AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components({aumf, ohdn, VLMR, 2, 0});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->name(), "VLMR: Orvo Halden Extension (AU)");
+    EXPECT_EQ(found[0]->manufacturerName(), "VLMR");
+    EXPECT_EQ(found[0]->audioComponentDescription(), (AudioComponentDescription{aumf, ohdn, VLMR, 2, 0}));
+    EXPECT_EQ(found[0]->moduleURL().path(), module);
+}
+
+TEST_F(RegistryTest, SkipsOtherSubtypesAndBrokenManifestsInAStableOrder) {
+    write("b.plist", manifest("aumf", "ohdn", module));
+    write("a.plist", manifest("aumf", "ohdn", module));
+    write("c.plist", manifest("aumf", "zzzz", module));
+    write("d.plist", "<plist><dict><key>name</key>");  // not XML
+    write("e.plist", manifest("aumf", "ohd", module)); // a three-letter code
+    write("f.plist", manifest("aumf", "ohdn", ""));    // no module
+    write("g.txt", manifest("aumf", "ohdn", module));  // not a manifest
+    testkit::StdoutCapture capture;
+    const auto first = names({aumf, ohdn, VLMR, 2, 0});
+    const auto again = names({aumf, ohdn, VLMR, 2, 0});
+    const auto lines = testkit::splitLines(capture.finish());
+    EXPECT_EQ(first, (std::vector<std::string>{"a.plist", "b.plist"}));
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& l) { return l.starts_with("WARNING: Component manifest"); }),
+        6); // d, e and f, twice
+}
+
+TEST_F(RegistryTest, TheEnvironmentsFoldersComeFirstInTheirOrder) {
+    testkit::TempFolder second{"registry2"};
+    std::ofstream(second / "a.plist") << manifest("aumf", "ohdn", module);
+    write("z.plist", manifest("aumf", "ohdn", module));
+    testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH",
+                                    folder.path().string() + ":" + second.path().string());
+    const auto found =
+        AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components({aumf, ohdn, VLMR, 0, 0});
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0]->manifestURL().path(), (folder / "z.plist").string());
+    EXPECT_EQ(found[1]->manifestURL().path(), (second / "a.plist").string());
+}
+
+// Instantiation, its result always on the main queue.
+struct Outcome {
+    bool arrived = false;
+    bool onMainThread = false;
+    std::shared_ptr<AVAudioUnit> unit;
+    std::optional<NSError> error;
+};
+
+Outcome instantiate(const AudioComponentDescription& description) {
+    Outcome outcome;
+    AVAudioUnit::instantiate(description, 0,
+                             [&](std::shared_ptr<AVAudioUnit> unit, std::optional<NSError> error) {
+                                 outcome = {true, Thread::isMainThread(), std::move(unit), std::move(error)};
+                             });
+    EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return outcome.arrived; }));
+    return outcome;
+}
+
+TEST_F(RegistryTest, InstantiatesTheFirstMatchThroughItsModuleOnTheMainQueue) {
+    write("a.plist", manifest("aumf", "ohdn", module));
+    const Outcome outcome = instantiate({aumf, ohdn, VLMR, 2, 0});
+    ASSERT_TRUE(outcome.unit) << (outcome.error ? outcome.error->what() : "");
+    EXPECT_TRUE(outcome.onMainThread);
+    EXPECT_TRUE(outcome.unit->principalClass());
+    EXPECT_EQ(outcome.unit->auAudioUnit()->componentDescription(),
+              (AudioComponentDescription{aumf, ohdn, VLMR, 2, 0}));
+    EXPECT_EQ(outcome.unit->auAudioUnit()->MIDIOutputNames(),
+              std::vector<std::string>{"Orvo Halden MIDI Out"});
+}
+
+TEST_F(RegistryTest, EveryFailureArrivesAsAnErrorOnTheMainQueue) {
+    struct Case {
+        const char* subtype;
+        std::string path, function, says;
+    } cases[] = {
+        {"none", module, "AUPrincipalClassFactory", "No registered component"},
+        {"miss", (folder / "missing.so").string(), "AUPrincipalClassFactory", "cannot be loaded"},
+        {"nofn", module, "NoSuchFunction", "has no function 'NoSuchFunction'"},
+        {"refu", module, "RefusingPrincipalClassFactory", "refuses to make a unit"},
+    };
+    for (const auto& c : cases) {
+        if (std::string(c.subtype) != "none")
+            write(std::string(c.subtype) + ".plist", manifest("aumf", c.subtype, c.path, c.function));
+        const Outcome outcome = instantiate({aumf, code(c.subtype), VLMR, 0, 0});
+        EXPECT_FALSE(outcome.unit) << c.subtype;
+        EXPECT_TRUE(outcome.onMainThread);
+        ASSERT_TRUE(outcome.error) << c.subtype;
+        EXPECT_NE(std::string(outcome.error->what()).find(c.says), std::string::npos)
+            << outcome.error->what();
+    }
+}
+
+} // namespace

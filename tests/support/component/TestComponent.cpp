@@ -1,0 +1,28 @@
+// A component module as the registry loads it: the effect's unit behind the
+// exported entry point, plus a second entry whose principal class refuses.
+#include <memory>
+
+#include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "platform/audio/AUAudioUnitFactory.h"
+#include "platform/foundation/NSError.h"
+
+namespace {
+
+class TestPrincipalClass : public AUAudioUnitFactory {
+public:
+    std::shared_ptr<AUAudioUnit> createAudioUnit(const AudioComponentDescription& description) override {
+        return Orvo_Halden_Extension_AudioUnit::make(description);
+    }
+};
+
+class RefusingPrincipalClass : public AUAudioUnitFactory {
+public:
+    std::shared_ptr<AUAudioUnit> createAudioUnit(const AudioComponentDescription&) override {
+        throw NSError(-10875, "The test component refuses to make a unit.");
+    }
+};
+
+} // namespace
+
+AU_EXPORT_PRINCIPAL_CLASS(AUPrincipalClassFactory, TestPrincipalClass)
+AU_EXPORT_PRINCIPAL_CLASS(RefusingPrincipalClassFactory, RefusingPrincipalClass)
