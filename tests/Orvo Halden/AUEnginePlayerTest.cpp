@@ -42,7 +42,7 @@ TEST_F(PlayerTest, TheEffectIsReallyInThePath) {
     // The same loop through a bare unit with the same parameters and blocks.
     auto bare = std::dynamic_pointer_cast<Orvo_Halden_Extension_AudioUnit>(effect()->auAudioUnit());
     for (const auto& busses : {bare->inputBusses(), bare->outputBusses()})
-        (*busses)[0]->setFormat(AVAudioFormat::standardFormat(48000.0, 2));
+        ASSERT_TRUE((*busses)[0]->setFormat(AVAudioFormat::standardFormat(48000.0, 2)));
     bare->setMaximumFramesToRender(kBlock);
     bare->allocateRenderResources();
     const AURenderBlock renderBlock = bare->renderBlock();
