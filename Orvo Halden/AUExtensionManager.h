@@ -10,6 +10,7 @@
 #include "platform/audio/AUAudioUnitPreset.h"
 #include "platform/audio/AVAudioUnit.h"
 #include "platform/audio/AVAudioUnitComponentManager.h"
+#include "platform/ui/AUViewController.h"
 
 // Hears when the effect is ready; both calls come on the main queue.
 class AUExtensionManagerDelegate {
@@ -50,6 +51,9 @@ public:
 
     bool togglePlayback();
     void cleanup();
+
+    // A slot for the unit's view controller; nothing fills it as the app stands.
+    std::shared_ptr<AUViewController> viewController;
 
     static constexpr AudioComponentDescription kComponentDescription{
         kAudioUnitType_MusicEffect, fourCharCode("ohdn"), fourCharCode("VLMR"), 2, 0};

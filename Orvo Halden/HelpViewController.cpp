@@ -6,17 +6,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "Orvo Halden/Console.h"
 #include "platform/foundation/Bundle.h"
 
 namespace {
 
 constexpr double kTimeout = 60;
 constexpr CGFloat kBarHeight = 44;
-
-void print(const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
 
 }  // namespace
 

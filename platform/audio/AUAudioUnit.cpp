@@ -2,7 +2,10 @@
 
 #include <string>
 
+#include "platform/audio/AUAudioUnitFactory.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NSError.h"
+#include "platform/ui/AUViewController.h"
 
 namespace {
 [[noreturn]] void fail(OSStatus status, const std::string& reason) {
@@ -102,4 +105,12 @@ AURenderBlock AUAudioUnit::renderBlock() {
                         realtimeEventListHead, pullInputBlock);
     };
     return renderBlock_;
+}
+
+void AUAudioUnit::requestViewController(ViewControllerHandler completionHandler) {
+    if (!completionHandler)
+        return;
+    DispatchQueue::main().async([principal = principal_, completionHandler = std::move(completionHandler)] {
+        completionHandler(std::dynamic_pointer_cast<AUViewController>(principal.lock()));
+    });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,9 @@
 #include "platform/audio/AudioComponentDescription.h"
 #include "platform/audio/AudioTypes.h"
 #include "platform/foundation/PropertyList.h"
+
+class AUAudioUnitFactory;
+class AUViewController;
 
 constexpr OSStatus kAudioUnitErr_FailedInitialization = -10875;
 constexpr OSStatus kAudioUnitErr_InvalidPropertyValue = -10851;
@@ -99,6 +103,14 @@ public:
         midiOutputEventBlock_ = std::move(block);
     }
 
+    // The unit's editor: its module's principal class when that is a view
+    // controller, else none. The answer comes later, on the main queue.
+    using ViewControllerHandler = std::function<void(std::shared_ptr<AUViewController>)>;
+    void requestViewController(ViewControllerHandler completionHandler);
+    // Set by the host that made the unit through a module; held weakly, since
+    // the principal class owns its unit.
+    void setPrincipalClass(std::weak_ptr<AUAudioUnitFactory> principal) { principal_ = std::move(principal); }
+
     // A host's name for where the unit runs.
     const std::optional<std::string>& contextName() const { return contextName_; }
     void setContextName(std::optional<std::string> name) { contextName_ = std::move(name); }
@@ -138,6 +150,7 @@ private:
     AUScheduleMIDIEventBlock scheduleMIDIEventBlock_;
     AUMIDIOutputEventBlock midiOutputEventBlock_;
     std::optional<std::string> contextName_;
+    std::weak_ptr<AUAudioUnitFactory> principal_;
     std::optional<AUAudioUnitPreset> currentPreset_;
     // Shared with the render block, which may outlive the unit.
     std::shared_ptr<std::atomic<bool>> renderResourcesAllocated_ = std::make_shared<std::atomic<bool>>(false);

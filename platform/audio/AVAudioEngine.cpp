@@ -31,9 +31,29 @@ struct AVAudioEngine::Graph {
     AVAudioFrameCount maximumFrames = 0;
 };
 
-AVAudioEngine::AVAudioEngine() : outputNode_(std::make_shared<AVAudioOutputNode>()) { attach(outputNode_); }
+namespace {
+// Every engine alive, for stopAll().
+std::mutex& enginesMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::vector<AVAudioEngine*>& engines() {
+    static std::vector<AVAudioEngine*> all;
+    return all;
+}
+}  // namespace
+
+AVAudioEngine::AVAudioEngine() : outputNode_(std::make_shared<AVAudioOutputNode>()) {
+    attach(outputNode_);
+    std::lock_guard lock(enginesMutex());
+    engines().push_back(this);
+}
 
 AVAudioEngine::~AVAudioEngine() {
+    {
+        std::lock_guard lock(enginesMutex());
+        std::erase(engines(), this);
+    }
     stop();
     std::lock_guard edit(editMutex_);
     for (const auto& node : nodes_) node->engine_ = nullptr;
@@ -228,6 +248,12 @@ void AVAudioEngine::stop() {
     std::lock_guard edit(editMutex_);
     device_.reset();
     running_ = false;
+}
+
+void AVAudioEngine::stopAll() {
+    std::lock_guard lock(enginesMutex());
+    for (AVAudioEngine* engine : engines())
+        engine->stop();
 }
 
 bool AVAudioEngine::isRunning() const { return running_; }

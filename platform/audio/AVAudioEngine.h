@@ -65,6 +65,9 @@ public:
     void start();
     // Closes the device (its thread has ended when this returns).
     void stop();
+    // Stops every engine of the process: what an application does before it
+    // frees what the engines render.
+    static void stopAll();
     bool isRunning() const;
 
     // Renders without a device, `maximumFrames` at most per call, in `format`.

@@ -72,6 +72,8 @@ void AVAudioUnit::instantiate(const AudioComponentDescription& description,
 
 AVAudioUnit::AVAudioUnit(std::shared_ptr<AUAudioUnit> unit, std::shared_ptr<AUAudioUnitFactory> principal)
     : unit_(std::move(unit)), principal_(std::move(principal)) {
+    if (unit_ && principal_)
+        unit_->setPrincipalClass(principal_);
     pullInput_ = [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames,
                         NSInteger, AudioBufferList* list) -> AUAudioUnitStatus {
         if (!preparedFormat_ || frames > preparedFrames_) return kAudioUnitErr_TooManyFramesToProcess;

@@ -9,8 +9,53 @@
 #include <thread>
 
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/ui/UIViewController.h"
 
 extern char** environ;
+
+namespace {
+
+std::map<std::string, UIApplication::DelegateFactory>& delegateClasses() {
+    static std::map<std::string, UIApplication::DelegateFactory> classes;
+    return classes;
+}
+
+struct Storyboard {
+    CGSize size;
+    UIStoryboard::Factory factory;
+};
+
+std::map<std::string, Storyboard>& storyboards() {
+    static std::map<std::string, Storyboard> all;
+    return all;
+}
+
+}  // namespace
+
+void UIApplication::registerDelegateClass(const std::string& name, DelegateFactory factory) {
+    delegateClasses()[name] = std::move(factory);
+}
+
+std::shared_ptr<UIApplicationDelegate> UIApplication::makeDelegate(const std::string& name) {
+    const auto it = delegateClasses().find(name);
+    return it != delegateClasses().end() && it->second ? it->second() : nullptr;
+}
+
+void UIStoryboard::registerStoryboard(const std::string& name, CGSize size, Factory factory) {
+    storyboards()[name] = {size, std::move(factory)};
+}
+
+bool UIStoryboard::exists(const std::string& name) { return storyboards().count(name) > 0; }
+
+CGSize UIStoryboard::size(const std::string& name) {
+    const auto it = storyboards().find(name);
+    return it == storyboards().end() ? CGSize{} : it->second.size;
+}
+
+std::shared_ptr<UIViewController> UIStoryboard::instantiateInitialViewController(const std::string& name) {
+    const auto it = storyboards().find(name);
+    return it != storyboards().end() && it->second.factory ? it->second.factory() : nullptr;
+}
 
 UIApplication& UIApplication::shared() {
     static UIApplication application;

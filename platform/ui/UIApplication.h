@@ -3,11 +3,35 @@
 #include <any>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/URL.h"
+#include "platform/graphics/CGGeometry.h"
 #include "platform/ui/UIResponder.h"
+
+class UIApplication;
+class UIViewController;
+class UIWindow;
+
+// Hears the application's life, in this order: launched, active, then at the
+// end resigning, in the background, terminating.
+class UIApplicationDelegate {
+public:
+    virtual ~UIApplicationDelegate() = default;
+
+    using LaunchOptions = std::map<std::string, std::any>;
+    virtual bool application(UIApplication&, const LaunchOptions&) { return true; }
+    virtual void applicationWillResignActive(UIApplication&) {}
+    virtual void applicationDidEnterBackground(UIApplication&) {}
+    virtual void applicationWillEnterForeground(UIApplication&) {}
+    virtual void applicationDidBecomeActive(UIApplication&) {}
+    virtual void applicationWillTerminate(UIApplication&) {}
+
+    // The window the main storyboard made, set before launch.
+    std::shared_ptr<UIWindow> window;
+};
 
 // The running application, one per process. It hands URLs that the program
 // cannot show itself to the desktop (xdg-open). Tests put a recorder in the
@@ -31,8 +55,28 @@ public:
     // line) when there is no desktop session or the program cannot start.
     static bool openOnDesktop(const URL& url);
 
+    // Delegate classes by name, as the application's entry names them.
+    using DelegateFactory = std::function<std::shared_ptr<UIApplicationDelegate>()>;
+    static void registerDelegateClass(const std::string& name, DelegateFactory factory);
+    static std::shared_ptr<UIApplicationDelegate> makeDelegate(const std::string& name);
+
+    const std::shared_ptr<UIApplicationDelegate>& delegate() const { return delegate_; }
+    void setDelegate(std::shared_ptr<UIApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
+
 private:
     UIApplication() = default;
 
     URLOpener opener_;
+    std::shared_ptr<UIApplicationDelegate> delegate_;
+};
+
+// The storyboards of the program by name: each makes its initial view
+// controller, shown in a window of the storyboard's size.
+class UIStoryboard {
+public:
+    using Factory = std::function<std::shared_ptr<UIViewController>()>;
+    static void registerStoryboard(const std::string& name, CGSize size, Factory factory);
+    static bool exists(const std::string& name);
+    static CGSize size(const std::string& name);
+    static std::shared_ptr<UIViewController> instantiateInitialViewController(const std::string& name);
 };

@@ -12,7 +12,14 @@ public:
     using UIControl::UIControl;
 
     const std::string& title() const { return title_; }
-    void setTitle(std::string title) { title_ = std::move(title); }
+    void setTitle(std::string title) {
+        title_ = std::move(title);
+        setNeedsDisplay();
+    }
+
+    // A button with a title draws it on a rounded plate, lighter while held;
+    // one without draws nothing of its own.
+    void draw(const CGRect& rect) override;
 
     void touchesBegan(const UITouchSet& touches, const UIEvent* event) override;
     void touchesMoved(const UITouchSet& touches, const UIEvent* event) override;

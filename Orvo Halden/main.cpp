@@ -1,0 +1,17 @@
+// The demonstration app's entry.
+
+#include <cstring>
+
+#include "Orvo Halden/AppDelegate.h"
+#include "Orvo Halden/MainStoryboard.h"
+#include "platform/app/UIApplicationMain.h"
+
+int main(int argc, char** argv) {
+    // What the runtime would find by name: the delegate class and the storyboard.
+    UIApplication::registerDelegateClass("AppDelegate", [] { return std::make_shared<AppDelegate>(); });
+    bool autoplay = false;
+    for (int i = 1; i < argc; ++i)
+        autoplay = autoplay || std::strcmp(argv[i], "--autoplay") == 0;
+    MainStoryboard::registerMain(autoplay);
+    return UIApplicationMain(argc, argv, std::nullopt, "AppDelegate");
+}
