@@ -77,9 +77,18 @@ soak: build
 bench: build
 	$(BUILD)/bench/orvo_bench $(BENCH_ARGS)
 
-# Until the host app exists, the main program is the benchmark summary.
+# The app, laid out as an install inside the build tree ($(BUILD)/run), in a
+# window with the sound card. Without a display it says so and runs headless.
+# RUN_ARGS adds the app's own: --autoplay, --unit, --seconds N.
+RUN_ARGS ?=
 run: build
-	$(BUILD)/bench/orvo_bench --benchmark_min_time=0.05
+	@cmake --install $(BUILD) --prefix $(CURDIR)/$(BUILD)/run > /dev/null
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "make run: no display here, so the app runs headless (Ctrl+C quits)."; \
+	  $(BUILD)/run/bin/Orvo_Halden --headless $(RUN_ARGS); \
+	else \
+	  $(BUILD)/run/bin/Orvo_Halden $(RUN_ARGS); \
+	fi
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs -r clang-format -i

@@ -73,17 +73,18 @@ void build(ViewController& screen) {
     screen.setView(root);
 }
 
-void registerMain(bool autoplay) {
-    UIStoryboard::registerStoryboard("Main", kWindowSize, [autoplay]() -> std::shared_ptr<UIViewController> {
+void registerMain(bool autoplay, bool unit) {
+    UIStoryboard::registerStoryboard("Main", kWindowSize, [autoplay, unit]() -> std::shared_ptr<UIViewController> {
         auto screen = std::make_shared<ViewController>();
         screen->loadViewIfNeeded();
-        if (autoplay) {
-            const std::weak_ptr<ViewController> weak = screen;
-            DispatchQueue::main().async([weak] {
-                if (const auto s = weak.lock())
-                    s->onPlayButton(s);
-            });
-        }
+        const std::weak_ptr<ViewController> weak = screen;
+        DispatchQueue::main().async([weak, autoplay, unit] {
+            const auto s = weak.lock();
+            if (s && autoplay)
+                s->onPlayButton(s);
+            if (s && unit)
+                s->onButtonUnit(s);
+        });
         return screen;
     });
 }

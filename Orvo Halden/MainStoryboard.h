@@ -18,7 +18,7 @@ inline constexpr CGSize kWindowSize{760, 720};
 void build(ViewController& screen);
 
 // Registers the storyboard as "Main"; with `autoplay` the main screen's Play
-// button is pressed once it has loaded.
-void registerMain(bool autoplay);
+// button is pressed once it has loaded, with `unit` its Unit button.
+void registerMain(bool autoplay, bool unit = false);
 
 }  // namespace MainStoryboard

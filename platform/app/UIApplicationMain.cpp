@@ -14,6 +14,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/graphics/ImageSurface.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
@@ -29,6 +30,7 @@ extern "C" void requestQuit(int) { quitRequested = true; }
 struct Options {
     bool headless = false;
     double seconds = std::numeric_limits<double>::infinity();
+    std::string screenshot;
 };
 
 void say(const std::string& line) {
@@ -51,6 +53,12 @@ std::optional<Options> parse(int argc, char** argv) {
             }
             options.seconds = seconds;
             ++i;
+        } else if (argument == "--screenshot") {
+            if (i + 1 >= argc || !*argv[i + 1]) {
+                say("UIApplicationMain: ERROR: --screenshot needs a file name.");
+                return std::nullopt;
+            }
+            options.screenshot = argv[++i];
         }
     }
     return options;
@@ -114,6 +122,12 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    if (!options->screenshot.empty()) {
+        if (desktop)
+            desktop->picture().writePNG(options->screenshot);
+        else
+            say("UIApplicationMain: WARNING: no window, so no screenshot.");
+    }
 
     delegate->applicationWillResignActive(application);
     delegate->applicationDidEnterBackground(application);

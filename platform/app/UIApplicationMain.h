@@ -12,7 +12,8 @@
 //
 // Its own arguments:
 //   --headless   no window (also taken when there is no display, with one line);
-//   --seconds N  quit after N seconds.
+//   --seconds N  quit after N seconds;
+//   --screenshot FILE  at the end, write what the window shows as PNG.
 // Others are left to the program.
 int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
                       const std::string& delegateClassName);

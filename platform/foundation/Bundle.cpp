@@ -26,10 +26,13 @@ std::optional<URL> Bundle::resourceURL() const {
         return URL::fileURLWithPath(folder);
     const std::optional<std::string> executable = executablePath();
     if (!executable) return std::nullopt;
-    const URL beside =
-        URL::fileURLWithPath(*executable).deletingLastPathComponent().appendingPathComponent("resources");
-    bool isDirectory = false;
-    if (FileManager::defaultManager().fileExists(beside.path(), isDirectory) && isDirectory) return beside;
+    const URL folder = URL::fileURLWithPath(*executable).deletingLastPathComponent();
+    for (const URL& candidate : {folder.appendingPathComponent("resources"),
+                                 folder.deletingLastPathComponent().appendingPathComponent("share/orvo-halden")}) {
+        bool isDirectory = false;
+        if (FileManager::defaultManager().fileExists(candidate.path(), isDirectory) && isDirectory)
+            return candidate;
+    }
     return std::nullopt;
 }
 

@@ -7,7 +7,8 @@
 #include "platform/foundation/URL.h"
 
 // The program's own files. The resources folder is ORVO_RESOURCES_DIR when
-// that is set, else the "resources" folder beside the executable, else none.
+// that is set, else the "resources" folder beside the executable, else an
+// install's "../share/orvo-halden" from the executable's folder, else none.
 class Bundle {
 public:
     static Bundle& main();
