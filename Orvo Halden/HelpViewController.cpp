@@ -22,9 +22,16 @@ void HelpViewController::loadView() {
     auto root = std::make_shared<UIView>();
     root->setBackgroundColor(UIColor{0.16, 0.16, 0.17, 1});
     auto web = std::make_shared<WKWebView>();
-    buttonExit = std::make_shared<UIControl>();
-    buttonExit->addTarget(this, [this](UIControl& sender, UIControlEvents) { onButtonExit(&sender); },
-                          UIControlEvent::touchUpInside);
+    buttonExit = std::make_shared<UIButton>();
+    buttonExit->setTitle("Back");
+    const std::weak_ptr<UIViewController> weak = weak_from_this();
+    buttonExit->addTarget(
+        buttonExit.get(),
+        [weak](UIControl& sender, UIControlEvents) {
+            if (const auto self = std::static_pointer_cast<HelpViewController>(weak.lock()))
+                self->onButtonExit(&sender);
+        },
+        UIControlEvent::touchUpInside);
     root->addSubview(web);
     root->addSubview(buttonExit);
     webView_ = web;

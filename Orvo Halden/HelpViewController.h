@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/foundation/URL.h"
-#include "platform/ui/UIControl.h"
+#include "platform/ui/UIButton.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/web/WKWebView.h"
 
@@ -26,7 +26,7 @@ public:
     // Outlets. The web view is held weakly: the view tree owns it.
     std::shared_ptr<WKWebView> webView() const { return webView_.lock(); }
     void setWebView(const std::shared_ptr<WKWebView>& view) { webView_ = view; }
-    std::shared_ptr<UIControl> buttonExit;
+    std::shared_ptr<UIButton> buttonExit;
 
     void loadView() override;
     void viewDidLoad() override;

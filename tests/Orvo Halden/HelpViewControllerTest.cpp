@@ -8,6 +8,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/support/OpenedURLs.h"
+#include "tests/support/PixelProbe.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 
@@ -107,6 +108,11 @@ TEST_F(HelpScreen, WithoutPreparationTheManualIsShownWithTheDefaultPolicyAndAMin
     EXPECT_EQ(help->requests[0].timeoutInterval, 60);
     EXPECT_EQ(help->requests[0].cachePolicy, URLRequest::CachePolicy::useProtocolCachePolicy);
     EXPECT_TRUE(web()->isShowingPDF());
+    // On screen: the exit button over the manual's first page.
+    window->layoutIfNeeded();
+    const auto picture = testkit::renderOverWhite({480, 360}, 1, [this](CGContext& c) { window->render(c); });
+    EXPECT_TRUE(testkit::pixelNear(*picture, {4, 4}, testkit::overWhite({{0.16, 0.16, 0.17, 1}})));
+    EXPECT_TRUE(testkit::pixelNear(*picture, {460, 70}, testkit::overWhite({UIColor::white()})));
     EXPECT_EQ(log, "navigationAction: \n" + kManual.absoluteString() + "\nnavigationResponse: \n" +
                        kManual.absoluteString() + "\n");
     EXPECT_TRUE(opened.urls.empty());
