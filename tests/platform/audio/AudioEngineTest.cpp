@@ -179,6 +179,15 @@ TEST_F(OfflineEngineTest, RenderingNeedsARunningEngineAndABlockWithinTheMaximum)
     EXPECT_EQ(engine.renderOffline(2 * kBlock, block), AVAudioEngineManualRenderingStatus::error);
     EXPECT_THROW(engine.enableManualRenderingMode(AVAudioFormat::standardFormat(48000.0, 2), kBlock),
                  NSError);
+    // What an application does at its end: every engine of the process stops.
+    auto other = std::make_unique<AVAudioEngine>();
+    other->enableManualRenderingMode(AVAudioFormat::standardFormat(48000.0, 2), kBlock);
+    other->start();
+    AVAudioEngine::stopAll();
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_FALSE(other->isRunning());
+    other.reset();
+    AVAudioEngine::stopAll();  // an engine that is gone is not touched
 }
 
 // Passes its input on and counts the frames it rendered.
