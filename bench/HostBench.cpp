@@ -61,7 +61,10 @@ BENCHMARK(BM_HostEngineThreeBands)->Unit(benchmark::kMicrosecond);
 void BM_BareUnitThreeBands(benchmark::State& state) {
     auto unit = threeBandUnit();
     for (const auto& busses : {unit->inputBusses(), unit->outputBusses()})
-        (*busses)[0]->setFormat(AVAudioFormat::standardFormat(bench::kSampleRate, 2));
+        if (!(*busses)[0]->setFormat(AVAudioFormat::standardFormat(bench::kSampleRate, 2))) {
+            state.SkipWithError("the unit refused the stereo format");
+            return;
+        }
     unit->setMaximumFramesToRender(kFrames);
     unit->allocateRenderResources();
     const AURenderBlock render = unit->renderBlock();

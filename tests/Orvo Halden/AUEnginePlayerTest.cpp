@@ -42,7 +42,7 @@ TEST_F(PlayerTest, TheEffectIsReallyInThePath) {
     // The same loop through a bare unit with the same parameters and blocks.
     auto bare = std::dynamic_pointer_cast<Orvo_Halden_Extension_AudioUnit>(effect()->auAudioUnit());
     for (const auto& busses : {bare->inputBusses(), bare->outputBusses()})
-        (*busses)[0]->setFormat(AVAudioFormat::standardFormat(48000.0, 2));
+        ASSERT_TRUE((*busses)[0]->setFormat(AVAudioFormat::standardFormat(48000.0, 2)));
     bare->setMaximumFramesToRender(kBlock);
     bare->allocateRenderResources();
     const AURenderBlock renderBlock = bare->renderBlock();
@@ -112,7 +112,8 @@ TEST_P(LoopLengthTest, EveryLoopEndIsCountedOnceAndARestartCountsAfresh) {
                                                 "loop", "stopped"}));
     EXPECT_EQ(std::count(listener->calls.begin(), listener->calls.end(), "file"), 2);
     EXPECT_TRUE(listener->allOnMain);
-    for (const auto& [count, times] : {std::pair{"1.", 2}, {"2.", 1}, {"3.", 1}, {"4.", 0}})
+    for (const auto& [countText, times] : {std::pair{"1.", 2}, {"2.", 1}, {"3.", 1}, {"4.", 0}}) {
+        const std::string count = countText;
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                                 [count](const std::string& l) {
                                     return l.starts_with("AUEnginePlayer: Current audio file '/") &&
@@ -120,6 +121,7 @@ TEST_P(LoopLengthTest, EveryLoopEndIsCountedOnceAndARestartCountsAfresh) {
                                 }),
                   times)
             << count;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LoopLengthTest, ::testing::Values(9000u, 24000u, 48001u));
