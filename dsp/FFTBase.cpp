@@ -96,6 +96,44 @@ void analyseFour(const float* c, float* last, float* mags, float* freqs, int k, 
     store(freqs, bin * scale.freqPerBin + scale.binsPerRadian * d * scale.freqPerBin);
 }
 
+// wrapPhase() four at a time, without a branch per lane. A lane beyond the
+// fast range (or not finite) sends the group the scalar way.
+Lanes wrapPhases(Lanes phase) {
+    if (!allOf(absLanes(phase) < splat(1.0e6f))) {
+        float v[4];
+        store(v, phase);
+        for (float& x : v) x = wrapPhase(x);
+        return load(v);
+    }
+    constexpr float turnsPerRadian = 1.0f / kTwoPi;
+    const Mask turns = __builtin_convertvector(phase * turnsPerRadian, Mask);
+    Lanes r = phase - kTwoPi * __builtin_convertvector(turns, Lanes);
+    r = select(r >= splat(kPi), r - kTwoPi, r);
+    r = select(r < splat(-kPi), r + kTwoPi, r);
+    return select(r < splat(kPi), r, splat(-kPi));
+}
+
+struct PhaseStep {
+    float freqPerBin;
+    float radiansPerBin;
+    float expct;
+};
+
+// Bins k .. k+3: each accumulator advances by its bin's frequency and the
+// magnitude and new phase go out as interleaved complex values.
+void synthesiseFour(const float* mags, const float* freqs, float* acc, float* c, int k,
+                    const PhaseStep& step) {
+    const Lanes bin = splat(static_cast<float>(k)) + Lanes{0.0f, 1.0f, 2.0f, 3.0f};
+    const Lanes advance =
+        step.radiansPerBin * ((load(freqs) - bin * step.freqPerBin) / step.freqPerBin) + bin * step.expct;
+    const Lanes phase = wrapPhases(load(acc) + advance);
+    store(acc, phase);
+    Lanes sine, cosine;
+    sinCosLanes(phase, sine, cosine);
+    const Lanes m = load(mags);
+    storeInterleaved(c, m * cosine, m * sine);
+}
+
 } // namespace
 
 float wrapLargePhase(float phase) {
@@ -293,14 +331,21 @@ void FFTBase::frequencies2complex(float* mags, float* freqs, float* phaseAcc, fl
     if (phaseAcc == nullptr) phaseAcc = phases.getBuffer();
     if (c == nullptr) c = complex.getBuffer();
     if (mags == nullptr || freqs == nullptr || phaseAcc == nullptr || c == nullptr) return;
-    const float radiansPerBin = kTwoPi / hopsPerFrame();
-    for (int k = 0; k <= fftFrameSize2; ++k) {
-        const float binFreq = static_cast<float>(k) * freqPerBin;
-        const float advance =
-            radiansPerBin * ((freqs[k] - binFreq) / freqPerBin) + static_cast<float>(k) * expct;
-        phaseAcc[k] = wrapPhase(phaseAcc[k] + advance);
+    const PhaseStep step{freqPerBin, kTwoPi / hopsPerFrame(), expct};
+    const int bins = fftFrameSize2 + 1;
+    const int whole = bins - bins % 4;
+    for (int k = 0; k < whole; k += 4) synthesiseFour(mags + k, freqs + k, phaseAcc + k, c + 2 * k, k, step);
+    if (whole < bins) {
+        // The last short group on padded copies.
+        const int count = bins - whole;
+        float ms[4] = {}, fs[4] = {}, as[4] = {}, cs[8];
+        std::copy_n(mags + whole, count, ms);
+        std::copy_n(freqs + whole, count, fs);
+        std::copy_n(phaseAcc + whole, count, as);
+        synthesiseFour(ms, fs, as, cs, whole, step);
+        std::copy_n(as, count, phaseAcc + whole);
+        std::copy_n(cs, 2 * count, c + 2 * whole);
     }
-    polarToComplex(mags, phaseAcc, c, fftFrameSize2 + 1);
 }
 
 void FFTBase::complex2buffer(float* c, float* out) {

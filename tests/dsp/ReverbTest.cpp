@@ -12,6 +12,7 @@
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/FrequencyMeasures.h"
 #include "tests/support/Heap.h"
+#include "tests/support/SameBits.h"
 #include "tests/support/Signals.h"
 #include "tests/support/Subnormals.h"
 
@@ -54,11 +55,7 @@ Stereo render(Model& m, const Stereo& in, Variant variant = Variant::Process, fl
     return out;
 }
 
-bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](float x, float y) {
-               return std::bit_cast<std::uint32_t>(x) == std::bit_cast<std::uint32_t>(y);
-           });
-}
+using testkit::sameBits;
 bool sameBits(const Stereo& a, const Stereo& b) {
     return sameBits(a.left, b.left) && sameBits(a.right, b.right);
 }
