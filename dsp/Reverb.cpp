@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <type_traits>
 
 #include "dsp/VectorMath.h"
 
@@ -19,20 +20,30 @@ constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 // Frames rendered per pass through the stages; small enough for the stack.
 constexpr int kChunk = 128;
 
-// Longest run from `idx` that stays clear of the line's wrap.
-inline int runLength(int idx, int size, int wanted) { return std::min(wanted, size - idx); }
+using namespace VectorMath;
 
-inline void advance(std::int32_t& idx, int size, int by) {
-    idx += by;
-    if (idx >= size) idx = 0;
+// Four consecutive positions of a line from idx on, the last ones maybe past
+// the wrap. The lines are far longer than four, so the positions are distinct.
+inline Lanes loadWrapped(const float* line, int idx, int size) {
+    if (idx + 4 <= size) return load(line + idx);
+    float v[4];
+    for (int j = 0; j < 4; ++j) v[j] = line[idx + j < size ? idx + j : idx + j - size];
+    return load(v);
 }
 
-using namespace VectorMath;
+inline void storeWrapped(float* line, int idx, int size, Lanes v) {
+    if (idx + 4 <= size) return VectorMath::store(line + idx, v);
+    float u[4];
+    VectorMath::store(u, v);
+    for (int j = 0; j < 4; ++j) line[idx + j < size ? idx + j : idx + j - size] = u[j];
+}
 
 // The combs of one channel side by side: comb c is lane c % 4 of vector c / 4.
 // Four frames at a time, line reads, sums and writes go frame-wise and the
 // filter recursion goes comb-wise, with a transpose in between; every lane
-// does exactly the arithmetic of comb::process.
+// does exactly the arithmetic of comb::process. A group that meets a line's
+// wrap reads and writes that line in two pieces, so no frame takes the
+// one-frame path until the last few of a chunk.
 template <std::size_t N> class CombBank {
 public:
     explicit CombBank(const std::array<comb, N>& combs) {
@@ -41,20 +52,26 @@ public:
             damp1[c / 4][c % 4] = combs[c].damp1;
             damp2[c / 4][c % 4] = combs[c].damp2;
             feedback[c] = combs[c].feedback;
+            line[c] = combs[c].buffer;
+            idx[c] = combs[c].bufidx;
+            size[c] = combs[c].bufsize;
         }
     }
 
     void save(std::array<comb, N>& combs) const {
-        for (std::size_t c = 0; c < N; ++c) combs[c].filterstore = store[c / 4][c % 4];
+        for (std::size_t c = 0; c < N; ++c) {
+            combs[c].filterstore = store[c / 4][c % 4];
+            combs[c].bufidx = idx[c];
+        }
     }
 
-    // Frames k..k+3 of the lines starting at line[]; sum gets the comb outputs added up.
-    void fourFrames(float* const* line, int k, Lanes input, float* sum) {
+    // The next four frames; sum gets the comb outputs added up.
+    void fourFrames(Lanes input, float* sum) {
         Lanes v[N];
         Lanes acc = {};
 #pragma GCC unroll 8
         for (std::size_t c = 0; c < N; ++c) {
-            v[c] = flush(load(line[c] + k));
+            v[c] = flush(loadWrapped(line[c], idx[c], size[c]));
             acc += v[c];
         }
         VectorMath::store(sum, acc);
@@ -70,19 +87,25 @@ public:
             transpose(frame);
         }
 #pragma GCC unroll 8
-        for (std::size_t c = 0; c < N; ++c) VectorMath::store(line[c] + k, input + v[c] * feedback[c]);
+        for (std::size_t c = 0; c < N; ++c) {
+            storeWrapped(line[c], idx[c], size[c], input + v[c] * feedback[c]);
+            idx[c] += 4;
+            if (idx[c] >= size[c]) idx[c] -= size[c];
+        }
     }
 
-    float oneFrame(float* const* line, int k, float input) {
+    float oneFrame(float input) {
         float acc = 0.0f;
         for (std::size_t c = 0; c < N; ++c) {
             // A lane of a vector value is not addressable everywhere: read it, write it back.
-            const float output = flushDenormal(line[c][k]);
+            float& cell = line[c][idx[c]];
+            const float output = flushDenormal(cell);
             acc += output;
             const std::size_t q = c / 4, lane = c % 4;
             const float s = flushDenormal(output * damp2[q][lane] + store[q][lane] * damp1[q][lane]);
             store[q][lane] = s;
-            line[c][k] = input + s * feedback[c];
+            cell = input + s * feedback[c];
+            if (++idx[c] >= size[c]) idx[c] = 0;
         }
         return acc;
     }
@@ -92,53 +115,43 @@ private:
     static constexpr std::size_t Q = N / 4;
     Lanes store[Q], damp1[Q], damp2[Q];
     float feedback[N];
+    float* line[N];
+    std::int32_t idx[N], size[N];
 };
 
-// The combs of one channel over n frames, summed into out. Runs are cut where
-// any line wraps, so every line is a plain array inside a run.
+// The combs of one channel over n frames, summed into out.
 template <std::size_t N>
 void runCombs(std::array<comb, N>& combs, const float* in, float inputGain, float* out, int n) {
     CombBank<N> bank(combs);
-    for (int done = 0; done < n;) {
-        int len = n - done;
-        for (const comb& c : combs) len = runLength(c.bufidx, c.bufsize, len);
-        float* line[N];
-        for (std::size_t c = 0; c < N; ++c) line[c] = combs[c].buffer + combs[c].bufidx;
-        const float* x = in + done;
-        float* sum = out + done;
-        int k = 0;
-        for (; k + 4 <= len; k += 4) bank.fourFrames(line, k, load(x + k) * inputGain, sum + k);
-        for (; k < len; ++k) sum[k] = bank.oneFrame(line, k, x[k] * inputGain);
-        for (comb& c : combs) advance(c.bufidx, c.bufsize, len);
-        done += len;
-    }
+    int k = 0;
+    for (; k + 4 <= n; k += 4) bank.fourFrames(load(in + k) * inputGain, out + k);
+    for (; k < n; ++k) out[k] = bank.oneFrame(in[k] * inputGain);
     bank.save(combs);
 }
 
-// One all-pass over n frames in place. A run never exceeds the line length, so
-// each position is read before this run writes it.
+// One all-pass over n frames in place.
 void runAllpass(allpass& ap, float* x, int n) {
     const float feedback = ap.feedback;
-    for (int done = 0; done < n;) {
-        const int len = runLength(ap.bufidx, ap.bufsize, n - done);
-        float* line = ap.buffer + ap.bufidx;
-        float* io = x + done;
-        int k = 0;
-        for (; k + 4 <= len; k += 4) {
-            const Lanes bufout = flush(load(line + k));
-            const Lanes input = load(io + k);
-            store(line + k, input + bufout * feedback);
-            store(io + k, bufout - input);
-        }
-        for (; k < len; ++k) {
-            const float bufout = flushDenormal(line[k]);
-            const float input = io[k];
-            line[k] = input + bufout * feedback;
-            io[k] = bufout - input;
-        }
-        advance(ap.bufidx, ap.bufsize, len);
-        done += len;
+    float* line = ap.buffer;
+    const int size = ap.bufsize;
+    int idx = ap.bufidx;
+    int k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const Lanes bufout = flush(loadWrapped(line, idx, size));
+        const Lanes input = load(x + k);
+        storeWrapped(line, idx, size, input + bufout * feedback);
+        store(x + k, bufout - input);
+        idx += 4;
+        if (idx >= size) idx -= size;
     }
+    for (; k < n; ++k) {
+        const float bufout = flushDenormal(line[idx]);
+        const float input = x[k];
+        line[idx] = input + bufout * feedback;
+        x[k] = bufout - input;
+        if (++idx >= size) idx = 0;
+    }
+    ap.bufidx = idx;
 }
 
 template <std::size_t N> void runAllpasses(std::array<allpass, N>& allpasses, float* x, int n) {
@@ -146,6 +159,10 @@ template <std::size_t N> void runAllpasses(std::array<allpass, N>& allpasses, fl
 }
 
 void gather(const float* in, long skip, float* out, int n) {
+    if (skip == 1) {
+        std::copy_n(in, n, out);
+        return;
+    }
     for (int k = 0; k < n; ++k) out[k] = in[k * skip];
 }
 
@@ -207,7 +224,17 @@ void HPF::processParameters() {
     for (float& word : a) word = flushDenormal(word);
 }
 
+// The block renderer reads and writes four frames of a line at once.
+constexpr bool linesHoldFourFrames(const ReverbLengths& l) {
+    for (int i = 0; i < 8; ++i)
+        if (l.combL[i] < 4 || l.combR[i] < 4) return false;
+    for (int i = 0; i < 4; ++i)
+        if (l.allpassL[i] < 4 || l.allpassR[i] < 4) return false;
+    return true;
+}
+
 template <ReverbLengths L> ReverbModel<L>::ReverbModel() {
+    static_assert(linesHoldFourFrames(L));
     float* next = lines.data();
     auto attach = [&next](auto& stage, int length) {
         stage.setbuffer(next, length);
@@ -313,6 +340,8 @@ void ReverbModel<L>::render(const float* inputL, const float* inputR, float* out
     if constexpr (highPass)
         for (HPF& f : hpf) f.processParameters();
     const long step = skip;
+    // Locals, so that stores to the outputs cannot be taken for stores to them.
+    const float wetSame = wet1, wetCross = wet2, dryLevel = dry;
     float inL[kChunk], inR[kChunk], accL[kChunk], accR[kChunk];
     for (long done = 0; done < numsamples;) {
         const int n = static_cast<int>(std::min<long>(kChunk, numsamples - done));
@@ -326,23 +355,30 @@ void ReverbModel<L>::render(const float* inputL, const float* inputR, float* out
             for (int k = 0; k < n; ++k) hpf[0].processSample(&accL[k]);
             for (int k = 0; k < n; ++k) hpf[1].processSample(&accR[k]);
         }
-        // The reverb never hands on a subnormal.
-        for (int k = 0; k < n; ++k) {
-            float& outL = outputL[k * step];
-            float& outR = outputR[k * step];
-            const float wetL = accL[k] * wet1 + accR[k] * wet2;
-            const float wetR = accR[k] * wet1 + accL[k] * wet2;
-            if constexpr (kind == Output::Wet) {
-                outL = flushDenormal(wetL);
-                outR = flushDenormal(wetR);
-            } else if constexpr (kind == Output::Replace) {
-                outL = flushDenormal(wetL + inL[k] * dry);
-                outR = flushDenormal(wetR + inR[k] * dry);
-            } else {
-                outL = flushDenormal(outL + wetL);
-                outR = flushDenormal(outR + wetR);
+        // The reverb never hands on a subnormal. Adjacent frames (a stride of
+        // a compile-time 1) get a loop of their own, which the compiler widens.
+        const auto emit = [&](auto stride) {
+            for (int k = 0; k < n; ++k) {
+                float& outL = outputL[k * stride];
+                float& outR = outputR[k * stride];
+                const float wetL = accL[k] * wetSame + accR[k] * wetCross;
+                const float wetR = accR[k] * wetSame + accL[k] * wetCross;
+                if constexpr (kind == Output::Wet) {
+                    outL = flushDenormal(wetL);
+                    outR = flushDenormal(wetR);
+                } else if constexpr (kind == Output::Replace) {
+                    outL = flushDenormal(wetL + inL[k] * dryLevel);
+                    outR = flushDenormal(wetR + inR[k] * dryLevel);
+                } else {
+                    outL = flushDenormal(outL + wetL);
+                    outR = flushDenormal(outR + wetR);
+                }
             }
-        }
+        };
+        if (step == 1)
+            emit(std::integral_constant<long, 1>{});
+        else
+            emit(step);
         inputL += n * step;
         inputR += n * step;
         outputL += n * step;
