@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
-#include <type_traits>
+#include <utility>
 
 #include "dsp/VectorMath.h"
 
@@ -22,28 +22,35 @@ constexpr int kChunk = 128;
 
 using namespace VectorMath;
 
-// Four consecutive positions of a line from idx on, the last ones maybe past
-// the wrap. The lines are far longer than four, so the positions are distinct.
+// Four consecutive positions of a line from idx on, some of them past the
+// wrap. The lines are far longer than four, so the positions are distinct.
 inline Lanes loadWrapped(const float* line, int idx, int size) {
-    if (idx + 4 <= size) return load(line + idx);
     float v[4];
     for (int j = 0; j < 4; ++j) v[j] = line[idx + j < size ? idx + j : idx + j - size];
     return load(v);
 }
 
 inline void storeWrapped(float* line, int idx, int size, Lanes v) {
-    if (idx + 4 <= size) return VectorMath::store(line + idx, v);
     float u[4];
-    VectorMath::store(u, v);
+    store(u, v);
     for (int j = 0; j < 4; ++j) line[idx + j < size ? idx + j : idx + j - size] = u[j];
+}
+
+inline void advance(std::int32_t& idx, int size, int by) {
+    idx += by;
+    if (idx >= size) idx -= size;
+}
+
+// Frames from here on before the first of these lines wraps.
+template <class Line, std::size_t N> int framesToWrap(const std::array<Line, N>& lines, int wanted) {
+    for (const Line& l : lines) wanted = std::min(wanted, l.bufsize - l.bufidx);
+    return wanted;
 }
 
 // The combs of one channel side by side: comb c is lane c % 4 of vector c / 4.
 // Four frames at a time, line reads, sums and writes go frame-wise and the
 // filter recursion goes comb-wise, with a transpose in between; every lane
-// does exactly the arithmetic of comb::process. A group that meets a line's
-// wrap reads and writes that line in two pieces, so no frame takes the
-// one-frame path until the last few of a chunk.
+// does exactly the arithmetic of comb::process.
 template <std::size_t N> class CombBank {
 public:
     explicit CombBank(const std::array<comb, N>& combs) {
@@ -52,26 +59,21 @@ public:
             damp1[c / 4][c % 4] = combs[c].damp1;
             damp2[c / 4][c % 4] = combs[c].damp2;
             feedback[c] = combs[c].feedback;
-            line[c] = combs[c].buffer;
-            idx[c] = combs[c].bufidx;
-            size[c] = combs[c].bufsize;
         }
     }
 
     void save(std::array<comb, N>& combs) const {
-        for (std::size_t c = 0; c < N; ++c) {
-            combs[c].filterstore = store[c / 4][c % 4];
-            combs[c].bufidx = idx[c];
-        }
+        for (std::size_t c = 0; c < N; ++c) combs[c].filterstore = store[c / 4][c % 4];
     }
 
-    // The next four frames; sum gets the comb outputs added up.
-    void fourFrames(Lanes input, float* sum) {
+    // The next four frames: read(c) gives comb c's four line values, write(c, v)
+    // puts the new ones; sum gets the comb outputs added up.
+    template <class Read, class Write> void fourFrames(Lanes input, float* sum, Read read, Write write) {
         Lanes v[N];
         Lanes acc = {};
 #pragma GCC unroll 8
         for (std::size_t c = 0; c < N; ++c) {
-            v[c] = flush(loadWrapped(line[c], idx[c], size[c]));
+            v[c] = flush(read(c));
             acc += v[c];
         }
         VectorMath::store(sum, acc);
@@ -87,25 +89,20 @@ public:
             transpose(frame);
         }
 #pragma GCC unroll 8
-        for (std::size_t c = 0; c < N; ++c) {
-            storeWrapped(line[c], idx[c], size[c], input + v[c] * feedback[c]);
-            idx[c] += 4;
-            if (idx[c] >= size[c]) idx[c] -= size[c];
-        }
+        for (std::size_t c = 0; c < N; ++c) write(c, input + v[c] * feedback[c]);
     }
 
-    float oneFrame(float input) {
+    float oneFrame(std::array<comb, N>& combs, float input) {
         float acc = 0.0f;
         for (std::size_t c = 0; c < N; ++c) {
             // A lane of a vector value is not addressable everywhere: read it, write it back.
-            float& cell = line[c][idx[c]];
+            float& cell = combs[c].buffer[combs[c].bufidx];
             const float output = flushDenormal(cell);
             acc += output;
             const std::size_t q = c / 4, lane = c % 4;
             const float s = flushDenormal(output * damp2[q][lane] + store[q][lane] * damp1[q][lane]);
             store[q][lane] = s;
             cell = input + s * feedback[c];
-            if (++idx[c] >= size[c]) idx[c] = 0;
         }
         return acc;
     }
@@ -115,43 +112,75 @@ private:
     static constexpr std::size_t Q = N / 4;
     Lanes store[Q], damp1[Q], damp2[Q];
     float feedback[N];
-    float* line[N];
-    std::int32_t idx[N], size[N];
 };
 
-// The combs of one channel over n frames, summed into out.
+// The combs of one channel over n frames, summed into out. Runs go up to the
+// next wrap of any line, where every line is a plain array; a group of four
+// that meets a wrap reads and writes its lines in two pieces, so only the
+// last frames of a chunk take the one-frame path.
 template <std::size_t N>
 void runCombs(std::array<comb, N>& combs, const float* in, float inputGain, float* out, int n) {
     CombBank<N> bank(combs);
-    int k = 0;
-    for (; k + 4 <= n; k += 4) bank.fourFrames(load(in + k) * inputGain, out + k);
-    for (; k < n; ++k) out[k] = bank.oneFrame(in[k] * inputGain);
+    int done = 0;
+    while (n - done >= 4) {
+        const float* x = in + done;
+        float* sum = out + done;
+        int len = framesToWrap(combs, n - done);
+        if (len < 4) {
+            len = 4;
+            bank.fourFrames(
+                load(x) * inputGain, sum,
+                [&](std::size_t c) {
+                    return loadWrapped(combs[c].buffer, combs[c].bufidx, combs[c].bufsize);
+                },
+                [&](std::size_t c, Lanes v) {
+                    storeWrapped(combs[c].buffer, combs[c].bufidx, combs[c].bufsize, v);
+                });
+        } else {
+            len -= len % 4;
+            float* line[N];
+            for (std::size_t c = 0; c < N; ++c) line[c] = combs[c].buffer + combs[c].bufidx;
+            for (int k = 0; k < len; k += 4)
+                bank.fourFrames(
+                    load(x + k) * inputGain, sum + k, [&](std::size_t c) { return load(line[c] + k); },
+                    [&](std::size_t c, Lanes v) { store(line[c] + k, v); });
+        }
+        for (comb& c : combs) advance(c.bufidx, c.bufsize, len);
+        done += len;
+    }
+    for (; done < n; ++done) {
+        out[done] = bank.oneFrame(combs, in[done] * inputGain);
+        for (comb& c : combs) advance(c.bufidx, c.bufsize, 1);
+    }
     bank.save(combs);
 }
 
-// One all-pass over n frames in place.
+// One all-pass over n frames in place, in runs up to the wrap; a group of four
+// that meets it reads and writes the line in two pieces.
 void runAllpass(allpass& ap, float* x, int n) {
     const float feedback = ap.feedback;
-    float* line = ap.buffer;
-    const int size = ap.bufsize;
-    int idx = ap.bufidx;
-    int k = 0;
-    for (; k + 4 <= n; k += 4) {
-        const Lanes bufout = flush(loadWrapped(line, idx, size));
-        const Lanes input = load(x + k);
-        storeWrapped(line, idx, size, input + bufout * feedback);
-        store(x + k, bufout - input);
-        idx += 4;
-        if (idx >= size) idx -= size;
+    const auto four = [&](float* io, Lanes bufout) {
+        const Lanes input = load(io);
+        store(io, bufout - input);
+        return input + bufout * feedback;
+    };
+    int done = 0;
+    while (n - done >= 4) {
+        float* io = x + done;
+        int len = std::min(n - done, ap.bufsize - ap.bufidx);
+        if (len < 4) {
+            len = 4;
+            const Lanes bufout = flush(loadWrapped(ap.buffer, ap.bufidx, ap.bufsize));
+            storeWrapped(ap.buffer, ap.bufidx, ap.bufsize, four(io, bufout));
+        } else {
+            len -= len % 4;
+            float* line = ap.buffer + ap.bufidx;
+            for (int k = 0; k < len; k += 4) store(line + k, four(io + k, flush(load(line + k))));
+        }
+        advance(ap.bufidx, ap.bufsize, len);
+        done += len;
     }
-    for (; k < n; ++k) {
-        const float bufout = flushDenormal(line[idx]);
-        const float input = x[k];
-        line[idx] = input + bufout * feedback;
-        x[k] = bufout - input;
-        if (++idx >= size) idx = 0;
-    }
-    ap.bufidx = idx;
+    for (; done < n; ++done) x[done] = ap.process(x[done]);
 }
 
 template <std::size_t N> void runAllpasses(std::array<allpass, N>& allpasses, float* x, int n) {
@@ -355,30 +384,35 @@ void ReverbModel<L>::render(const float* inputL, const float* inputR, float* out
             for (int k = 0; k < n; ++k) hpf[0].processSample(&accL[k]);
             for (int k = 0; k < n; ++k) hpf[1].processSample(&accR[k]);
         }
-        // The reverb never hands on a subnormal. Adjacent frames (a stride of
-        // a compile-time 1) get a loop of their own, which the compiler widens.
-        const auto emit = [&](auto stride) {
-            for (int k = 0; k < n; ++k) {
-                float& outL = outputL[k * stride];
-                float& outR = outputR[k * stride];
-                const float wetL = accL[k] * wetSame + accR[k] * wetCross;
-                const float wetR = accR[k] * wetSame + accL[k] * wetCross;
-                if constexpr (kind == Output::Wet) {
-                    outL = flushDenormal(wetL);
-                    outR = flushDenormal(wetR);
-                } else if constexpr (kind == Output::Replace) {
-                    outL = flushDenormal(wetL + inL[k] * dryLevel);
-                    outR = flushDenormal(wetR + inR[k] * dryLevel);
-                } else {
-                    outL = flushDenormal(outL + wetL);
-                    outR = flushDenormal(outR + wetR);
-                }
-            }
+        // The reverb never hands on a subnormal.
+        const auto mix = [&](auto wetL, auto wetR, auto outL, auto outR, auto dryL, auto dryR, auto keep) {
+            if constexpr (kind == Output::Wet)
+                return std::pair{keep(wetL), keep(wetR)};
+            else if constexpr (kind == Output::Replace)
+                return std::pair{keep(wetL + dryL * dryLevel), keep(wetR + dryR * dryLevel)};
+            else
+                return std::pair{keep(outL + wetL), keep(outR + wetR)};
         };
+        int k = 0;
         if (step == 1)
-            emit(std::integral_constant<long, 1>{});
-        else
-            emit(step);
+            // Adjacent frames, four at a time.
+            for (; k + 4 <= n; k += 4) {
+                const Lanes aL = load(accL + k), aR = load(accR + k);
+                const auto [l, r] =
+                    mix(aL * wetSame + aR * wetCross, aR * wetSame + aL * wetCross, load(outputL + k),
+                        load(outputR + k), load(inL + k), load(inR + k), [](Lanes v) { return flush(v); });
+                store(outputL + k, l);
+                store(outputR + k, r);
+            }
+        for (; k < n; ++k) {
+            float& outL = outputL[k * step];
+            float& outR = outputR[k * step];
+            const auto [l, r] =
+                mix(accL[k] * wetSame + accR[k] * wetCross, accR[k] * wetSame + accL[k] * wetCross, outL,
+                    outR, inL[k], inR[k], [](float v) { return flushDenormal(v); });
+            outL = l;
+            outR = r;
+        }
         inputL += n * step;
         inputR += n * step;
         outputL += n * step;
