@@ -1,12 +1,20 @@
 #include "dsp/Reverb.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <utility>
 
 #include "dsp/VectorMath.h"
+
+// An eight-lane comb bank for processors with AVX2, chosen at run time.
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define ORVO_EIGHT_COMB_LANES 1
+#else
+#define ORVO_EIGHT_COMB_LANES 0
+#endif
 
 namespace {
 
@@ -21,6 +29,24 @@ constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 constexpr int kChunk = 128;
 
 using namespace VectorMath;
+
+// 0 automatic, else the lane count forced.
+std::atomic<int> forcedCombLanes{0};
+
+#if ORVO_EIGHT_COMB_LANES
+bool processorHasAvx2() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+}
+
+bool eightCombLanes() {
+    const int forced = forcedCombLanes.load(std::memory_order_relaxed);
+    return forced == 0 ? processorHasAvx2() : forced == 8;
+}
+#endif
 
 // Four consecutive positions of a line from idx on, some of them past the
 // wrap. The lines are far longer than four, so the positions are distinct.
@@ -46,6 +72,63 @@ template <class Line, std::size_t N> int framesToWrap(const std::array<Line, N>&
     for (const Line& l : lines) wanted = std::min(wanted, l.bufsize - l.bufidx);
     return wanted;
 }
+
+#if ORVO_EIGHT_COMB_LANES
+// Eight floats side by side, for the AVX2 bank only: every function that
+// touches them carries the target, so nothing wide leaks into baseline code.
+using Lanes8 = float __attribute__((vector_size(32)));
+using Mask8 = std::int32_t __attribute__((vector_size(32)));
+
+#define ORVO_WIDE [[gnu::always_inline, gnu::target("avx2")]] inline
+
+ORVO_WIDE Lanes8 load8(const float* p) {
+    Lanes8 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+ORVO_WIDE void store8(float* p, Lanes8 v) { std::memcpy(p, &v, sizeof v); }
+
+ORVO_WIDE Lanes8 splat8(float x) { return Lanes8{x, x, x, x, x, x, x, x}; }
+
+// flushDenormal on every lane, as flush() does on four.
+ORVO_WIDE Lanes8 flush8(Lanes8 v) {
+    Mask8 bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits &= (bits & 0x7f800000) != 0;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// Rows become columns: v[c] lane j goes to v[j] lane c.
+ORVO_WIDE void transpose8(Lanes8* v) {
+    // Pairs of rows interleaved, then pairs of pairs, then the halves swapped.
+    const Lanes8 t0 = __builtin_shufflevector(v[0], v[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Lanes8 t1 = __builtin_shufflevector(v[0], v[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Lanes8 t2 = __builtin_shufflevector(v[2], v[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Lanes8 t3 = __builtin_shufflevector(v[2], v[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Lanes8 t4 = __builtin_shufflevector(v[4], v[5], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Lanes8 t5 = __builtin_shufflevector(v[4], v[5], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Lanes8 t6 = __builtin_shufflevector(v[6], v[7], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Lanes8 t7 = __builtin_shufflevector(v[6], v[7], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Lanes8 u0 = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Lanes8 u1 = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Lanes8 u2 = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Lanes8 u3 = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Lanes8 u4 = __builtin_shufflevector(t4, t6, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Lanes8 u5 = __builtin_shufflevector(t4, t6, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Lanes8 u6 = __builtin_shufflevector(t5, t7, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Lanes8 u7 = __builtin_shufflevector(t5, t7, 2, 3, 10, 11, 6, 7, 14, 15);
+    v[0] = __builtin_shufflevector(u0, u4, 0, 1, 2, 3, 8, 9, 10, 11);
+    v[1] = __builtin_shufflevector(u1, u5, 0, 1, 2, 3, 8, 9, 10, 11);
+    v[2] = __builtin_shufflevector(u2, u6, 0, 1, 2, 3, 8, 9, 10, 11);
+    v[3] = __builtin_shufflevector(u3, u7, 0, 1, 2, 3, 8, 9, 10, 11);
+    v[4] = __builtin_shufflevector(u0, u4, 4, 5, 6, 7, 12, 13, 14, 15);
+    v[5] = __builtin_shufflevector(u1, u5, 4, 5, 6, 7, 12, 13, 14, 15);
+    v[6] = __builtin_shufflevector(u2, u6, 4, 5, 6, 7, 12, 13, 14, 15);
+    v[7] = __builtin_shufflevector(u3, u7, 4, 5, 6, 7, 12, 13, 14, 15);
+}
+#endif
 
 // The combs of one channel side by side: comb c is lane c % 4 of vector c / 4.
 // Four frames at a time, line reads, sums and writes go frame-wise and the
@@ -155,6 +238,155 @@ void runCombs(std::array<comb, N>& combs, const float* in, float inputGain, floa
     bank.save(combs);
 }
 
+#if ORVO_EIGHT_COMB_LANES
+ORVO_WIDE Lanes8 loadWrapped8(const float* line, int idx, int size) {
+    if (idx + 8 <= size) return load8(line + idx);
+    float v[8];
+    for (int j = 0; j < 8; ++j) v[j] = line[idx + j < size ? idx + j : idx + j - size];
+    return load8(v);
+}
+
+ORVO_WIDE void storeWrapped8(float* line, int idx, int size, Lanes8 v) {
+    if (idx + 8 <= size) return store8(line + idx, v);
+    float u[8];
+    store8(u, v);
+    for (int j = 0; j < 8; ++j) line[idx + j < size ? idx + j : idx + j - size] = u[j];
+}
+
+// One channel's eight combs in one wide vector per frame, eight frames at a
+// time: the same arithmetic on every lane as the four-lane bank.
+class WideChannel {
+public:
+    ORVO_WIDE explicit WideChannel(std::array<comb, 8>& lines) : combs(lines) {
+        float s[8], d1[8], d2[8];
+        for (std::size_t c = 0; c < 8; ++c) {
+            feedback[c] = lines[c].feedback;
+            s[c] = lines[c].filterstore;
+            d1[c] = lines[c].damp1;
+            d2[c] = lines[c].damp2;
+        }
+        store = load8(s);
+        damp1 = load8(d1);
+        damp2 = load8(d2);
+    }
+
+    ORVO_WIDE ~WideChannel() {
+        float s[8];
+        store8(s, store);
+        for (std::size_t c = 0; c < 8; ++c) combs[c].filterstore = s[c];
+    }
+    WideChannel(const WideChannel&) = delete;
+    WideChannel& operator=(const WideChannel&) = delete;
+
+    // Where each line stands now, for a run that meets no wrap.
+    ORVO_WIDE void aim() {
+        for (std::size_t c = 0; c < 8; ++c) line[c] = combs[c].buffer + combs[c].bufidx;
+    }
+
+    // Frames k .. k+7 (from the aimed positions, or from the lines' own across
+    // a wrap) read out, summed into sum and transposed into v[frame].
+    template <bool kAcrossWrap> ORVO_WIDE void read(int k, Lanes8* v, float* sum) const {
+        Lanes8 acc = {};
+#pragma GCC unroll 8
+        for (std::size_t c = 0; c < 8; ++c) {
+            const comb& one = combs[c];
+            v[c] =
+                flush8(kAcrossWrap ? loadWrapped8(one.buffer, one.bufidx, one.bufsize) : load8(line[c] + k));
+            acc += v[c];
+        }
+        store8(sum, acc);
+        transpose8(v);
+    }
+
+    ORVO_WIDE void step(Lanes8& frame) {
+        store = flush8(frame * damp2 + store * damp1);
+        frame = store;
+    }
+
+    template <bool kAcrossWrap> ORVO_WIDE void write(int k, Lanes8* v, Lanes8 input) const {
+        transpose8(v);
+#pragma GCC unroll 8
+        for (std::size_t c = 0; c < 8; ++c) {
+            const Lanes8 x = input + v[c] * splat8(feedback[c]);
+            if (kAcrossWrap)
+                storeWrapped8(combs[c].buffer, combs[c].bufidx, combs[c].bufsize, x);
+            else
+                store8(line[c] + k, x);
+        }
+    }
+
+private:
+    std::array<comb, 8>& combs;
+    float* line[8] = {};
+    float feedback[8];
+    Lanes8 store, damp1, damp2;
+};
+
+// Eight frames of both channels, the two recursions side by side so that each
+// fills the other's waits.
+template <bool kAcrossWrap>
+ORVO_WIDE void eightStereoFrames(WideChannel& left, WideChannel& right, int k, const float* inL,
+                                 const float* inR, float inputGain, float* outL, float* outR) {
+    Lanes8 vL[8], vR[8];
+    left.read<kAcrossWrap>(k, vL, outL);
+    right.read<kAcrossWrap>(k, vR, outR);
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        left.step(vL[j]);
+        right.step(vR[j]);
+    }
+    left.write<kAcrossWrap>(k, vL, load8(inL) * inputGain);
+    right.write<kAcrossWrap>(k, vR, load8(inR) * inputGain);
+}
+
+// Both channels' combs over n frames, eight lanes wide. Runs go up to the next
+// wrap of any of the sixteen lines; a group of eight that meets a wrap reads
+// and writes its lines in two pieces. The last few frames go four lanes wide.
+template <std::size_t N>
+[[gnu::target("avx2")]] void runCombsEight(std::array<comb, N>& combL, std::array<comb, N>& combR,
+                                           const float* inL, const float* inR, float inputGain, float* outL,
+                                           float* outR, int n) {
+    static_assert(N == 8);
+    int done = 0;
+    {
+        WideChannel left(combL), right(combR);
+        while (n - done >= 8) {
+            int len = framesToWrap(combR, framesToWrap(combL, n - done));
+            if (len < 8) {
+                len = 8;
+                eightStereoFrames<true>(left, right, 0, inL + done, inR + done, inputGain, outL + done,
+                                        outR + done);
+            } else {
+                len -= len % 8;
+                left.aim();
+                right.aim();
+                for (int k = 0; k < len; k += 8)
+                    eightStereoFrames<false>(left, right, k, inL + done + k, inR + done + k, inputGain,
+                                             outL + done + k, outR + done + k);
+            }
+            for (comb& c : combL) advance(c.bufidx, c.bufsize, len);
+            for (comb& c : combR) advance(c.bufidx, c.bufsize, len);
+            done += len;
+        }
+    }
+    if (done < n) {
+        runCombs(combL, inL + done, inputGain, outL + done, n - done);
+        runCombs(combR, inR + done, inputGain, outR + done, n - done);
+    }
+}
+#endif
+
+// Both channels' combs over n frames, as wide as the processor allows.
+template <std::size_t N>
+void runStereoCombs(std::array<comb, N>& combL, std::array<comb, N>& combR, const float* inL,
+                    const float* inR, float inputGain, float* outL, float* outR, int n) {
+#if ORVO_EIGHT_COMB_LANES
+    if (eightCombLanes()) return runCombsEight(combL, combR, inL, inR, inputGain, outL, outR, n);
+#endif
+    runCombs(combL, inL, inputGain, outL, n);
+    runCombs(combR, inR, inputGain, outR, n);
+}
+
 // One all-pass over n frames in place, in runs up to the wrap; a group of four
 // that meets it reads and writes the line in two pieces.
 void runAllpass(allpass& ap, float* x, int n) {
@@ -198,6 +430,21 @@ void gather(const float* in, long skip, float* out, int n) {
 bool finite(float v) { return std::isfinite(v); }
 
 } // namespace
+
+bool canRunEightCombLanes() noexcept {
+#if ORVO_EIGHT_COMB_LANES
+    return processorHasAvx2();
+#else
+    return false;
+#endif
+}
+
+void forceCombLanes(CombLanes lanes) noexcept {
+    const int count = lanes == CombLanes::Four                              ? 4
+                      : lanes == CombLanes::Eight && canRunEightCombLanes() ? 8
+                                                                            : 0;
+    forcedCombLanes.store(count, std::memory_order_relaxed);
+}
 
 void comb::setbuffer(float* buf, int size) {
     buffer = buf;
@@ -253,17 +500,17 @@ void HPF::processParameters() {
     for (float& word : a) word = flushDenormal(word);
 }
 
-// The block renderer reads and writes four frames of a line at once.
-constexpr bool linesHoldFourFrames(const ReverbLengths& l) {
+// The block renderer reads and writes up to eight frames of a line at once.
+constexpr bool linesHoldEightFrames(const ReverbLengths& l) {
     for (int i = 0; i < 8; ++i)
-        if (l.combL[i] < 4 || l.combR[i] < 4) return false;
+        if (l.combL[i] < 8 || l.combR[i] < 8) return false;
     for (int i = 0; i < 4; ++i)
-        if (l.allpassL[i] < 4 || l.allpassR[i] < 4) return false;
+        if (l.allpassL[i] < 8 || l.allpassR[i] < 8) return false;
     return true;
 }
 
 template <ReverbLengths L> ReverbModel<L>::ReverbModel() {
-    static_assert(linesHoldFourFrames(L));
+    static_assert(linesHoldEightFrames(L));
     float* next = lines.data();
     auto attach = [&next](auto& stage, int length) {
         stage.setbuffer(next, length);
@@ -376,8 +623,7 @@ void ReverbModel<L>::render(const float* inputL, const float* inputR, float* out
         const int n = static_cast<int>(std::min<long>(kChunk, numsamples - done));
         gather(inputL, step, inL, n);
         gather(inputR, step, inR, n);
-        runCombs(combL, inL, inputGain, accL, n);
-        runCombs(combR, inR, inputGain, accR, n);
+        runStereoCombs(combL, combR, inL, inR, inputGain, accL, accR, n);
         runAllpasses(allpassL, accL, n);
         runAllpasses(allpassR, accR, n);
         if constexpr (highPass) {
