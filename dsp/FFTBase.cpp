@@ -356,7 +356,13 @@ void FFTBase::complex2buffer(float* c, float* out) {
     onComplex(c);
     fft(1, c);
     const float norm = static_cast<float>(fftFrameSize2 * osamp);
-    for (int k = 0; k < fftFrameSize; ++k) acc[k] += 2.0f * w[k] * c[2 * k] / norm;
+    int k = 0;
+    for (; k + 4 <= fftFrameSize; k += 4) {
+        Lanes re, im;
+        loadInterleaved(c + 2 * k, re, im);
+        store(acc + k, load(acc + k) + 2.0f * load(w + k) * re / norm);
+    }
+    for (; k < fftFrameSize; ++k) acc[k] += 2.0f * w[k] * c[2 * k] / norm;
     doOutput(out);
     shiftResyn();
 }
@@ -475,7 +481,9 @@ void FFTBase::fft(int sign, float* buf) {
         },
         re, im, fftFrameSize, direction);
     laterPasses(re, im, fftFrameSize, direction);
-    for (int i = 0; i < fftFrameSize; ++i) {
+    int i = 0;
+    for (; i + 4 <= fftFrameSize; i += 4) storeInterleaved(buf + 2 * i, load(re + i), load(im + i));
+    for (; i < fftFrameSize; ++i) {
         buf[2 * i] = re[i];
         buf[2 * i + 1] = im[i];
     }
