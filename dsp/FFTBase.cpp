@@ -438,12 +438,50 @@ void FFTBase::gatherFirstPasses(Source source, float* re, float* im, int n, floa
     }
 }
 
+namespace {
+
+#if ORVO_EIGHT_LANES
+// The butterflies of one pass of half-length 8 or more, eight at a time, with
+// the arithmetic of the four-lane pass.
+[[gnu::target("avx2")]] void widePass(float* re, float* im, int n, int half, const float* cosines,
+                                      float sign) {
+    const float* sines = cosines + half;
+    const Lanes8 direction = splat8(sign);
+    for (int start = 0; start < n; start += 2 * half) {
+        float* r1 = re + start;
+        float* i1 = im + start;
+        float* r2 = r1 + half;
+        float* i2 = i1 + half;
+        for (int j = 0; j < half; j += 8) {
+            const Lanes8 wr = load8(cosines + j);
+            const Lanes8 wi = direction * load8(sines + j);
+            const Lanes8 xr = load8(r2 + j), xi = load8(i2 + j);
+            const Lanes8 tr = xr * wr - xi * wi;
+            const Lanes8 ti = xr * wi + xi * wr;
+            const Lanes8 ar = load8(r1 + j), ai = load8(i1 + j);
+            store8(r2 + j, ar - tr);
+            store8(i2 + j, ai - ti);
+            store8(r1 + j, ar + tr);
+            store8(i1 + j, ai + ti);
+        }
+    }
+}
+#endif
+
+} // namespace
+
 // The passes from half-length 4 on, over n values in rows. The twiddle blocks
 // depend only on the pass, so any n up to the frame size can use them.
 void FFTBase::laterPasses(float* re, float* im, int n, float sign) const {
     const float* tw = twiddles.getBuffer();
     const Lanes direction = splat(sign);
     for (int half = 4; half < n; half *= 2) {
+#if ORVO_EIGHT_LANES
+        if (half >= 8 && eightLanes()) {
+            widePass(re, im, n, half, tw + 2 * half, sign);
+            continue;
+        }
+#endif
         const float* cosines = tw + 2 * half;
         const float* sines = cosines + half;
         for (int start = 0; start < n; start += 2 * half) {

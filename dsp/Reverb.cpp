@@ -1,20 +1,12 @@
 #include "dsp/Reverb.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <utility>
 
 #include "dsp/VectorMath.h"
-
-// An eight-lane comb bank for processors with AVX2, chosen at run time.
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#define ORVO_EIGHT_COMB_LANES 1
-#else
-#define ORVO_EIGHT_COMB_LANES 0
-#endif
 
 namespace {
 
@@ -29,24 +21,6 @@ constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 constexpr int kChunk = 128;
 
 using namespace VectorMath;
-
-// 0 automatic, else the lane count forced.
-std::atomic<int> forcedCombLanes{0};
-
-#if ORVO_EIGHT_COMB_LANES
-bool processorHasAvx2() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-}
-
-bool eightCombLanes() {
-    const int forced = forcedCombLanes.load(std::memory_order_relaxed);
-    return forced == 0 ? processorHasAvx2() : forced == 8;
-}
-#endif
 
 // Four consecutive positions of a line from idx on, some of them past the
 // wrap. The lines are far longer than four, so the positions are distinct.
@@ -73,33 +47,7 @@ template <class Line, std::size_t N> int framesToWrap(const std::array<Line, N>&
     return wanted;
 }
 
-#if ORVO_EIGHT_COMB_LANES
-// Eight floats side by side, for the AVX2 bank only: every function that
-// touches them carries the target, so nothing wide leaks into baseline code.
-using Lanes8 = float __attribute__((vector_size(32)));
-using Mask8 = std::int32_t __attribute__((vector_size(32)));
-
-#define ORVO_WIDE [[gnu::always_inline, gnu::target("avx2")]] inline
-
-ORVO_WIDE Lanes8 load8(const float* p) {
-    Lanes8 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-ORVO_WIDE void store8(float* p, Lanes8 v) { std::memcpy(p, &v, sizeof v); }
-
-ORVO_WIDE Lanes8 splat8(float x) { return Lanes8{x, x, x, x, x, x, x, x}; }
-
-// flushDenormal on every lane, as flush() does on four.
-ORVO_WIDE Lanes8 flush8(Lanes8 v) {
-    Mask8 bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    bits &= (bits & 0x7f800000) != 0;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
-
+#if ORVO_EIGHT_LANES
 // Rows become columns: v[c] lane j goes to v[j] lane c.
 ORVO_WIDE void transpose8(Lanes8* v) {
     // Pairs of rows interleaved, then pairs of pairs, then the halves swapped.
@@ -238,7 +186,7 @@ void runCombs(std::array<comb, N>& combs, const float* in, float inputGain, floa
     bank.save(combs);
 }
 
-#if ORVO_EIGHT_COMB_LANES
+#if ORVO_EIGHT_LANES
 ORVO_WIDE Lanes8 loadWrapped8(const float* line, int idx, int size) {
     if (idx + 8 <= size) return load8(line + idx);
     float v[8];
@@ -380,8 +328,8 @@ template <std::size_t N>
 template <std::size_t N>
 void runStereoCombs(std::array<comb, N>& combL, std::array<comb, N>& combR, const float* inL,
                     const float* inR, float inputGain, float* outL, float* outR, int n) {
-#if ORVO_EIGHT_COMB_LANES
-    if (eightCombLanes()) return runCombsEight(combL, combR, inL, inR, inputGain, outL, outR, n);
+#if ORVO_EIGHT_LANES
+    if (eightLanes()) return runCombsEight(combL, combR, inL, inR, inputGain, outL, outR, n);
 #endif
     runCombs(combL, inL, inputGain, outL, n);
     runCombs(combR, inR, inputGain, outR, n);
@@ -430,21 +378,6 @@ void gather(const float* in, long skip, float* out, int n) {
 bool finite(float v) { return std::isfinite(v); }
 
 } // namespace
-
-bool canRunEightCombLanes() noexcept {
-#if ORVO_EIGHT_COMB_LANES
-    return processorHasAvx2();
-#else
-    return false;
-#endif
-}
-
-void forceCombLanes(CombLanes lanes) noexcept {
-    const int count = lanes == CombLanes::Four                              ? 4
-                      : lanes == CombLanes::Eight && canRunEightCombLanes() ? 8
-                                                                            : 0;
-    forcedCombLanes.store(count, std::memory_order_relaxed);
-}
 
 void comb::setbuffer(float* buf, int size) {
     buffer = buf;

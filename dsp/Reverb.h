@@ -5,14 +5,6 @@
 
 #include "dsp/Denormal.h"
 
-// The reverbs' comb banks run four lanes wide on any processor and eight
-// wide where it has AVX2, with the same output bit for bit; the choice is
-// made at run time. Forcing one (for tests) applies to every reverb; eight
-// is honoured only where the processor has it.
-enum class CombLanes { Automatic, Four, Eight };
-void forceCombLanes(CombLanes lanes) noexcept;
-bool canRunEightCombLanes() noexcept;
-
 // Delay line with a one-pole low-pass in its feedback path. The line's storage
 // belongs to the enclosing reverb.
 class comb {

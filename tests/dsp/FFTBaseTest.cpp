@@ -14,6 +14,7 @@
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/FrequencyMeasures.h"
 #include "tests/support/Heap.h"
+#include "tests/support/LaneWidths.h"
 #include "tests/support/SameBits.h"
 #include "tests/support/Signals.h"
 #include "tests/support/Subnormals.h"
@@ -176,6 +177,26 @@ TEST(FFTBase, WindowedRealFrameMatchesPlainDftForAllSizes) {
         EXPECT_EQ(spectrum[1], 0.0f);
         EXPECT_EQ(spectrum[n + 1], 0.0f);
         EXPECT_EQ(src, samples);
+    }
+}
+
+// The passes four and eight lanes wide give the same values bit for bit.
+TEST(FFTBase, EveryLaneWidthTransformsBitForBit) {
+    for (int size = 2; size <= 4096; size *= 2) {
+        SCOPED_TRACE(size);
+        Probe probe(size, 4);
+        const std::vector<float> data = randomInterleaved(size, static_cast<std::uint32_t>(size));
+        std::vector<float> frame(data.begin(), data.begin() + size);
+        std::vector<std::vector<float>> results;
+        testkit::forEachLaneWidth([&](VectorMath::LaneWidth) {
+            std::vector<float> spectrum(2 * (static_cast<std::size_t>(size) + 1));
+            probe.buffer2complex(frame.data(), spectrum.data());
+            results.push_back(spectrum);
+            results.push_back(probe.transform(-1, data));
+            results.push_back(probe.transform(1, data));
+        });
+        for (std::size_t i = 3; i < results.size(); ++i)
+            EXPECT_TRUE(testkit::sameBits(results[i], results[i % 3]));
     }
 }
 

@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/FrequencyMeasures.h"
 #include "tests/support/Heap.h"
+#include "tests/support/LaneWidths.h"
 #include "tests/support/SameBits.h"
 #include "tests/support/Signals.h"
 #include "tests/support/Subnormals.h"
@@ -194,16 +194,7 @@ TYPED_TEST(ReverbModels, ImpulseArrivesAfterTheShortestCombOnEachChannel) {
 
 // Both comb banks, each forced in turn; the wide one where the processor has it.
 TYPED_TEST(ReverbModels, BlockRenderingMatchesFrameByFrameReference) {
-    struct Restore {
-        ~Restore() { forceCombLanes(CombLanes::Automatic); }
-    } restore;
-    for (const CombLanes lanes : {CombLanes::Four, CombLanes::Eight}) {
-        if (lanes == CombLanes::Eight && !canRunEightCombLanes()) {
-            std::cout << "[ NOTE     ] no AVX2 here: the eight-lane bank is not run\n";
-            continue;
-        }
-        SCOPED_TRACE(lanes == CombLanes::Four ? "four lanes" : "eight lanes");
-        forceCombLanes(lanes);
+    testkit::forEachLaneWidth([](VectorMath::LaneWidth) {
         auto block = testkit::makeHeap<TypeParam>();
         auto ref = testkit::makeHeap<TypeParam>();
         const Stereo in = noise(24000, 11);
@@ -227,7 +218,7 @@ TYPED_TEST(ReverbModels, BlockRenderingMatchesFrameByFrameReference) {
             ASSERT_TRUE(sameBits(out, reference(*ref, slice, variant))) << "block " << b;
         }
         EXPECT_GT(combEnergy(*block), 1.0);
-    }
+    });
 }
 
 TYPED_TEST(ReverbModels, SilenceDecaysToExactZerosWithoutSubnormals) {
