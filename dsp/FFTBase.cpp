@@ -39,12 +39,7 @@ float foldPhaseDifference(float d) {
 // foldPhaseDifference() four at a time. Differences beyond the int range, which
 // phases in [-pi, pi] never give, and non-finite ones take the scalar route.
 Lanes foldPhaseDifferences(Lanes d) {
-    if (!allOf(absLanes(d) < splat(1.0e9f))) {
-        float v[4];
-        store(v, d);
-        for (float& x : v) x = foldPhaseDifference(x);
-        return load(v);
-    }
+    if (!allOf(absLanes(d) < splat(1.0e9f))) return eachLane(d, foldPhaseDifference);
     Mask q = __builtin_convertvector(d / kPi, Mask);
     // Made even away from zero: +1 for odd positive, -1 for odd negative.
     const Mask negative = q >> 31;
@@ -99,12 +94,7 @@ void analyseFour(const float* c, float* last, float* mags, float* freqs, int k, 
 // wrapPhase() four at a time, without a branch per lane. A lane beyond the
 // fast range (or not finite) sends the group the scalar way.
 Lanes wrapPhases(Lanes phase) {
-    if (!allOf(absLanes(phase) < splat(1.0e6f))) {
-        float v[4];
-        store(v, phase);
-        for (float& x : v) x = wrapPhase(x);
-        return load(v);
-    }
+    if (!allOf(absLanes(phase) < splat(1.0e6f))) return eachLane(phase, wrapPhase);
     constexpr float turnsPerRadian = 1.0f / kTwoPi;
     const Mask turns = __builtin_convertvector(phase * turnsPerRadian, Mask);
     Lanes r = phase - kTwoPi * __builtin_convertvector(turns, Lanes);
@@ -440,31 +430,44 @@ void FFTBase::gatherFirstPasses(Source source, float* re, float* im, int n, floa
 
 namespace {
 
-#if ORVO_EIGHT_LANES
-// The butterflies of one pass of half-length 8 or more, eight at a time, with
-// the arithmetic of the four-lane pass.
-[[gnu::target("avx2")]] void widePass(float* re, float* im, int n, int half, const float* cosines,
-                                      float sign) {
+// The butterflies of one pass of half-length `half`, as many at a time as V
+// has lanes (half must be a multiple of that).
+template <class V>
+[[gnu::always_inline]] inline void butterflies(float* re, float* im, int n, int half, const float* cosines,
+                                               float sign) {
+    constexpr int kLanes = sizeof(V) / sizeof(float);
+    // By reference: a wide vector passed by value outside its target would change the ABI.
+    const auto at = [](V& v, const float* p) { std::memcpy(&v, p, sizeof v); };
+    const auto put = [](float* p, const V& v) { std::memcpy(p, &v, sizeof v); };
     const float* sines = cosines + half;
-    const Lanes8 direction = splat8(sign);
     for (int start = 0; start < n; start += 2 * half) {
         float* r1 = re + start;
         float* i1 = im + start;
         float* r2 = r1 + half;
         float* i2 = i1 + half;
-        for (int j = 0; j < half; j += 8) {
-            const Lanes8 wr = load8(cosines + j);
-            const Lanes8 wi = direction * load8(sines + j);
-            const Lanes8 xr = load8(r2 + j), xi = load8(i2 + j);
-            const Lanes8 tr = xr * wr - xi * wi;
-            const Lanes8 ti = xr * wi + xi * wr;
-            const Lanes8 ar = load8(r1 + j), ai = load8(i1 + j);
-            store8(r2 + j, ar - tr);
-            store8(i2 + j, ai - ti);
-            store8(r1 + j, ar + tr);
-            store8(i1 + j, ai + ti);
+        for (int j = 0; j < half; j += kLanes) {
+            V wr, wi, xr, xi, ar, ai;
+            at(wr, cosines + j);
+            at(wi, sines + j);
+            wi = sign * wi;
+            at(xr, r2 + j);
+            at(xi, i2 + j);
+            at(ar, r1 + j);
+            at(ai, i1 + j);
+            const V tr = xr * wr - xi * wi;
+            const V ti = xr * wi + xi * wr;
+            put(r2 + j, ar - tr);
+            put(i2 + j, ai - ti);
+            put(r1 + j, ar + tr);
+            put(i1 + j, ai + ti);
         }
     }
+}
+
+#if ORVO_EIGHT_LANES
+[[gnu::target("avx2")]] void eightLanePass(float* re, float* im, int n, int half, const float* cosines,
+                                           float sign) {
+    butterflies<Lanes8>(re, im, n, half, cosines, sign);
 }
 #endif
 
@@ -474,34 +477,14 @@ namespace {
 // depend only on the pass, so any n up to the frame size can use them.
 void FFTBase::laterPasses(float* re, float* im, int n, float sign) const {
     const float* tw = twiddles.getBuffer();
-    const Lanes direction = splat(sign);
     for (int half = 4; half < n; half *= 2) {
 #if ORVO_EIGHT_LANES
         if (half >= 8 && eightLanes()) {
-            widePass(re, im, n, half, tw + 2 * half, sign);
+            eightLanePass(re, im, n, half, tw + 2 * half, sign);
             continue;
         }
 #endif
-        const float* cosines = tw + 2 * half;
-        const float* sines = cosines + half;
-        for (int start = 0; start < n; start += 2 * half) {
-            float* r1 = re + start;
-            float* i1 = im + start;
-            float* r2 = r1 + half;
-            float* i2 = i1 + half;
-            for (int j = 0; j < half; j += 4) {
-                const Lanes wr = load(cosines + j);
-                const Lanes wi = direction * load(sines + j);
-                const Lanes xr = load(r2 + j), xi = load(i2 + j);
-                const Lanes tr = xr * wr - xi * wi;
-                const Lanes ti = xr * wi + xi * wr;
-                const Lanes ar = load(r1 + j), ai = load(i1 + j);
-                store(r2 + j, ar - tr);
-                store(i2 + j, ai - ti);
-                store(r1 + j, ar + tr);
-                store(i1 + j, ai + ti);
-            }
-        }
+        butterflies<Lanes>(re, im, n, half, tw + 2 * half, sign);
     }
 }
 

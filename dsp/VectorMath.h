@@ -50,6 +50,14 @@ inline void storeInterleaved(float* p, Lanes re, Lanes im) {
     store(p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
 }
 
+// f applied to every lane on its own, the scalar way.
+template <class F> Lanes eachLane(Lanes v, F f) {
+    float x[4];
+    store(x, v);
+    for (float& e : x) e = f(e);
+    return load(x);
+}
+
 inline Mask bitsOf(Lanes v) {
     Mask m;
     std::memcpy(&m, &v, sizeof m);
