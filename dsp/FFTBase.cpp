@@ -200,6 +200,8 @@ void FFTBase::setOverlap(int value) {
 }
 
 void FFTBase::init() {
+    // The processor check settles here, not on the first frame.
+    canRunEightLanes();
     const bool resized = fftFrameSize != lFrameSize;
     osamp = lOverlap;
     fftFrameSize = lFrameSize;

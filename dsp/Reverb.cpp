@@ -444,6 +444,8 @@ constexpr bool linesHoldEightFrames(const ReverbLengths& l) {
 
 template <ReverbLengths L> ReverbModel<L>::ReverbModel() {
     static_assert(linesHoldEightFrames(L));
+    // The processor check settles here, not on the first render.
+    VectorMath::canRunEightLanes();
     float* next = lines.data();
     auto attach = [&next](auto& stage, int length) {
         stage.setbuffer(next, length);
