@@ -1,5 +1,6 @@
 #include "platform/ui/UIButton.h"
 
+#include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
 
 bool UIButton::inside(const UITouchSet& touches) const {
@@ -27,4 +28,8 @@ void UIButton::touchesEnded(const UITouchSet& touches, const UIEvent*) {
 void UIButton::touchesCancelled(const UITouchSet&, const UIEvent*) {
     setHighlighted(false);
     sendActions(UIControlEvent::touchCancel);
+}
+
+bool UIButton::gestureRecognizerShouldBegin(const UIGestureRecognizer& recognizer) const {
+    return recognizer.view() == this;
 }

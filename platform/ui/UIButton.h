@@ -14,6 +14,7 @@ public:
     const std::string& title() const { return title_; }
     void setTitle(std::string title) { title_ = std::move(title); }
 
+    bool gestureRecognizerShouldBegin(const UIGestureRecognizer& recognizer) const override;
     void touchesBegan(const UITouchSet& touches, const UIEvent* event) override;
     void touchesMoved(const UITouchSet& touches, const UIEvent* event) override;
     void touchesEnded(const UITouchSet& touches, const UIEvent* event) override;
