@@ -207,6 +207,11 @@ void DesktopWindow::redraw(bool force) {
 void DesktopWindow::wheel(CGPoint at, int notches) {
     if (notches == 0 || finger_ || modifierPinch_)
         return;
+    // A view that scrolls takes the wheel; elsewhere it pinches.
+    if (pinch_.empty())
+        for (UIView* view = window_->hitTest(at, nullptr); view; view = view->superview())
+            if (view->scrollWheel(view->convertFrom(at, nullptr), CGFloat(notches)))
+                return;
     if (pinch_.empty())
         beginPinch(at, kPinchSpread);
     movePinch(std::max(kMinimumSpread, pinchSpread_ * std::pow(kWheelStep, notches)));

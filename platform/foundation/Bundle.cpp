@@ -42,3 +42,9 @@ std::optional<std::string> Bundle::pathForResource(std::string_view name, std::s
         return std::nullopt;
     return file.path();
 }
+
+std::optional<URL> Bundle::urlForResource(std::string_view name, std::string_view extension) const {
+    const std::optional<std::string> path = pathForResource(name, extension);
+    if (!path) return std::nullopt;
+    return URL::fileURLWithPath(*path);
+}

@@ -16,6 +16,8 @@ public:
 
     // The path of resource `name`.`type` when that file exists.
     std::optional<std::string> pathForResource(std::string_view name, std::string_view type) const;
+    // The same file as a file URL.
+    std::optional<URL> urlForResource(std::string_view name, std::string_view extension) const;
 
 private:
     Bundle() = default;

@@ -4,6 +4,7 @@
 #include "platform/foundation/FileManager.h"
 
 namespace {
+constexpr int kBadURL = -1000;          // the platform's code for a request without a usable URL
 constexpr int kUnsupportedURL = -1002;  // the platform's code for a scheme it cannot load
 // Contents larger than this are refused rather than read into memory.
 constexpr std::size_t kMaximumBytes = std::size_t(1) << 30;
@@ -25,8 +26,10 @@ void URLSession::dataTask(URLRequest request, Completion completion) {
         return;
     DispatchQueue::main().async([request = std::move(request), completion = std::move(completion)] {
         try {
-            Data data = dataWithContentsOfURL(request.url);
-            completion(std::move(data), URLResponse{request.url, std::nullopt}, std::nullopt);
+            if (!request.url)
+                throw NSError(kBadURL, "The request has no URL.");
+            Data data = dataWithContentsOfURL(*request.url);
+            completion(std::move(data), URLResponse{request.url, std::nullopt, {}}, std::nullopt);
         } catch (const NSError& error) {
             completion(std::nullopt, std::nullopt, error);
         }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
@@ -16,14 +17,20 @@ using Data = std::vector<std::uint8_t>;
 // here. Throws NSError.
 Data dataWithContentsOfURL(const URL& url);
 
+// A request may name no URL (built from a lookup that found nothing); it
+// then loads nothing.
 struct URLRequest {
-    URL url;
+    enum class CachePolicy { useProtocolCachePolicy, reloadIgnoringLocalCacheData, returnCacheDataElseLoad };
+
+    std::optional<URL> url;
     TimeInterval timeoutInterval = 60;
+    CachePolicy cachePolicy = CachePolicy::useProtocolCachePolicy;
 };
 
 struct URLResponse {
-    URL url;
+    std::optional<URL> url;
     std::optional<int> statusCode;  // HTTP responses only
+    std::string mimeType;
 };
 
 // Transfers of whole contents. File URLs are read; every other scheme fails
@@ -37,7 +44,7 @@ public:
                                           const std::optional<NSError>& error)>;
 
     // Returns at once; the completion runs later on the main queue, with
-    // data and a response or with an error.
+    // data and a response or with an error (a request without a URL fails).
     void dataTask(URLRequest request, Completion completion);
 
 private:

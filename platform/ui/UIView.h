@@ -75,6 +75,9 @@ public:
     // frontmost subview first; none when the point is outside the bounds.
     virtual UIView* hitTest(CGPoint point, const UIEvent* event);
     virtual bool pointInside(CGPoint point, const UIEvent* event) const;
+    // The mouse wheel over the view (own coordinates; positive notches roll
+    // away from the user). True when the view scrolled; the default does not.
+    virtual bool scrollWheel(CGPoint, CGFloat) { return false; }
 
     // Asks for the whole view to be drawn in the next display pass; any
     // number of requests before it make one draw.

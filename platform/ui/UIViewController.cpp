@@ -20,6 +20,8 @@ void post(std::function<void()> completion) {
 UIViewController::~UIViewController() {
     if (view_ && view_->viewController_ == this)
         view_->viewController_ = nullptr;
+    for (const auto& child : children_)
+        child->parent_ = nullptr;
 }
 
 const std::shared_ptr<UIView>& UIViewController::view() {
@@ -44,7 +46,7 @@ void UIViewController::setView(std::shared_ptr<UIView> view) {
 
 UIResponder* UIViewController::nextResponder() const { return view_ ? view_->superview() : nullptr; }
 
-void UIViewController::present(const std::shared_ptr<UIViewController>& controller, bool,
+void UIViewController::present(const std::shared_ptr<UIViewController>& controller, bool animated,
                                std::function<void()> completion) {
     if (!controller || controller.get() == this || !controller->presenting_.expired()) {
         std::printf("UIViewController: nothing to present, or it is already shown.\n");
@@ -52,13 +54,14 @@ void UIViewController::present(const std::shared_ptr<UIViewController>& controll
         return;
     }
     if (presented_) {
-        waiting_.push_back({controller, std::move(completion)});
+        waiting_.push_back({controller, animated, std::move(completion)});
         return;
     }
-    show(controller, std::move(completion));
+    show(controller, animated, std::move(completion));
 }
 
-void UIViewController::show(const std::shared_ptr<UIViewController>& controller, std::function<void()> completion) {
+void UIViewController::show(const std::shared_ptr<UIViewController>& controller, bool animated,
+                            std::function<void()> completion) {
     presented_ = controller;
     controller->presenting_ = weak_from_this();
     if (view_) {
@@ -66,9 +69,11 @@ void UIViewController::show(const std::shared_ptr<UIViewController>& controller,
         while (top->superview())
             top = top->superview();
         const std::shared_ptr<UIView>& shown = controller->view();
+        controller->viewWillAppear(animated);
         top->addSubview(shown);
         shown->setFrame(top->bounds());
         NSLayoutConstraint::pinEdges(*shown, *top);
+        controller->viewDidAppear(animated);
     }
     post(std::move(completion));
 }
@@ -84,14 +89,37 @@ void UIViewController::dismiss(bool animated, std::function<void()> completion) 
     const std::shared_ptr<UIViewController> gone = std::move(presented_);
     presented_.reset();
     gone->presenting_.reset();
-    if (gone->view_)
+    if (gone->view_ && gone->view_->superview()) {
+        gone->viewWillDisappear(animated);
         gone->view_->removeFromSuperview();
+        gone->viewDidDisappear(animated);
+    }
     post(std::move(completion));
     if (!waiting_.empty()) {
         Waiting next = std::move(waiting_.front());
         waiting_.pop_front();
-        show(next.controller, std::move(next.completion));
+        show(next.controller, next.animated, std::move(next.completion));
     }
+}
+
+void UIViewController::addChild(const std::shared_ptr<UIViewController>& child) {
+    if (!child || child.get() == this || child->parent_ == this)
+        return;
+    child->removeFromParent();
+    child->willMove(this);
+    children_.push_back(child);
+    child->parent_ = this;
+}
+
+void UIViewController::removeFromParent() {
+    UIViewController* parent = parent_;
+    if (!parent)
+        return;
+    // Keeps the child alive while its parent lets go of it.
+    const std::shared_ptr<UIViewController> self = shared_from_this();
+    std::erase(parent->children_, self);
+    parent_ = nullptr;
+    didMove(nullptr);
 }
 
 void UIViewController::registerSegue(const std::string& identifier, Destination destination) {

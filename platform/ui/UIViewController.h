@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ui/UIResponder.h"
 
@@ -49,6 +50,24 @@ public:
     virtual void viewDidLoad() {}
     // After every layout pass of the root view.
     virtual void viewDidLayoutSubviews() {}
+    // Around every time the view comes on screen (presented, or made the
+    // window's root) and goes off it (dismissed, or replaced as the root).
+    virtual void viewWillAppear(bool) {}
+    virtual void viewDidAppear(bool) {}
+    virtual void viewWillDisappear(bool) {}
+    virtual void viewDidDisappear(bool) {}
+    // Nothing here runs short of memory; kept for controllers that answer it.
+    virtual void didReceiveMemoryWarning() {}
+
+    // Child controllers: their views live inside this one's. addChild tells
+    // the child willMove(this); whoever adds the child's view then calls
+    // didMove(this). removeFromParent tells it didMove(nullptr).
+    void addChild(const std::shared_ptr<UIViewController>& child);
+    void removeFromParent();
+    const std::vector<std::shared_ptr<UIViewController>>& children() const { return children_; }
+    UIViewController* parent() const { return parent_; }
+    virtual void willMove(UIViewController*) {}
+    virtual void didMove(UIViewController*) {}
 
     // Shows `controller` over the topmost view around this one, filling it.
     // The completion runs once it is shown: from the main queue, once. While
@@ -77,13 +96,16 @@ public:
 private:
     struct Waiting {
         std::shared_ptr<UIViewController> controller;
+        bool animated;
         std::function<void()> completion;
     };
-    void show(const std::shared_ptr<UIViewController>& controller, std::function<void()> completion);
+    void show(const std::shared_ptr<UIViewController>& controller, bool animated, std::function<void()> completion);
 
     std::shared_ptr<UIView> view_;
     std::shared_ptr<UIViewController> presented_;
     std::weak_ptr<UIViewController> presenting_;
     std::deque<Waiting> waiting_;
     std::map<std::string, Destination> segues_;
+    std::vector<std::shared_ptr<UIViewController>> children_;
+    UIViewController* parent_ = nullptr;
 };

@@ -127,13 +127,18 @@ void UIWindow::deliver(UITouchPhase phase, const std::vector<std::shared_ptr<UIT
 }
 
 void UIWindow::setRootViewController(std::shared_ptr<UIViewController> controller) {
-    if (root_ && root_->isViewLoaded())
+    if (root_ && root_->isViewLoaded() && root_->view()->superview() == this) {
+        root_->viewWillDisappear(false);
         root_->view()->removeFromSuperview();
+        root_->viewDidDisappear(false);
+    }
     root_ = std::move(controller);
     if (!root_)
         return;
     const std::shared_ptr<UIView>& view = root_->view();
+    root_->viewWillAppear(false);
     addSubview(view);
     view->setFrame(bounds());
     NSLayoutConstraint::pinEdges(*view, *this);
+    root_->viewDidAppear(false);
 }

@@ -153,6 +153,8 @@ TEST_F(FileSystemTest, ResourcesComeFromTheEnvironmentOrBesideTheProgram) {
     EXPECT_EQ(Bundle::main().pathForResource("help", "html"), (root / "help.html").string());
     EXPECT_EQ(Bundle::main().pathForResource("missing", "html"), std::nullopt);
     EXPECT_EQ(Bundle::main().pathForResource("folder", "html"), std::nullopt);
+    EXPECT_EQ(Bundle::main().urlForResource("help", "html"), URL::fileURLWithPath((root / "help.html").string()));
+    EXPECT_EQ(Bundle::main().urlForResource("missing", "html"), std::nullopt);
 
     ::unsetenv("ORVO_RESOURCES_DIR");
     const fs::path beside = fs::read_symlink("/proc/self/exe").parent_path() / "resources";

@@ -154,3 +154,42 @@ TEST(Presentation, ASegueRunsPrepareWithItsIdentifierThenShowsItsDestination) {
     EXPECT_EQ(source->presentedViewController(), destination);
     EXPECT_EQ(out, "UIViewController: there is no segue with the identifier \"Nowhere\".\n");
 }
+
+TEST(Presentation, AControllerHearsEachTimeItComesOnAndGoesOffScreenAndChildrenKnowTheirParent) {
+    class Watched : public UIViewController {
+    public:
+        void viewWillAppear(bool) override { heard.push_back("will appear"); }
+        void viewDidAppear(bool) override { heard.push_back("did appear"); }
+        void viewWillDisappear(bool) override { heard.push_back("will disappear"); }
+        void viewDidDisappear(bool) override { heard.push_back("did disappear"); }
+        void willMove(UIViewController* parent) override { heard.push_back(parent ? "will move" : "will leave"); }
+        void didMove(UIViewController* parent) override { heard.push_back(parent ? "did move" : "did leave"); }
+        std::vector<std::string> heard;
+    };
+    Screen s;
+    auto shown = std::make_shared<Watched>();
+    for (int i = 0; i < 2; ++i) {
+        s.root->present(shown, true);
+        shown->dismiss(true);
+    }
+    const std::vector<std::string> cycle = {"will appear", "did appear", "will disappear", "did disappear"};
+    std::vector<std::string> twice = cycle;
+    twice.insert(twice.end(), cycle.begin(), cycle.end());
+    EXPECT_EQ(shown->heard, twice);
+
+    auto root = std::make_shared<Watched>();
+    s.window->setRootViewController(root);
+    s.window->setRootViewController(nullptr);
+    EXPECT_EQ(root->heard, cycle);
+
+    auto child = std::make_shared<Watched>();
+    s.root->addChild(child);
+    s.root->addChild(child);
+    EXPECT_EQ(s.root->children().size(), 1u);
+    EXPECT_EQ(child->parent(), s.root.get());
+    child->removeFromParent();
+    EXPECT_TRUE(s.root->children().empty());
+    EXPECT_EQ(child->parent(), nullptr);
+    EXPECT_EQ(child->heard, (std::vector<std::string>{"will move", "did leave"}));
+    DispatchQueue::main().drain();
+}

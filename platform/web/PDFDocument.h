@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/graphics/CGGeometry.h"
+
+class CGContext;
+
+// A PDF file opened with poppler: page sizes in points, pages drawn through
+// Cairo, and the addresses of the links on a page.
+class PDFDocument {
+public:
+    // None, with the reason in `error`, when the file is missing or no PDF.
+    static std::unique_ptr<PDFDocument> open(const std::string& path, std::string& error);
+    ~PDFDocument();
+    PDFDocument(const PDFDocument&) = delete;
+    PDFDocument& operator=(const PDFDocument&) = delete;
+
+    int pageCount() const { return pages_; }
+    // Zero for a page that does not exist.
+    CGSize pageSize(int index) const;
+    // Draws the page on white with its top left corner at (0, 0), one point
+    // to the unit of the context; nothing for a page that does not exist.
+    void drawPage(int index, CGContext& context) const;
+    // The address of the link under a point of the page (page points from
+    // its top left corner).
+    std::optional<std::string> linkAt(int index, CGPoint point) const;
+
+private:
+    struct Impl;
+    explicit PDFDocument(std::unique_ptr<Impl> impl);
+
+    std::unique_ptr<Impl> impl_;
+    int pages_ = 0;
+};

@@ -1,0 +1,135 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/URLSession.h"
+#include "platform/ui/UIView.h"
+
+class PDFDocument;
+class WKWebView;
+
+enum class WKNavigationActionPolicy { cancel, allow };
+enum class WKNavigationResponsePolicy { cancel, allow };
+enum class WKNavigationType { linkActivated, formSubmitted, backForward, reload, formResubmitted, other };
+
+struct WKFrameInfo {
+    bool isMainFrame = true;
+};
+
+struct WKNavigationAction {
+    URLRequest request;
+    WKNavigationType navigationType = WKNavigationType::other;
+    // None when the navigation asks for a new window.
+    std::optional<WKFrameInfo> targetFrame = WKFrameInfo{};
+};
+
+struct WKNavigationResponse {
+    URLResponse response;
+    bool isForMainFrame = true;
+};
+
+struct WKWebViewConfiguration {};
+struct WKWindowFeatures {};
+
+// Asked about every navigation before it goes on. Each decision handler must
+// be called exactly once; the web view treats one that is dropped unanswered
+// as "cancel" and ignores a second answer, logging both. Without a delegate,
+// or where it does not override, everything is allowed.
+class WKNavigationDelegate {
+public:
+    virtual ~WKNavigationDelegate() = default;
+
+    using ActionDecision = std::function<void(WKNavigationActionPolicy)>;
+    using ResponseDecision = std::function<void(WKNavigationResponsePolicy)>;
+
+    virtual void webView(WKWebView& webView, const WKNavigationAction& action, ActionDecision decisionHandler);
+    virtual void webView(WKWebView& webView, const WKNavigationResponse& response, ResponseDecision decisionHandler);
+    // The content is shown (or handed to the desktop).
+    virtual void didFinishNavigation(WKWebView&) {}
+    // Allowed, but it could not be shown.
+    virtual void didFailNavigation(WKWebView&, const NSError&) {}
+};
+
+class WKUIDelegate {
+public:
+    virtual ~WKUIDelegate() = default;
+
+    // A navigation that asks for a new window. The answer is ignored: this
+    // view never opens windows, and the page it shows stays.
+    virtual std::shared_ptr<WKWebView> webView(WKWebView& webView, const WKWebViewConfiguration& configuration,
+                                               const WKNavigationAction& action, const WKWindowFeatures& features);
+};
+
+// A web view without an HTML engine. A PDF is drawn in the view itself
+// (pages one under the other at the view's width, scrolled by a drag or the
+// wheel; a tap on a link follows it); an HTML page or an http(s) address is
+// handed to the desktop's browser (UIApplication's URL opener) and the view
+// shows its address. Every load asks the navigation delegate first about the
+// request, then about the response, and goes on only when both allow.
+class WKWebView : public UIView {
+public:
+    explicit WKWebView(const CGRect& frame = {});
+    ~WKWebView() override;
+
+    // Both delegates are held weakly.
+    void setNavigationDelegate(std::weak_ptr<WKNavigationDelegate> delegate) { navigationDelegate_ = std::move(delegate); }
+    void setUIDelegate(std::weak_ptr<WKUIDelegate> delegate) { uiDelegate_ = std::move(delegate); }
+    std::shared_ptr<WKNavigationDelegate> navigationDelegate() const { return navigationDelegate_.lock(); }
+    std::shared_ptr<WKUIDelegate> uiDelegate() const { return uiDelegate_.lock(); }
+
+    void load(const URLRequest& request);
+    // No engine renders the text: the desktop's browser shows it, from the
+    // base URL when that file holds this very text, else from a copy in the
+    // temporary folder.
+    void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL);
+    // A link of the shown page; one with `newWindow` asks the UI delegate
+    // for a window instead and opens nothing.
+    void followLink(const URLRequest& request, bool newWindow = false);
+
+    // What is shown now: none before the first load.
+    const std::optional<URL>& url() const { return url_; }
+    bool isShowingPDF() const { return pdf_ != nullptr; }
+    int pageCount() const;
+    // Navigations started, for logs and tests.
+    std::uint64_t navigationCount() const { return navigation_; }
+
+    // Scrolling, in points from the top of the first page.
+    CGFloat contentOffset() const { return offset_; }
+    void setContentOffset(CGFloat offset);
+    CGFloat contentHeight() const;
+
+    void draw(const CGRect& rect) override;
+    bool scrollWheel(CGPoint point, CGFloat notches) override;
+    void touchesBegan(const UITouchSet& touches, const UIEvent* event) override;
+    void touchesMoved(const UITouchSet& touches, const UIEvent* event) override;
+    void touchesEnded(const UITouchSet& touches, const UIEvent* event) override;
+    void touchesCancelled(const UITouchSet& touches, const UIEvent* event) override;
+
+private:
+    void navigate(const URLRequest& request, WKNavigationType type, std::optional<std::string> html);
+    void respond(std::uint64_t navigation, const URLRequest& request, std::optional<std::string> html);
+    void show(std::uint64_t navigation, const URL& url, const std::string& mimeType, std::optional<std::string> html);
+    void fail(const std::string& message);
+    // Page rectangles in content coordinates at the current width.
+    std::optional<std::pair<int, CGPoint>> pageAt(CGPoint point) const;
+    CGFloat pageScale(int index) const;
+    CGFloat pageTop(int index) const;
+
+    std::weak_ptr<WKNavigationDelegate> navigationDelegate_;
+    std::weak_ptr<WKUIDelegate> uiDelegate_;
+    // Answers that come after the view has gone find this empty.
+    std::shared_ptr<WKWebView*> self_;
+    std::uint64_t navigation_ = 0;
+    std::optional<URL> url_;
+    std::unique_ptr<PDFDocument> pdf_;
+    CGFloat offset_ = 0;
+    std::optional<CGPoint> dragStart_;
+    CGFloat dragOffset_ = 0;
+    bool dragged_ = false;
+};

@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <cairo-pdf.h>
+#include <cairo.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/UIWindow.h"
+#include "platform/web/WKWebView.h"
+#include "tests/support/OpenedURLs.h"
+#include "tests/support/PixelProbe.h"
+#include "tests/support/StdoutCapture.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+using Action = WKNavigationActionPolicy;
+using Response = WKNavigationResponsePolicy;
+
+const std::string kResources = ORVO_TEST_RESOURCES;
+const URL kManual = URL::fileURLWithPath(kResources + "/manual.pdf");
+const URL kHelp = URL::fileURLWithPath(kResources + "/help.html");
+
+std::string text(const std::optional<URL>& url) { return url ? url->absoluteString() : "(none)"; }
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Answers as told (once, never, twice or when the test says) and writes down
+// everything it is asked.
+class Navigator : public WKNavigationDelegate, public WKUIDelegate {
+public:
+    enum class Answer { once, never, twice, later };
+
+    Action action = Action::allow;
+    Response response = Response::allow;
+    Answer answer = Answer::once;
+    std::shared_ptr<WKWebView> offeredWindow;
+    std::vector<std::string> asked;
+    std::vector<ActionDecision> heldActions;
+    std::vector<ResponseDecision> heldResponses;
+
+    void webView(WKWebView&, const WKNavigationAction& a, ActionDecision decide) override {
+        asked.push_back("action " + text(a.request.url));
+        reply(decide, action, heldActions);
+    }
+    void webView(WKWebView&, const WKNavigationResponse& r, ResponseDecision decide) override {
+        asked.push_back("response " + text(r.response.url) + " " + r.response.mimeType);
+        reply(decide, response, heldResponses);
+    }
+    void didFinishNavigation(WKWebView&) override { asked.push_back("finish"); }
+    void didFailNavigation(WKWebView&, const NSError&) override { asked.push_back("fail"); }
+    std::shared_ptr<WKWebView> webView(WKWebView&, const WKWebViewConfiguration&, const WKNavigationAction& a,
+                                       const WKWindowFeatures&) override {
+        asked.push_back("window " + text(a.request.url));
+        return offeredWindow;
+    }
+
+private:
+    template <class Decision, class Policy>
+    void reply(Decision& decide, Policy policy, std::vector<Decision>& held) {
+        switch (answer) {
+        case Answer::once: decide(policy); break;
+        case Answer::twice: decide(policy); decide(policy); break;
+        case Answer::never: break;
+        case Answer::later: held.push_back(decide); break;
+        }
+    }
+};
+
+struct Page {
+    std::shared_ptr<UIWindow> window = std::make_shared<UIWindow>(CGRect(0, 0, 400, 300));
+    std::shared_ptr<WKWebView> view = std::make_shared<WKWebView>(CGRect(0, 0, 400, 300));
+    std::shared_ptr<Navigator> navigator = std::make_shared<Navigator>();
+    testkit::OpenedURLs opened;
+
+    Page() {
+        window->addSubview(view);
+        view->setNavigationDelegate(navigator);
+        view->setUIDelegate(navigator);
+    }
+    std::unique_ptr<ImageSurface> picture() {
+        return testkit::renderOverWhite({400, 300}, 1, [this](CGContext& c) { view->render(c); });
+    }
+};
+
+int darkPixels(const ImageSurface& picture) {
+    int dark = 0;
+    for (int y = 0; y < picture.pixelHeight(); ++y)
+        for (int x = 0; x < picture.pixelWidth(); ++x)
+            dark += picture.pixel(x, y).red < 100;
+    return dark;
+}
+
+}  // namespace
+
+TEST(WebView, ALoadGoesOnOnlyWhenTheRequestAndThenTheResponseAreAllowed) {
+    const std::string manual = kManual.absoluteString(), help = kHelp.absoluteString();
+    struct Case {
+        const char* name;
+        std::optional<URL> url;
+        Action action;
+        Response response;
+        std::vector<std::string> asked;
+        bool showsPDF;
+        std::vector<std::string> opened;
+    };
+    const std::vector<Case> cases = {
+        {"manual", kManual, Action::allow, Response::allow,
+         {"action " + manual, "response " + manual + " application/pdf", "finish"}, true, {}},
+        {"request refused", kManual, Action::cancel, Response::allow, {"action " + manual}, false, {}},
+        {"response refused", kManual, Action::allow, Response::cancel,
+         {"action " + manual, "response " + manual + " application/pdf"}, false, {}},
+        {"html page", kHelp, Action::allow, Response::allow,
+         {"action " + help, "response " + help + " text/html", "finish"}, false, {help}},
+        {"web address", URL::string("https://example.com/orvo"), Action::allow, Response::allow,
+         {"action https://example.com/orvo", "response https://example.com/orvo text/html", "finish"}, false,
+         {"https://example.com/orvo"}},
+        {"missing file", URL::fileURLWithPath(kResources + "/missing.pdf"), Action::allow, Response::allow,
+         {"action " + URL::fileURLWithPath(kResources + "/missing.pdf").absoluteString(), "fail"}, false, {}},
+        {"no URL", std::nullopt, Action::allow, Response::allow, {"action (none)", "fail"}, false, {}},
+        {"other scheme", URL::string("ftp://example.com/a.pdf"), Action::allow, Response::allow,
+         {"action ftp://example.com/a.pdf", "fail"}, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Page page;
+        page.navigator->action = c.action;
+        page.navigator->response = c.response;
+        page.view->load(URLRequest{c.url});
+        EXPECT_EQ(page.navigator->asked, c.asked);
+        EXPECT_EQ(page.view->isShowingPDF(), c.showsPDF);
+        EXPECT_EQ(page.opened.urls, c.opened);
+        const bool finished = !c.asked.empty() && c.asked.back() == "finish";
+        EXPECT_EQ(page.view->url().has_value(), finished);
+    }
+}
+
+TEST(WebView, EveryDecisionCountsOnceADroppedOneCancelsAndALateOneStillApplies) {
+    {
+        Page page;
+        page.navigator->answer = Navigator::Answer::never;
+        testkit::StdoutCapture capture;
+        page.view->load(URLRequest{kManual});
+        const std::string log = capture.finish();
+        EXPECT_NE(log.find("WKWebView: the action decision was never answered; the navigation is cancelled."),
+                  std::string::npos);
+        EXPECT_FALSE(page.view->isShowingPDF());
+    }
+    {
+        Page page;
+        page.navigator->answer = Navigator::Answer::twice;
+        testkit::StdoutCapture capture;
+        page.view->load(URLRequest{kManual});
+        const std::vector<std::string> lines = capture.lines();
+        capture.finish();
+        EXPECT_EQ(std::count(page.navigator->asked.begin(), page.navigator->asked.end(), "finish"), 1);
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& l) { return l.find("answered twice") != std::string::npos; }),
+                  2);
+    }
+    {
+        Page page;
+        page.navigator->answer = Navigator::Answer::later;
+        page.view->load(URLRequest{kManual});
+        ASSERT_EQ(page.navigator->heldActions.size(), 1u);
+        page.navigator->heldActions[0](Action::allow);
+        ASSERT_EQ(page.navigator->heldResponses.size(), 1u);
+        EXPECT_FALSE(page.view->isShowingPDF());
+        page.navigator->heldResponses[0](Response::allow);
+        EXPECT_TRUE(page.view->isShowingPDF());
+        // A later load takes the place of one still waiting for its answer.
+        page.view->load(URLRequest{kHelp});
+        page.view->load(URLRequest{kManual});
+        page.navigator->heldActions[1](Action::allow);
+        EXPECT_EQ(page.navigator->heldResponses.size(), 1u);
+        // An answer after the view has gone is dropped quietly.
+        WKNavigationDelegate::ActionDecision late = page.navigator->heldActions[2];
+        page.window.reset();
+        page.view.reset();
+        late(Action::allow);
+        EXPECT_TRUE(page.opened.urls.empty());
+    }
+}
+
+TEST(WebView, ANewWindowIsNeverOpenedAndThePageStays) {
+    Page page;
+    page.view->load(URLRequest{kManual});
+    page.navigator->asked.clear();
+    page.navigator->offeredWindow = std::make_shared<WKWebView>();
+    page.view->followLink(URLRequest{URL::string("https://example.com/new")}, true);
+    EXPECT_EQ(page.navigator->asked, std::vector<std::string>{"window https://example.com/new"});
+    EXPECT_TRUE(page.view->isShowingPDF());
+    EXPECT_EQ(page.view->url(), kManual);
+    EXPECT_TRUE(page.opened.urls.empty());
+}
+
+TEST(WebView, ThePDFIsDrawnAtTheViewsWidthAndScrollsByDragAndWheelWithinItsPages) {
+    Page page;
+    page.view->load(URLRequest{kManual});
+    ASSERT_TRUE(page.view->isShowingPDF());
+    EXPECT_GE(page.view->pageCount(), 2);
+    EXPECT_GT(page.view->contentHeight(), 2 * 300);
+    const auto top = page.picture();
+    EXPECT_GT(darkPixels(*top), 500);  // the title and the first lines
+    // The grey around the page, white on it.
+    EXPECT_TRUE(testkit::pixelNear(*top, {4, 150}, testkit::overWhite({{0.82, 0.82, 0.84, 1}})));
+    EXPECT_TRUE(testkit::pixelNear(*top, {380, 20}, testkit::overWhite({UIColor::white()})));
+
+    auto finger = page.window->touchDown({200, 250});
+    page.window->touchMove(finger, {200, 200});
+    page.window->touchUp(finger, {200, 150});
+    EXPECT_DOUBLE_EQ(page.view->contentOffset(), 100);
+    EXPECT_GT(testkit::differingPixels(*top, *page.picture()), 1000);
+
+    EXPECT_TRUE(page.view->scrollWheel({200, 150}, -2));  // towards the user: further down
+    EXPECT_DOUBLE_EQ(page.view->contentOffset(), 196);
+    page.view->scrollWheel({200, 150}, 100);
+    EXPECT_DOUBLE_EQ(page.view->contentOffset(), 0);
+    page.view->setContentOffset(1e9);
+    EXPECT_DOUBLE_EQ(page.view->contentOffset(), page.view->contentHeight() - 300);
+    page.view->setContentOffset(std::nan(""));
+    EXPECT_DOUBLE_EQ(page.view->contentOffset(), page.view->contentHeight() - 300);
+
+    page.view->load(URLRequest{kHelp});
+    EXPECT_FALSE(page.view->scrollWheel({200, 150}, -2));  // nothing to scroll: the wheel pinches
+}
+
+TEST(WebView, ATapOnALinkOfThePDFFollowsIt) {
+    testkit::TempFolder folder;
+    const std::string path = (folder / "links.pdf").string();
+    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), 400, 300);
+    cairo_t* cr = cairo_create(surface);
+    cairo_tag_begin(cr, CAIRO_TAG_LINK, "rect=[100 100 200 50] uri='https://example.com/page.pdf'");
+    cairo_rectangle(cr, 100, 100, 200, 50);
+    cairo_fill(cr);
+    cairo_tag_end(cr, CAIRO_TAG_LINK);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+
+    Page page;
+    page.view->load(URLRequest{URL::fileURLWithPath(path)});
+    ASSERT_TRUE(page.view->isShowingPDF());
+    page.navigator->asked.clear();
+    const CGFloat scale = (400 - 24) / 400.0;  // the page at the view's width, inside its margins
+    page.window->touchUp(page.window->touchDown({12 + 50 * scale, 12 + 50 * scale}));  // beside the link
+    EXPECT_TRUE(page.navigator->asked.empty());
+    page.window->touchUp(page.window->touchDown({12 + 200 * scale, 12 + 125 * scale}));
+    EXPECT_EQ(page.navigator->asked,
+              (std::vector<std::string>{"action https://example.com/page.pdf",
+                                        "response https://example.com/page.pdf application/pdf", "finish"}));
+    EXPECT_EQ(page.opened.urls, std::vector<std::string>{"https://example.com/page.pdf"});
+}
+
+TEST(WebView, AnHTMLTextGoesToTheBrowserFromItsOwnFileOrFromACopy) {
+    Page page;
+    page.view->loadHTMLString(contents(kHelp.path()), kHelp);
+    EXPECT_EQ(page.opened.urls, std::vector<std::string>{kHelp.absoluteString()});
+    EXPECT_EQ(page.view->url(), kHelp);
+
+    page.view->loadHTMLString("<p>Orvo</p>", kHelp);
+    ASSERT_EQ(page.opened.urls.size(), 2u);
+    const std::optional<URL> copy = URL::string(page.opened.urls[1]);
+    ASSERT_TRUE(copy && copy->isFileURL());
+    EXPECT_NE(*copy, kHelp);
+    EXPECT_EQ(contents(copy->path()), "<p>Orvo</p>");
+}
