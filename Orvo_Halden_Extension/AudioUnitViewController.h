@@ -1,6 +1,8 @@
 #pragma once
 
+#include <any>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,6 +12,8 @@
 #include "platform/audio/AUAudioUnitFactory.h"
 #include "platform/audio/AUParameterTree.h"
 #include "platform/ui/AUViewController.h"
+#include "platform/ui/UIDocumentPickerViewController.h"
+#include "platform/ui/UIGestureRecognizer.h"
 
 class Orvo_Halden_Extension_AudioUnit;
 class PluginFrameEx;
@@ -18,10 +22,6 @@ class Timer;
 class UIButton;
 class UILabel;
 class UISlider;
-class UIPanGestureRecognizer;
-class UIPinchGestureRecognizer;
-class UITapGestureRecognizer;
-class UILongPressGestureRecognizer;
 
 // The plug-in's principal class: makes the audio unit for hosts, connects
 // its parameter tree to the editor in both directions, and runs the editor's
@@ -34,7 +34,8 @@ class UILongPressGestureRecognizer;
 class AudioUnitViewController final : public AUViewController,
                                       public AUAudioUnitFactory,
                                       public OrvoHaldenViewDelegate,
-                                      public OrvoHaldenViewOwner {
+                                      public OrvoHaldenViewOwner,
+                                      public UIDocumentPickerDelegate {
 public:
     // Always held by a std::shared_ptr: hand-overs, views and the timer reach it through it.
     static std::shared_ptr<AudioUnitViewController> make();
@@ -85,6 +86,40 @@ public:
     void onBrightnessSlider(UISlider& sender);
     void onFreezeButton(UIButton& sender);
 
+    // ---- Layout and gestures --------------------------------------------------
+    // Every layout pass outside a pan or pinch fits the plug-in view again.
+    void viewDidLayoutSubviews() override;
+    void centerpluginView();
+    void onPanGesture(UIPanGestureRecognizer& sender);
+    void onPinchGesture(UIPinchGestureRecognizer& sender);
+    void onDoubleTapGesture(UITapGestureRecognizer& sender);
+    void onTapGesture(UITapGestureRecognizer& sender);
+    void onlongPressGesture(UILongPressGestureRecognizer& sender);
+    // Move and zoom any view (nothing in the editor calls them).
+    void doTranslationTransform(UIView& view, const CGRect& origin, CGPoint position);
+    void doScalingTransform(UIView& view, const CGRect& origin, CGFloat scaling);
+
+    // Height over width of the plug-in view (600 / 680).
+    CGFloat ratio = 15.0 / 17.0;
+    // An area wider than tall takes the plug-in view at its full height.
+    bool fitToHeight = true;
+
+    // ---- Overlay, picker, dialogs ---------------------------------------------
+    void showInfo(const std::string& string);
+    void hideInfo();
+    void openFilePicker();
+    void documentPicker(UIDocumentPickerViewController& controller, const std::vector<URL>& urls) override;
+    void documentPicker(UIDocumentPickerViewController& controller, const URL& url) override;
+    void documentPickerWasCancelled(UIDocumentPickerViewController& controller) override;
+    void alert(const std::string& caption, const std::string& message, std::function<void()> completion);
+    void alertQuestion(const std::string& caption, const std::string& question, std::function<void()> completion);
+    void alertFileName(const std::string& _for, const std::string& defaultName);
+    void alertFileName2(const std::string& _for, const std::string& defaultName);
+    void prepare(UIStoryboardSegue& segue, const std::any& sender) override;
+
+    std::string reasonForQuestion;
+    std::string reasonForImport;
+
     // ---- Outlets, set by the storyboard ---------------------------------------
     std::shared_ptr<PluginFrameEx> pluginFrame;
     std::shared_ptr<UIView> pluginView;
@@ -121,6 +156,12 @@ private:
     bool isConnected(Orvo_Halden_Extension_AudioUnit& unit) const;
     void stopObserving();
 
+    void resetpluginView(CGFloat w, CGFloat h, CGFloat inset = 0);
+    // Whether a pan or pinch call may act; see the layout file.
+    static bool followGesture(UIGestureRecognizerState state, bool open, bool& accepted);
+    void presentFileNamePrompt(const std::string& purpose, const std::string& defaultName,
+                               const std::string& message);
+
     // Guards the unit only: the factory may run on a host's thread.
     mutable std::mutex unitLock_;
     std::shared_ptr<Orvo_Halden_Extension_AudioUnit> audioUnit_;
@@ -131,6 +172,10 @@ private:
     bool touchesLocked_ = false;
     bool isSizeable_ = true;
     std::shared_ptr<UIView> currentView_;
+    bool lockAutoLayout_ = false;
+    CGRect controlFrame_;
+    bool panAccepted_ = false;
+    bool pinchAccepted_ = false;
 
     std::shared_ptr<AUParameterTree> parameterTree_;
     std::vector<std::shared_ptr<AUParameter>> parameters_;

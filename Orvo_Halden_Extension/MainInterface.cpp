@@ -28,10 +28,16 @@ void connect(UIControl& control, const std::weak_ptr<AudioUnitViewController>& w
         events);
 }
 
+// A recogniser on the view whose action reaches the controller only while it lives.
 template <class Recognizer>
-std::shared_ptr<Recognizer> attach(UIView& view) {
+std::shared_ptr<Recognizer> attach(UIView& view, const std::weak_ptr<AudioUnitViewController>& weak,
+                                   void (AudioUnitViewController::*action)(Recognizer&)) {
     auto recognizer = std::make_shared<Recognizer>();
     view.addGestureRecognizer(recognizer);
+    recognizer->addTarget(weak.lock().get(), [weak, action](UIGestureRecognizer& sender) {
+        if (const auto controller = weak.lock())
+            (controller.get()->*action)(static_cast<Recognizer&>(sender));
+    });
     return recognizer;
 }
 
@@ -76,6 +82,8 @@ std::shared_ptr<UIView> build(AudioUnitViewController& c) {
     c.infoView->setHidden(true);
     c.infoMessage = std::make_shared<UILabel>(CGRect{10, 10, 280, 60});
     c.infoMessage->setNumberOfLines(0);
+    c.infoMessage->attributes.foregroundColor = UIColor::white();
+    c.infoMessage->attributes.paragraphStyle.alignment = NSTextAlignment::center;
     c.infoView->addSubview(c.infoMessage);
     root->addSubview(c.infoView);
 
@@ -83,12 +91,14 @@ std::shared_ptr<UIView> build(AudioUnitViewController& c) {
     connect(*c.brightnessSlider, weak, &AudioUnitViewController::onBrightnessSlider, UIControlEvent::valueChanged);
     connect(*c.freezeButton, weak, &AudioUnitViewController::onFreezeButton, UIControlEvent::touchUpInside);
 
-    c.panGesture = attach<UIPanGestureRecognizer>(*root);
-    c.pinchGesture = attach<UIPinchGestureRecognizer>(*root);
-    c.doubleTapGesture = attach<UITapGestureRecognizer>(*root);
+    c.panGesture = attach(*root, weak, &AudioUnitViewController::onPanGesture);
+    c.pinchGesture = attach(*root, weak, &AudioUnitViewController::onPinchGesture);
+    c.doubleTapGesture = attach(*root, weak, &AudioUnitViewController::onDoubleTapGesture);
     c.doubleTapGesture->numberOfTapsRequired = 2;
-    c.tapGesture = attach<UITapGestureRecognizer>(*root);
-    c.longPressGesture = attach<UILongPressGestureRecognizer>(*root);
+    c.tapGesture = attach(*root, weak, &AudioUnitViewController::onTapGesture);
+    // A single tap is told only once no second tap has come in time.
+    c.tapGesture->requireToFail(c.doubleTapGesture);
+    c.longPressGesture = attach(*root, weak, &AudioUnitViewController::onlongPressGesture);
     return root;
 }
 

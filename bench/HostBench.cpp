@@ -62,7 +62,7 @@ void BM_BareUnitThreeBands(benchmark::State& state) {
     auto unit = threeBandUnit();
     for (const auto& busses : {unit->inputBusses(), unit->outputBusses()})
         if (!(*busses)[0]->setFormat(AVAudioFormat::standardFormat(bench::kSampleRate, 2))) {
-            state.SkipWithError("the unit refused the format");
+            state.SkipWithError("the unit refused the stereo format");
             return;
         }
     unit->setMaximumFramesToRender(kFrames);

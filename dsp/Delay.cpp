@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "dsp/Denormal.h"
+#include "dsp/VectorMath.h"
 
 namespace {
 
@@ -74,7 +75,55 @@ float Delay::processSample(float x) noexcept {
 }
 
 void Delay::processBuffer(const float* in, float* out, long n) noexcept {
-    for (long i = 0; i < n; ++i) out[i] += processSample(in[i]);
+    for (long i = 0; i < n;) {
+        const long run = wholeRun(n - i);
+        if (run == 0) {
+            out[i] += processSample(in[i]);
+            ++i;
+            continue;
+        }
+        runLine(in + i, out + i, run);
+        i += run;
+    }
+}
+
+// Frames from here on, up to `wanted`, before either position wraps and while
+// stepping the float positions one by one stays exact: in such a run the
+// positions are plain array indices. 0 where the next frame must go the
+// per-sample way.
+long Delay::wholeRun(long wanted) const noexcept {
+    if (!(posRead < static_cast<float>(len) && posWrite < static_cast<float>(len))) return 0;
+    const auto read = static_cast<std::int64_t>(posRead);
+    const auto write = static_cast<std::int64_t>(posWrite);
+    const long run = static_cast<long>(std::min<std::int64_t>({wanted, len - read, len - write}));
+    // A fractional write position loses its fraction when it steps into a
+    // coarser binade; the run holds if its end is still representable.
+    const double end = static_cast<double>(posWrite) + static_cast<double>(run);
+    return static_cast<double>(static_cast<float>(end)) == end ? run : 0;
+}
+
+void Delay::runLine(const float* in, float* out, long run) noexcept {
+    using namespace VectorMath;
+    float* read = delay_buffer + static_cast<std::int64_t>(posRead);
+    float* write = delay_buffer + static_cast<std::int64_t>(posWrite);
+    const float feedback = fFeedback;
+    long k = 0;
+    // Four at a time only where no write lands on a read still to come.
+    if (write <= read || write - read >= 4)
+        for (; k + 4 <= run; k += 4) {
+            const Lanes y = load(read + k);
+            const Lanes x = load(in + k);
+            store(write + k, flush(x + y * feedback));
+            store(out + k, load(out + k) + y);
+        }
+    for (; k < run; ++k) {
+        const float y = read[k];
+        const float x = in[k];
+        write[k] = flushDenormal(x + y * feedback);
+        out[k] += y;
+    }
+    posRead += static_cast<float>(run);
+    posWrite = static_cast<float>(static_cast<double>(posWrite) + static_cast<double>(run));
 }
 
 StereoDelay::StereoDelay() {

@@ -18,7 +18,7 @@ public:
     // cycle becomes two seconds long (capped) until it ends.
     void setSamplerate(float rate);
     // Each clamps to its range; a NaN keeps the old value.
-    void setPhase(float p);    // 0..1, where writing starts within a cycle
+    void setPhase(float p);             // 0..1, where writing starts within a cycle
     void setTempo(float bpm) noexcept;  // 15..960, from the next cycle on
     void setDivision(float d) noexcept; // 0.125..128, from the next cycle on
     void setFeedback(float f) noexcept; // 0..0.98, at once
@@ -33,6 +33,11 @@ public:
     // Adds the delayed signal into `out`; `in` may be `out`.
     void processBuffer(const float* in, float* out, long n) noexcept;
 
+private:
+    long wholeRun(long wanted) const noexcept;
+    void runLine(const float* in, float* out, long run) noexcept;
+
+public:
     float fSamplerate = 44100.0f;
     float fPhase = 0.0f;
     float fFeedback = 0.5f;

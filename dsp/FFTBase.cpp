@@ -39,12 +39,7 @@ float foldPhaseDifference(float d) {
 // foldPhaseDifference() four at a time. Differences beyond the int range, which
 // phases in [-pi, pi] never give, and non-finite ones take the scalar route.
 Lanes foldPhaseDifferences(Lanes d) {
-    if (!allOf(absLanes(d) < splat(1.0e9f))) {
-        float v[4];
-        store(v, d);
-        for (float& x : v) x = foldPhaseDifference(x);
-        return load(v);
-    }
+    if (!allOf(absLanes(d) < splat(1.0e9f))) return eachLane(d, foldPhaseDifference);
     Mask q = __builtin_convertvector(d / kPi, Mask);
     // Made even away from zero: +1 for odd positive, -1 for odd negative.
     const Mask negative = q >> 31;
@@ -94,6 +89,39 @@ void analyseFour(const float* c, float* last, float* mags, float* freqs, int k, 
     store(last, phase);
     store(mags, 2.0f * sqrtLanes(re * re + im * im));
     store(freqs, bin * scale.freqPerBin + scale.binsPerRadian * d * scale.freqPerBin);
+}
+
+// wrapPhase() four at a time, without a branch per lane. A lane beyond the
+// fast range (or not finite) sends the group the scalar way.
+Lanes wrapPhases(Lanes phase) {
+    if (!allOf(absLanes(phase) < splat(1.0e6f))) return eachLane(phase, wrapPhase);
+    constexpr float turnsPerRadian = 1.0f / kTwoPi;
+    const Mask turns = __builtin_convertvector(phase * turnsPerRadian, Mask);
+    Lanes r = phase - kTwoPi * __builtin_convertvector(turns, Lanes);
+    r = select(r >= splat(kPi), r - kTwoPi, r);
+    r = select(r < splat(-kPi), r + kTwoPi, r);
+    return select(r < splat(kPi), r, splat(-kPi));
+}
+
+struct PhaseStep {
+    float freqPerBin;
+    float radiansPerBin;
+    float expct;
+};
+
+// Bins k .. k+3: each accumulator advances by its bin's frequency and the
+// magnitude and new phase go out as interleaved complex values.
+void synthesiseFour(const float* mags, const float* freqs, float* acc, float* c, int k,
+                    const PhaseStep& step) {
+    const Lanes bin = splat(static_cast<float>(k)) + Lanes{0.0f, 1.0f, 2.0f, 3.0f};
+    const Lanes advance =
+        step.radiansPerBin * ((load(freqs) - bin * step.freqPerBin) / step.freqPerBin) + bin * step.expct;
+    const Lanes phase = wrapPhases(load(acc) + advance);
+    store(acc, phase);
+    Lanes sine, cosine;
+    sinCosLanes(phase, sine, cosine);
+    const Lanes m = load(mags);
+    storeInterleaved(c, m * cosine, m * sine);
 }
 
 } // namespace
@@ -172,6 +200,8 @@ void FFTBase::setOverlap(int value) {
 }
 
 void FFTBase::init() {
+    // The processor check settles here, not on the first frame.
+    canRunEightLanes();
     const bool resized = fftFrameSize != lFrameSize;
     osamp = lOverlap;
     fftFrameSize = lFrameSize;
@@ -293,14 +323,21 @@ void FFTBase::frequencies2complex(float* mags, float* freqs, float* phaseAcc, fl
     if (phaseAcc == nullptr) phaseAcc = phases.getBuffer();
     if (c == nullptr) c = complex.getBuffer();
     if (mags == nullptr || freqs == nullptr || phaseAcc == nullptr || c == nullptr) return;
-    const float radiansPerBin = kTwoPi / hopsPerFrame();
-    for (int k = 0; k <= fftFrameSize2; ++k) {
-        const float binFreq = static_cast<float>(k) * freqPerBin;
-        const float advance =
-            radiansPerBin * ((freqs[k] - binFreq) / freqPerBin) + static_cast<float>(k) * expct;
-        phaseAcc[k] = wrapPhase(phaseAcc[k] + advance);
+    const PhaseStep step{freqPerBin, kTwoPi / hopsPerFrame(), expct};
+    const int bins = fftFrameSize2 + 1;
+    const int whole = bins - bins % 4;
+    for (int k = 0; k < whole; k += 4) synthesiseFour(mags + k, freqs + k, phaseAcc + k, c + 2 * k, k, step);
+    if (whole < bins) {
+        // The last short group on padded copies.
+        const int count = bins - whole;
+        float ms[4] = {}, fs[4] = {}, as[4] = {}, cs[8];
+        std::copy_n(mags + whole, count, ms);
+        std::copy_n(freqs + whole, count, fs);
+        std::copy_n(phaseAcc + whole, count, as);
+        synthesiseFour(ms, fs, as, cs, whole, step);
+        std::copy_n(as, count, phaseAcc + whole);
+        std::copy_n(cs, 2 * count, c + 2 * whole);
     }
-    polarToComplex(mags, phaseAcc, c, fftFrameSize2 + 1);
 }
 
 void FFTBase::complex2buffer(float* c, float* out) {
@@ -311,7 +348,13 @@ void FFTBase::complex2buffer(float* c, float* out) {
     onComplex(c);
     fft(1, c);
     const float norm = static_cast<float>(fftFrameSize2 * osamp);
-    for (int k = 0; k < fftFrameSize; ++k) acc[k] += 2.0f * w[k] * c[2 * k] / norm;
+    int k = 0;
+    for (; k + 4 <= fftFrameSize; k += 4) {
+        Lanes re, im;
+        loadInterleaved(c + 2 * k, re, im);
+        store(acc + k, load(acc + k) + 2.0f * load(w + k) * re / norm);
+    }
+    for (; k < fftFrameSize; ++k) acc[k] += 2.0f * w[k] * c[2 * k] / norm;
     doOutput(out);
     shiftResyn();
 }
@@ -387,32 +430,63 @@ void FFTBase::gatherFirstPasses(Source source, float* re, float* im, int n, floa
     }
 }
 
+namespace {
+
+// The butterflies of one pass of half-length `half`, as many at a time as V
+// has lanes (half must be a multiple of that).
+template <class V>
+[[gnu::always_inline]] inline void butterflies(float* re, float* im, int n, int half, const float* cosines,
+                                               float sign) {
+    constexpr int kLanes = sizeof(V) / sizeof(float);
+    // By reference: a wide vector passed by value outside its target would change the ABI.
+    const auto at = [](V& v, const float* p) { std::memcpy(&v, p, sizeof v); };
+    const auto put = [](float* p, const V& v) { std::memcpy(p, &v, sizeof v); };
+    const float* sines = cosines + half;
+    for (int start = 0; start < n; start += 2 * half) {
+        float* r1 = re + start;
+        float* i1 = im + start;
+        float* r2 = r1 + half;
+        float* i2 = i1 + half;
+        for (int j = 0; j < half; j += kLanes) {
+            V wr, wi, xr, xi, ar, ai;
+            at(wr, cosines + j);
+            at(wi, sines + j);
+            wi = sign * wi;
+            at(xr, r2 + j);
+            at(xi, i2 + j);
+            at(ar, r1 + j);
+            at(ai, i1 + j);
+            const V tr = xr * wr - xi * wi;
+            const V ti = xr * wi + xi * wr;
+            put(r2 + j, ar - tr);
+            put(i2 + j, ai - ti);
+            put(r1 + j, ar + tr);
+            put(i1 + j, ai + ti);
+        }
+    }
+}
+
+#if ORVO_EIGHT_LANES
+[[gnu::target("avx2")]] void eightLanePass(float* re, float* im, int n, int half, const float* cosines,
+                                           float sign) {
+    butterflies<Lanes8>(re, im, n, half, cosines, sign);
+}
+#endif
+
+} // namespace
+
 // The passes from half-length 4 on, over n values in rows. The twiddle blocks
 // depend only on the pass, so any n up to the frame size can use them.
 void FFTBase::laterPasses(float* re, float* im, int n, float sign) const {
     const float* tw = twiddles.getBuffer();
-    const Lanes direction = splat(sign);
     for (int half = 4; half < n; half *= 2) {
-        const float* cosines = tw + 2 * half;
-        const float* sines = cosines + half;
-        for (int start = 0; start < n; start += 2 * half) {
-            float* r1 = re + start;
-            float* i1 = im + start;
-            float* r2 = r1 + half;
-            float* i2 = i1 + half;
-            for (int j = 0; j < half; j += 4) {
-                const Lanes wr = load(cosines + j);
-                const Lanes wi = direction * load(sines + j);
-                const Lanes xr = load(r2 + j), xi = load(i2 + j);
-                const Lanes tr = xr * wr - xi * wi;
-                const Lanes ti = xr * wi + xi * wr;
-                const Lanes ar = load(r1 + j), ai = load(i1 + j);
-                store(r2 + j, ar - tr);
-                store(i2 + j, ai - ti);
-                store(r1 + j, ar + tr);
-                store(i1 + j, ai + ti);
-            }
+#if ORVO_EIGHT_LANES
+        if (half >= 8 && eightLanes()) {
+            eightLanePass(re, im, n, half, tw + 2 * half, sign);
+            continue;
         }
+#endif
+        butterflies<Lanes>(re, im, n, half, tw + 2 * half, sign);
     }
 }
 
@@ -430,7 +504,9 @@ void FFTBase::fft(int sign, float* buf) {
         },
         re, im, fftFrameSize, direction);
     laterPasses(re, im, fftFrameSize, direction);
-    for (int i = 0; i < fftFrameSize; ++i) {
+    int i = 0;
+    for (; i + 4 <= fftFrameSize; i += 4) storeInterleaved(buf + 2 * i, load(re + i), load(im + i));
+    for (; i < fftFrameSize; ++i) {
         buf[2 * i] = re[i];
         buf[2 * i + 1] = im[i];
     }

@@ -1,5 +1,6 @@
 #include "dsp/PitchShifter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -74,20 +75,35 @@ void PitchShifter::shiftPitch() {
     if (!(ratio > 0.0f)) return;
 
     // The source position stays a float until it is known to be a bin: with a
-    // tiny ratio it is far beyond any int.
-    const float lastBin = static_cast<float>(fftFrameSize2);
-    for (int k = 0; k <= fftFrameSize2; ++k) {
-        const float source = std::floor(static_cast<float>(k) / ratio + 0.5f);
-        float mag = 0.0f;
-        float freq = 0.0f;
-        if (source <= lastBin) {
-            const int j = static_cast<int>(source);
-            freq = freqs[j] * ratio;
-            mag = mags[j];
-            if (bAntiAliasing && freq > maxFreq) mag = freq = 0.0f;
+    // tiny ratio it is far beyond any int. floor(t) <= lastBin exactly when
+    // t < lastBin + 1, and t is at least 0.5, so inside the spectrum the
+    // truncation is the floor.
+    using namespace VectorMath;
+    const Lanes beyond = splat(static_cast<float>(fftFrameSize2) + 1.0f);
+    const Lanes ceiling = splat(maxFreq);
+    const int bins = fftFrameSize2 + 1;
+    const int whole = bins - bins % 4;
+    const auto fourBins = [&](int k, float* m2, float* f2) {
+        const Lanes bin = splat(static_cast<float>(k)) + Lanes{0.0f, 1.0f, 2.0f, 3.0f};
+        const Lanes t = bin / ratio + 0.5f;
+        Mask keep = t < beyond;
+        const Mask source = __builtin_convertvector(select(keep, t, splat(0.0f)), Mask);
+        float m[4], f[4];
+        for (int i = 0; i < 4; ++i) {
+            m[i] = mags[source[i]];
+            f[i] = freqs[source[i]];
         }
-        mags2[k] = mag;
-        freqs2[k] = freq;
+        const Lanes freq = load(f) * ratio;
+        if (bAntiAliasing) keep &= ~(freq > ceiling);
+        store(m2, select(keep, load(m), splat(0.0f)));
+        store(f2, select(keep, freq, splat(0.0f)));
+    };
+    for (int k = 0; k < whole; k += 4) fourBins(k, mags2 + k, freqs2 + k);
+    if (whole < bins) {
+        float m2[4], f2[4];
+        fourBins(whole, m2, f2);
+        std::copy_n(m2, bins - whole, mags2 + whole);
+        std::copy_n(f2, bins - whole, freqs2 + whole);
     }
 
     frequencies2complex(mags2, freqs2, phases2.getBuffer(), c);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <utility>
 
 #include "dsp/VectorMath.h"
 
@@ -19,15 +20,63 @@ constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 // Frames rendered per pass through the stages; small enough for the stack.
 constexpr int kChunk = 128;
 
-// Longest run from `idx` that stays clear of the line's wrap.
-inline int runLength(int idx, int size, int wanted) { return std::min(wanted, size - idx); }
+using namespace VectorMath;
+
+// Four consecutive positions of a line from idx on, some of them past the
+// wrap. The lines are far longer than four, so the positions are distinct.
+inline Lanes loadWrapped(const float* line, int idx, int size) {
+    float v[4];
+    for (int j = 0; j < 4; ++j) v[j] = line[idx + j < size ? idx + j : idx + j - size];
+    return load(v);
+}
+
+inline void storeWrapped(float* line, int idx, int size, Lanes v) {
+    float u[4];
+    store(u, v);
+    for (int j = 0; j < 4; ++j) line[idx + j < size ? idx + j : idx + j - size] = u[j];
+}
 
 inline void advance(std::int32_t& idx, int size, int by) {
     idx += by;
-    if (idx >= size) idx = 0;
+    if (idx >= size) idx -= size;
 }
 
-using namespace VectorMath;
+// Frames from here on before the first of these lines wraps.
+template <class Line, std::size_t N> int framesToWrap(const std::array<Line, N>& lines, int wanted) {
+    for (const Line& l : lines) wanted = std::min(wanted, l.bufsize - l.bufidx);
+    return wanted;
+}
+
+#if ORVO_EIGHT_LANES
+// Rows become columns: v[c] lane j goes to v[j] lane c.
+ORVO_WIDE void transpose8(Lanes8* v) {
+    // Pairs of rows interleaved, then pairs of pairs, then the halves swapped.
+    const Lanes8 t0 = __builtin_shufflevector(v[0], v[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Lanes8 t1 = __builtin_shufflevector(v[0], v[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Lanes8 t2 = __builtin_shufflevector(v[2], v[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Lanes8 t3 = __builtin_shufflevector(v[2], v[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Lanes8 t4 = __builtin_shufflevector(v[4], v[5], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Lanes8 t5 = __builtin_shufflevector(v[4], v[5], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Lanes8 t6 = __builtin_shufflevector(v[6], v[7], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Lanes8 t7 = __builtin_shufflevector(v[6], v[7], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Lanes8 u0 = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Lanes8 u1 = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Lanes8 u2 = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Lanes8 u3 = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Lanes8 u4 = __builtin_shufflevector(t4, t6, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Lanes8 u5 = __builtin_shufflevector(t4, t6, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Lanes8 u6 = __builtin_shufflevector(t5, t7, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Lanes8 u7 = __builtin_shufflevector(t5, t7, 2, 3, 10, 11, 6, 7, 14, 15);
+    v[0] = __builtin_shufflevector(u0, u4, 0, 1, 2, 3, 8, 9, 10, 11);
+    v[1] = __builtin_shufflevector(u1, u5, 0, 1, 2, 3, 8, 9, 10, 11);
+    v[2] = __builtin_shufflevector(u2, u6, 0, 1, 2, 3, 8, 9, 10, 11);
+    v[3] = __builtin_shufflevector(u3, u7, 0, 1, 2, 3, 8, 9, 10, 11);
+    v[4] = __builtin_shufflevector(u0, u4, 4, 5, 6, 7, 12, 13, 14, 15);
+    v[5] = __builtin_shufflevector(u1, u5, 4, 5, 6, 7, 12, 13, 14, 15);
+    v[6] = __builtin_shufflevector(u2, u6, 4, 5, 6, 7, 12, 13, 14, 15);
+    v[7] = __builtin_shufflevector(u3, u7, 4, 5, 6, 7, 12, 13, 14, 15);
+}
+#endif
 
 // The combs of one channel side by side: comb c is lane c % 4 of vector c / 4.
 // Four frames at a time, line reads, sums and writes go frame-wise and the
@@ -48,13 +97,14 @@ public:
         for (std::size_t c = 0; c < N; ++c) combs[c].filterstore = store[c / 4][c % 4];
     }
 
-    // Frames k..k+3 of the lines starting at line[]; sum gets the comb outputs added up.
-    void fourFrames(float* const* line, int k, Lanes input, float* sum) {
+    // The next four frames: read(c) gives comb c's four line values, write(c, v)
+    // puts the new ones; sum gets the comb outputs added up.
+    template <class Read, class Write> void fourFrames(Lanes input, float* sum, Read read, Write write) {
         Lanes v[N];
         Lanes acc = {};
 #pragma GCC unroll 8
         for (std::size_t c = 0; c < N; ++c) {
-            v[c] = flush(load(line[c] + k));
+            v[c] = flush(read(c));
             acc += v[c];
         }
         VectorMath::store(sum, acc);
@@ -70,19 +120,20 @@ public:
             transpose(frame);
         }
 #pragma GCC unroll 8
-        for (std::size_t c = 0; c < N; ++c) VectorMath::store(line[c] + k, input + v[c] * feedback[c]);
+        for (std::size_t c = 0; c < N; ++c) write(c, input + v[c] * feedback[c]);
     }
 
-    float oneFrame(float* const* line, int k, float input) {
+    float oneFrame(std::array<comb, N>& combs, float input) {
         float acc = 0.0f;
         for (std::size_t c = 0; c < N; ++c) {
             // A lane of a vector value is not addressable everywhere: read it, write it back.
-            const float output = flushDenormal(line[c][k]);
+            float& cell = combs[c].buffer[combs[c].bufidx];
+            const float output = flushDenormal(cell);
             acc += output;
             const std::size_t q = c / 4, lane = c % 4;
             const float s = flushDenormal(output * damp2[q][lane] + store[q][lane] * damp1[q][lane]);
             store[q][lane] = s;
-            line[c][k] = input + s * feedback[c];
+            cell = input + s * feedback[c];
         }
         return acc;
     }
@@ -94,51 +145,222 @@ private:
     float feedback[N];
 };
 
-// The combs of one channel over n frames, summed into out. Runs are cut where
-// any line wraps, so every line is a plain array inside a run.
+// The combs of one channel over n frames, summed into out. Runs go up to the
+// next wrap of any line, where every line is a plain array; a group of four
+// that meets a wrap reads and writes its lines in two pieces, so only the
+// last frames of a chunk take the one-frame path.
 template <std::size_t N>
 void runCombs(std::array<comb, N>& combs, const float* in, float inputGain, float* out, int n) {
     CombBank<N> bank(combs);
-    for (int done = 0; done < n;) {
-        int len = n - done;
-        for (const comb& c : combs) len = runLength(c.bufidx, c.bufsize, len);
-        float* line[N];
-        for (std::size_t c = 0; c < N; ++c) line[c] = combs[c].buffer + combs[c].bufidx;
+    int done = 0;
+    while (n - done >= 4) {
         const float* x = in + done;
         float* sum = out + done;
-        int k = 0;
-        for (; k + 4 <= len; k += 4) bank.fourFrames(line, k, load(x + k) * inputGain, sum + k);
-        for (; k < len; ++k) sum[k] = bank.oneFrame(line, k, x[k] * inputGain);
+        int len = framesToWrap(combs, n - done);
+        if (len < 4) {
+            len = 4;
+            bank.fourFrames(
+                load(x) * inputGain, sum,
+                [&](std::size_t c) {
+                    return loadWrapped(combs[c].buffer, combs[c].bufidx, combs[c].bufsize);
+                },
+                [&](std::size_t c, Lanes v) {
+                    storeWrapped(combs[c].buffer, combs[c].bufidx, combs[c].bufsize, v);
+                });
+        } else {
+            len -= len % 4;
+            float* line[N];
+            for (std::size_t c = 0; c < N; ++c) line[c] = combs[c].buffer + combs[c].bufidx;
+            for (int k = 0; k < len; k += 4)
+                bank.fourFrames(
+                    load(x + k) * inputGain, sum + k, [&](std::size_t c) { return load(line[c] + k); },
+                    [&](std::size_t c, Lanes v) { store(line[c] + k, v); });
+        }
         for (comb& c : combs) advance(c.bufidx, c.bufsize, len);
         done += len;
+    }
+    for (; done < n; ++done) {
+        out[done] = bank.oneFrame(combs, in[done] * inputGain);
+        for (comb& c : combs) advance(c.bufidx, c.bufsize, 1);
     }
     bank.save(combs);
 }
 
-// One all-pass over n frames in place. A run never exceeds the line length, so
-// each position is read before this run writes it.
+#if ORVO_EIGHT_LANES
+ORVO_WIDE Lanes8 loadWrapped8(const float* line, int idx, int size) {
+    if (idx + 8 <= size) return load8(line + idx);
+    float v[8];
+    for (int j = 0; j < 8; ++j) v[j] = line[idx + j < size ? idx + j : idx + j - size];
+    return load8(v);
+}
+
+ORVO_WIDE void storeWrapped8(float* line, int idx, int size, Lanes8 v) {
+    if (idx + 8 <= size) return store8(line + idx, v);
+    float u[8];
+    store8(u, v);
+    for (int j = 0; j < 8; ++j) line[idx + j < size ? idx + j : idx + j - size] = u[j];
+}
+
+// One channel's eight combs in one wide vector per frame, eight frames at a
+// time: the same arithmetic on every lane as the four-lane bank.
+class WideChannel {
+public:
+    ORVO_WIDE explicit WideChannel(std::array<comb, 8>& lines) : combs(lines) {
+        float s[8], d1[8], d2[8];
+        for (std::size_t c = 0; c < 8; ++c) {
+            feedback[c] = lines[c].feedback;
+            s[c] = lines[c].filterstore;
+            d1[c] = lines[c].damp1;
+            d2[c] = lines[c].damp2;
+        }
+        store = load8(s);
+        damp1 = load8(d1);
+        damp2 = load8(d2);
+    }
+
+    ORVO_WIDE ~WideChannel() {
+        float s[8];
+        store8(s, store);
+        for (std::size_t c = 0; c < 8; ++c) combs[c].filterstore = s[c];
+    }
+    WideChannel(const WideChannel&) = delete;
+    WideChannel& operator=(const WideChannel&) = delete;
+
+    // Where each line stands now, for a run that meets no wrap.
+    ORVO_WIDE void aim() {
+        for (std::size_t c = 0; c < 8; ++c) line[c] = combs[c].buffer + combs[c].bufidx;
+    }
+
+    // Frames k .. k+7 (from the aimed positions, or from the lines' own across
+    // a wrap) read out, summed into sum and transposed into v[frame].
+    template <bool kAcrossWrap> ORVO_WIDE void read(int k, Lanes8* v, float* sum) const {
+        Lanes8 acc = {};
+#pragma GCC unroll 8
+        for (std::size_t c = 0; c < 8; ++c) {
+            const comb& one = combs[c];
+            v[c] =
+                flush8(kAcrossWrap ? loadWrapped8(one.buffer, one.bufidx, one.bufsize) : load8(line[c] + k));
+            acc += v[c];
+        }
+        store8(sum, acc);
+        transpose8(v);
+    }
+
+    ORVO_WIDE void step(Lanes8& frame) {
+        store = flush8(frame * damp2 + store * damp1);
+        frame = store;
+    }
+
+    template <bool kAcrossWrap> ORVO_WIDE void write(int k, Lanes8* v, Lanes8 input) const {
+        transpose8(v);
+#pragma GCC unroll 8
+        for (std::size_t c = 0; c < 8; ++c) {
+            const Lanes8 x = input + v[c] * splat8(feedback[c]);
+            if (kAcrossWrap)
+                storeWrapped8(combs[c].buffer, combs[c].bufidx, combs[c].bufsize, x);
+            else
+                store8(line[c] + k, x);
+        }
+    }
+
+private:
+    std::array<comb, 8>& combs;
+    float* line[8] = {};
+    float feedback[8];
+    Lanes8 store, damp1, damp2;
+};
+
+// Eight frames of both channels, the two recursions side by side so that each
+// fills the other's waits.
+template <bool kAcrossWrap>
+ORVO_WIDE void eightStereoFrames(WideChannel& left, WideChannel& right, int k, const float* inL,
+                                 const float* inR, float inputGain, float* outL, float* outR) {
+    Lanes8 vL[8], vR[8];
+    left.read<kAcrossWrap>(k, vL, outL);
+    right.read<kAcrossWrap>(k, vR, outR);
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        left.step(vL[j]);
+        right.step(vR[j]);
+    }
+    left.write<kAcrossWrap>(k, vL, load8(inL) * inputGain);
+    right.write<kAcrossWrap>(k, vR, load8(inR) * inputGain);
+}
+
+// Both channels' combs over n frames, eight lanes wide. Runs go up to the next
+// wrap of any of the sixteen lines; a group of eight that meets a wrap reads
+// and writes its lines in two pieces. The last few frames go four lanes wide.
+template <std::size_t N>
+[[gnu::target("avx2")]] void runCombsEight(std::array<comb, N>& combL, std::array<comb, N>& combR,
+                                           const float* inL, const float* inR, float inputGain, float* outL,
+                                           float* outR, int n) {
+    static_assert(N == 8);
+    int done = 0;
+    {
+        WideChannel left(combL), right(combR);
+        while (n - done >= 8) {
+            int len = framesToWrap(combR, framesToWrap(combL, n - done));
+            if (len < 8) {
+                len = 8;
+                eightStereoFrames<true>(left, right, 0, inL + done, inR + done, inputGain, outL + done,
+                                        outR + done);
+            } else {
+                len -= len % 8;
+                left.aim();
+                right.aim();
+                for (int k = 0; k < len; k += 8)
+                    eightStereoFrames<false>(left, right, k, inL + done + k, inR + done + k, inputGain,
+                                             outL + done + k, outR + done + k);
+            }
+            for (comb& c : combL) advance(c.bufidx, c.bufsize, len);
+            for (comb& c : combR) advance(c.bufidx, c.bufsize, len);
+            done += len;
+        }
+    }
+    if (done < n) {
+        runCombs(combL, inL + done, inputGain, outL + done, n - done);
+        runCombs(combR, inR + done, inputGain, outR + done, n - done);
+    }
+}
+#endif
+
+// Both channels' combs over n frames, as wide as the processor allows.
+template <std::size_t N>
+void runStereoCombs(std::array<comb, N>& combL, std::array<comb, N>& combR, const float* inL,
+                    const float* inR, float inputGain, float* outL, float* outR, int n) {
+#if ORVO_EIGHT_LANES
+    if (eightLanes()) return runCombsEight(combL, combR, inL, inR, inputGain, outL, outR, n);
+#endif
+    runCombs(combL, inL, inputGain, outL, n);
+    runCombs(combR, inR, inputGain, outR, n);
+}
+
+// One all-pass over n frames in place, in runs up to the wrap; a group of four
+// that meets it reads and writes the line in two pieces.
 void runAllpass(allpass& ap, float* x, int n) {
     const float feedback = ap.feedback;
-    for (int done = 0; done < n;) {
-        const int len = runLength(ap.bufidx, ap.bufsize, n - done);
-        float* line = ap.buffer + ap.bufidx;
+    const auto four = [&](float* io, Lanes bufout) {
+        const Lanes input = load(io);
+        store(io, bufout - input);
+        return input + bufout * feedback;
+    };
+    int done = 0;
+    while (n - done >= 4) {
         float* io = x + done;
-        int k = 0;
-        for (; k + 4 <= len; k += 4) {
-            const Lanes bufout = flush(load(line + k));
-            const Lanes input = load(io + k);
-            store(line + k, input + bufout * feedback);
-            store(io + k, bufout - input);
-        }
-        for (; k < len; ++k) {
-            const float bufout = flushDenormal(line[k]);
-            const float input = io[k];
-            line[k] = input + bufout * feedback;
-            io[k] = bufout - input;
+        int len = std::min(n - done, ap.bufsize - ap.bufidx);
+        if (len < 4) {
+            len = 4;
+            const Lanes bufout = flush(loadWrapped(ap.buffer, ap.bufidx, ap.bufsize));
+            storeWrapped(ap.buffer, ap.bufidx, ap.bufsize, four(io, bufout));
+        } else {
+            len -= len % 4;
+            float* line = ap.buffer + ap.bufidx;
+            for (int k = 0; k < len; k += 4) store(line + k, four(io + k, flush(load(line + k))));
         }
         advance(ap.bufidx, ap.bufsize, len);
         done += len;
     }
+    for (; done < n; ++done) x[done] = ap.process(x[done]);
 }
 
 template <std::size_t N> void runAllpasses(std::array<allpass, N>& allpasses, float* x, int n) {
@@ -146,6 +368,10 @@ template <std::size_t N> void runAllpasses(std::array<allpass, N>& allpasses, fl
 }
 
 void gather(const float* in, long skip, float* out, int n) {
+    if (skip == 1) {
+        std::copy_n(in, n, out);
+        return;
+    }
     for (int k = 0; k < n; ++k) out[k] = in[k * skip];
 }
 
@@ -207,7 +433,19 @@ void HPF::processParameters() {
     for (float& word : a) word = flushDenormal(word);
 }
 
+// The block renderer reads and writes up to eight frames of a line at once.
+constexpr bool linesHoldEightFrames(const ReverbLengths& l) {
+    for (int i = 0; i < 8; ++i)
+        if (l.combL[i] < 8 || l.combR[i] < 8) return false;
+    for (int i = 0; i < 4; ++i)
+        if (l.allpassL[i] < 8 || l.allpassR[i] < 8) return false;
+    return true;
+}
+
 template <ReverbLengths L> ReverbModel<L>::ReverbModel() {
+    static_assert(linesHoldEightFrames(L));
+    // The processor check settles here, not on the first render.
+    VectorMath::canRunEightLanes();
     float* next = lines.data();
     auto attach = [&next](auto& stage, int length) {
         stage.setbuffer(next, length);
@@ -313,13 +551,14 @@ void ReverbModel<L>::render(const float* inputL, const float* inputR, float* out
     if constexpr (highPass)
         for (HPF& f : hpf) f.processParameters();
     const long step = skip;
+    // Locals, so that stores to the outputs cannot be taken for stores to them.
+    const float wetSame = wet1, wetCross = wet2, dryLevel = dry;
     float inL[kChunk], inR[kChunk], accL[kChunk], accR[kChunk];
     for (long done = 0; done < numsamples;) {
         const int n = static_cast<int>(std::min<long>(kChunk, numsamples - done));
         gather(inputL, step, inL, n);
         gather(inputR, step, inR, n);
-        runCombs(combL, inL, inputGain, accL, n);
-        runCombs(combR, inR, inputGain, accR, n);
+        runStereoCombs(combL, combR, inL, inR, inputGain, accL, accR, n);
         runAllpasses(allpassL, accL, n);
         runAllpasses(allpassR, accR, n);
         if constexpr (highPass) {
@@ -327,21 +566,33 @@ void ReverbModel<L>::render(const float* inputL, const float* inputR, float* out
             for (int k = 0; k < n; ++k) hpf[1].processSample(&accR[k]);
         }
         // The reverb never hands on a subnormal.
-        for (int k = 0; k < n; ++k) {
+        const auto mix = [&](auto wetL, auto wetR, auto outL, auto outR, auto dryL, auto dryR, auto keep) {
+            if constexpr (kind == Output::Wet)
+                return std::pair{keep(wetL), keep(wetR)};
+            else if constexpr (kind == Output::Replace)
+                return std::pair{keep(wetL + dryL * dryLevel), keep(wetR + dryR * dryLevel)};
+            else
+                return std::pair{keep(outL + wetL), keep(outR + wetR)};
+        };
+        int k = 0;
+        if (step == 1)
+            // Adjacent frames, four at a time.
+            for (; k + 4 <= n; k += 4) {
+                const Lanes aL = load(accL + k), aR = load(accR + k);
+                const auto [l, r] =
+                    mix(aL * wetSame + aR * wetCross, aR * wetSame + aL * wetCross, load(outputL + k),
+                        load(outputR + k), load(inL + k), load(inR + k), [](Lanes v) { return flush(v); });
+                store(outputL + k, l);
+                store(outputR + k, r);
+            }
+        for (; k < n; ++k) {
             float& outL = outputL[k * step];
             float& outR = outputR[k * step];
-            const float wetL = accL[k] * wet1 + accR[k] * wet2;
-            const float wetR = accR[k] * wet1 + accL[k] * wet2;
-            if constexpr (kind == Output::Wet) {
-                outL = flushDenormal(wetL);
-                outR = flushDenormal(wetR);
-            } else if constexpr (kind == Output::Replace) {
-                outL = flushDenormal(wetL + inL[k] * dry);
-                outR = flushDenormal(wetR + inR[k] * dry);
-            } else {
-                outL = flushDenormal(outL + wetL);
-                outR = flushDenormal(outR + wetR);
-            }
+            const auto [l, r] =
+                mix(accL[k] * wetSame + accR[k] * wetCross, accR[k] * wetSame + accL[k] * wetCross, outL,
+                    outR, inL[k], inR[k], [](float v) { return flushDenormal(v); });
+            outL = l;
+            outR = r;
         }
         inputL += n * step;
         inputR += n * step;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -47,6 +48,14 @@ inline void loadInterleaved(const float* p, Lanes& re, Lanes& im) {
 inline void storeInterleaved(float* p, Lanes re, Lanes im) {
     store(p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
     store(p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+}
+
+// f applied to every lane on its own, the scalar way.
+template <class F> Lanes eachLane(Lanes v, F f) {
+    float x[4];
+    store(x, v);
+    for (float& e : x) e = f(e);
+    return load(x);
 }
 
 inline Mask bitsOf(Lanes v) {
@@ -151,6 +160,67 @@ inline void sinCosLanes(Lanes x, Lanes& sine, Lanes& cosine) {
     c = c * x2 + 1.0f;
     sine = x * s;
     cosine = select(high | low, -c, c);
+}
+
+// Some passes also run eight lanes wide where the processor has AVX2, with
+// the same arithmetic per lane, so the output is the same bit for bit. The
+// baseline build stays SSE2: the wide code carries the AVX2 target itself
+// and is chosen at run time. Tests force either width; eight is honoured
+// only where the processor has it.
+enum class LaneWidth { Automatic, Four, Eight };
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define ORVO_EIGHT_LANES 1
+
+// Every function that touches eight lanes carries the target, so nothing wide
+// leaks into code that may run on a processor without it.
+#define ORVO_WIDE [[gnu::always_inline, gnu::target("avx2")]] inline
+
+using Lanes8 = float __attribute__((vector_size(32)));
+using Mask8 = std::int32_t __attribute__((vector_size(32)));
+
+ORVO_WIDE Lanes8 load8(const float* p) {
+    Lanes8 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+ORVO_WIDE void store8(float* p, Lanes8 v) { std::memcpy(p, &v, sizeof v); }
+
+ORVO_WIDE Lanes8 splat8(float x) { return Lanes8{x, x, x, x, x, x, x, x}; }
+
+// flush() on eight lanes.
+ORVO_WIDE Lanes8 flush8(Lanes8 v) {
+    Mask8 bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits &= (bits & 0x7f800000) != 0;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+inline bool canRunEightLanes() noexcept {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+}
+#else
+#define ORVO_EIGHT_LANES 0
+inline bool canRunEightLanes() noexcept { return false; }
+#endif
+
+// The width forced, or Automatic.
+inline std::atomic<LaneWidth> forcedLaneWidth{LaneWidth::Automatic};
+
+inline void forceLaneWidth(LaneWidth width) noexcept {
+    forcedLaneWidth.store(width, std::memory_order_relaxed);
+}
+
+// Whether the eight-lane paths run now.
+inline bool eightLanes() noexcept {
+    const LaneWidth forced = forcedLaneWidth.load(std::memory_order_relaxed);
+    return canRunEightLanes() && forced != LaneWidth::Four;
 }
 
 } // namespace VectorMath

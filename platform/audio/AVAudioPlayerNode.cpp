@@ -28,7 +28,7 @@ bool AVAudioPlayerNode::scheduleBuffer(std::shared_ptr<const AVAudioPCMBuffer> b
     if (!buffer || buffer->frameLength() == 0 || quit_) return false;
     std::lock_guard lock(scheduleMutex_);
     Slot& slot = slots_[tail_ % kCapacity];
-    if (slot.state.load(std::memory_order_acquire) != free) {
+    if (slot.state.load(std::memory_order_acquire) != vacant) {
         std::printf("AVAudioPlayerNode::ERROR: %zu segments are waiting already; this one is dropped.\n",
                     kCapacity);
         std::fflush(stdout);
@@ -127,10 +127,10 @@ void AVAudioPlayerNode::work() {
             Slot& slot = slots_[release % kCapacity];
             slot.data.reset();
             slot.completion = nullptr;
-            slot.state.store(free, std::memory_order_release);
+            slot.state.store(vacant, std::memory_order_release);
             ++release;
         }
-        if (quit_ && release == fire && slots_[fire % kCapacity].state.load() == free) return;
+        if (quit_ && release == fire && slots_[fire % kCapacity].state.load() == vacant) return;
         wake_.try_acquire_for(std::chrono::milliseconds(100));
     }
 }

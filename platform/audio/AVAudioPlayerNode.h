@@ -56,13 +56,13 @@ protected:
                 AVAudioChannelCount outputChannels, AVAudioFrameCount frames) override;
 
 private:
-    // free -> scheduled (producer) -> due (completion may fire, data still
-    // playing) -> done (render finished with it) -> free (worker).
-    enum State : int { free, scheduled, due, done };
+    // vacant -> scheduled (producer) -> due (completion may fire, data still
+    // playing) -> done (render finished with it) -> vacant (worker).
+    enum State : int { vacant, scheduled, due, done };
     struct Slot {
         std::shared_ptr<const AVAudioPCMBuffer> data;
         Completion completion;
-        std::atomic<int> state{free};
+        std::atomic<int> state{vacant};
     };
 
     void work();

@@ -168,12 +168,7 @@ private:
     // Fills values_ from the file. One that was read and found damaged leaves
     // them empty and may be replaced; one that could not be read sets unread_.
     void load(bool announce) REQUIRES(mutex_) {
-        const auto keepFile = [this, announce](const std::string& reason) {
-            unread_ = true;
-            if (announce)
-                warn("load()", *file_ + " could not be read (" + reason + "); " + name_ +
-                                   " keeps its changes in memory and leaves the file as it is.");
-        };
+        std::optional<std::string> unreadable;
         try {
             PropertyListFormat format{};
             const std::vector<std::uint8_t> bytes =
@@ -189,10 +184,15 @@ private:
                                    " starts empty.");
             }
         } catch (const NSError& error) {
-            keepFile(error.localizedDescription());
+            unreadable = error.localizedDescription();
         } catch (const std::bad_alloc&) {
-            keepFile("out of memory");
+            unreadable = "out of memory";
         }
+        if (!unreadable) return;
+        unread_ = true;
+        if (announce)
+            warn("load()", *file_ + " could not be read (" + *unreadable + "); " + name_ +
+                               " keeps its changes in memory and leaves the file as it is.");
     }
 
     // False when the file could not be written; the values stay in memory.

@@ -3,6 +3,7 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/NSString.h"
 #include "platform/graphics/UIBezierPath.h"
+#include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
 
 void UIButton::draw(const CGRect&) {
@@ -56,4 +57,8 @@ void UIButton::touchesEnded(const UITouchSet& touches, const UIEvent*) {
 void UIButton::touchesCancelled(const UITouchSet&, const UIEvent*) {
     setHighlighted(false);
     sendActions(UIControlEvent::touchCancel);
+}
+
+bool UIButton::gestureRecognizerShouldBegin(const UIGestureRecognizer& recognizer) const {
+    return recognizer.view() == this;
 }

@@ -21,6 +21,7 @@ public:
     // one without draws nothing of its own.
     void draw(const CGRect& rect) override;
 
+    bool gestureRecognizerShouldBegin(const UIGestureRecognizer& recognizer) const override;
     void touchesBegan(const UITouchSet& touches, const UIEvent* event) override;
     void touchesMoved(const UITouchSet& touches, const UIEvent* event) override;
     void touchesEnded(const UITouchSet& touches, const UIEvent* event) override;

@@ -2,9 +2,10 @@
 
 #include <string>
 
+#include "platform/graphics/NSString.h"
 #include "platform/ui/UIView.h"
 
-// A view that shows a line or a few lines of text.
+// A view that shows a line or a few lines of text, from the top of its bounds.
 class UILabel : public UIView {
 public:
     using UIView::UIView;
@@ -16,6 +17,11 @@ public:
     }
     int numberOfLines() const { return numberOfLines_; }
     void setNumberOfLines(int lines) { numberOfLines_ = lines; }
+
+    // Font, colour and alignment of the text.
+    NSStringAttributes attributes{UIFont("Helvetica", 17), UIColor::black(), {}};
+
+    void draw(const CGRect& rect) override;
 
 private:
     std::string text_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
 
 void UISlider::setValue(float value) {
@@ -52,4 +53,8 @@ void UISlider::touchesEnded(const UITouchSet& touches, const UIEvent*) {
 void UISlider::touchesCancelled(const UITouchSet&, const UIEvent*) {
     setHighlighted(false);
     sendActions(UIControlEvent::touchCancel);
+}
+
+bool UISlider::gestureRecognizerShouldBegin(const UIGestureRecognizer& recognizer) const {
+    return recognizer.view() == this;
 }

@@ -16,6 +16,7 @@ public:
     // A range given upside down is turned round; the value is held to it.
     void setRange(float minimum, float maximum);
 
+    bool gestureRecognizerShouldBegin(const UIGestureRecognizer& recognizer) const override;
     void touchesBegan(const UITouchSet& touches, const UIEvent* event) override;
     void touchesMoved(const UITouchSet& touches, const UIEvent* event) override;
     void touchesEnded(const UITouchSet& touches, const UIEvent* event) override;

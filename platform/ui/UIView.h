@@ -106,6 +106,10 @@ public:
     void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
     void removeGestureRecognizer(const UIGestureRecognizer* recognizer);
     const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
+    // Whether a recogniser (of this view or one around it) may watch a touch
+    // that comes down in this view. Buttons and sliders keep their touches
+    // from the recognisers around them, so a tap on a button is no tap gesture.
+    virtual bool gestureRecognizerShouldBegin(const UIGestureRecognizer&) const { return true; }
 
     // Layout. A view asks for a pass when its size changes or a subview comes
     // or goes; layoutIfNeeded runs the pass down the tree, parents first: each

@@ -40,7 +40,7 @@ std::vector<std::shared_ptr<UITouch>> UIWindow::touchesDown(const std::vector<CG
             // The recognisers of the view and of every view around it.
             for (UIView* v = hit; v; v = v->superview())
                 for (const auto& r : v->gestureRecognizers())
-                    if (r->isEnabled())
+                    if (r->isEnabled() && hit->gestureRecognizerShouldBegin(*r))
                         touch->recognizers_.push_back(r);
         }
         active_.insert(touch);

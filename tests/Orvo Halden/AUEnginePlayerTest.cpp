@@ -112,7 +112,8 @@ TEST_P(LoopLengthTest, EveryLoopEndIsCountedOnceAndARestartCountsAfresh) {
                                                 "loop", "stopped"}));
     EXPECT_EQ(std::count(listener->calls.begin(), listener->calls.end(), "file"), 2);
     EXPECT_TRUE(listener->allOnMain);
-    for (const auto& [count, times] : {std::pair{"1.", 2}, {"2.", 1}, {"3.", 1}, {"4.", 0}})
+    for (const auto& [countText, times] : {std::pair{"1.", 2}, {"2.", 1}, {"3.", 1}, {"4.", 0}}) {
+        const std::string count = countText;
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                                 [count](const std::string& l) {
                                     return l.starts_with("AUEnginePlayer: Current audio file '/") &&
@@ -120,6 +121,7 @@ TEST_P(LoopLengthTest, EveryLoopEndIsCountedOnceAndARestartCountsAfresh) {
                                 }),
                   times)
             << count;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LoopLengthTest, ::testing::Values(9000u, 24000u, 48001u));

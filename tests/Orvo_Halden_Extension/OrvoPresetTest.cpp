@@ -404,7 +404,9 @@ TEST_F(PresetFile, PipesDevicesAndHugeFilesAreRefusedWithoutWaiting) {
         {"Huge.aupreset", "OrvoPreset::loadFromFile() : ERROR: The file '" +
                               (presets() / "Huge.aupreset").string() + "' is larger than 16777216 bytes."},
     };
-    for (const auto& [name, line] : cases) {
+    for (const auto& entry : cases) {
+        const auto& name = entry.first;
+        const auto& line = entry.second;
         auto recorder = std::make_shared<Recorder>();
         OrvoPreset preset(recorder);
         bool loaded = true;

@@ -7,9 +7,10 @@
 
 #include "dsp/Delay.h"
 #include "tests/support/AllocationCounter.h"
-#include "tests/support/Heap.h"
-#include "tests/support/Signals.h"
 #include "tests/support/FrequencyMeasures.h"
+#include "tests/support/Heap.h"
+#include "tests/support/SameBits.h"
+#include "tests/support/Signals.h"
 #include "tests/support/Subnormals.h"
 
 namespace {
@@ -85,6 +86,57 @@ TEST(Delay, ProcessBufferAddsIntoTheOutputAndWorksInPlace) {
     b->processBuffer(inPlace.data(), inPlace.data(), 30000);
     EXPECT_EQ(inPlace[100], in[100]);
     EXPECT_EQ(inPlace[24100], in[24100] + in[100]);
+}
+
+// Blocks of odd sizes, added into a full output or in place, through tempo,
+// phase and rate changes, must give what the line gives one sample at a time.
+TEST(Delay, BlocksMatchSampleBySampleBitForBit) {
+    struct Setup {
+        const char* name;
+        float bpm, division, phase, feedback;
+    };
+    const Setup setups[] = {
+        {"write at the read position", 120.0f, 1.0f, 0.0f, 0.5f},
+        {"half a cycle ahead, long feedback", 120.0f, 7.0f, 0.5f, 0.9f},
+        {"write two frames ahead on a short line", 960.0f, 128.0f, 0.1f, 0.98f},
+        {"fractional write crossing a binade", 15.0f, 0.125f, 0.3413f, 0.7f},
+        {"write starting at the end", 120.0f, 16.0f, 1.0f, 0.5f},
+    };
+    const long blocks[] = {1, 3, 17, 509, 1021, 4093};
+    const auto in = testkit::noise(120000, 21);
+    for (const Setup& setup : setups) {
+        SCOPED_TRACE(setup.name);
+        auto blockwise = lineAt48k();
+        auto stepwise = lineAt48k();
+        for (Delay* d : {blockwise.get(), stepwise.get()}) {
+            d->setTempo(setup.bpm);
+            d->setDivision(setup.division);
+            d->setPhase(setup.phase);
+            d->setFeedback(setup.feedback);
+            d->resetDelayTime();
+        }
+        std::vector<float> expected = testkit::noise(in.size(), 22), got = expected;
+        long at = 0;
+        for (int round = 0; at < static_cast<long>(in.size()); ++round) {
+            for (Delay* d : {blockwise.get(), stepwise.get()}) {
+                if (round == 40) d->setTempo(setup.bpm * 1.5f);
+                if (round == 60) d->setPhase(0.77f);
+                if (round == 80) d->setSamplerate(44100.0f);
+            }
+            const long n = std::min(blocks[round % 6], static_cast<long>(in.size()) - at);
+            const bool inPlace = round % 2 == 1;
+            if (inPlace) std::copy_n(in.begin() + at, n, expected.begin() + at);
+            for (long i = at; i < at + n; ++i) expected[i] += stepwise->processSample(in[i]);
+            if (inPlace) {
+                std::copy_n(in.begin() + at, n, got.begin() + at);
+                blockwise->processBuffer(got.data() + at, got.data() + at, n);
+            } else {
+                blockwise->processBuffer(in.data() + at, got.data() + at, n);
+            }
+            at += n;
+        }
+        EXPECT_TRUE(testkit::sameBits(got, expected));
+    }
 }
 
 TEST(Delay, TempoChangeWaitsForTheEndOfTheCycle) {

@@ -6,14 +6,17 @@
 #include <limits>
 #include <numbers>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "dsp/DynaBuffer.h"
 #include "dsp/FFTBase.h"
 #include "tests/support/AllocationCounter.h"
-#include "tests/support/Heap.h"
-#include "tests/support/Signals.h"
 #include "tests/support/FrequencyMeasures.h"
+#include "tests/support/Heap.h"
+#include "tests/support/LaneWidths.h"
+#include "tests/support/SameBits.h"
+#include "tests/support/Signals.h"
 #include "tests/support/Subnormals.h"
 
 namespace {
@@ -47,6 +50,19 @@ public:
     std::vector<float> transform(int sign, std::vector<float> data) {
         fft(sign, data.data());
         return data;
+    }
+
+    // The phase and polar steps one bin at a time, the plain way.
+    void perBinSynthesis(const float* mags, const float* freqs, float* acc, float* c) const {
+        const float radiansPerBin =
+            SPECTRO::kTwoPi / (static_cast<float>(fftFrameSize) / static_cast<float>(stepSize));
+        for (int k = 0; k <= fftFrameSize2; ++k) {
+            const float binFreq = static_cast<float>(k) * freqPerBin;
+            const float advance =
+                radiansPerBin * ((freqs[k] - binFreq) / freqPerBin) + static_cast<float>(k) * expct;
+            acc[k] = SPECTRO::wrapPhase(acc[k] + advance);
+        }
+        SPECTRO::polarToComplex(mags, acc, c, fftFrameSize2 + 1);
     }
 
     float level() const { return max; }
@@ -161,6 +177,26 @@ TEST(FFTBase, WindowedRealFrameMatchesPlainDftForAllSizes) {
         EXPECT_EQ(spectrum[1], 0.0f);
         EXPECT_EQ(spectrum[n + 1], 0.0f);
         EXPECT_EQ(src, samples);
+    }
+}
+
+// The passes four and eight lanes wide give the same values bit for bit.
+TEST(FFTBase, EveryLaneWidthTransformsBitForBit) {
+    for (int size = 2; size <= 4096; size *= 2) {
+        SCOPED_TRACE(size);
+        Probe probe(size, 4);
+        const std::vector<float> data = randomInterleaved(size, static_cast<std::uint32_t>(size));
+        std::vector<float> frame(data.begin(), data.begin() + size);
+        std::vector<std::vector<float>> results;
+        testkit::forEachLaneWidth([&](VectorMath::LaneWidth) {
+            std::vector<float> spectrum(2 * (static_cast<std::size_t>(size) + 1));
+            probe.buffer2complex(frame.data(), spectrum.data());
+            results.push_back(spectrum);
+            results.push_back(probe.transform(-1, data));
+            results.push_back(probe.transform(1, data));
+        });
+        for (std::size_t i = 3; i < results.size(); ++i)
+            EXPECT_TRUE(testkit::sameBits(results[i], results[i % 3]));
     }
 }
 
@@ -344,6 +380,35 @@ TEST(FFTBase, FrequencyEstimateFoldsEachBinsPhaseStep) {
         EXPECT_TRUE(std::isfinite(probe.getFrequencies(32)));
         for (int k = 0; k < bins; ++k)
             EXPECT_NEAR(probe.getPhases(k), std::atan2(c[2 * k + 1], c[2 * k]), 1e-6f) << k;
+    }
+}
+
+// Four bins at a time with a branch-free wrap: the per-bin rules bit for bit,
+// over short last groups and through huge and non-finite values.
+TEST(FFTBase, PhaseStepMatchesThePerBinRulesBitForBit) {
+    const float freqSpecials[] = {std::nanf(""), std::numeric_limits<float>::infinity(), 1.0e12f, -4.0e9f};
+    const float accSpecials[] = {std::nanf(""), 1.0e7f, -SPECTRO::kPi, SPECTRO::kPi};
+    for (auto [size, overlap] : {std::pair{2, 1}, {8, 4}, {16, 6}, {64, 6}, {1024, 6}}) {
+        SCOPED_TRACE(size);
+        Probe probe(size, overlap);
+        const int bins = size / 2 + 1;
+        std::mt19937 rng(static_cast<std::uint32_t>(size));
+        std::uniform_real_distribution<float> freq(-30000.0f, 30000.0f), angle(-3.2f, 3.2f), mag(0.0f, 2.0f);
+        std::vector<float> mags(bins), freqs(bins), acc(bins);
+        for (int k = 0; k < bins; ++k) {
+            mags[k] = mag(rng);
+            freqs[k] = freq(rng);
+            acc[k] = angle(rng);
+        }
+        for (int j = 0; j < 4; ++j) {
+            freqs[(7 * j + 1) % bins] = freqSpecials[j];
+            acc[(5 * j + 3) % bins] = accSpecials[j];
+        }
+        std::vector<float> accGot = acc, cGot(2 * bins), cExpected(2 * bins);
+        probe.frequencies2complex(mags.data(), freqs.data(), accGot.data(), cGot.data());
+        probe.perBinSynthesis(mags.data(), freqs.data(), acc.data(), cExpected.data());
+        EXPECT_TRUE(testkit::sameBits(accGot, acc));
+        EXPECT_TRUE(testkit::sameBits(cGot, cExpected));
     }
 }
 

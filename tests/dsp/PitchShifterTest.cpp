@@ -9,9 +9,10 @@
 
 #include "dsp/PitchShifter.h"
 #include "tests/support/AllocationCounter.h"
-#include "tests/support/Heap.h"
-#include "tests/support/Signals.h"
 #include "tests/support/FrequencyMeasures.h"
+#include "tests/support/Heap.h"
+#include "tests/support/SameBits.h"
+#include "tests/support/Signals.h"
 #include "tests/support/Subnormals.h"
 
 namespace {
@@ -224,4 +225,72 @@ TEST(PitchShifter, ProcessingAllocatesNothing) {
     shifter->reset();
     const auto allocations = counter.count();
     EXPECT_EQ(allocations, 0u);
+}
+
+namespace {
+
+// The shifter with its bin mapping and overlap-add written one bin and one
+// sample at a time, the plain way: the fast paths must match it bit for bit.
+class PerBinShifter : public SPECTRO::PitchShifter {
+public:
+    PerBinShifter() : PitchShifter(4096, 6, kRate) { setSize(1024); }
+
+    void shiftPitch() override {
+        float* mags = magnitudes.getBuffer();
+        float* freqs = frequencies.getBuffer();
+        mags[0] = freqs[0] = 0.0f;
+        const float ratio = interp.getValue();
+        const float lastBin = static_cast<float>(fftFrameSize2);
+        for (int k = 0; k <= fftFrameSize2; ++k) {
+            const float source = std::floor(static_cast<float>(k) / ratio + 0.5f);
+            float mag = 0.0f, freq = 0.0f;
+            if (source <= lastBin) {
+                const int j = static_cast<int>(source);
+                freq = freqs[j] * ratio;
+                mag = mags[j];
+                if (bAntiAliasing && freq > maxFreq) mag = freq = 0.0f;
+            }
+            magnitudes2[k] = mag;
+            frequencies2[k] = freq;
+        }
+        float* c = complex.getBuffer();
+        frequencies2complex(magnitudes2.getBuffer(), frequencies2.getBuffer(), phases2.getBuffer(), c);
+        std::fill(c + fftFrameSize + 2, c + _2fftFrameSize, 0.0f);
+    }
+
+    void complex2buffer(float* c, float* out) override {
+        if (c == nullptr) c = complex.getBuffer();
+        onComplex(c);
+        fft(1, c);
+        const float norm = static_cast<float>(fftFrameSize2 * osamp);
+        for (int k = 0; k < fftFrameSize; ++k) resynth[k] += 2.0f * window[k] * c[2 * k] / norm;
+        doOutput(out);
+        shiftResyn();
+    }
+};
+
+} // namespace
+
+// Noise through gliding ratios both ways, in blocks of odd sizes.
+TEST(PitchShifter, MatchesThePerBinRulesBitForBit) {
+    auto fast = testkit::makeHeap<SPECTRO::PitchShifter>(4096, 6, kRate);
+    fast->setSize(1024);
+    auto plain = testkit::makeHeap<PerBinShifter>();
+    const auto signal = testkit::noise(48000 * 3, 11);
+    // A tiny ratio reaches for sources far beyond the spectrum.
+    const float ratios[] = {1.5f, 0.5f, 2.0f, 1.0e-30f, 0.75f, 3.1f};
+    const int blocks[] = {1, 7, 511, 1023, 97};
+    std::size_t at = 0;
+    for (int round = 0; at < signal.size(); ++round) {
+        const float ratio = ratios[(round / 5) % 6];
+        fast->setShift(ratio);
+        plain->setShift(ratio);
+        const std::size_t n =
+            std::min<std::size_t>(static_cast<std::size_t>(blocks[round % 5]), signal.size() - at);
+        std::vector<float> a(signal.begin() + at, signal.begin() + at + n), b = a;
+        fast->process(a.data(), static_cast<int>(n));
+        plain->process(b.data(), static_cast<int>(n));
+        ASSERT_TRUE(testkit::sameBits(a, b)) << "from frame " << at;
+        at += n;
+    }
 }

@@ -13,7 +13,7 @@ namespace {
 
 // The band strip with a handle and its middle band, and the display box.
 constexpr CGPoint kSpot{250, 385};  // where the canvas itself lays no hotspot
-constexpr CGPoint kSplit1Handle{160, 80}, kBP{300, 100}, kGap{145, 90};
+constexpr CGPoint kSplit1Handle{160, 80}, kBP{300, 100};
 
 void layOut(Editor& e) {
     e.place(&Model::hotspotMultiPath, {20, 70, 640, 56});

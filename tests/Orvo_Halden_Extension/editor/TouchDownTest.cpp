@@ -40,7 +40,7 @@ void layOut(Editor& e) {
 }
 
 constexpr CGPoint kGap{145, 90}, kSplit1Handle{160, 80}, kLP{30, 100}, kBP{300, 100}, kHP{600, 100};
-constexpr CGPoint kActiveLP{25, 145}, kActiveBP{55, 145}, kAllpass{115, 145}, kMultiband{165, 145};
+constexpr CGPoint kActiveBP{55, 145}, kAllpass{115, 145}, kMultiband{165, 145};
 constexpr CGPoint kDelaysView{275, 145}, kDisplayOnly{400, 250}, kSizeOverDisplay{50, 320}, kShared{405, 405},
     kSelector{505, 405};
 

@@ -246,7 +246,9 @@ TEST_F(FileSystemTest, ReadingRefusesPipesDevicesAndFilesAboveTheLimit) {
     std::ofstream(root / "sparse").close();
     fs::resize_file(root / "sparse", limit + 1);
     const std::pair<const char*, int> cases[] = {{"pipe", EINVAL}, {"zeros", EINVAL}, {"sparse", EFBIG}};
-    for (const auto& [name, code] : cases) {
+    for (const auto& entry : cases) {
+        const char* const name = entry.first;
+        const int code = entry.second;
         std::optional<NSError> failure;
         EXPECT_TRUE(pipe.returnsWithoutAWriter(
             [&] { failure = fileFailure([&] { files.contents(top.appendingPathComponent(name), limit); }); }))

@@ -108,7 +108,9 @@ TEST(CGContext, DegenerateTransformsSkipTheirScopeOnly) {
         {"NaN angle", [](CGContext& c) { c.rotate(NAN); }},
         {"NaN clip", [](CGContext& c) { c.clip({0, 0, NAN, 10}); }},
     };
-    for (const auto& [name, degenerate] : cases) {
+    for (const auto& entry : cases) {
+        const auto& name = entry.first;
+        const auto& degenerate = entry.second;
         SCOPED_TRACE(name);
         ImageSurface surface({40, 20});
         surface.fill(UIColor::white());
