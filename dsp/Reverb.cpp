@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <span>
 #include <utility>
 
 #include "dsp/VectorMath.h"
@@ -22,7 +23,7 @@ constexpr float kAllpassFeedback = 0.5f;
 constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 
 // Frames rendered per pass through the stages; small enough for the stack.
-constexpr int kChunk = 128;
+constexpr int kChunk = 256;
 
 using namespace VectorMath;
 
@@ -105,7 +106,8 @@ public:
     // Line c's cells from its wrap on.
     void turn(std::size_t c) { at[c] -= lines[c].bufsize; }
     int wrapFrame(std::size_t c) const { return wrap[c]; }
-    const float* start(std::size_t c) const { return lines[c].buffer; }
+    float* start(std::size_t c) const { return lines[c].buffer; }
+    int length(std::size_t c) const { return lines[c].bufsize; }
 
     bool wrapsWithin(std::size_t c, int k, int width) const { return wrap[c] > k && wrap[c] < k + width; }
 
@@ -116,6 +118,8 @@ public:
     }
 
     float* at[N];
+    // Where a group's cells of a line that wraps among them can be lent out.
+    alignas(32) float spare[N][8];
 
 private:
     std::array<Line, N>& lines;
@@ -158,13 +162,20 @@ public:
     // The first frame not yet handed out.
     int left() const { return k; }
 
-private:
     struct Wrap {
         int frame;
         Run* run;
         std::size_t line;
     };
 
+    // The lines that wrap inside the group last handed out.
+    std::span<const Wrap> straddlers() const {
+        int end = first;
+        while (end < count && wraps[end].frame < k) ++end;
+        return {wraps + first, wraps + end};
+    }
+
+private:
     // In order of frame.
     void add(Wrap w) {
         int i = count++;
@@ -286,24 +297,42 @@ void runCombs(std::array<comb, N>& combs, CombRun<N>& line, const float* in, flo
 // Eight cells that a line's wrap splits: the last `before` of the line from
 // tail on, then its first ones. Masked and permuted loads, so nothing beyond
 // the line is touched and no narrow stores stall the wide load.
+constexpr std::int32_t kFirstLanes[16] = {-1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::int32_t kLaneIndex[24] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 0, 0, 0, 0, 0, 0, 0, 0};
+
+// Lanes 0 .. n-1 set.
+ORVO_WIDE __m256i firstLanes(int n) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kFirstLanes + 8 - n));
+}
+
+// Lane j takes lane j - by (lanes below `by` are left to the caller).
+ORVO_WIDE __m256i laneShift(int by) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLaneIndex + 8 - by));
+}
+
 ORVO_WIDE Lanes8 loadAcrossWrap8(const float* tail, int before, const float* start) {
-    static constexpr std::int32_t kFirst[16] = {-1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0};
-    static constexpr std::int32_t kShift[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7};
-    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kFirst + 8 - before));
-    const __m256i shift = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kShift + 8 - before));
-    const __m256 head = _mm256_maskload_ps(tail, first);
-    const __m256 rest = _mm256_permutevar8x32_ps(_mm256_loadu_ps(start), shift);
-    return _mm256_blendv_ps(rest, head, _mm256_castsi256_ps(first));
+    const __m256i head = firstLanes(before);
+    const __m256 rest = _mm256_permutevar8x32_ps(_mm256_loadu_ps(start), laneShift(before));
+    return _mm256_blendv_ps(rest, _mm256_maskload_ps(tail, head), _mm256_castsi256_ps(head));
 }
 
-template <class Run> ORVO_WIDE Lanes8 gather8(const Run& run, std::size_t c, int k) {
-    return loadAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c));
+ORVO_WIDE void storeAcrossWrap8(float* tail, int before, float* start, Lanes8 v) {
+    _mm256_maskstore_ps(tail, firstLanes(before), v);
+    // Lane j takes lane j + before.
+    const __m256i back = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLaneIndex + 8 + before));
+    _mm256_maskstore_ps(start, firstLanes(8 - before), _mm256_permutevar8x32_ps(v, back));
 }
 
-template <class Run> ORVO_WIDE void scatter8(const Run& run, std::size_t c, int k, Lanes8 x) {
-    float v[8];
-    store8(v, x);
-    for (int j = 0; j < 8; ++j) run.cell(c, k + j) = v[j];
+// Frames k .. k+7 of line c, which wraps among them, lent out as a plain
+// array at at[c] + k, and given back.
+template <class Run> ORVO_WIDE void lend8(Run& run, std::size_t c, int k) {
+    store8(run.spare[c], loadAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c)));
+    run.at[c] = run.spare[c] - k;
+}
+
+template <class Run> ORVO_WIDE void giveBack8(Run& run, std::size_t c, int k) {
+    run.at[c] = run.start(c) + run.length(c) - run.wrapFrame(c);
+    storeAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c), load8(run.spare[c]));
 }
 
 ORVO_WIDE Lanes8 loadWrapped8(const float* line, int idx, int size) {
@@ -311,9 +340,7 @@ ORVO_WIDE Lanes8 loadWrapped8(const float* line, int idx, int size) {
 }
 
 ORVO_WIDE void storeWrapped8(float* line, int idx, int size, Lanes8 v) {
-    float u[8];
-    store8(u, v);
-    for (int j = 0; j < 8; ++j) line[idx + j < size ? idx + j : idx + j - size] = u[j];
+    storeAcrossWrap8(line + idx, size - idx, line, v);
 }
 
 // One channel's eight combs in one wide vector per frame, eight frames at a
@@ -343,11 +370,11 @@ public:
     WideChannel& operator=(const WideChannel&) = delete;
 
     // Frames k .. k+7 read out, summed into sum and transposed into v[frame].
-    template <bool kAcross> ORVO_WIDE void read(int k, Lanes8* v, float* sum) const {
+    ORVO_WIDE void read(int k, Lanes8* v, float* sum) const {
         Lanes8 acc = {};
 #pragma GCC unroll 8
         for (std::size_t c = 0; c < 8; ++c) {
-            v[c] = flush8(kAcross && line.wrapsWithin(c, k, 8) ? gather8(line, c, k) : load8(line.at[c] + k));
+            v[c] = flush8(load8(line.at[c] + k));
             acc += v[c];
         }
         store8(sum, acc);
@@ -363,16 +390,10 @@ public:
         store = frame;
     }
 
-    template <bool kAcross> ORVO_WIDE void write(int k, Lanes8* v, Lanes8 input) const {
+    ORVO_WIDE void write(int k, Lanes8* v, Lanes8 input) const {
         transpose8(v);
 #pragma GCC unroll 8
-        for (std::size_t c = 0; c < 8; ++c) {
-            const Lanes8 x = input + v[c] * splat8(feedback[c]);
-            if (kAcross && line.wrapsWithin(c, k, 8))
-                scatter8(line, c, k, x);
-            else
-                store8(line.at[c] + k, x);
-        }
+        for (std::size_t c = 0; c < 8; ++c) store8(line.at[c] + k, input + v[c] * splat8(feedback[c]));
     }
 
 private:
@@ -384,19 +405,18 @@ private:
 
 // Eight frames of both channels, the two recursions side by side so that each
 // fills the other's waits.
-template <bool kAcross>
 ORVO_WIDE void eightStereoFrames(WideChannel& left, WideChannel& right, int k, const float* inL,
                                  const float* inR, float inputGain, float* outL, float* outR) {
     Lanes8 vL[8], vR[8];
-    left.read<kAcross>(k, vL, outL + k);
-    right.read<kAcross>(k, vR, outR + k);
+    left.read(k, vL, outL + k);
+    right.read(k, vR, outR + k);
 #pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
         left.step(vL[j]);
         right.step(vR[j]);
     }
-    left.write<kAcross>(k, vL, load8(inL + k) * inputGain);
-    right.write<kAcross>(k, vR, load8(inR + k) * inputGain);
+    left.write(k, vL, load8(inL + k) * inputGain);
+    right.write(k, vR, load8(inR + k) * inputGain);
 }
 
 // Both channels' combs over n frames, eight lanes wide; the last few frames go
@@ -409,11 +429,13 @@ ORVO_WIDE void eightStereoFrames(WideChannel& left, WideChannel& right, int k, c
     {
         WideChannel left(combL, lineL), right(combR, lineR);
         int k = 0;
-        for (bool across = false; groups.next(k, across);)
+        for (bool across = false; groups.next(k, across);) {
             if (across)
-                eightStereoFrames<true>(left, right, k, inL, inR, inputGain, outL, outR);
-            else
-                eightStereoFrames<false>(left, right, k, inL, inR, inputGain, outL, outR);
+                for (const auto& wrap : groups.straddlers()) lend8(*wrap.run, wrap.line, k);
+            eightStereoFrames(left, right, k, inL, inR, inputGain, outL, outR);
+            if (across)
+                for (const auto& wrap : groups.straddlers()) giveBack8(*wrap.run, wrap.line, k);
+        }
     }
     const int k = groups.left();
     if (k < n) {
