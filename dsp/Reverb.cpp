@@ -22,7 +22,9 @@ constexpr float kScaleDamp = 0.4f;
 constexpr float kAllpassFeedback = 0.5f;
 constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 
-// Frames rendered per pass through the stages; small enough for the stack.
+// Frames rendered per pass through the stages: no longer than any comb line,
+// so that a pass never reads a cell it has written, and small enough for the
+// stack. Long passes keep the per-pass setup small beside the work.
 constexpr int kChunk = 256;
 
 using namespace VectorMath;
