@@ -4,9 +4,14 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <span>
 #include <utility>
 
 #include "dsp/VectorMath.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -17,8 +22,10 @@ constexpr float kScaleDamp = 0.4f;
 constexpr float kAllpassFeedback = 0.5f;
 constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 
-// Frames rendered per pass through the stages; small enough for the stack.
-constexpr int kChunk = 128;
+// Frames rendered per pass through the stages: no longer than any comb line,
+// so that a pass never reads a cell it has written, and small enough for the
+// stack. Long passes keep the per-pass setup small beside the work.
+constexpr int kChunk = 256;
 
 using namespace VectorMath;
 
@@ -39,12 +46,6 @@ inline void storeWrapped(float* line, int idx, int size, Lanes v) {
 inline void advance(std::int32_t& idx, int size, int by) {
     idx += by;
     if (idx >= size) idx -= size;
-}
-
-// Frames from here on before the first of these lines wraps.
-template <class Line, std::size_t N> int framesToWrap(const std::array<Line, N>& lines, int wanted) {
-    for (const Line& l : lines) wanted = std::min(wanted, l.bufsize - l.bufidx);
-    return wanted;
 }
 
 #if ORVO_EIGHT_LANES
@@ -78,10 +79,130 @@ ORVO_WIDE void transpose8(Lanes8* v) {
 }
 #endif
 
+// Where a bank's delay lines stand over a run of n frames: line c wraps at
+// frame wrap[c], and at[c] + f is frame f's cell on whichever side of the wrap
+// the last rebase or turn stood. A run is never longer than a line, so its
+// cells are distinct and no frame of it reads what another writes.
+template <class Line, std::size_t N> class LineRun {
+public:
+    LineRun(std::array<Line, N>& bank, int frames) : lines(bank), n(frames) {
+        for (std::size_t c = 0; c < N; ++c) {
+            at[c] = lines[c].buffer + lines[c].bufidx;
+            wrap[c] = lines[c].bufsize - lines[c].bufidx;
+        }
+    }
+    ~LineRun() {
+        for (Line& l : lines) advance(l.bufidx, l.bufsize, n);
+    }
+    LineRun(const LineRun&) = delete;
+    LineRun& operator=(const LineRun&) = delete;
+
+    static constexpr std::size_t size = N;
+
+    // Cells of the lines that have wrapped by frame k now count from the start.
+    void rebase(int k) {
+        for (std::size_t c = 0; c < N; ++c)
+            at[c] = lines[c].buffer + lines[c].bufidx - (wrap[c] <= k ? lines[c].bufsize : 0);
+    }
+
+    // Line c's cells from its wrap on.
+    void turn(std::size_t c) { at[c] -= lines[c].bufsize; }
+    int wrapFrame(std::size_t c) const { return wrap[c]; }
+    float* start(std::size_t c) const { return lines[c].buffer; }
+    int length(std::size_t c) const { return lines[c].bufsize; }
+
+    bool wrapsWithin(std::size_t c, int k, int width) const { return wrap[c] > k && wrap[c] < k + width; }
+
+    // Frame f's cell, wherever it lies.
+    float& cell(std::size_t c, int f) const {
+        const Line& l = lines[c];
+        return l.buffer[f < wrap[c] ? l.bufidx + f : l.bufidx + f - l.bufsize];
+    }
+
+    float* at[N];
+    // Where a group's cells of a line that wraps among them can be lent out.
+    alignas(32) float spare[N][8];
+
+private:
+    std::array<Line, N>& lines;
+    const int n;
+    int wrap[N];
+};
+
+// Frames k .. k+3 of line c, across its wrap.
+template <class Run> Lanes gather(const Run& run, std::size_t c, int k) {
+    return Lanes{run.cell(c, k), run.cell(c, k + 1), run.cell(c, k + 2), run.cell(c, k + 3)};
+}
+
+template <class Run> void scatter(const Run& run, std::size_t c, int k, Lanes v) {
+    for (int j = 0; j < 4; ++j) run.cell(c, k + j) = v[j];
+}
+
+// Frames from k on in groups of `width`, each marked plain (no line of the
+// runs wraps inside it) or across (some do), until fewer than `width` are left.
+// Lines turn to their start as the groups pass their wraps.
+template <int width, class Run, std::size_t M> class Groups {
+public:
+    Groups(int from, int frames, std::array<Run*, M> runs) : k(from), n(frames) {
+        for (Run* run : runs) {
+            run->rebase(k);
+            for (std::size_t c = 0; c < Run::size; ++c)
+                if (run->wrapFrame(c) > k && run->wrapFrame(c) < n) add({run->wrapFrame(c), run, c});
+        }
+    }
+
+    // The next group's first frame and kind; false once fewer than `width` are left.
+    bool next(int& frame, bool& across) {
+        for (; first < count && wraps[first].frame <= k; ++first) wraps[first].run->turn(wraps[first].line);
+        if (k + width > n) return false;
+        frame = k;
+        across = first < count && wraps[first].frame < k + width;
+        k += width;
+        return true;
+    }
+
+    // The first frame not yet handed out.
+    int left() const { return k; }
+
+    struct Wrap {
+        int frame;
+        Run* run;
+        std::size_t line;
+    };
+
+    // The lines that wrap inside the group last handed out.
+    std::span<const Wrap> straddlers() const {
+        int end = first;
+        while (end < count && wraps[end].frame < k) ++end;
+        return {wraps + first, wraps + end};
+    }
+
+private:
+    // In order of frame.
+    void add(Wrap w) {
+        int i = count++;
+        for (; i > 0 && wraps[i - 1].frame > w.frame; --i) wraps[i] = wraps[i - 1];
+        wraps[i] = w;
+    }
+
+    int k;
+    const int n;
+    Wrap wraps[Run::size * M];
+    int count = 0;
+    int first = 0;
+};
+
 // The combs of one channel side by side: comb c is lane c % 4 of vector c / 4.
 // Four frames at a time, line reads, sums and writes go frame-wise and the
 // filter recursion goes comb-wise, with a transpose in between; every lane
-// does exactly the arithmetic of comb::process.
+// gives exactly the bits of comb::process.
+//
+// The recursion carries held = store * damp1, and takes the flush of each new
+// store as a mask on the product rather than on the sum: where the flush keeps
+// the sum the two agree, and where it zeroes it +0 * damp1 is +0 as well. The
+// product then need not wait for the flush.
+template <std::size_t N> using CombRun = LineRun<comb, N>;
+
 template <std::size_t N> class CombBank {
 public:
     explicit CombBank(const std::array<comb, N>& combs) {
@@ -91,20 +212,21 @@ public:
             damp2[c / 4][c % 4] = combs[c].damp2;
             feedback[c] = combs[c].feedback;
         }
+        for (std::size_t q = 0; q < Q; ++q) held[q] = store[q] * damp1[q];
     }
 
     void save(std::array<comb, N>& combs) const {
         for (std::size_t c = 0; c < N; ++c) combs[c].filterstore = store[c / 4][c % 4];
     }
 
-    // The next four frames: read(c) gives comb c's four line values, write(c, v)
-    // puts the new ones; sum gets the comb outputs added up.
-    template <class Read, class Write> void fourFrames(Lanes input, float* sum, Read read, Write write) {
+    // Frames k .. k+3 of the lines, some of which wrap among them when
+    // kAcross: comb outputs summed into sum.
+    template <bool kAcross> void fourFrames(const CombRun<N>& line, int k, Lanes input, float* sum) {
         Lanes v[N];
         Lanes acc = {};
 #pragma GCC unroll 8
         for (std::size_t c = 0; c < N; ++c) {
-            v[c] = flush(read(c));
+            v[c] = flush(kAcross && line.wrapsWithin(c, k, 4) ? gather(line, c, k) : load(line.at[c] + k));
             acc += v[c];
         }
         VectorMath::store(sum, acc);
@@ -114,25 +236,35 @@ public:
             transpose(frame);
 #pragma GCC unroll 8
             for (int j = 0; j < 4; ++j) {
-                store[q] = flush(frame[j] * damp2[q] + store[q] * damp1[q]);
-                frame[j] = store[q];
+                const Lanes next = frame[j] * damp2[q] + held[q];
+                const Mask keep = keptByFlush(next);
+                held[q] = keepOnly(next * damp1[q], keep);
+                frame[j] = keepOnly(next, keep);
             }
+            store[q] = frame[3];
             transpose(frame);
         }
 #pragma GCC unroll 8
-        for (std::size_t c = 0; c < N; ++c) write(c, input + v[c] * feedback[c]);
+        for (std::size_t c = 0; c < N; ++c) {
+            const Lanes x = input + v[c] * feedback[c];
+            if (kAcross && line.wrapsWithin(c, k, 4))
+                scatter(line, c, k, x);
+            else
+                VectorMath::store(line.at[c] + k, x);
+        }
     }
 
-    float oneFrame(std::array<comb, N>& combs, float input) {
+    float oneFrame(const CombRun<N>& line, int k, float input) {
         float acc = 0.0f;
         for (std::size_t c = 0; c < N; ++c) {
             // A lane of a vector value is not addressable everywhere: read it, write it back.
-            float& cell = combs[c].buffer[combs[c].bufidx];
+            float& cell = line.cell(c, k);
             const float output = flushDenormal(cell);
             acc += output;
             const std::size_t q = c / 4, lane = c % 4;
             const float s = flushDenormal(output * damp2[q][lane] + store[q][lane] * damp1[q][lane]);
             store[q][lane] = s;
+            held[q][lane] = s * damp1[q][lane];
             cell = input + s * feedback[c];
         }
         return acc;
@@ -141,71 +273,83 @@ public:
 private:
     static_assert(N % 4 == 0);
     static constexpr std::size_t Q = N / 4;
-    Lanes store[Q], damp1[Q], damp2[Q];
+    Lanes store[Q], held[Q], damp1[Q], damp2[Q];
     float feedback[N];
 };
 
-// The combs of one channel over n frames, summed into out. Runs go up to the
-// next wrap of any line, where every line is a plain array; a group of four
-// that meets a wrap reads and writes its lines in two pieces, so only the
-// last frames of a chunk take the one-frame path.
+// Frames from .. n of one channel's combs, summed into out.
 template <std::size_t N>
-void runCombs(std::array<comb, N>& combs, const float* in, float inputGain, float* out, int n) {
+void runCombs(std::array<comb, N>& combs, CombRun<N>& line, const float* in, float inputGain, float* out,
+              int from, int n) {
     CombBank<N> bank(combs);
-    int done = 0;
-    while (n - done >= 4) {
-        const float* x = in + done;
-        float* sum = out + done;
-        int len = framesToWrap(combs, n - done);
-        if (len < 4) {
-            len = 4;
-            bank.fourFrames(
-                load(x) * inputGain, sum,
-                [&](std::size_t c) {
-                    return loadWrapped(combs[c].buffer, combs[c].bufidx, combs[c].bufsize);
-                },
-                [&](std::size_t c, Lanes v) {
-                    storeWrapped(combs[c].buffer, combs[c].bufidx, combs[c].bufsize, v);
-                });
-        } else {
-            len -= len % 4;
-            float* line[N];
-            for (std::size_t c = 0; c < N; ++c) line[c] = combs[c].buffer + combs[c].bufidx;
-            for (int k = 0; k < len; k += 4)
-                bank.fourFrames(
-                    load(x + k) * inputGain, sum + k, [&](std::size_t c) { return load(line[c] + k); },
-                    [&](std::size_t c, Lanes v) { store(line[c] + k, v); });
-        }
-        for (comb& c : combs) advance(c.bufidx, c.bufsize, len);
-        done += len;
+    Groups<4, CombRun<N>, 1> groups(from, n, {&line});
+    int k = 0;
+    for (bool across = false; groups.next(k, across);) {
+        const Lanes input = load(in + k) * inputGain;
+        if (across)
+            bank.template fourFrames<true>(line, k, input, out + k);
+        else
+            bank.template fourFrames<false>(line, k, input, out + k);
     }
-    for (; done < n; ++done) {
-        out[done] = bank.oneFrame(combs, in[done] * inputGain);
-        for (comb& c : combs) advance(c.bufidx, c.bufsize, 1);
-    }
+    for (k = groups.left(); k < n; ++k) out[k] = bank.oneFrame(line, k, in[k] * inputGain);
     bank.save(combs);
 }
 
 #if ORVO_EIGHT_LANES
+// Eight cells that a line's wrap splits: the last `before` of the line from
+// tail on, then its first ones. Masked and permuted loads, so nothing beyond
+// the line is touched and no narrow stores stall the wide load.
+constexpr std::int32_t kFirstLanes[16] = {-1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::int32_t kLaneIndex[24] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 0, 0, 0, 0, 0, 0, 0, 0};
+
+// Lanes 0 .. n-1 set.
+ORVO_WIDE __m256i firstLanes(int n) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kFirstLanes + 8 - n));
+}
+
+// Lane j takes lane j - by (lanes below `by` are left to the caller).
+ORVO_WIDE __m256i laneShift(int by) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLaneIndex + 8 - by));
+}
+
+ORVO_WIDE Lanes8 loadAcrossWrap8(const float* tail, int before, const float* start) {
+    const __m256i head = firstLanes(before);
+    const __m256 rest = _mm256_permutevar8x32_ps(_mm256_loadu_ps(start), laneShift(before));
+    return _mm256_blendv_ps(rest, _mm256_maskload_ps(tail, head), _mm256_castsi256_ps(head));
+}
+
+ORVO_WIDE void storeAcrossWrap8(float* tail, int before, float* start, Lanes8 v) {
+    _mm256_maskstore_ps(tail, firstLanes(before), v);
+    // Lane j takes lane j + before.
+    const __m256i back = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLaneIndex + 8 + before));
+    _mm256_maskstore_ps(start, firstLanes(8 - before), _mm256_permutevar8x32_ps(v, back));
+}
+
+// Frames k .. k+7 of line c, which wraps among them, lent out as a plain
+// array at at[c] + k, and given back.
+template <class Run> ORVO_WIDE void lend8(Run& run, std::size_t c, int k) {
+    store8(run.spare[c], loadAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c)));
+    run.at[c] = run.spare[c] - k;
+}
+
+template <class Run> ORVO_WIDE void giveBack8(Run& run, std::size_t c, int k) {
+    run.at[c] = run.start(c) + run.length(c) - run.wrapFrame(c);
+    storeAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c), load8(run.spare[c]));
+}
+
 ORVO_WIDE Lanes8 loadWrapped8(const float* line, int idx, int size) {
-    if (idx + 8 <= size) return load8(line + idx);
-    float v[8];
-    for (int j = 0; j < 8; ++j) v[j] = line[idx + j < size ? idx + j : idx + j - size];
-    return load8(v);
+    return loadAcrossWrap8(line + idx, size - idx, line);
 }
 
 ORVO_WIDE void storeWrapped8(float* line, int idx, int size, Lanes8 v) {
-    if (idx + 8 <= size) return store8(line + idx, v);
-    float u[8];
-    store8(u, v);
-    for (int j = 0; j < 8; ++j) line[idx + j < size ? idx + j : idx + j - size] = u[j];
+    storeAcrossWrap8(line + idx, size - idx, line, v);
 }
 
 // One channel's eight combs in one wide vector per frame, eight frames at a
 // time: the same arithmetic on every lane as the four-lane bank.
 class WideChannel {
 public:
-    ORVO_WIDE explicit WideChannel(std::array<comb, 8>& lines) : combs(lines) {
+    ORVO_WIDE WideChannel(std::array<comb, 8>& lines, const CombRun<8>& run) : combs(lines), line(run) {
         float s[8], d1[8], d2[8];
         for (std::size_t c = 0; c < 8; ++c) {
             feedback[c] = lines[c].feedback;
@@ -216,6 +360,7 @@ public:
         store = load8(s);
         damp1 = load8(d1);
         damp2 = load8(d2);
+        held = store * damp1;
     }
 
     ORVO_WIDE ~WideChannel() {
@@ -226,100 +371,78 @@ public:
     WideChannel(const WideChannel&) = delete;
     WideChannel& operator=(const WideChannel&) = delete;
 
-    // Where each line stands now, for a run that meets no wrap.
-    ORVO_WIDE void aim() {
-        for (std::size_t c = 0; c < 8; ++c) line[c] = combs[c].buffer + combs[c].bufidx;
-    }
-
-    // Frames k .. k+7 (from the aimed positions, or from the lines' own across
-    // a wrap) read out, summed into sum and transposed into v[frame].
-    template <bool kAcrossWrap> ORVO_WIDE void read(int k, Lanes8* v, float* sum) const {
+    // Frames k .. k+7 read out, summed into sum and transposed into v[frame].
+    ORVO_WIDE void read(int k, Lanes8* v, float* sum) const {
         Lanes8 acc = {};
 #pragma GCC unroll 8
         for (std::size_t c = 0; c < 8; ++c) {
-            const comb& one = combs[c];
-            v[c] =
-                flush8(kAcrossWrap ? loadWrapped8(one.buffer, one.bufidx, one.bufsize) : load8(line[c] + k));
+            v[c] = flush8(load8(line.at[c] + k));
             acc += v[c];
         }
         store8(sum, acc);
         transpose8(v);
     }
 
+    // The four-lane bank's recursion, held and masked the same way.
     ORVO_WIDE void step(Lanes8& frame) {
-        store = flush8(frame * damp2 + store * damp1);
-        frame = store;
+        const Lanes8 sum = frame * damp2 + held;
+        const Mask8 keep = keptByFlush8(sum);
+        held = keepOnly8(sum * damp1, keep);
+        frame = keepOnly8(sum, keep);
+        store = frame;
     }
 
-    template <bool kAcrossWrap> ORVO_WIDE void write(int k, Lanes8* v, Lanes8 input) const {
+    ORVO_WIDE void write(int k, Lanes8* v, Lanes8 input) const {
         transpose8(v);
 #pragma GCC unroll 8
-        for (std::size_t c = 0; c < 8; ++c) {
-            const Lanes8 x = input + v[c] * splat8(feedback[c]);
-            if (kAcrossWrap)
-                storeWrapped8(combs[c].buffer, combs[c].bufidx, combs[c].bufsize, x);
-            else
-                store8(line[c] + k, x);
-        }
+        for (std::size_t c = 0; c < 8; ++c) store8(line.at[c] + k, input + v[c] * splat8(feedback[c]));
     }
 
 private:
     std::array<comb, 8>& combs;
-    float* line[8] = {};
+    const CombRun<8>& line;
     float feedback[8];
-    Lanes8 store, damp1, damp2;
+    Lanes8 store, held, damp1, damp2;
 };
 
 // Eight frames of both channels, the two recursions side by side so that each
 // fills the other's waits.
-template <bool kAcrossWrap>
 ORVO_WIDE void eightStereoFrames(WideChannel& left, WideChannel& right, int k, const float* inL,
                                  const float* inR, float inputGain, float* outL, float* outR) {
     Lanes8 vL[8], vR[8];
-    left.read<kAcrossWrap>(k, vL, outL);
-    right.read<kAcrossWrap>(k, vR, outR);
+    left.read(k, vL, outL + k);
+    right.read(k, vR, outR + k);
 #pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
         left.step(vL[j]);
         right.step(vR[j]);
     }
-    left.write<kAcrossWrap>(k, vL, load8(inL) * inputGain);
-    right.write<kAcrossWrap>(k, vR, load8(inR) * inputGain);
+    left.write(k, vL, load8(inL + k) * inputGain);
+    right.write(k, vR, load8(inR + k) * inputGain);
 }
 
-// Both channels' combs over n frames, eight lanes wide. Runs go up to the next
-// wrap of any of the sixteen lines; a group of eight that meets a wrap reads
-// and writes its lines in two pieces. The last few frames go four lanes wide.
-template <std::size_t N>
-[[gnu::target("avx2")]] void runCombsEight(std::array<comb, N>& combL, std::array<comb, N>& combR,
-                                           const float* inL, const float* inR, float inputGain, float* outL,
-                                           float* outR, int n) {
-    static_assert(N == 8);
-    int done = 0;
+// Both channels' combs over n frames, eight lanes wide; the last few frames go
+// four lanes wide.
+[[gnu::target("avx2")]] void runCombsEight(std::array<comb, 8>& combL, std::array<comb, 8>& combR,
+                                           CombRun<8>& lineL, CombRun<8>& lineR, const float* inL,
+                                           const float* inR, float inputGain, float* outL, float* outR,
+                                           int n) {
+    Groups<8, CombRun<8>, 2> groups(0, n, {&lineL, &lineR});
     {
-        WideChannel left(combL), right(combR);
-        while (n - done >= 8) {
-            int len = framesToWrap(combR, framesToWrap(combL, n - done));
-            if (len < 8) {
-                len = 8;
-                eightStereoFrames<true>(left, right, 0, inL + done, inR + done, inputGain, outL + done,
-                                        outR + done);
-            } else {
-                len -= len % 8;
-                left.aim();
-                right.aim();
-                for (int k = 0; k < len; k += 8)
-                    eightStereoFrames<false>(left, right, k, inL + done + k, inR + done + k, inputGain,
-                                             outL + done + k, outR + done + k);
-            }
-            for (comb& c : combL) advance(c.bufidx, c.bufsize, len);
-            for (comb& c : combR) advance(c.bufidx, c.bufsize, len);
-            done += len;
+        WideChannel left(combL, lineL), right(combR, lineR);
+        int k = 0;
+        for (bool across = false; groups.next(k, across);) {
+            if (across)
+                for (const auto& wrap : groups.straddlers()) lend8(*wrap.run, wrap.line, k);
+            eightStereoFrames(left, right, k, inL, inR, inputGain, outL, outR);
+            if (across)
+                for (const auto& wrap : groups.straddlers()) giveBack8(*wrap.run, wrap.line, k);
         }
     }
-    if (done < n) {
-        runCombs(combL, inL + done, inputGain, outL + done, n - done);
-        runCombs(combR, inR + done, inputGain, outR + done, n - done);
+    const int k = groups.left();
+    if (k < n) {
+        runCombs(combL, lineL, inL, inputGain, outL, k, n);
+        runCombs(combR, lineR, inR, inputGain, outR, k, n);
     }
 }
 #endif
@@ -328,23 +451,25 @@ template <std::size_t N>
 template <std::size_t N>
 void runStereoCombs(std::array<comb, N>& combL, std::array<comb, N>& combR, const float* inL,
                     const float* inR, float inputGain, float* outL, float* outR, int n) {
+    CombRun<N> lineL(combL, n), lineR(combR, n);
 #if ORVO_EIGHT_LANES
-    if (eightLanes()) return runCombsEight(combL, combR, inL, inR, inputGain, outL, outR, n);
+    if constexpr (N == 8)
+        if (eightLanes()) return runCombsEight(combL, combR, lineL, lineR, inL, inR, inputGain, outL, outR, n);
 #endif
-    runCombs(combL, inL, inputGain, outL, n);
-    runCombs(combR, inR, inputGain, outR, n);
+    runCombs(combL, lineL, inL, inputGain, outL, 0, n);
+    runCombs(combR, lineR, inR, inputGain, outR, 0, n);
 }
 
-// One all-pass over n frames in place, in runs up to the wrap; a group of four
-// that meets it reads and writes the line in two pieces.
-void runAllpass(allpass& ap, float* x, int n) {
+// One all-pass over frames from .. n of x in place, in runs up to its wrap;
+// a group that meets the wrap reads and writes the line in two pieces.
+void runAllpass(allpass& ap, float* x, int from, int n) {
     const float feedback = ap.feedback;
     const auto four = [&](float* io, Lanes bufout) {
         const Lanes input = load(io);
         store(io, bufout - input);
         return input + bufout * feedback;
     };
-    int done = 0;
+    int done = from;
     while (n - done >= 4) {
         float* io = x + done;
         int len = std::min(n - done, ap.bufsize - ap.bufidx);
@@ -363,8 +488,48 @@ void runAllpass(allpass& ap, float* x, int n) {
     for (; done < n; ++done) x[done] = ap.process(x[done]);
 }
 
-template <std::size_t N> void runAllpasses(std::array<allpass, N>& allpasses, float* x, int n) {
-    for (allpass& ap : allpasses) runAllpass(ap, x, n);
+#if ORVO_EIGHT_LANES
+// Eight frames of io through the all-pass, given what its line held: returns
+// what the line holds next.
+ORVO_WIDE Lanes8 allpassEightFrames(float* io, Lanes8 bufout, Lanes8 feedback) {
+    const Lanes8 input = load8(io);
+    store8(io, bufout - input);
+    return input + bufout * feedback;
+}
+
+// A channel's all-passes, each as runAllpass but eight frames at a time; the
+// last few frames go four wide.
+[[gnu::target("avx2")]] void runAllpassesEight(std::array<allpass, 4>& stages, float* x, int n) {
+    for (allpass& ap : stages) {
+        const Lanes8 feedback = splat8(ap.feedback);
+        int done = 0;
+        while (n - done >= 8) {
+            float* io = x + done;
+            int len = std::min(n - done, ap.bufsize - ap.bufidx);
+            if (len < 8) {
+                len = 8;
+                const Lanes8 bufout = flush8(loadWrapped8(ap.buffer, ap.bufidx, ap.bufsize));
+                storeWrapped8(ap.buffer, ap.bufidx, ap.bufsize, allpassEightFrames(io, bufout, feedback));
+            } else {
+                len -= len % 8;
+                float* line = ap.buffer + ap.bufidx;
+                for (int k = 0; k < len; k += 8)
+                    store8(line + k, allpassEightFrames(io + k, flush8(load8(line + k)), feedback));
+            }
+            advance(ap.bufidx, ap.bufsize, len);
+            done += len;
+        }
+        if (done < n) runAllpass(ap, x, done, n);
+    }
+}
+#endif
+
+// A channel's all-passes in series over n frames of x, in place.
+void runAllpasses(std::array<allpass, 4>& stages, float* x, int n) {
+#if ORVO_EIGHT_LANES
+    if (eightLanes()) return runAllpassesEight(stages, x, n);
+#endif
+    for (allpass& ap : stages) runAllpass(ap, x, 0, n);
 }
 
 void gather(const float* in, long skip, float* out, int n) {
@@ -433,17 +598,18 @@ void HPF::processParameters() {
     for (float& word : a) word = flushDenormal(word);
 }
 
-// The block renderer reads and writes up to eight frames of a line at once.
-constexpr bool linesHoldEightFrames(const ReverbLengths& l) {
+// The block renderer takes a chunk of every comb line in one run, and reads
+// and writes up to eight frames of an all-pass line at once.
+constexpr bool linesHoldTheRuns(const ReverbLengths& l) {
     for (int i = 0; i < 8; ++i)
-        if (l.combL[i] < 8 || l.combR[i] < 8) return false;
+        if (l.combL[i] < kChunk || l.combR[i] < kChunk) return false;
     for (int i = 0; i < 4; ++i)
         if (l.allpassL[i] < 8 || l.allpassR[i] < 8) return false;
     return true;
 }
 
 template <ReverbLengths L> ReverbModel<L>::ReverbModel() {
-    static_assert(linesHoldEightFrames(L));
+    static_assert(linesHoldTheRuns(L));
     // The processor check settles here, not on the first render.
     VectorMath::canRunEightLanes();
     float* next = lines.data();

@@ -76,12 +76,14 @@ inline bool allOf(Mask m) { return (m[0] & m[1] & m[2] & m[3]) != 0; }
 
 inline Lanes absLanes(Lanes v) { return fromBits(bitsOf(v) & ~kSignBit); }
 
+// The lanes flushDenormal keeps: all but zeros and subnormals.
+inline Mask keptByFlush(Lanes v) { return (bitsOf(v) & 0x7f800000) != 0; }
+
+// The lanes of v in keep; the others become +0.
+inline Lanes keepOnly(Lanes v, Mask keep) { return fromBits(bitsOf(v) & keep); }
+
 // flushDenormal on every lane: zero and subnormal lanes become +0.
-inline Lanes flush(Lanes v) {
-    const Mask bits = bitsOf(v);
-    const Mask keep = (bits & 0x7f800000) != 0;
-    return fromBits(bits & keep);
-}
+inline Lanes flush(Lanes v) { return keepOnly(v, keptByFlush(v)); }
 
 // Rows become columns: v[c] lane j goes to v[j] lane c.
 inline void transpose(Lanes* v) {
@@ -189,14 +191,22 @@ ORVO_WIDE void store8(float* p, Lanes8 v) { std::memcpy(p, &v, sizeof v); }
 
 ORVO_WIDE Lanes8 splat8(float x) { return Lanes8{x, x, x, x, x, x, x, x}; }
 
-// flush() on eight lanes.
-ORVO_WIDE Lanes8 flush8(Lanes8 v) {
+// keptByFlush, keepOnly and flush on eight lanes.
+ORVO_WIDE Mask8 keptByFlush8(Lanes8 v) {
     Mask8 bits;
     std::memcpy(&bits, &v, sizeof bits);
-    bits &= (bits & 0x7f800000) != 0;
+    return (bits & 0x7f800000) != 0;
+}
+
+ORVO_WIDE Lanes8 keepOnly8(Lanes8 v, Mask8 keep) {
+    Mask8 bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits &= keep;
     std::memcpy(&v, &bits, sizeof v);
     return v;
 }
+
+ORVO_WIDE Lanes8 flush8(Lanes8 v) { return keepOnly8(v, keptByFlush8(v)); }
 
 inline bool canRunEightLanes() noexcept {
     static const bool has = [] {
