@@ -22,11 +22,6 @@ constexpr float kScaleDamp = 0.4f;
 constexpr float kAllpassFeedback = 0.5f;
 constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 
-// Frames rendered per pass through the stages: no longer than any comb line,
-// so that a pass never reads a cell it has written, and small enough for the
-// stack. Long passes keep the per-pass setup small beside the work.
-constexpr int kChunk = 256;
-
 using namespace VectorMath;
 
 // Four consecutive positions of a line from idx on, some of them past the
@@ -82,7 +77,8 @@ ORVO_WIDE void transpose8(Lanes8* v) {
 // Where a bank's delay lines stand over a run of n frames: line c wraps at
 // frame wrap[c], and at[c] + f is frame f's cell on whichever side of the wrap
 // the last rebase or turn stood. A run is never longer than a line, so its
-// cells are distinct and no frame of it reads what another writes.
+// cells are distinct and no frame of it reads what another writes. A turned
+// line counts from up to n floats before its start: the storage's headroom.
 template <class Line, std::size_t N> class LineRun {
 public:
     LineRun(std::array<Line, N>& bank, int frames) : lines(bank), n(frames) {
@@ -109,7 +105,6 @@ public:
     void turn(std::size_t c) { at[c] -= lines[c].bufsize; }
     int wrapFrame(std::size_t c) const { return wrap[c]; }
     float* start(std::size_t c) const { return lines[c].buffer; }
-    int length(std::size_t c) const { return lines[c].bufsize; }
 
     bool wrapsWithin(std::size_t c, int k, int width) const { return wrap[c] > k && wrap[c] < k + width; }
 
@@ -120,13 +115,23 @@ public:
     }
 
     float* at[N];
-    // Where a group's cells of a line that wraps among them can be lent out.
-    alignas(32) float spare[N][8];
+
+    // Frames k .. k+7 of line c, which wraps among them, lent out as a plain
+    // array: the caller fills it, and takes it back when the group is done.
+    float* lend(std::size_t c, int k) {
+        at[c] = spare[c];
+        return spare[c] + k;
+    }
+    const float* giveBack(std::size_t c, int k) {
+        at[c] = lines[c].buffer + lines[c].bufidx;
+        return spare[c] + k;
+    }
 
 private:
     std::array<Line, N>& lines;
     const int n;
     int wrap[N];
+    float spare[N][kReverbPass];
 };
 
 // Frames k .. k+3 of line c, across its wrap.
@@ -325,16 +330,15 @@ ORVO_WIDE void storeAcrossWrap8(float* tail, int before, float* start, Lanes8 v)
     _mm256_maskstore_ps(start, firstLanes(8 - before), _mm256_permutevar8x32_ps(v, back));
 }
 
-// Frames k .. k+7 of line c, which wraps among them, lent out as a plain
-// array at at[c] + k, and given back.
+// A wrapping line's eight cells of frame k on, lent to the wide path.
 template <class Run> ORVO_WIDE void lend8(Run& run, std::size_t c, int k) {
-    store8(run.spare[c], loadAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c)));
-    run.at[c] = run.spare[c] - k;
+    const Lanes8 cells = loadAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c));
+    store8(run.lend(c, k), cells);
 }
 
 template <class Run> ORVO_WIDE void giveBack8(Run& run, std::size_t c, int k) {
-    run.at[c] = run.start(c) + run.length(c) - run.wrapFrame(c);
-    storeAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c), load8(run.spare[c]));
+    const Lanes8 cells = load8(run.giveBack(c, k));
+    storeAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c), cells);
 }
 
 ORVO_WIDE Lanes8 loadWrapped8(const float* line, int idx, int size) {
@@ -602,7 +606,7 @@ void HPF::processParameters() {
 // and writes up to eight frames of an all-pass line at once.
 constexpr bool linesHoldTheRuns(const ReverbLengths& l) {
     for (int i = 0; i < 8; ++i)
-        if (l.combL[i] < kChunk || l.combR[i] < kChunk) return false;
+        if (l.combL[i] < kReverbPass || l.combR[i] < kReverbPass) return false;
     for (int i = 0; i < 4; ++i)
         if (l.allpassL[i] < 8 || l.allpassR[i] < 8) return false;
     return true;
@@ -612,7 +616,7 @@ template <ReverbLengths L> ReverbModel<L>::ReverbModel() {
     static_assert(linesHoldTheRuns(L));
     // The processor check settles here, not on the first render.
     VectorMath::canRunEightLanes();
-    float* next = lines.data();
+    float* next = lines.data() + kReverbPass;
     auto attach = [&next](auto& stage, int length) {
         stage.setbuffer(next, length);
         next += length;
@@ -719,9 +723,9 @@ void ReverbModel<L>::render(const float* inputL, const float* inputR, float* out
     const long step = skip;
     // Locals, so that stores to the outputs cannot be taken for stores to them.
     const float wetSame = wet1, wetCross = wet2, dryLevel = dry;
-    float inL[kChunk], inR[kChunk], accL[kChunk], accR[kChunk];
+    float inL[kReverbPass], inR[kReverbPass], accL[kReverbPass], accR[kReverbPass];
     for (long done = 0; done < numsamples;) {
-        const int n = static_cast<int>(std::min<long>(kChunk, numsamples - done));
+        const int n = static_cast<int>(std::min<long>(kReverbPass, numsamples - done));
         gather(inputL, step, inL, n);
         gather(inputR, step, inR, n);
         runStereoCombs(combL, combR, inL, inR, inputGain, accL, accR, n);

@@ -121,6 +121,11 @@ constexpr ReverbLengths reverbLengths(int num, int den) {
     return l;
 }
 
+// Frames the reverb renders per pass through its stages: no longer than any
+// comb line, so that a pass never reads a cell it has written, and small
+// enough for the stack. Long passes keep the per-pass setup small beside the work.
+inline constexpr int kReverbPass = 256;
+
 // Stereo reverberator: eight parallel damped combs per channel into four
 // series all-passes per channel. All delay storage lives inside the object
 // (hundreds of kilobytes for the largest size: hold it on the heap).
@@ -184,7 +189,9 @@ public:
     float mode = 0.0f;
     std::array<comb, 8> combL, combR;
     std::array<allpass, 4> allpassL, allpassR;
-    std::array<float, Lengths.total()> lines{};
+    // The lines, after a pass's length of headroom: a pass counts a wrapped
+    // line's cells from up to that many floats before its start.
+    std::array<float, kReverbPass + Lengths.total()> lines{};
     HPF hpf[2];
 
 private:
