@@ -6,7 +6,7 @@
 #include "Orvo_Halden_Extension/MainInterface.h"
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "Orvo_Halden_Extension/PluginFrameEx.h"
-#include "Orvo_Halden_Extension/SpectroView.h"
+#include "Orvo_Halden_Extension/ChromaticLinesView.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"

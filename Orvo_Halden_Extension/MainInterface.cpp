@@ -2,7 +2,7 @@
 
 #include "Orvo_Halden_Extension/AudioUnitViewController.h"
 #include "Orvo_Halden_Extension/PluginFrameEx.h"
-#include "Orvo_Halden_Extension/SpectroView.h"
+#include "Orvo_Halden_Extension/ChromaticLinesView.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UILabel.h"

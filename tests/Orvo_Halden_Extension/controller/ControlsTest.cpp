@@ -1,5 +1,5 @@
 #include "Orvo_Halden_Extension/PluginFrameEx.h"
-#include "Orvo_Halden_Extension/SpectroView.h"
+#include "Orvo_Halden_Extension/ChromaticLinesView.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UISlider.h"
 #include "tests/Orvo_Halden_Extension/controller/Session.h"

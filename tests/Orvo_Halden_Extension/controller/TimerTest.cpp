@@ -1,6 +1,6 @@
 #include <functional>
 
-#include "Orvo_Halden_Extension/SpectroView.h"
+#include "Orvo_Halden_Extension/ChromaticLinesView.h"
 #include "platform/foundation/Timer.h"
 #include "platform/ui/UIButton.h"
 #include "tests/Orvo_Halden_Extension/controller/Session.h"

@@ -1,4 +1,4 @@
-#include "Orvo_Halden_Extension/SpectroView.h"
+#include "Orvo_Halden_Extension/ChromaticLinesView.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "Orvo_Halden_Extension/SpectroView.h"
+#include "Orvo_Halden_Extension/ChromaticLinesView.h"
 #include "tests/Orvo_Halden_Extension/editor/EditorFixture.h"
 #include "tests/Orvo_Halden_Extension/TestHost.h"
 #include "tests/support/PixelProbe.h"
