@@ -74,24 +74,24 @@ ORVO_WIDE void transpose8(Lanes8* v) {
 }
 #endif
 
-// Where a bank's delay lines stand over a run of n frames: line c wraps at
+// Where a bank of combs' lines stand over a run of n frames: line c wraps at
 // frame wrap[c], and at[c] + f is frame f's cell on whichever side of the wrap
 // the last rebase or turn stood. A run is never longer than a line, so its
 // cells are distinct and no frame of it reads what another writes. A turned
 // line counts from up to n floats before its start: the storage's headroom.
-template <class Line, std::size_t N> class LineRun {
+template <std::size_t N> class CombRun {
 public:
-    LineRun(std::array<Line, N>& bank, int frames) : lines(bank), n(frames) {
+    CombRun(std::array<comb, N>& bank, int frames) : lines(bank), n(frames) {
         for (std::size_t c = 0; c < N; ++c) {
             at[c] = lines[c].buffer + lines[c].bufidx;
             wrap[c] = lines[c].bufsize - lines[c].bufidx;
         }
     }
-    ~LineRun() {
-        for (Line& l : lines) advance(l.bufidx, l.bufsize, n);
+    ~CombRun() {
+        for (comb& l : lines) advance(l.bufidx, l.bufsize, n);
     }
-    LineRun(const LineRun&) = delete;
-    LineRun& operator=(const LineRun&) = delete;
+    CombRun(const CombRun&) = delete;
+    CombRun& operator=(const CombRun&) = delete;
 
     static constexpr std::size_t size = N;
 
@@ -110,7 +110,7 @@ public:
 
     // Frame f's cell, wherever it lies.
     float& cell(std::size_t c, int f) const {
-        const Line& l = lines[c];
+        const comb& l = lines[c];
         return l.buffer[f < wrap[c] ? l.bufidx + f : l.bufidx + f - l.bufsize];
     }
 
@@ -128,7 +128,7 @@ public:
     }
 
 private:
-    std::array<Line, N>& lines;
+    std::array<comb, N>& lines;
     const int n;
     int wrap[N];
     float spare[N][kReverbPass];
@@ -206,8 +206,6 @@ private:
 // store as a mask on the product rather than on the sum: where the flush keeps
 // the sum the two agree, and where it zeroes it +0 * damp1 is +0 as well. The
 // product then need not wait for the flush.
-template <std::size_t N> using CombRun = LineRun<comb, N>;
-
 template <std::size_t N> class CombBank {
 public:
     explicit CombBank(const std::array<comb, N>& combs) {

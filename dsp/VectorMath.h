@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -106,6 +107,13 @@ inline Lanes sqrtLanes(Lanes x) {
 #endif
 }
 
+// c[0] x^(N-1) + ... + c[N-1] by Horner's rule, highest power first.
+template <std::size_t N> inline Lanes horner(Lanes x, const float (&c)[N]) {
+    Lanes p = splat(c[0]);
+    for (std::size_t i = 1; i < N; ++i) p = p * x + c[i];
+    return p;
+}
+
 // atan(num / den) for 0 <= num <= den: above tan(pi/12) it is pi/6 plus the
 // atan of a ratio below tan(pi/12), where seven odd terms of the series are
 // exact to float. Either ratio costs one division; 0 when den is 0.
@@ -114,14 +122,8 @@ inline Lanes atanOfRatio(Lanes num, Lanes den) {
     const Mask far = num > 0.26794919f * den;
     const Lanes ratio = select(far, kSqrt3 * num - den, num) / select(far, kSqrt3 * den + num, den);
     const Lanes z = select(den > splat(0.0f), ratio, splat(0.0f));
-    const Lanes z2 = z * z;
-    Lanes p = splat(1.0f / 13.0f);
-    p = p * z2 - 1.0f / 11.0f;
-    p = p * z2 + 1.0f / 9.0f;
-    p = p * z2 - 1.0f / 7.0f;
-    p = p * z2 + 1.0f / 5.0f;
-    p = p * z2 - 1.0f / 3.0f;
-    p = p * z2 + 1.0f;
+    const Lanes p = horner(z * z, {1.0f / 13.0f, -1.0f / 11.0f, 1.0f / 9.0f, -1.0f / 7.0f, 1.0f / 5.0f,
+                                   -1.0f / 3.0f, 1.0f});
     return select(far, z * p + kPi / 6.0f, z * p);
 }
 
@@ -146,20 +148,10 @@ inline void sinCosLanes(Lanes x, Lanes& sine, Lanes& cosine) {
     const Mask low = x < splat(-kHalfPi);
     x = select(high, kPi - x, select(low, -kPi - x, x));
     const Lanes x2 = x * x;
-    Lanes s = splat(1.0f / 6227020800.0f);
-    s = s * x2 - 1.0f / 39916800.0f;
-    s = s * x2 + 1.0f / 362880.0f;
-    s = s * x2 - 1.0f / 5040.0f;
-    s = s * x2 + 1.0f / 120.0f;
-    s = s * x2 - 1.0f / 6.0f;
-    s = s * x2 + 1.0f;
-    Lanes c = splat(1.0f / 479001600.0f);
-    c = c * x2 - 1.0f / 3628800.0f;
-    c = c * x2 + 1.0f / 40320.0f;
-    c = c * x2 - 1.0f / 720.0f;
-    c = c * x2 + 1.0f / 24.0f;
-    c = c * x2 - 0.5f;
-    c = c * x2 + 1.0f;
+    const Lanes s = horner(x2, {1.0f / 6227020800.0f, -1.0f / 39916800.0f, 1.0f / 362880.0f, -1.0f / 5040.0f,
+                                1.0f / 120.0f, -1.0f / 6.0f, 1.0f});
+    const Lanes c = horner(x2, {1.0f / 479001600.0f, -1.0f / 3628800.0f, 1.0f / 40320.0f, -1.0f / 720.0f,
+                                1.0f / 24.0f, -0.5f, 1.0f});
     sine = x * s;
     cosine = select(high | low, -c, c);
 }
