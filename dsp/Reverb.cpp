@@ -24,20 +24,6 @@ constexpr float kSqrt2 = std::numbers::sqrt2_v<float>;
 
 using namespace VectorMath;
 
-// Four consecutive positions of a line from idx on, some of them past the
-// wrap. The lines are far longer than four, so the positions are distinct.
-inline Lanes loadWrapped(const float* line, int idx, int size) {
-    float v[4];
-    for (int j = 0; j < 4; ++j) v[j] = line[idx + j < size ? idx + j : idx + j - size];
-    return load(v);
-}
-
-inline void storeWrapped(float* line, int idx, int size, Lanes v) {
-    float u[4];
-    store(u, v);
-    for (int j = 0; j < 4; ++j) line[idx + j < size ? idx + j : idx + j - size] = u[j];
-}
-
 inline void advance(std::int32_t& idx, int size, int by) {
     idx += by;
     if (idx >= size) idx -= size;
@@ -339,14 +325,6 @@ template <class Run> ORVO_WIDE void giveBack8(Run& run, std::size_t c, int k) {
     storeAcrossWrap8(run.at[c] + k, run.wrapFrame(c) - k, run.start(c), cells);
 }
 
-ORVO_WIDE Lanes8 loadWrapped8(const float* line, int idx, int size) {
-    return loadAcrossWrap8(line + idx, size - idx, line);
-}
-
-ORVO_WIDE void storeWrapped8(float* line, int idx, int size, Lanes8 v) {
-    storeAcrossWrap8(line + idx, size - idx, line, v);
-}
-
 // One channel's eight combs in one wide vector per frame, eight frames at a
 // time: the same arithmetic on every lane as the four-lane bank.
 class WideChannel {
@@ -462,67 +440,63 @@ void runStereoCombs(std::array<comb, N>& combL, std::array<comb, N>& combR, cons
     runCombs(combR, lineR, inR, inputGain, outR, 0, n);
 }
 
-// One all-pass over frames from .. n of x in place, in runs up to its wrap;
-// a group that meets the wrap reads and writes the line in two pieces.
-void runAllpass(allpass& ap, float* x, int from, int n) {
+// Frames from `from` on of x through the all-pass in place, as many at a time
+// as V has lanes, in runs up to the line's wrap; the group that meets the wrap
+// takes its cells in two pieces. Answers the first frame left over (fewer than
+// a group). Plain vector code: inlined into a caller built for wider lanes, it
+// runs that wide.
+template <class V> [[gnu::always_inline]] inline int allpassGroups(allpass& ap, float* x, int from, int n) {
+    constexpr int width = sizeof(V) / sizeof(float);
+    using Bits = decltype(V{} < V{});
     const float feedback = ap.feedback;
-    const auto four = [&](float* io, Lanes bufout) {
-        const Lanes input = load(io);
-        store(io, bufout - input);
-        return input + bufout * feedback;
-    };
     int done = from;
-    while (n - done >= 4) {
+    while (n - done >= width) {
         float* io = x + done;
-        int len = std::min(n - done, ap.bufsize - ap.bufidx);
-        if (len < 4) {
-            len = 4;
-            const Lanes bufout = flush(loadWrapped(ap.buffer, ap.bufidx, ap.bufsize));
-            storeWrapped(ap.buffer, ap.bufidx, ap.bufsize, four(io, bufout));
+        const int beforeWrap = ap.bufsize - ap.bufidx;
+        int len = std::min(n - done, beforeWrap);
+        float across[width];
+        float* line = ap.buffer + ap.bufidx;
+        if (len < width) {
+            len = width;
+            std::copy_n(line, beforeWrap, across);
+            std::copy_n(ap.buffer, width - beforeWrap, across + beforeWrap);
+            line = across;
         } else {
-            len -= len % 4;
-            float* line = ap.buffer + ap.bufidx;
-            for (int k = 0; k < len; k += 4) store(line + k, four(io + k, flush(load(line + k))));
+            len -= len % width;
+        }
+        for (int k = 0; k < len; k += width) {
+            // By memory, never by value: a wide vector passed outside its
+            // target would change the ABI.
+            V bufout, input;
+            Bits bits;
+            std::memcpy(&bits, line + k, sizeof bits);
+            bits &= (bits & 0x7f800000) != 0;  // flushDenormal on every lane
+            std::memcpy(&bufout, &bits, sizeof bufout);
+            std::memcpy(&input, io + k, sizeof input);
+            const V out = bufout - input, held = input + bufout * feedback;
+            std::memcpy(io + k, &out, sizeof out);
+            std::memcpy(line + k, &held, sizeof held);
+        }
+        if (line == across) {
+            std::copy_n(across, beforeWrap, ap.buffer + ap.bufidx);
+            std::copy_n(across + beforeWrap, width - beforeWrap, ap.buffer);
         }
         advance(ap.bufidx, ap.bufsize, len);
         done += len;
     }
-    for (; done < n; ++done) x[done] = ap.process(x[done]);
+    return done;
+}
+
+// One all-pass over frames from .. n of x in place, four lanes wide and the
+// last few frames one by one.
+void runAllpass(allpass& ap, float* x, int from, int n) {
+    for (int done = allpassGroups<Lanes>(ap, x, from, n); done < n; ++done) x[done] = ap.process(x[done]);
 }
 
 #if ORVO_EIGHT_LANES
-// Eight frames of io through the all-pass, given what its line held: returns
-// what the line holds next.
-ORVO_WIDE Lanes8 allpassEightFrames(float* io, Lanes8 bufout, Lanes8 feedback) {
-    const Lanes8 input = load8(io);
-    store8(io, bufout - input);
-    return input + bufout * feedback;
-}
-
-// A channel's all-passes, each as runAllpass but eight frames at a time; the
-// last few frames go four wide.
+// A channel's all-passes, eight lanes wide and the rest as runAllpass.
 [[gnu::target("avx2")]] void runAllpassesEight(std::array<allpass, 4>& stages, float* x, int n) {
-    for (allpass& ap : stages) {
-        const Lanes8 feedback = splat8(ap.feedback);
-        int done = 0;
-        while (n - done >= 8) {
-            float* io = x + done;
-            int len = std::min(n - done, ap.bufsize - ap.bufidx);
-            if (len < 8) {
-                len = 8;
-                const Lanes8 bufout = flush8(loadWrapped8(ap.buffer, ap.bufidx, ap.bufsize));
-                storeWrapped8(ap.buffer, ap.bufidx, ap.bufsize, allpassEightFrames(io, bufout, feedback));
-            } else {
-                len -= len % 8;
-                float* line = ap.buffer + ap.bufidx;
-                for (int k = 0; k < len; k += 8)
-                    store8(line + k, allpassEightFrames(io + k, flush8(load8(line + k)), feedback));
-            }
-            advance(ap.bufidx, ap.bufsize, len);
-            done += len;
-        }
-        if (done < n) runAllpass(ap, x, done, n);
-    }
+    for (allpass& ap : stages) runAllpass(ap, x, allpassGroups<Lanes8>(ap, x, 0, n), n);
 }
 #endif
 
