@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "Orvo Halden/Console.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/URLSession.h"
 
 namespace {
 
@@ -128,12 +127,14 @@ void HelpViewController::loadHelpHtml() {
         print("HelpViewController: ERROR: The help page is missing from the app's resources.");
         return;
     }
-    std::ifstream in(*path, std::ios::binary);
-    if (!in) {
+    const URL file = URL::fileURLWithPath(*path);
+    Data bytes;
+    try {
+        bytes = dataWithContentsOfURL(file);
+    } catch (const NSError&) {
         print("The file \"help.html\" couldn't be opened.");
         return;
     }
-    const std::string text(std::istreambuf_iterator<char>(in), {});
     if (const auto web = webView_.lock())
-        web->loadHTMLString(text, URL::fileURLWithPath(*path));
+        web->loadHTMLString(std::string(bytes.begin(), bytes.end()), file);
 }

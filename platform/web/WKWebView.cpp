@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "platform/foundation/FileManager.h"
 #include "platform/graphics/CGContext.h"
@@ -80,18 +80,23 @@ std::string mimeTypeOf(const URL& url) {
     return "application/octet-stream";
 }
 
-std::optional<std::string> readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// Whether the file holds exactly this text. Read as the file manager reads,
+// so a pipe or a device in the file's place cannot stall the view.
+bool holdsText(const URL& file, const std::string& text) {
+    try {
+        const Data bytes = FileManager::defaultManager().contents(file, text.size());
+        return std::equal(bytes.begin(), bytes.end(), text.begin(), text.end(),
+                          [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
+    } catch (const NSError&) {
+        return false;
+    }
 }
 
 // Where the desktop's browser finds an HTML text: the base file when it holds
 // this text, else a copy in the temporary folder (one per process, replaced
 // by the next).
 std::optional<URL> pageForText(const std::string& html, const std::optional<URL>& baseURL) {
-    if (baseURL && baseURL->isFileURL() && readWhole(baseURL->path()) == html)
+    if (baseURL && baseURL->isFileURL() && holdsText(*baseURL, html))
         return baseURL;
     const char* folder = std::getenv("TMPDIR");
     const std::string path = std::string(folder && *folder ? folder : "/tmp") + "/orvo-page-" +
@@ -168,19 +173,23 @@ void WKWebView::respond(std::uint64_t navigation, const URLRequest& request, std
         return;
     }
     const URL url = request.url ? *request.url : *URL::string("about:blank");
-    std::string mimeType = html ? "text/html" : mimeTypeOf(url);
     if (!html) {
         const std::string scheme = lowercase(url.scheme());
-        bool isDirectory = false;
-        if (url.isFileURL() && (!FileManager::defaultManager().fileExists(url.path(), isDirectory) || isDirectory)) {
-            fail("could not load " + url.path() + ": there is no such file.");
-            return;
-        }
-        if (!url.isFileURL() && scheme != "http" && scheme != "https") {
+        if (url.isFileURL()) {
+            // Only a regular file is read: a pipe in its place would stall the view.
+            std::error_code error;
+            const std::filesystem::file_status status = std::filesystem::status(url.path(), error);
+            if (!std::filesystem::is_regular_file(status)) {
+                fail("could not load " + url.path() +
+                     (std::filesystem::exists(status) ? ": it is not a regular file." : ": there is no such file."));
+                return;
+            }
+        } else if (scheme != "http" && scheme != "https") {
             fail("could not load " + url.absoluteString() + ": the scheme is not supported.");
             return;
         }
     }
+    const std::string mimeType = html ? "text/html" : mimeTypeOf(url);
     std::weak_ptr<WKWebView*> self = self_;
     auto decide = answeredOnce<WKNavigationResponsePolicy>(
         "response", [self, navigation, url, mimeType, html = std::move(html)](WKNavigationResponsePolicy policy) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cairo-pdf.h>
 #include <cairo.h>
 
@@ -103,6 +105,9 @@ int darkPixels(const ImageSurface& picture) {
 
 TEST(WebView, ALoadGoesOnOnlyWhenTheRequestAndThenTheResponseAreAllowed) {
     const std::string manual = kManual.absoluteString(), help = kHelp.absoluteString();
+    testkit::TempFolder folder;
+    const URL pipe = URL::fileURLWithPath((folder / "pipe.pdf").string());
+    ASSERT_EQ(::mkfifo(pipe.path().c_str(), 0600), 0);
     struct Case {
         const char* name;
         std::optional<URL> url;
@@ -125,6 +130,8 @@ TEST(WebView, ALoadGoesOnOnlyWhenTheRequestAndThenTheResponseAreAllowed) {
          {"https://example.com/orvo"}},
         {"missing file", URL::fileURLWithPath(kResources + "/missing.pdf"), Action::allow, Response::allow,
          {"action " + URL::fileURLWithPath(kResources + "/missing.pdf").absoluteString(), "fail"}, false, {}},
+        {"pipe, never opened", pipe, Action::allow, Response::allow, {"action " + pipe.absoluteString(), "fail"},
+         false, {}},
         {"no URL", std::nullopt, Action::allow, Response::allow, {"action (none)", "fail"}, false, {}},
         {"other scheme", URL::string("ftp://example.com/a.pdf"), Action::allow, Response::allow,
          {"action ftp://example.com/a.pdf", "fail"}, false, {}},
