@@ -122,19 +122,18 @@ void HelpViewController::loadHelpPdf() { load(Bundle::main().urlForResource("man
 void HelpViewController::navigateWeb() { load(makerPageURL(), "The maker's page"); }
 
 void HelpViewController::loadHelpHtml() {
-    const std::optional<std::string> path = Bundle::main().pathForResource("help", "html");
-    if (!path) {
+    const std::optional<URL> file = Bundle::main().urlForResource("help", "html");
+    if (!file) {
         print("HelpViewController: ERROR: The help page is missing from the app's resources.");
         return;
     }
-    const URL file = URL::fileURLWithPath(*path);
     Data bytes;
     try {
-        bytes = dataWithContentsOfURL(file);
+        bytes = dataWithContentsOfURL(*file);
     } catch (const NSError&) {
         print("The file \"help.html\" couldn't be opened.");
         return;
     }
     if (const auto web = webView_.lock())
-        web->loadHTMLString(std::string(bytes.begin(), bytes.end()), file);
+        web->loadHTMLString(std::string(bytes.begin(), bytes.end()), *file);
 }
