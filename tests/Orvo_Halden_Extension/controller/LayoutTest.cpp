@@ -180,7 +180,7 @@ TEST(PluginLayout, ALockSetDuringAPanKeepsLayoutAwayUntilALaterGestureEnds) {
     e.c().setTouchesLocked(true);
     e.pan(State::ended, {50, 0});
     e.resize({680, 601});
-    EXPECT_EQ(e.plugin().origin.x, 50);  // kept as specified: the layout lock stays
+    EXPECT_EQ(e.plugin().origin.x, 50);  // by design: the layout lock stays
     e.c().setTouchesLocked(false);
     e.pinch(State::began);
     e.pinch(State::ended);

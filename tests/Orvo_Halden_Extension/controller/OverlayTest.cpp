@@ -69,7 +69,7 @@ TEST(InfoOverlay, OverlappingMessagesRunSideBySideAndTheFirstFadeOutHidesTheLate
     EXPECT_EQ(e.text(), "second");
     e.ticks(221 + 121);  // the first message's whole run
     EXPECT_TRUE(e.info().isHidden());
-    EXPECT_EQ(e.text(), "");  // kept as specified: the later message goes with it
+    EXPECT_EQ(e.text(), "");  // by design: the later message goes with it
     e.ticks(400);
     EXPECT_TRUE(e.info().isHidden());
 }
