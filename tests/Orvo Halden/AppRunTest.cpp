@@ -157,6 +157,52 @@ TEST(App, PlaysALoopThroughThePlugInHeadlessAndEndsCleanly) {
     EXPECT_LT(std::sqrt(error / power), 1e-3) << "the start is not the effect's sound";
 }
 
+// The command line: how the app ends, and its first line, for good and bad arguments.
+TEST(App, AnswersItsCommandLineWithAnExitStatusAndAFirstLine) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string firstLine;  // its beginning
+    };
+    const std::string bad = "Orvo_Halden: ";
+    const std::vector<Case> cases{
+        {{"--help"}, 0, "usage: Orvo_Halden [options]"},
+        {{"-h", "--frobnicate"}, 0, "usage: Orvo_Halden [options]"},
+        {{"--version"}, 0, "Orvo_Halden 1."},
+        {{"--frobnicate"}, 2, bad + "unknown argument '--frobnicate'"},
+        {{"--headless", "loop.m4a"}, 2, bad + "unknown argument 'loop.m4a'"},
+        {{"--autoplay=yes"}, 2, bad + "unknown argument '--autoplay=yes'"},
+        {{"--seconds"}, 2, bad + "--seconds needs"},
+        {{"--seconds", "1e30"}, 2, bad + "--seconds needs"},
+        {{"--seconds", "inf"}, 2, bad + "--seconds needs"},
+        {{"--seconds=nan"}, 2, bad + "--seconds needs"},
+        {{"--seconds", "0"}, 2, bad + "--seconds needs"},
+        {{"--seconds", "-1"}, 2, bad + "--seconds needs"},
+        {{"--seconds=3s"}, 2, bad + "--seconds needs"},
+        {{"--screenshot"}, 2, bad + "--screenshot needs"},
+        {{"--headless", "--seconds=0.3"}, 0, "Info: Main view controller loaded."},
+        {{"--headless", "--seconds", "0.3", "--unit"}, 0, "Info: Main view controller loaded."},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const std::string& a : c.arguments)
+            shown += a + " ";
+        SCOPED_TRACE(shown);
+        testkit::TempFolder folder;
+        const AppRun run = runApp(c.arguments,
+                                  {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_AUDIODRIVER=dummy",
+                                   "ORVO_DOCUMENTS_DIR=" + folder.path().string()},
+                                  folder, std::chrono::seconds(20));
+        EXPECT_EQ(run.status, c.status) << run.log.substr(0, 400);
+        const std::vector<std::string> lines = testkit::splitLines(run.log);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(lines.front().starts_with(c.firstLine)) << lines.front();
+        if (c.status == 2) {
+            EXPECT_EQ(lines.size(), 1u) << run.log.substr(0, 400);
+        }
+    }
+}
+
 TEST(App, OpensItsWindowOnADisplayAndClosesWhenItsTimeIsUp) {
     const testkit::TestDisplay& display = testkit::TestDisplay::shared();
     if (!display.available())
