@@ -106,7 +106,9 @@ public:
             // A path of its own: an arc joins any current point with a line,
             // which some renderers draw as a hairline even inside a fill.
             cairo_new_path(cr_);
-            cairo_arc(cr_, kLeft + 5, y_ + 6.5, 2, 0, 6.2832);
+            // Centred on the first line's lower-case letters (about half an x-height above the baseline).
+            const double baseline = double(pango_layout_get_baseline(layout_)) / PANGO_SCALE;
+            cairo_arc(cr_, kLeft + 5, y_ + baseline - 2.75, 2, 0, 6.2832);
             cairo_fill(cr_);
         }
         cairo_move_to(cr_, x, y_);
