@@ -122,7 +122,7 @@ void AUExtensionManager::selectAudioUnitWithComponentDescription(
 
 void AUExtensionManager::whenSearchEnds(std::function<void()> then) {
     {
-        std::lock_guard lock(searchMutex_);
+        MutexLock lock(searchMutex_);
         if (!searchEnded_) {
             waiting_.push_back(std::move(then));
             return;
@@ -134,7 +134,7 @@ void AUExtensionManager::whenSearchEnds(std::function<void()> then) {
 void AUExtensionManager::searchEnded() {
     std::vector<std::function<void()>> ready;
     {
-        std::lock_guard lock(searchMutex_);
+        MutexLock lock(searchMutex_);
         searchEnded_ = true;
         ready.swap(waiting_);
     }

@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "platform/audio/AUAudioUnitPreset.h"
 #include "platform/audio/AVAudioUnit.h"
 #include "platform/audio/AVAudioUnitComponentManager.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/ui/AUViewController.h"
 
 // Hears when the effect is ready; both calls come on the main queue.
@@ -82,7 +82,7 @@ private:
     const std::string componentName_ = "VLMR: Orvo Halden Extension (AU)";
     AudioComponentDescription componentDescription_ = kComponentDescription;
     std::vector<std::shared_ptr<AVAudioUnitComponent>> availableAudioUnits_;
-    std::mutex searchMutex_;
-    bool searchEnded_ = false;                    // under searchMutex_
-    std::vector<std::function<void()>> waiting_;  // under searchMutex_
+    Mutex searchMutex_;
+    bool searchEnded_ GUARDED_BY(searchMutex_) = false;
+    std::vector<std::function<void()>> waiting_ GUARDED_BY(searchMutex_);
 };
