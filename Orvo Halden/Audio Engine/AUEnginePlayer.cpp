@@ -99,8 +99,8 @@ void AUEnginePlayer::announce(std::string line, std::function<void(AUEnginePlaye
         listener = delegate_;
     }
     DispatchQueue::main().async([listener, line = std::move(line), call = std::move(call)] {
-        if (const auto delegate = listener.lock()) call(*delegate);
         print(line);
+        if (const auto delegate = listener.lock()) call(*delegate);
     });
 }
 
@@ -215,7 +215,11 @@ void AUEnginePlayer::start() {
 void AUEnginePlayer::startPlayingInternal() {
     ++run_;
     setSessionActive(true);
-    scheduleEffectLoop();
+    // Nothing to play is no start: the buttons must not say it plays.
+    if (!scheduleEffectLoop()) {
+        setSessionActive(false);
+        return;
+    }
     engine_.connect(engine_.mainMixerNode(), engine_.outputNode(),
                     engine_.outputNode()->outputFormatForBus(0));
     try {
@@ -232,17 +236,20 @@ void AUEnginePlayer::startPlayingInternal() {
     }
 }
 
-void AUEnginePlayer::scheduleEffectLoop() {
+bool AUEnginePlayer::scheduleEffectLoop() {
     const auto current = file();
     if (!current) {
         print("AUEnginePlayer::ERROR: `file` parameter must not be nil.");
-        return;
+        return false;
     }
-    player_->scheduleFile(*current, nullptr, [gate = gate_, run = run_.load()] {
+    const bool scheduled = player_->scheduleFile(*current, nullptr, [gate = gate_, run = run_.load()] {
         std::lock_guard lock(gate->mutex);
         if (AUEnginePlayer* owner = gate->owner)
             owner->stateChangeQueue_.async([owner, run] { owner->loopEnded(run); });
     });
+    if (!scheduled)
+        print("AUEnginePlayer::ERROR: The player node refused the audio file '" + current->url().path() + "'.");
+    return scheduled;
 }
 
 void AUEnginePlayer::loopEnded(std::uint64_t run) {
@@ -253,16 +260,24 @@ void AUEnginePlayer::loopEnded(std::uint64_t run) {
     announce("AUEnginePlayer: Current audio file '" + pathOrNone(fileURL()) +
                  "' looped: " + std::to_string(counted) + ".",
              [count](AUEnginePlayerDelegate& delegate) { delegate.onLoop(count); });
-    scheduleEffectLoop();
+    // A loop that cannot go on ends the playing, and the buttons hear of it.
+    if (!scheduleEffectLoop()) {
+        stopPlayingInternal();
+        announceStop();
+    }
 }
 
 void AUEnginePlayer::stop() {
     stateChangeQueue_.sync([this] {
         if (!isPlaying_) return;
         stopPlayingInternal();
-        announce("AUEnginePlayer: Audio engine stopping.",
-                 [](AUEnginePlayerDelegate& delegate) { delegate.onPlayerStateChanged(false); });
+        announceStop();
     });
+}
+
+void AUEnginePlayer::announceStop() {
+    announce("AUEnginePlayer: Audio engine stopping.",
+             [](AUEnginePlayerDelegate& delegate) { delegate.onPlayerStateChanged(false); });
 }
 
 void AUEnginePlayer::stopPlayingInternal() {

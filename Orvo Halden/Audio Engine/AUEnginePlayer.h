@@ -60,9 +60,10 @@ public:
     std::optional<URL> fileURL() const;
     const AUMIDIOutputEventBlock& midiOutBlock() const { return midiOutBlock_; }
 
-    // For hosts that render offline (tests, benchmarks): the engine, and a
-    // wait until the loop ends reported so far have been handled.
+    // For hosts that render offline (tests, benchmarks): the engine, its
+    // player node, and a wait until the loop ends reported so far have been handled.
     AVAudioEngine& engine() { return engine_; }
+    AVAudioPlayerNode& playerNode() { return *player_; }
     void waitForStateQueue() {
         player_->waitForCompletions();
         stateChangeQueue_.sync([] {});
@@ -78,11 +79,13 @@ private:
     void randomizeFile();
     void setSessionActive(bool active);
     void startPlayingInternal();
-    void scheduleEffectLoop();
+    // False (with the error line) when there is no file or the node refuses it.
+    bool scheduleEffectLoop();
     void loopEnded(std::uint64_t run);
     void stopPlayingInternal();
+    void announceStop();
     void resetAudioLoop();
-    // On the main queue: the delegate's call (when there is one), then the line.
+    // On the main queue: the line, then the delegate's call (when there is one).
     void announce(std::string line, std::function<void(AUEnginePlayerDelegate&)> call);
 
     AUMIDIOutputEventBlock midiOutBlock_;

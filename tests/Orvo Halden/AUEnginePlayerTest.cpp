@@ -158,6 +158,81 @@ TEST_F(PlayerTest, AnEngineThatCannotStartIsNeverAnnouncedAsPlaying) {
     EXPECT_FALSE(AVAudioSession::sharedInstance().isActive());
 }
 
+// Play shows Stop only while a loop is scheduled: no loop to load, a node
+// that refuses the loop at the start, or at a loop end, each end in an error
+// line and a stopped player.
+TEST_F(PlayerTest, WhatCannotBeScheduledIsLoggedAndLeavesThePlayerStopped) {
+    struct Case {
+        const char* name;
+        bool loopsThere;
+        std::size_t occupied;  // segments put on the node before the start
+        std::vector<std::string> calls;
+        std::string error;
+    };
+    const std::size_t full = AVAudioPlayerNode::kCapacity;
+    const std::string refused = "AUEnginePlayer::ERROR: The player node refused the audio file '";
+    const std::vector<Case> cases{
+        {"no loops", false, 0, {}, "AUEnginePlayer::ERROR: `file` parameter must not be nil."},
+        {"refused at the start", true, full, {}, refused},
+        {"refused at a loop end", true, full - 1, {"playing", "stopped"}, refused},
+    };
+    testkit::TempFolder empty{"empty"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testkit::ScopedEnvironment::set("ORVO_RESOURCES_DIR",
+                                        (c.loopsThere ? loops.folder.path() : empty.path()).string());
+        auto heard = std::make_shared<Listener>();
+        auto fresh = std::make_unique<AUEnginePlayer>();
+        fresh->setDelegate(heard);
+        offline(*fresh);
+        // Failures are stated after the capture, which would swallow them.
+        testkit::StdoutCapture capture;
+        std::size_t placed = 0;
+        const auto occupy = [&] {
+            for (std::size_t i = 0; i < c.occupied; ++i)
+                placed += fresh->playerNode().scheduleBuffer(loops.decoded, {}) ? 1 : 0;
+        };
+        if (c.calls.empty())
+            occupy();
+        const bool started = fresh->toggle();
+        if (started) {
+            occupy();
+            for (std::size_t done = 0; fresh->isPlaying() && done < 2 * loops.data; done += kBlock)
+                render(*fresh, kBlock);
+        }
+        const bool playing = fresh->isPlaying();
+        DispatchQueue::main().drain();
+        const auto lines = testkit::splitLines(capture.finish());
+        EXPECT_EQ(placed, c.occupied);
+        EXPECT_EQ(started, !c.calls.empty());
+        EXPECT_FALSE(playing);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [&](const std::string& l) { return l.starts_with(c.error); }));
+        std::vector<std::string> states;
+        std::copy_if(heard->calls.begin(), heard->calls.end(), std::back_inserter(states),
+                     [](const std::string& call) { return call == "playing" || call == "stopped"; });
+        EXPECT_EQ(states, c.calls);
+        EXPECT_FALSE(AVAudioSession::sharedInstance().isActive());
+    }
+}
+
+// Each state line comes first, then the delegate hears of it.
+TEST_F(PlayerTest, TheStateLinesComeRightBeforeTheDelegateCalls) {
+    listener->echo = true;
+    testkit::StdoutCapture capture;
+    ASSERT_TRUE(player->toggle());
+    ASSERT_FALSE(player->toggle());
+    DispatchQueue::main().drain();
+    const auto lines = testkit::splitLines(capture.finish());
+    for (const auto& [line, call] : {std::pair{"AUEnginePlayer: Audio engine starting.", "delegate: playing"},
+                                     {"AUEnginePlayer: Audio engine stopping.", "delegate: stopped"}}) {
+        const auto at = std::find(lines.begin(), lines.end(), line);
+        ASSERT_NE(at, lines.end()) << line;
+        ASSERT_NE(at + 1, lines.end()) << line;
+        EXPECT_EQ(*(at + 1), call);
+    }
+}
+
 TEST_F(PlayerTest, ASessionThatFailsIsReportedAndPlaybackGoesOn) {
     AVAudioSession::sharedInstance().setFailureForTesting("The session is busy");
     testkit::StdoutCapture capture;
