@@ -12,6 +12,7 @@
 #include "platform/audio/AVAudioPlayerNode.h"
 #include "platform/audio/AVAudioUnit.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Timer.h"
 #include "platform/foundation/URL.h"
 
 // Hears what the player does; every call comes on the main queue, except
@@ -88,7 +89,11 @@ private:
     // On the main queue: the line, then the delegate's call (when there is one).
     void announce(std::string line, std::function<void(AUEnginePlayerDelegate&)> call);
 
+    // MIDI from the unit, recorded on the render thread and printed from the main loop.
+    struct MIDILog;
+    std::shared_ptr<MIDILog> midiLog_;
     AUMIDIOutputEventBlock midiOutBlock_;
+    std::shared_ptr<Timer> midiPrinter_;
     mutable std::mutex delegateMutex_;
     std::weak_ptr<AUEnginePlayerDelegate> delegate_;
     AVAudioEngine engine_;

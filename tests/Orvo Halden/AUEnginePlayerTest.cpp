@@ -260,25 +260,42 @@ TEST_F(PlayerTest, ALoopEndWithoutAFoundFileNamesNone) {
     EXPECT_TRUE(contains(lines, "AUEnginePlayer: Current audio file '(none)' looped: 1."));
 }
 
-TEST_F(PlayerTest, TheMIDILoggerReportsAtMostThreeBytesOnTheMainQueue) {
-    player->connect(effect());
+TEST_F(PlayerTest, TheMIDILoggerAllocatesNothingOnTheRenderPathAndPrintsFromTheMainLoop) {
+    const auto unit = effect();
+    player->connect(unit);
+    ASSERT_TRUE(player->toggle());
+    const AUMIDIOutputEventBlock sent = unit->auAudioUnit()->midiOutputEventBlock();
+    ASSERT_TRUE(sent);
+    player->waitForStateQueue();
+    DispatchQueue::main().drain();
+    VirtualClock clock;
+    testkit::StdoutCapture capture;
+    std::size_t allocations = 0;
+    // The engine renders and the unit sends MIDI on a render thread, as on a sound card's.
     std::thread renderThread([&] {
+        AVAudioPCMBuffer block(AVAudioFormat::standardFormat(48000.0, 2), kBlock);
         const std::uint8_t bytes[8] = {0x90, 60, 100, 1, 2, 3, 4, 5};
-        for (const NSInteger length : {3, 2, 8, -1})
-            EXPECT_EQ(player->midiOutBlock()(length * 10, 0, length, bytes), noErr);
+        testkit::AllocationCounter counter;
+        for (const NSInteger length : {3, 2, 8, -1}) {
+            EXPECT_EQ(player->engine().renderOffline(kBlock, block), AVAudioEngineManualRenderingStatus::success);
+            EXPECT_EQ(sent(length * 10, 0, length, bytes), noErr);
+        }
+        allocations = counter.count();
     });
     renderThread.join();
-    testkit::StdoutCapture capture;
-    DispatchQueue::main().drain();
-    EXPECT_EQ(
-        testkit::splitLines(capture.finish()),
-        (std::vector<std::string>{"AUEnginePlayer: MIDI event from audio unit at: 30, data: 144, 60, 100",
-                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
-                                  "AUEnginePlayer: MIDI event from audio unit at: 20, data: 144, 60",
-                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
-                                  "AUEnginePlayer: MIDI event from audio unit at: 80, data: 144, 60, 100",
-                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
-                                  "AUEnginePlayer: MIDI event from audio unit at: -10, data: "}));
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(DispatchQueue::main().pendingCount(), 0u) << "the render thread posts nothing";
+    clock.advance(0.5);
+    std::vector<std::string> midi;
+    for (const auto& line : testkit::splitLines(capture.finish()))
+        if (line.find("MIDI") != std::string::npos) midi.push_back(line);
+    EXPECT_EQ(midi, (std::vector<std::string>{"AUEnginePlayer: MIDI event from audio unit at: 30, data: 144, 60, 100",
+                                             "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                             "AUEnginePlayer: MIDI event from audio unit at: 20, data: 144, 60",
+                                             "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                             "AUEnginePlayer: MIDI event from audio unit at: 80, data: 144, 60, 100",
+                                             "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                             "AUEnginePlayer: MIDI event from audio unit at: -10, data: "}));
 }
 
 TEST_F(PlayerTest, TakingTheUnitOutWiresThePlayerStraightToTheMixer) {
