@@ -276,7 +276,7 @@ AVAudioFile::AVAudioFile(const URL& url) : url_(url) {
 
 std::shared_ptr<const AVAudioPCMBuffer> AVAudioFile::buffer(double sampleRate) const {
     if (sampleRate == buffer_->format()->sampleRate()) return buffer_;
-    std::lock_guard lock(convertedMutex_);
+    MutexLock lock(convertedMutex_);
     if (converted_ && converted_->format()->sampleRate() == sampleRate) return converted_;
     const AVAudioPCMBuffer& from = *buffer_;
     const int inRate = static_cast<int>(from.format()->sampleRate());

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "platform/audio/AVAudioPCMBuffer.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/foundation/URL.h"
 
 // An audio file read whole through FFmpeg into non-interleaved float at its
@@ -39,6 +39,6 @@ public:
 private:
     URL url_;
     std::shared_ptr<const AVAudioPCMBuffer> buffer_;
-    mutable std::mutex convertedMutex_;
-    mutable std::shared_ptr<const AVAudioPCMBuffer> converted_; // under convertedMutex_
+    mutable Mutex convertedMutex_;
+    mutable std::shared_ptr<const AVAudioPCMBuffer> converted_ GUARDED_BY(convertedMutex_);
 };
