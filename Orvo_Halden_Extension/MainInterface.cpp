@@ -24,8 +24,8 @@ const CGRect kSpectrum{20, 182, 640, 188};
 const CGRect kContrastButton{142, 12, 88, 22};
 const CGRect kFreezeButton{142, 38, 88, 22};
 const CGRect kBrightnessSlider{20, 580, 640, 17};
-const CGRect kInfoBox{170, 188, 340, 60};
-const CGRect kInfoText{10, 6, 320, 48};
+const CGRect kInfoBox{170, 186, 340, 44};
+const CGRect kInfoText{8, 4, 324, 36};
 constexpr float kInitialBrightness = 0.25f;
 
 template <class View>
