@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "dsp/VectorMath.h"
 #include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
 #include "kernel/ParameterAddress.h"
 
@@ -31,14 +30,8 @@ double threadSeconds() {
 // is the dearest tail chunk over the dearest noise chunk.
 void decayingTail(benchmark::State& state) {
     const int model = static_cast<int>(state.range(0));
-    const bool eight = state.range(1) != 0;
-    if (eight && !VectorMath::canRunEightLanes()) {
-        state.SkipWithError("no AVX2 on this processor");
-        for (auto _ : state) {
-        }
-        return;
-    }
-    VectorMath::forceLaneWidth(eight ? VectorMath::LaneWidth::Eight : VectorMath::LaneWidth::Four);
+    const bench::ForcedLanes lanes(state, state.range(1));
+    if (!lanes.ok()) return;
 
     constexpr AUAudioFrameCount kBlock = 512;
     constexpr std::size_t kChunk = 12000;
@@ -92,7 +85,6 @@ void decayingTail(benchmark::State& state) {
         for (std::size_t k = 0; k < kBlock; ++k)
             lastPeak = std::max({lastPeak, std::abs(left[k]), std::abs(right[k])});
     }
-    VectorMath::forceLaneWidth(VectorMath::LaneWidth::Automatic);
     // Whether the tail reached true silence, so that its whole decay was measured.
     if (lastPeak != 0.0f) state.SkipWithError("the tail is still sounding at the end");
     const double noise = *std::max_element(noiseBest.begin(), noiseBest.end());
@@ -100,13 +92,13 @@ void decayingTail(benchmark::State& state) {
     state.counters["noise_ms"] = 1e3 * noise;
     state.counters["tail_ms"] = 1e3 * tail;
     state.counters["tail_vs_noise"] = tail / noise;
-    state.SetLabel(std::string("model ") + std::to_string(model) + (eight ? ", eight lanes" : ", four lanes"));
+    state.SetLabel("model " + std::to_string(model));
 }
 
 } // namespace
 
 BENCHMARK(decayingTail)
-    ->ArgNames({"model", "eight"})
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {0, 1}})
+    ->ArgNames({"model", "lanes"})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {4, 8}})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
