@@ -505,7 +505,7 @@ void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) no
     }
 
     if (fDynamicsOn == 1.0f) compander.processBuffers(L, R, count);
-    // Gains below one can take a fading tail under the normal range.
+    // Gains below one can take a fading tail under the flush level.
     flushDenormals(L, count);
     flushDenormals(R, count);
     peakInput = compander.inputFollower.getPeak();
