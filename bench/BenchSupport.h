@@ -32,7 +32,8 @@ inline std::vector<float> noise(std::size_t n, std::uint32_t seed = 7, float amp
 // skip the benchmark: ok() is false and the caller returns at once.
 class ForcedLanes {
 public:
-    ForcedLanes(benchmark::State& state, std::int64_t lanes) : runs(lanes != 8 || VectorMath::canRunEightLanes()) {
+    ForcedLanes(benchmark::State& state, std::int64_t lanes)
+        : runs(lanes != 8 || VectorMath::canRunEightLanes()) {
         if (!runs) {
             state.SkipWithError("no AVX2 on this processor");
             return;

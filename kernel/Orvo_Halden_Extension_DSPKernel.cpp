@@ -33,9 +33,10 @@ void blend(float* dst, float a, const float* src, float b, int n) {
 
 // A host's NaN or infinity would live on in every feedback path of the chain:
 // it hears silence in its place, as it does for a value below the flush level
-// (which would only crawl through the chain's arithmetic). Finite samples are held to +-1e6 (+120 dBFS),
-// far above any real signal yet far enough below the float maximum that no
-// gain, feedback sum or square inside the chain can overflow.
+// (which would only crawl through the chain's arithmetic). Finite samples are
+// held to +-1e6 (+120 dBFS), far above any real signal yet far enough below
+// the float maximum that no gain, feedback sum or square inside the chain can
+// overflow.
 constexpr float kInputBound = 1.0e6f;
 
 void admitInput(float* x, int n) {

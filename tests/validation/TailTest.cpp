@@ -78,7 +78,8 @@ public:
         for (const auto& [name, data, n] : regions)
             for (std::size_t i = 0; i < n; ++i)
                 if (testkit::isSubnormal(data[i]) || (nonZero && data[i] != 0.0f))
-                    return testing::AssertionFailure() << name << " [" << i << " of " << n << "] holds " << data[i];
+                    return testing::AssertionFailure()
+                           << name << " [" << i << " of " << n << "] holds " << data[i];
         for (const double p : peaks)
             if (testkit::isSubnormal(p) || (nonZero && p != 0.0))
                 return testing::AssertionFailure() << "the limiter's follower holds " << p;
@@ -91,7 +92,9 @@ private:
         const float* data;
         std::size_t n;
     };
-    void add(std::string name, const float* data, std::size_t n) { regions.push_back({std::move(name), data, n}); }
+    void add(std::string name, const float* data, std::size_t n) {
+        regions.push_back({std::move(name), data, n});
+    }
     template <class Model> void addModel(const std::string& name, const Model& m) {
         add(name + " lines", m.lines.data(), m.lines.size());
         for (const auto* bank : {&m.combL, &m.combR})
