@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "dsp/VectorMath.h"
+
 namespace bench {
 
 constexpr double kSampleRate = 48000.0;
@@ -24,5 +26,27 @@ inline std::vector<float> noise(std::size_t n, std::uint32_t seed = 7, float amp
     for (auto& s : v) s = dist(rng);
     return v;
 }
+
+// Forces the lane width a benchmark's argument names (4 or 8) while it lives,
+// automatic again afterwards. Where the processor has no AVX2, eight lanes
+// skip the benchmark: ok() is false and the caller returns at once.
+class ForcedLanes {
+public:
+    ForcedLanes(benchmark::State& state, std::int64_t lanes)
+        : runs(lanes != 8 || VectorMath::canRunEightLanes()) {
+        if (!runs) {
+            state.SkipWithError("no AVX2 on this processor");
+            return;
+        }
+        VectorMath::forceLaneWidth(lanes == 8 ? VectorMath::LaneWidth::Eight : VectorMath::LaneWidth::Four);
+    }
+    ~ForcedLanes() { VectorMath::forceLaneWidth(VectorMath::LaneWidth::Automatic); }
+    ForcedLanes(const ForcedLanes&) = delete;
+    ForcedLanes& operator=(const ForcedLanes&) = delete;
+    bool ok() const { return runs; }
+
+private:
+    const bool runs;
+};
 
 } // namespace bench

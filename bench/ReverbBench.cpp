@@ -9,8 +9,10 @@ namespace {
 constexpr int kBlock = 512;
 constexpr float kInputGain = 2.0f; // the kernel's send at full level
 
-// Stereo noise, rendered in place as the kernel does.
+// Stereo noise, rendered in place as the kernel does, four or eight lanes wide.
 template <class Model> void BM_ReverbNoise(benchmark::State& state) {
+    const bench::ForcedLanes lanes(state, state.range(0));
+    if (!lanes.ok()) return;
     auto reverb = std::make_unique<Model>();
     const std::vector<float> sourceL = bench::noise(kBlock, 1);
     const std::vector<float> sourceR = bench::noise(kBlock, 2);
@@ -50,6 +52,8 @@ template <class Model> int blocksToSilence(Model& reverb, const std::vector<floa
 // Silence after a burst of noise, through the whole decay down to zeros (the
 // stretch where subnormals would appear). The burst itself is not timed.
 template <class Model> void BM_ReverbTail(benchmark::State& state) {
+    const bench::ForcedLanes lanes(state, state.range(0));
+    if (!lanes.ok()) return;
     auto reverb = std::make_unique<Model>();
     const std::vector<float> excitation = bench::noise(kBlock, 3);
     const int cycle = blocksToSilence(*reverb, excitation);
@@ -73,13 +77,13 @@ template <class Model> void BM_ReverbTail(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_ReverbNoise<revmodelA>);
-BENCHMARK(BM_ReverbNoise<revmodelB>);
-BENCHMARK(BM_ReverbNoise<revmodelC>);
-BENCHMARK(BM_ReverbNoise<revmodelD>);
-BENCHMARK(BM_ReverbNoise<revmodelE>);
-BENCHMARK(BM_ReverbTail<revmodelA>);
-BENCHMARK(BM_ReverbTail<revmodelB>);
-BENCHMARK(BM_ReverbTail<revmodelC>);
-BENCHMARK(BM_ReverbTail<revmodelD>);
-BENCHMARK(BM_ReverbTail<revmodelE>);
+BENCHMARK(BM_ReverbNoise<revmodelA>)->ArgName("lanes")->Arg(4)->Arg(8);
+BENCHMARK(BM_ReverbNoise<revmodelB>)->ArgName("lanes")->Arg(4)->Arg(8);
+BENCHMARK(BM_ReverbNoise<revmodelC>)->ArgName("lanes")->Arg(4)->Arg(8);
+BENCHMARK(BM_ReverbNoise<revmodelD>)->ArgName("lanes")->Arg(4)->Arg(8);
+BENCHMARK(BM_ReverbNoise<revmodelE>)->ArgName("lanes")->Arg(4)->Arg(8);
+BENCHMARK(BM_ReverbTail<revmodelA>)->ArgName("lanes")->Arg(4)->Arg(8);
+BENCHMARK(BM_ReverbTail<revmodelB>)->ArgName("lanes")->Arg(4)->Arg(8);
+BENCHMARK(BM_ReverbTail<revmodelC>)->ArgName("lanes")->Arg(4)->Arg(8);
+BENCHMARK(BM_ReverbTail<revmodelD>)->ArgName("lanes")->Arg(4)->Arg(8);
+BENCHMARK(BM_ReverbTail<revmodelE>)->ArgName("lanes")->Arg(4)->Arg(8);

@@ -77,7 +77,7 @@ struct SVFilter4Pole1::Stage {
     }
 
     // Once the band integrator is 0 and the step that would move the low one is
-    // itself below the normal range, flushing has frozen the stage on a residue
+    // itself below the flush level, flushing has frozen the stage on a residue
     // it would hold forever: clear it, so silence really ends at 0.
     void settle(float freq) {
         if (b == 0.0f && flushDenormal(freq * r) == 0.0f) r = 0.0f;

@@ -12,7 +12,7 @@ bool usableRate(float rate) { return std::isfinite(rate) && rate > 0.0f; }
 
 bool within(float x, float lo, float hi) { return x >= lo && x <= hi; }
 
-// A step of one over a ramp length; a subnormal step is no step at all.
+// A step of one over a ramp length; a step below the flush level is no step at all.
 double stepFor(float samples) { return flushDenormal(1.0 / static_cast<double>(samples)); }
 
 } // namespace

@@ -62,14 +62,12 @@ float largestAboveOne(const float* v, int n) {
 }
 
 // Four magnitudes over the level; each held peak takes its value or falls,
-// and a fall into the subnormals ends at 0.
+// and a fall below the flush level ends at 0.
 void normaliseFour(const float* mags, float level, float* norm, float* peaks) {
-    constexpr std::int32_t kExponentBits = 0x7f800000;
     const Lanes n = load(mags) / level;
     const Lanes held = load(peaks);
-    const Lanes fallen = held * 0.93f;
     store(norm, n);
-    store(peaks, select(n >= held, n, select((bitsOf(fallen) & kExponentBits) != 0, fallen, splat(0.0f))));
+    store(peaks, select(n >= held, n, flush(held * 0.93f)));
 }
 
 struct BinScale {

@@ -470,7 +470,7 @@ template <class V> [[gnu::always_inline]] inline int allpassGroups(allpass& ap, 
             V bufout, input;
             Bits bits;
             std::memcpy(&bits, line + k, sizeof bits);
-            bits &= (bits & 0x7f800000) != 0;  // flushDenormal on every lane
+            bits &= (bits & kExponentLanes) > kBelowKept; // keptByFlush, as wide as V
             std::memcpy(&bufout, &bits, sizeof bufout);
             std::memcpy(&input, io + k, sizeof input);
             const V out = bufout - input, held = input + bufout * feedback;

@@ -8,6 +8,8 @@
 #include <limits>
 #include <numbers>
 
+#include "dsp/Denormal.h"
+
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -77,13 +79,15 @@ inline bool allOf(Mask m) { return (m[0] & m[1] & m[2] & m[3]) != 0; }
 
 inline Lanes absLanes(Lanes v) { return fromBits(bitsOf(v) & ~kSignBit); }
 
-// The lanes flushDenormal keeps: all but zeros and subnormals.
-inline Mask keptByFlush(Lanes v) { return (bitsOf(v) & 0x7f800000) != 0; }
+// The lanes flushDenormal keeps, by the same exponent test.
+inline constexpr std::int32_t kExponentLanes = static_cast<std::int32_t>(kExponentBits);
+inline constexpr std::int32_t kBelowKept = static_cast<std::int32_t>(kSmallestKeptExponent) - 1;
+inline Mask keptByFlush(Lanes v) { return (bitsOf(v) & kExponentLanes) > kBelowKept; }
 
 // The lanes of v in keep; the others become +0.
 inline Lanes keepOnly(Lanes v, Mask keep) { return fromBits(bitsOf(v) & keep); }
 
-// flushDenormal on every lane: zero and subnormal lanes become +0.
+// flushDenormal on every lane: the lanes it does not keep become +0.
 inline Lanes flush(Lanes v) { return keepOnly(v, keptByFlush(v)); }
 
 // Rows become columns: v[c] lane j goes to v[j] lane c.
@@ -187,7 +191,7 @@ ORVO_WIDE Lanes8 splat8(float x) { return Lanes8{x, x, x, x, x, x, x, x}; }
 ORVO_WIDE Mask8 keptByFlush8(Lanes8 v) {
     Mask8 bits;
     std::memcpy(&bits, &v, sizeof bits);
-    return (bits & 0x7f800000) != 0;
+    return (bits & kExponentLanes) > kBelowKept;
 }
 
 ORVO_WIDE Lanes8 keepOnly8(Lanes8 v, Mask8 keep) {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/Denormal.h"
+
 namespace {
 AUEventSampleTime sampleTimeOf(const AudioTimeStamp* timestamp) {
     // Truncation toward zero; a missing or non-representable time counts as 0.
@@ -25,6 +27,8 @@ AUAudioFrameCount framesUntil(AUEventSampleTime eventTime, AUEventSampleTime now
 
 void DSPKernel::processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
                                   const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock) noexcept {
+    // Every render, offline ones included, comes this way.
+    const DenormalGuard flushingTinyValues;
     midiOut = &midiOutBlock;
 
     AUEventSampleTime now = sampleTimeOf(timestamp);

@@ -21,6 +21,8 @@ public:
     }
     virtual void handleMIDIEvent(const AUMIDIEvent& midiEvent) noexcept { (void)midiEvent; }
 
+    // The render entry: the whole call runs with flush-to-zero and
+    // denormals-are-zero set (DenormalGuard), the caller's mode back on return.
     void processWithEvents(const AudioTimeStamp* timestamp, AUAudioFrameCount frameCount,
                            const AURenderEvent* events, const AUMIDIOutputEventBlock& midiOutBlock) noexcept;
 

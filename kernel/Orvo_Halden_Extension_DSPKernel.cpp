@@ -32,14 +32,16 @@ void blend(float* dst, float a, const float* src, float b, int n) {
 }
 
 // A host's NaN or infinity would live on in every feedback path of the chain:
-// it hears silence in its place. Finite samples are held to +-1e6 (+120 dBFS),
-// far above any real signal yet far enough below the float maximum that no
-// gain, feedback sum or square inside the chain can overflow.
+// it hears silence in its place, as it does for a value below the flush level
+// (which would only crawl through the chain's arithmetic). Finite samples are
+// held to +-1e6 (+120 dBFS), far above any real signal yet far enough below
+// the float maximum that no gain, feedback sum or square inside the chain can
+// overflow.
 constexpr float kInputBound = 1.0e6f;
 
 void admitInput(float* x, int n) {
     for (int i = 0; i < n; ++i)
-        x[i] = std::isfinite(x[i]) ? std::clamp(x[i], -kInputBound, kInputBound) : 0.0f;
+        x[i] = std::isfinite(x[i]) ? flushDenormal(std::clamp(x[i], -kInputBound, kInputBound)) : 0.0f;
 }
 
 // Frames a buffer can hold from `offset` on, given its byte size.
@@ -502,7 +504,7 @@ void Kernel::processSlice(AUAudioFrameCount frames, AUAudioFrameCount offset) no
     }
 
     if (fDynamicsOn == 1.0f) compander.processBuffers(L, R, count);
-    // Gains below one can take a fading tail under the normal range.
+    // Gains below one can take a fading tail under the flush level.
     flushDenormals(L, count);
     flushDenormals(R, count);
     peakInput = compander.inputFollower.getPeak();

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 #include <limits>
 #include <memory>
 #include <string>
@@ -172,3 +176,33 @@ TEST(DSPKernelSlicing, SlicingAllocatesNothing) {
     const auto allocations = counter.count();
     EXPECT_EQ(allocations, 0u);
 }
+
+#if defined(__SSE__)
+// Inside a render call a subnormal neither comes out of an operation nor goes
+// into one as anything but 0; the caller's own mode, whatever it is, is back
+// on return.
+TEST(DSPKernelRender, FlushesTinyValuesInsideTheCallAndRestoresTheCallersMode) {
+    struct Probe : DSPKernel {
+        void process(AUAudioFrameCount, AUAudioFrameCount) noexcept override {
+            product = small * small; // 1e-40 in plain arithmetic
+            sum = subnormal + subnormal;
+        }
+        volatile float small = 1e-20f, subnormal = 1e-40f;
+        float product = -1.0f, sum = -1.0f;
+    };
+    const unsigned plain = _mm_getcsr();
+    constexpr unsigned kFlushToZero = 0x8000u, kDenormalsAreZero = 0x0040u, kRoundDown = 0x2000u;
+    for (const unsigned caller : {plain, plain | kFlushToZero | kDenormalsAreZero, plain | kRoundDown}) {
+        SCOPED_TRACE(caller);
+        Probe k;
+        const auto ts = at(0);
+        _mm_setcsr(caller);
+        k.processWithEvents(&ts, 16, nullptr, nullptr);
+        const unsigned after = _mm_getcsr();
+        _mm_setcsr(plain);
+        EXPECT_EQ(k.product, 0.0f);
+        EXPECT_EQ(k.sum, 0.0f);
+        EXPECT_EQ(after, caller);
+    }
+}
+#endif

@@ -6,6 +6,7 @@
 namespace testkit {
 
 inline bool isSubnormal(float x) { return std::fpclassify(x) == FP_SUBNORMAL; }
+inline bool isSubnormal(double x) { return std::fpclassify(x) == FP_SUBNORMAL; }
 
 inline std::size_t countSubnormals(const float* data, std::size_t n) {
     std::size_t count = 0;
