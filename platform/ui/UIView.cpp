@@ -24,6 +24,22 @@ bool invertible(const CGAffineTransform& t) {
 
 }  // namespace
 
+// The view's drawing at the pixels it last covered, and what it was drawn for.
+struct UIView::DrawingCache {
+    struct Key {
+        int width = 0, height = 0;
+        CGFloat scaleX = 0, scaleY = 0, offsetX = 0, offsetY = 0;
+        std::uint64_t revision = 0;
+        bool operator==(const Key&) const = default;
+    };
+    ~DrawingCache() {
+        if (surface)
+            cairo_surface_destroy(surface);
+    }
+    Key key;
+    cairo_surface_t* surface = nullptr;
+};
+
 UIView::UIView(const CGRect& frame) { setFrame(frame); }
 
 UIView::~UIView() {
@@ -140,12 +156,44 @@ bool UIView::pointInside(CGPoint point, const UIEvent*) const { return bounds_.c
 
 void UIView::draw(const CGRect&) {}
 
+void UIView::setNeedsDisplay() {
+    needsDisplay_ = true;
+    dirtyWhole_ = true;
+    ++displayRevision_;
+}
+
+void UIView::setNeedsDisplay(const CGRect& rect) {
+    const CGRect r = rect.standardized();
+    if (!std::isfinite(r.minX()) || !std::isfinite(r.minY()) || !std::isfinite(r.maxX()) || !std::isfinite(r.maxY())) {
+        setNeedsDisplay();  // a rectangle that cannot be placed stands for all of it
+        return;
+    }
+    if (r.isEmpty())
+        return;
+    needsDisplay_ = true;
+    dirtyRect_ = dirtyRect_.unionWith(r);
+    ++displayRevision_;
+}
+
+CGRect UIView::dirtyRect() const {
+    if (!needsDisplay_)
+        return CGRect::null();
+    return dirtyWhole_ ? bounds_ : dirtyRect_;
+}
+
+void UIView::setCachesDrawing(bool caches) {
+    cachesDrawing_ = caches;
+    if (!caches)
+        cache_.reset();
+}
+
 std::size_t UIView::displayIfNeeded(const DrawWrapper& wrapper) {
     if (hidden_)
         return 0;
     std::size_t drawn = 0;
     if (needsDisplay_) {
-        needsDisplay_ = false;
+        needsDisplay_ = dirtyWhole_ = false;
+        dirtyRect_ = CGRect::null();
         const auto body = [this] { draw(bounds_); };
         if (wrapper)
             wrapper(*this, body);
@@ -222,30 +270,126 @@ void UIView::applyConstraints() {
         setFrame(*placed);
 }
 
-void UIView::render(CGContext& context) {
+CGRect UIView::convert(const CGRect& rect, const UIView* to) const {
+    const CGPoint corners[4] = {convert(CGPoint{rect.minX(), rect.minY()}, to), convert(CGPoint{rect.maxX(), rect.minY()}, to),
+                                convert(CGPoint{rect.minX(), rect.maxY()}, to), convert(CGPoint{rect.maxX(), rect.maxY()}, to)};
+    CGRect box = CGRect::null();
+    for (const CGPoint& p : corners) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y))
+            return CGRect::null();
+        box = box.unionWith({p.x, p.y, 0, 0});
+    }
+    return box;
+}
+
+std::vector<CGRect> UIView::takeDirtyRects() {
+    std::vector<CGRect> rects;
+    collectDirtyRects(*this, rects);
+    return rects;
+}
+
+void UIView::collectDirtyRects(const UIView& root, std::vector<CGRect>& out) {
     if (hidden_ || !(alpha_ > 0))
         return;
-    needsDisplay_ = false;
+    if (needsDisplay_) {
+        // A view that cannot be placed is not drawn: its request is met.
+        const CGRect r = convert(dirtyRect(), &root);
+        if (!r.isNull() && !r.isEmpty())
+            out.push_back(r);
+        needsDisplay_ = dirtyWhole_ = false;
+        dirtyRect_ = CGRect::null();
+    }
+    for (const auto& view : subviews_)
+        view->collectDirtyRects(root, out);
+}
+
+void UIView::drawContent(CGContext& context) {
+    if (!cachesDrawing_) {
+        draw(bounds_);
+        return;
+    }
+    // Where the bounds land in pixels: the current transform, then the
+    // picture's own scale and offset. A turned or mirrored view draws as it is.
+    cairo_t* cr = context.cairo();
+    cairo_surface_t* target = cairo_get_target(cr);
+    double dsx = 1, dsy = 1, dox = 0, doy = 0;
+    cairo_surface_get_device_scale(target, &dsx, &dsy);
+    cairo_surface_get_device_offset(target, &dox, &doy);
+    const CGAffineTransform m = context.userSpaceToDeviceSpaceTransform();
+    const CGFloat a = m.a * dsx, d = m.d * dsy;
+    const CGFloat tx = m.tx * dsx + dox, ty = m.ty * dsy + doy;
+    const CGFloat x0 = a * bounds_.minX() + tx, y0 = d * bounds_.minY() + ty;
+    const CGFloat left = std::floor(x0), top = std::floor(y0);
+    const CGFloat w = std::ceil(x0 + a * bounds_.width()) - left, h = std::ceil(y0 + d * bounds_.height()) - top;
+    constexpr CGFloat kLargest = 8192;
+    if (m.b != 0 || m.c != 0 || !(a > 0) || !(d > 0) || !(w > 0 && w <= kLargest) || !(h > 0 && h <= kLargest)) {
+        cache_.reset();
+        draw(bounds_);
+        return;
+    }
+    const DrawingCache::Key key{int(w), int(h), a, d, x0 - left, y0 - top, displayRevision_};
+    if (!cache_ || !(cache_->key == key)) {
+        if (!cache_ || cache_->key.width != key.width || cache_->key.height != key.height) {
+            cache_ = std::make_unique<DrawingCache>();
+            cache_->surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, key.width, key.height);
+        }
+        cache_->key = key;
+        cairo_t* inner = cairo_create(cache_->surface);
+        cairo_set_operator(inner, CAIRO_OPERATOR_CLEAR);
+        cairo_paint(inner);
+        cairo_set_operator(inner, CAIRO_OPERATOR_OVER);
+        {
+            CGContext picture(inner);
+            picture.translateBy(key.offsetX, key.offsetY);
+            picture.scaleBy(a, d);
+            picture.translateBy(-bounds_.minX(), -bounds_.minY());
+            UIGraphicsContextScope scope(picture);
+            draw(bounds_);
+        }
+        cairo_destroy(inner);
+        cairo_surface_flush(cache_->surface);
+    }
+    // Pixel for pixel, whatever the transform of the context.
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_scale(cr, 1 / dsx, 1 / dsy);
+    cairo_translate(cr, -dox, -doy);
+    cairo_set_source_surface(cr, cache_->surface, left, top);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_paint_with_alpha(cr, context.globalAlpha());
+    cairo_restore(cr);
+}
+
+void UIView::render(CGContext& context) {
+    if (hidden_ || !(alpha_ > 0) || !context.canDraw())
+        return;
+    needsDisplay_ = dirtyWhole_ = false;
+    dirtyRect_ = CGRect::null();
     context.saveGState();
     context.setAlpha(context.globalAlpha() * alpha_);
-    if (backgroundColor_) {
-        backgroundColor_->setFill();
-        UIBezierPath::rect(bounds_)->fill();
+    if (clipsToBounds_)
+        context.clip(bounds_);
+    // Only what the clip lets through is drawn; subviews may reach outside
+    // this view, so they are walked all the same.
+    if (context.clipBoundingBox().intersects(bounds_)) {
+        if (backgroundColor_) {
+            backgroundColor_->setFill();
+            UIBezierPath::rect(bounds_)->fill();
+        }
+        drawContent(context);
     }
-    draw(bounds_);
     const auto children = subviews_;
     for (const auto& view : children) {
-        // Into the subview's space: its centre, its transform, its bounds'
-        // middle. A transform that cannot be undone shows nothing.
-        if (!invertible(view->transform_) || !context.canDraw())
+        // Skipped before any transform: a hidden view's position may be anything.
+        if (view->hidden_ || !(view->alpha_ > 0))
             continue;
+        // Into the subview's space: its centre, its transform, its bounds'
+        // middle. A step the context refuses skips this subview alone.
         context.saveGState();
-        cairo_t* cr = context.cairo();
-        const CGAffineTransform& t = view->transform_;
-        const cairo_matrix_t m{t.a, t.b, t.c, t.d, t.tx, t.ty};
-        cairo_translate(cr, view->center_.x, view->center_.y);
-        cairo_transform(cr, &m);
-        cairo_translate(cr, -view->bounds_.midX(), -view->bounds_.midY());
+        context.translateBy(view->center_.x, view->center_.y);
+        if (!view->transform_.isIdentity())
+            context.concatCTM(view->transform_);
+        context.translateBy(-view->bounds_.midX(), -view->bounds_.midY());
         view->render(context);
         context.restoreGState();
     }
