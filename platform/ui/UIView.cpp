@@ -6,6 +6,7 @@
 #include <cairo.h>
 
 #include "platform/graphics/CGContext.h"
+#include "platform/graphics/PixelCache.h"
 #include "platform/graphics/UIBezierPath.h"
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIGestureRecognizer.h"
@@ -23,22 +24,6 @@ bool invertible(const CGAffineTransform& t) {
 }
 
 }  // namespace
-
-// The view's drawing at the pixels it last covered, and what it was drawn for.
-struct UIView::DrawingCache {
-    struct Key {
-        int width = 0, height = 0;
-        CGFloat scaleX = 0, scaleY = 0, offsetX = 0, offsetY = 0;
-        std::uint64_t revision = 0;
-        bool operator==(const Key&) const = default;
-    };
-    ~DrawingCache() {
-        if (surface)
-            cairo_surface_destroy(surface);
-    }
-    Key key;
-    cairo_surface_t* surface = nullptr;
-};
 
 UIView::UIView(const CGRect& frame) { setFrame(frame); }
 
@@ -308,56 +293,9 @@ void UIView::drawContent(CGContext& context) {
         draw(bounds_);
         return;
     }
-    // Where the bounds land in pixels: the current transform, then the
-    // picture's own scale and offset. A turned or mirrored view draws as it is.
-    cairo_t* cr = context.cairo();
-    cairo_surface_t* target = cairo_get_target(cr);
-    double dsx = 1, dsy = 1, dox = 0, doy = 0;
-    cairo_surface_get_device_scale(target, &dsx, &dsy);
-    cairo_surface_get_device_offset(target, &dox, &doy);
-    const CGAffineTransform m = context.userSpaceToDeviceSpaceTransform();
-    const CGFloat a = m.a * dsx, d = m.d * dsy;
-    const CGFloat tx = m.tx * dsx + dox, ty = m.ty * dsy + doy;
-    const CGFloat x0 = a * bounds_.minX() + tx, y0 = d * bounds_.minY() + ty;
-    const CGFloat left = std::floor(x0), top = std::floor(y0);
-    const CGFloat w = std::ceil(x0 + a * bounds_.width()) - left, h = std::ceil(y0 + d * bounds_.height()) - top;
-    constexpr CGFloat kLargest = 8192;
-    if (m.b != 0 || m.c != 0 || !(a > 0) || !(d > 0) || !(w > 0 && w <= kLargest) || !(h > 0 && h <= kLargest)) {
-        cache_.reset();
-        draw(bounds_);
-        return;
-    }
-    const DrawingCache::Key key{int(w), int(h), a, d, x0 - left, y0 - top, displayRevision_};
-    if (!cache_ || !(cache_->key == key)) {
-        if (!cache_ || cache_->key.width != key.width || cache_->key.height != key.height) {
-            cache_ = std::make_unique<DrawingCache>();
-            cache_->surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, key.width, key.height);
-        }
-        cache_->key = key;
-        cairo_t* inner = cairo_create(cache_->surface);
-        cairo_set_operator(inner, CAIRO_OPERATOR_CLEAR);
-        cairo_paint(inner);
-        cairo_set_operator(inner, CAIRO_OPERATOR_OVER);
-        {
-            CGContext picture(inner);
-            picture.translateBy(key.offsetX, key.offsetY);
-            picture.scaleBy(a, d);
-            picture.translateBy(-bounds_.minX(), -bounds_.minY());
-            UIGraphicsContextScope scope(picture);
-            draw(bounds_);
-        }
-        cairo_destroy(inner);
-        cairo_surface_flush(cache_->surface);
-    }
-    // Pixel for pixel, whatever the transform of the context.
-    cairo_save(cr);
-    cairo_identity_matrix(cr);
-    cairo_scale(cr, 1 / dsx, 1 / dsy);
-    cairo_translate(cr, -dox, -doy);
-    cairo_set_source_surface(cr, cache_->surface, left, top);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-    cairo_paint_with_alpha(cr, context.globalAlpha());
-    cairo_restore(cr);
+    if (!cache_)
+        cache_ = std::make_unique<PixelCache>();
+    cache_->draw(context, bounds_, displayRevision_, [this] { draw(bounds_); });
 }
 
 void UIView::render(CGContext& context) {

@@ -13,6 +13,7 @@
 #include "platform/ui/UIResponder.h"
 
 class CGContext;
+class PixelCache;
 class NSLayoutConstraint;
 struct NSLayoutAnchor;
 enum class NSLayoutAttribute;
@@ -174,8 +175,6 @@ private:
     void drawContent(CGContext& context);
     void collectDirtyRects(const UIView& root, std::vector<CGRect>& out);
 
-    struct DrawingCache;
-
     CGRect bounds_;
     CGPoint center_;
     CGAffineTransform transform_;
@@ -189,7 +188,7 @@ private:
     std::uint64_t displayRevision_ = 0;
     bool clipsToBounds_ = false;
     bool cachesDrawing_ = false;
-    std::unique_ptr<DrawingCache> cache_;
+    std::unique_ptr<PixelCache> cache_;
     UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
     std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
