@@ -3,6 +3,7 @@
 #include <cairo.h>
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "platform/graphics/CGContext.h"
@@ -84,4 +85,29 @@ bool PixelCache::draw(CGContext& context, const CGRect& area, std::uint64_t revi
     cairo_paint(cr);
     cairo_restore(cr);
     return true;
+}
+
+PixelCache& PixelCaches::at(std::uint64_t name) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it)
+        if (it->first == name) {
+            entries_.splice(entries_.begin(), entries_, it);
+            return entries_.front().second;
+        }
+    if (capacity_ > 0 && entries_.size() >= capacity_)
+        entries_.pop_back();
+    entries_.emplace_front(name, PixelCache());
+    return entries_.front().second;
+}
+
+std::uint64_t hashCombine(std::uint64_t seed, std::uint64_t value) {
+    // 64-bit mix of the boost kind.
+    return seed ^ (value + 0x9e3779b97f4a7c15ULL + (seed << 12) + (seed >> 4));
+}
+
+std::uint64_t hashCombine(std::uint64_t seed, double value) {
+    if (value == 0)
+        value = 0;  // one zero
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return hashCombine(seed, bits);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <list>
 
 #include "platform/graphics/CGGeometry.h"
 
@@ -39,3 +40,21 @@ private:
     Key key_;
     cairo_surface_t* surface_ = nullptr;
 };
+
+// Kept drawings by name, at most `capacity` of them: the least recently used
+// one goes first. For many small drawings whose looks come and go (a control
+// per value it shows).
+class PixelCaches {
+public:
+    explicit PixelCaches(std::size_t capacity) : capacity_(capacity) {}
+    PixelCache& at(std::uint64_t name);
+    std::size_t size() const { return entries_.size(); }
+
+private:
+    std::size_t capacity_;
+    std::list<std::pair<std::uint64_t, PixelCache>> entries_;  // most recent first
+};
+
+// Folds a value into a running hash, for the names and revisions above.
+std::uint64_t hashCombine(std::uint64_t seed, std::uint64_t value);
+std::uint64_t hashCombine(std::uint64_t seed, double value);
