@@ -59,9 +59,11 @@ std::unique_ptr<DesktopWindow> DesktopWindow::open(const std::string& title, std
     }
     const CGRect b = window->bounds();
     const int w = std::max(1, int(std::lround(b.width()))), h = std::max(1, int(std::lround(b.height())));
-    // The window's own pixels, shown rectangle by rectangle: a renderer would
-    // send the whole window on every change.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // The window's own pixels, shown rectangle by rectangle: on X11 straight
+    // to the server, as a renderer would send the whole window on every
+    // change. Other drivers may have no such surface and keep SDL's choice.
+    if (const char* driver = SDL_GetCurrentVideoDriver(); driver && std::strcmp(driver, "x11") == 0)
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_Window* sdl = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h,
                                        SDL_WINDOW_RESIZABLE);
     if (!sdl || !SDL_GetWindowSurface(sdl)) {
