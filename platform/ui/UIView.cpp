@@ -1,9 +1,8 @@
 #include "platform/ui/UIView.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
-
-#include <cairo.h>
 
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/PixelCache.h"
