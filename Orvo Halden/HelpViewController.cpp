@@ -21,6 +21,8 @@ void HelpViewController::loadView() {
     auto root = std::make_shared<UIView>();
     root->setBackgroundColor(UIColor{0.16, 0.16, 0.17, 1});
     auto web = std::make_shared<WKWebView>();
+    // A scrolled page stays below the bar and its Back button.
+    web->setClipsToBounds(true);
     buttonExit = std::make_shared<UIButton>();
     buttonExit->setTitle("Back");
     const std::weak_ptr<UIViewController> weak = weak_from_this();

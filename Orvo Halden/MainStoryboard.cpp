@@ -43,6 +43,8 @@ void build(ViewController& screen) {
     // The placeholder fills what the bar leaves.
     screen.pluginView = std::make_shared<UIView>(CGRect{0, kBar, kWindowSize.width, kWindowSize.height - kBar});
     screen.pluginView->setBackgroundColor(UIColor::black());
+    // A moved or zoomed editor stays below the bar.
+    screen.pluginView->setClipsToBounds(true);
     root->addSubview(screen.pluginView);
     screen.pluginView->setTranslatesAutoresizingMaskIntoConstraints(false);
     NSLayoutConstraint::activate({screen.pluginView->topAnchor().constraint(root->topAnchor(), kBar),

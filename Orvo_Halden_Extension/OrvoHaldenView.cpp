@@ -217,7 +217,11 @@ std::string frequencyText(float f) {
 
 }  // namespace
 
-OrvoHaldenView::OrvoHaldenView(const CGRect& frame) : UIControl(frame) {}
+OrvoHaldenView::OrvoHaldenView(const CGRect& frame) : UIControl(frame) {
+    // The canvas is dear to draw and changes only with the model, which asks
+    // for display on every change: the spectrum's ticks show it as it was.
+    setCachesDrawing(true);
+}
 
 void OrvoHaldenView::setViewController(std::weak_ptr<OrvoHaldenViewOwner> controller) {
     viewController_ = controller;

@@ -2,9 +2,13 @@
 // selectors and the split handle.
 
 #include <cmath>
+#include <cstdint>
+#include <functional>
+#include <string>
 
 #include "Orvo_Halden_Extension/CanvasDrawing.h"
 #include "Orvo_Halden_Extension/OrvoHaldenViewBase.h"
+#include "platform/graphics/PixelCache.h"
 
 using canvas::drawArrowHead;
 using canvas::drawText;
@@ -117,42 +121,39 @@ UIBezierPath trackArc(CGFloat startDegrees, CGFloat endDegrees) {
 
 enum class KnobArc { unipolar, bipolar };
 
+struct KnobLook {
+    UIColor arc, track, capLine, state, contrast, emphasize;
+};
+
 // Everything but the value arc is common to both knobs; the arc is drawn
-// between the track and the cap, so both are drawn here.
-void drawKnob(const OrvoHaldenViewBase& base, const CGRect& frame, OrvoHaldenViewBase::ResizingBehavior resizing,
-              const std::string& label, CGFloat value, bool active, KnobArc arc) {
-    SymbolScope symbol(frame, OrvoHaldenViewBase::kKnobSize, resizing);
-    if (!symbol)
-        return;
-    const UIColor arcColor = base.colorEmphasizeStrong();
-    const UIColor trackColor = base.colorContrastFaint();
-    const UIColor capLineColor = base.colorContrast.withAlphaComponent(0.8);
-    const UIColor stateColor = active ? base.colorEmphasize : base.colorContrast;
+// between the track and the cap, so both are drawn here. In design points,
+// into the current context.
+void drawKnobBody(const KnobLook& look, const std::string& label, CGFloat value, KnobArc arc) {
     // Degrees, y down: the pointer's direction and the cap's turn from upright.
     const CGFloat theta = -(220 - value * 260);
     const CGFloat rho = -((value * 2 - 1) * -130);
 
-    drawText(label, {1, 83, 98, 16}, {UIFont("HelveticaNeue", 12), stateColor, {NSTextAlignment::center}},
+    drawText(label, {1, 83, 98, 16}, {UIFont("HelveticaNeue", 12), look.state, {NSTextAlignment::center}},
              TextPlacement::bottom);
 
     {
         canvas::StateScope dashed;
         dashed.context().setLineDash(0, {0, 4});
         UIBezierPath track = trackArc(-220, 40);
-        strokeRound(track, 3, trackColor);
+        strokeRound(track, 3, look.track);
     }
 
     if (arc == KnobArc::unipolar) {
         UIBezierPath valueArc = trackArc(-220, theta);
-        strokeRound(valueArc, 4, arcColor);
+        strokeRound(valueArc, 4, look.arc);
     } else {
         if (0.5 < value) {
             UIBezierPath right = trackArc(-90, -(90 - (value * 2 - 1) * 130));
-            strokeRound(right, 4, arcColor);
+            strokeRound(right, 4, look.arc);
         }
         if (value < 0.5) {
             UIBezierPath left = trackArc(theta, -90);
-            strokeRound(left, 4, arcColor);
+            strokeRound(left, 4, look.arc);
         }
     }
 
@@ -160,25 +161,58 @@ void drawKnob(const OrvoHaldenViewBase& base, const CGRect& frame, OrvoHaldenVie
     turned.context().translateBy(kKnobCentre.x, kKnobCentre.y);
     turned.context().rotate(rho * kDegrees);
 
-    strokeRound(*UIBezierPath::ovalIn({-30, -30, 60, 60}), 2, stateColor);
+    strokeRound(*UIBezierPath::ovalIn({-30, -30, 60, 60}), 2, look.state);
 
     UIBezierPath cap = capOutline();
-    fill(cap, base.colorContrast);
-    strokeRound(cap, 1.5, capLineColor);
+    fill(cap, look.contrast);
+    strokeRound(cap, 1.5, look.capLine);
 
-    strokeRound(*UIBezierPath::ovalIn({-16.07, -14.96, 31, 31}), 1.5, base.colorContrast);
+    strokeRound(*UIBezierPath::ovalIn({-16.07, -14.96, 31, 31}), 1.5, look.contrast);
 
     auto dot = UIBezierPath::ovalIn({-3, -21, 5, 5});
-    fill(*dot, base.colorEmphasize);
-    strokeRound(*dot, 0.5, base.colorContrast);
+    fill(*dot, look.emphasize);
+    strokeRound(*dot, 0.5, look.contrast);
 
     UIBezierPath tip;
     tip.moveTo({0, -46});
     tip.addLineTo({2.6, -41.5});
     tip.addLineTo({-2.6, -41.5});
     tip.close();
-    fill(tip, base.colorEmphasize);
-    strokeRound(tip, 2.5, base.colorEmphasize);
+    fill(tip, look.emphasize);
+    strokeRound(tip, 2.5, look.emphasize);
+}
+
+std::uint64_t hashed(std::uint64_t seed, const UIColor& c) {
+    for (const CGFloat channel : {c.red, c.green, c.blue, c.alpha})
+        seed = hashCombine(seed, double(channel));
+    return seed;
+}
+
+// A knob is the dearest symbol of the canvas (its track and cap most of
+// all), and a canvas redraw mostly shows knobs as they were: each one is
+// kept as pixels, by its place and its looks, and drawn again only when one
+// of them changed (the knob being turned, a new page or contrast).
+void drawKnob(const OrvoHaldenViewBase& base, const CGRect& frame, OrvoHaldenViewBase::ResizingBehavior resizing,
+              const std::string& label, CGFloat value, bool active, KnobArc arc) {
+    SymbolScope symbol(frame, OrvoHaldenViewBase::kKnobSize, resizing);
+    if (!symbol)
+        return;
+    const KnobLook look{base.colorEmphasizeStrong(), base.colorContrastFaint(),
+                        base.colorContrast.withAlphaComponent(0.8), active ? base.colorEmphasize : base.colorContrast,
+                        base.colorContrast, base.colorEmphasize};
+    std::uint64_t looks = hashCombine(std::hash<std::string>{}(label), double(value));
+    looks = hashCombine(looks, std::uint64_t(arc == KnobArc::bipolar));
+    for (const UIColor* c : {&look.arc, &look.track, &look.capLine, &look.state, &look.contrast, &look.emphasize})
+        looks = hashed(looks, *c);
+    const CGAffineTransform place = symbol.context().userSpaceToDeviceSpaceTransform();
+    std::uint64_t name = looks;
+    for (const CGFloat v : {place.a, place.b, place.c, place.d, place.tx, place.ty})
+        name = hashCombine(name, double(v));
+    // A few pages of knobs, and the one being turned.
+    thread_local PixelCaches kept(48);
+    // Strokes may reach a little past the design box.
+    const CGRect area{-4, -4, OrvoHaldenViewBase::kKnobSize.width + 8, OrvoHaldenViewBase::kKnobSize.height + 8};
+    kept.at(name).draw(symbol.context(), area, looks, [&] { drawKnobBody(look, label, value, arc); });
 }
 
 struct ArrowHead {

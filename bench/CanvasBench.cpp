@@ -31,4 +31,35 @@ BENCHMARK(BM_CanvasRedraw)
     ->Args({1360, 1200, 2})
     ->Unit(benchmark::kMillisecond);
 
+// A redraw while a knob turns: the knob shows a new value every frame (held,
+// so drawn at twice its size), the rest of the canvas is as it was.
+void BM_CanvasKnobTurn(benchmark::State& state) {
+    ImageSurface surface({1360, 1200}, 1);
+    OrvoHaldenViewBase model;
+    model.isSizeActive = true;
+    int frame = 0;
+    for (auto _ : state) {
+        model.valueSize[std::size_t(model.currentBand())] = (frame++ % 1000) / 1000.0;
+        surface.fill(UIColor::white());
+        surface.draw([&](CGContext&) { model.draw({0, 0, 1360, 1200}); });
+        benchmark::DoNotOptimize(surface.pixel(340, 300));
+    }
+}
+BENCHMARK(BM_CanvasKnobTurn)->Unit(benchmark::kMillisecond);
+
+// A redraw where every knob looks new (the contrast moved): nothing kept helps.
+void BM_CanvasRedrawCold(benchmark::State& state) {
+    ImageSurface surface({1360, 1200}, 1);
+    OrvoHaldenViewBase model;
+    int frame = 0;
+    for (auto _ : state) {
+        const CGFloat c = 0.9 + (frame++ % 1000) / 10000.0;
+        model.colorContrast = UIColor{c, c, c, 1};
+        surface.fill(UIColor::white());
+        surface.draw([&](CGContext&) { model.draw({0, 0, 1360, 1200}); });
+        benchmark::DoNotOptimize(surface.pixel(340, 300));
+    }
+}
+BENCHMARK(BM_CanvasRedrawCold)->Unit(benchmark::kMillisecond);
+
 } // namespace

@@ -60,10 +60,14 @@ std::unique_ptr<DesktopWindow> DesktopWindow::open(const std::string& title, std
     }
     const CGRect b = window->bounds();
     const int w = std::max(1, int(std::lround(b.width()))), h = std::max(1, int(std::lround(b.height())));
+    // The window's own pixels, shown rectangle by rectangle: on X11 straight
+    // to the server, as a renderer would send the whole window on every
+    // change. Other drivers may have no such surface and keep SDL's choice.
+    if (const char* driver = SDL_GetCurrentVideoDriver(); driver && std::strcmp(driver, "x11") == 0)
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_Window* sdl = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h,
                                        SDL_WINDOW_RESIZABLE);
-    SDL_Renderer* renderer = sdl ? SDL_CreateRenderer(sdl, -1, 0) : nullptr;
-    if (!renderer) {
+    if (!sdl || !SDL_GetWindowSurface(sdl)) {
         std::printf("DesktopWindow: ERROR: the window cannot be opened: %s\n", SDL_GetError());
         std::fflush(stdout);
         if (sdl)
@@ -71,18 +75,17 @@ std::unique_ptr<DesktopWindow> DesktopWindow::open(const std::string& title, std
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return nullptr;
     }
-    std::unique_ptr<DesktopWindow> desktop(new DesktopWindow(std::move(window), sdl, renderer));
+    std::unique_ptr<DesktopWindow> desktop(new DesktopWindow(std::move(window), sdl));
     desktop->resize(w, h);
     return desktop;
 }
 
-DesktopWindow::DesktopWindow(std::shared_ptr<UIWindow> window, SDL_Window* sdl, SDL_Renderer* renderer)
-    : window_(std::move(window)), sdl_(sdl), renderer_(renderer) {}
+DesktopWindow::DesktopWindow(std::shared_ptr<UIWindow> window, SDL_Window* sdl)
+    : window_(std::move(window)), sdl_(sdl) {}
 
 DesktopWindow::~DesktopWindow() {
-    if (texture_)
-        SDL_DestroyTexture(texture_);
-    SDL_DestroyRenderer(renderer_);
+    if (source_)
+        SDL_FreeSurface(source_);
     SDL_DestroyWindow(sdl_);
     // The video system stays up until the process ends: shutting it down and
     // up again for every window costs a display connection each time.
@@ -178,10 +181,19 @@ void DesktopWindow::handle(const SDL_Event& event) {
 void DesktopWindow::resize(int width, int height) {
     window_->setFrame({0, 0, CGFloat(width), CGFloat(height)});
     window_->layoutIfNeeded();
-    if (texture_)
-        SDL_DestroyTexture(texture_);
-    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height);
+    if (source_)
+        SDL_FreeSurface(source_);
+    source_ = nullptr;
     picture_ = std::make_unique<ImageSurface>(CGSize{CGFloat(width), CGFloat(height)});
+    if (picture_->pixelWidth() > 0) {
+        // Cairo's premultiplied ARGB32 is SDL's ARGB8888 on this machine's byte order.
+        cairo_surface_t* s = picture_->surface();
+        source_ = SDL_CreateRGBSurfaceWithFormatFrom(cairo_image_surface_get_data(s), picture_->pixelWidth(),
+                                                     picture_->pixelHeight(), 32, cairo_image_surface_get_stride(s),
+                                                     SDL_PIXELFORMAT_ARGB8888);
+        if (source_)
+            SDL_SetSurfaceBlendMode(source_, SDL_BLENDMODE_NONE);
+    }
     redraw(true);
 }
 
@@ -189,20 +201,26 @@ void DesktopWindow::redraw(bool force) {
     std::vector<double> scene;
     bool asked = false;
     describeScene(*window_, scene, asked);
-    if (!force && !asked && scene == scene_)
+    const bool whole = force || scene != scene_;
+    if (!whole && !asked)
         return;
     scene_ = std::move(scene);
-    picture_->fill(UIColor::white());
-    picture_->draw([this](CGContext& context) { window_->render(context); });
-    if (!texture_ || picture_->pixelWidth() == 0)
+    std::vector<SDL_Rect> shown;
+    for (const CGRect& r : window_->display(*picture_, whole))
+        shown.push_back({int(r.minX()), int(r.minY()), int(r.width()), int(r.height())});
+    if (!shown.empty())
+        present(shown);
+}
+
+void DesktopWindow::present(const std::vector<SDL_Rect>& rects) {
+    SDL_Surface* screen = SDL_GetWindowSurface(sdl_);
+    if (!screen || !source_)
         return;
-    // Cairo's premultiplied ARGB32 is SDL's ARGB8888 on this machine's byte order.
-    cairo_surface_t* s = picture_->surface();
-    cairo_surface_flush(s);
-    SDL_UpdateTexture(texture_, nullptr, cairo_image_surface_get_data(s), cairo_image_surface_get_stride(s));
-    SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
-    SDL_RenderPresent(renderer_);
+    for (SDL_Rect r : rects) {
+        SDL_Rect to = r;
+        SDL_BlitSurface(source_, &r, screen, &to);
+    }
+    SDL_UpdateWindowSurfaceRects(sdl_, rects.data(), int(rects.size()));
 }
 
 void DesktopWindow::wheel(CGPoint at, int notches) {

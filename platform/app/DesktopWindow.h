@@ -12,14 +12,16 @@
 class ImageSurface;
 class UIWindow;
 struct SDL_Window;
-struct SDL_Renderer;
-struct SDL_Texture;
+struct SDL_Surface;
+struct SDL_Rect;
 union SDL_Event;
 
 // A window of the desktop that shows a UIWindow's view tree and feeds it the
 // mouse as touches, through SDL2. Its loop is the main thread's loop: every
 // pass handles the waiting events, runs the main queue and the timers that
-// are due, lays the tree out and draws it if anything asked.
+// are due, lays the tree out and draws it if anything asked: only the
+// rectangles that asked are drawn again and shown, unless the tree itself
+// changed (a view moved, came, went or faded), which draws it all.
 //
 // The mouse, as a finger:
 // - the left button is one finger (held still, the long press follows from
@@ -56,11 +58,12 @@ public:
     const std::shared_ptr<UIWindow>& window() const { return window_; }
 
 private:
-    DesktopWindow(std::shared_ptr<UIWindow> window, SDL_Window* sdl, SDL_Renderer* renderer);
+    DesktopWindow(std::shared_ptr<UIWindow> window, SDL_Window* sdl);
 
     void handle(const SDL_Event& event);
     void resize(int width, int height);
     void redraw(bool force);
+    void present(const std::vector<SDL_Rect>& rects);
     void wheel(CGPoint at, int notches);
     void beginPinch(CGPoint center, CGFloat spread);
     void movePinch(CGFloat spread);
@@ -69,9 +72,8 @@ private:
 
     std::shared_ptr<UIWindow> window_;
     SDL_Window* sdl_;
-    SDL_Renderer* renderer_;
-    SDL_Texture* texture_ = nullptr;
     std::unique_ptr<ImageSurface> picture_;
+    SDL_Surface* source_ = nullptr;  // the picture's pixels as SDL sees them
     std::vector<double> scene_;  // as last drawn
     bool stopped_ = false;
     bool closed_ = false;

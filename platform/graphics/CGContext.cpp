@@ -162,17 +162,48 @@ void CGContext::rotate(CGFloat angle) {
     transform(isFinite(angle), [&](cairo_matrix_t* m) { cairo_matrix_rotate(m, angle); });
 }
 
-void CGContext::clip(const CGRect& rect) {
+void CGContext::concatCTM(const CGAffineTransform& t) {
+    const bool finite = isFinite(t.a) && isFinite(t.b) && isFinite(t.c) && isFinite(t.d) && isFinite(t.tx) && isFinite(t.ty);
+    transform(finite, [&](cairo_matrix_t* m) {
+        const cairo_matrix_t by{t.a, t.b, t.c, t.d, t.tx, t.ty};
+        cairo_matrix_multiply(m, &by, m);
+    });
+}
+
+CGAffineTransform CGContext::userSpaceToDeviceSpaceTransform() const {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr_, &m);
+    return {m.xx, m.yx, m.xy, m.yy, m.x0, m.y0};
+}
+
+void CGContext::clip(const CGRect& rect) { clip(std::vector<CGRect>{rect}); }
+
+void CGContext::clip(const std::vector<CGRect>& rects) {
     if (!state().drawable)
         return;
-    if (!isFinite(rect.origin.x) || !isFinite(rect.origin.y) || !isFinite(rect.size.width) || !isFinite(rect.size.height)) {
-        state().drawable = false;
-        return;
-    }
-    const CGRect r = rect.standardized();
     cairo_new_path(cr_);
-    cairo_rectangle(cr_, r.minX(), r.minY(), r.width(), r.height());
+    for (const CGRect& rect : rects) {
+        if (!isFinite(rect.origin.x) || !isFinite(rect.origin.y) || !isFinite(rect.size.width) ||
+            !isFinite(rect.size.height)) {
+            cairo_new_path(cr_);
+            state().drawable = false;
+            return;
+        }
+        const CGRect r = rect.standardized();
+        cairo_rectangle(cr_, r.minX(), r.minY(), r.width(), r.height());
+    }
+    cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_WINDING);
     cairo_clip(cr_);
+}
+
+CGRect CGContext::clipBoundingBox() const {
+    if (!state().drawable)
+        return CGRect::null();
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    cairo_clip_extents(cr_, &x0, &y0, &x1, &y1);
+    if (!(x1 > x0 && y1 > y0))
+        return CGRect::null();
+    return {x0, y0, x1 - x0, y1 - y0};
 }
 
 void CGContext::setAlpha(CGFloat alpha) { state().alpha = isFinite(alpha) ? std::clamp(alpha, CGFloat(0), CGFloat(1)) : 0; }

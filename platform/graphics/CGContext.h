@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/graphics/CGAffineTransform.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/graphics/UIColor.h"
 
@@ -32,8 +33,16 @@ public:
     void scaleBy(CGFloat sx, CGFloat sy);
     // Radians; positive turns the x axis towards y (clockwise on screen).
     void rotate(CGFloat angle);
+    // Applies the transform after the current one (a view's own transform).
+    void concatCTM(const CGAffineTransform& transform);
+    // The current transform, user space to device pixels.
+    CGAffineTransform userSpaceToDeviceSpaceTransform() const;
     // Intersects the clip with the rectangle (standardised first).
     void clip(const CGRect& rect);
+    // Intersects the clip with the union of the rectangles.
+    void clip(const std::vector<CGRect>& rects);
+    // The bounding box of the clip in user space; empty when nothing can be drawn.
+    CGRect clipBoundingBox() const;
     // Multiplies into the alpha of every colour drawn while it is set.
     void setAlpha(CGFloat alpha);
     // No lengths, or lengths that are not all finite, non-negative and

@@ -72,6 +72,15 @@ struct CGRect {
         const CGRect common = intersection(r);
         return !common.isNull() && !common.isEmpty();
     }
+    // The smallest rectangle holding both, standardised; a null one adds nothing.
+    CGRect unionWith(const CGRect& r) const {
+        if (r.isNull())
+            return isNull() ? null() : standardized();
+        if (isNull())
+            return r.standardized();
+        const CGFloat x0 = std::min(minX(), r.minX()), y0 = std::min(minY(), r.minY());
+        return {x0, y0, std::max(maxX(), r.maxX()) - x0, std::max(maxY(), r.maxY()) - y0};
+    }
 
     bool operator==(const CGRect&) const = default;
 };

@@ -40,16 +40,22 @@ public:
     // were added; an action may add or remove targets meanwhile.
     void sendActions(UIControlEvents events);
 
+    // A control may look different in each state: a change asks for display.
     bool isEnabled() const { return enabled_; }
-    void setEnabled(bool enabled) { enabled_ = enabled; }
+    void setEnabled(bool enabled) { setState(enabled_, enabled); }
     bool isHighlighted() const { return highlighted_; }
-    void setHighlighted(bool highlighted) { highlighted_ = highlighted; }
+    void setHighlighted(bool highlighted) { setState(highlighted_, highlighted); }
     bool isSelected() const { return selected_; }
-    void setSelected(bool selected) { selected_ = selected; }
+    void setSelected(bool selected) { setState(selected_, selected); }
 
     UIView* hitTest(CGPoint point, const UIEvent* event) override;
 
 private:
+    void setState(bool& flag, bool value) {
+        if (flag != value)
+            setNeedsDisplay();
+        flag = value;
+    }
     struct Registration {
         const void* target;
         Action action;

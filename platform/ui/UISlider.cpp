@@ -11,9 +11,12 @@
 
 void UISlider::setValue(float value) {
     // Not a number says nothing.
-    if (!std::isnan(value))
-        value_ = std::clamp(value, minimumValue_, maximumValue_);
-    setNeedsDisplay();
+    if (std::isnan(value))
+        return;
+    value = std::clamp(value, minimumValue_, maximumValue_);
+    if (value != value_)
+        setNeedsDisplay();
+    value_ = value;
 }
 
 void UISlider::setRange(float minimum, float maximum) {
@@ -24,6 +27,7 @@ void UISlider::setRange(float minimum, float maximum) {
     minimumValue_ = minimum;
     maximumValue_ = maximum;
     value_ = std::clamp(value_, minimumValue_, maximumValue_);
+    setNeedsDisplay();
 }
 
 CGFloat UISlider::position() const {

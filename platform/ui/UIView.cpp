@@ -1,11 +1,11 @@
 #include "platform/ui/UIView.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
-#include <cairo.h>
-
 #include "platform/graphics/CGContext.h"
+#include "platform/graphics/PixelCache.h"
 #include "platform/graphics/UIBezierPath.h"
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIGestureRecognizer.h"
@@ -140,12 +140,44 @@ bool UIView::pointInside(CGPoint point, const UIEvent*) const { return bounds_.c
 
 void UIView::draw(const CGRect&) {}
 
+void UIView::setNeedsDisplay() {
+    needsDisplay_ = true;
+    dirtyWhole_ = true;
+    ++displayRevision_;
+}
+
+void UIView::setNeedsDisplay(const CGRect& rect) {
+    const CGRect r = rect.standardized();
+    if (!std::isfinite(r.minX()) || !std::isfinite(r.minY()) || !std::isfinite(r.maxX()) || !std::isfinite(r.maxY())) {
+        setNeedsDisplay();  // a rectangle that cannot be placed stands for all of it
+        return;
+    }
+    if (r.isEmpty())
+        return;
+    needsDisplay_ = true;
+    dirtyRect_ = dirtyRect_.unionWith(r);
+    ++displayRevision_;
+}
+
+CGRect UIView::dirtyRect() const {
+    if (!needsDisplay_)
+        return CGRect::null();
+    return dirtyWhole_ ? bounds_ : dirtyRect_;
+}
+
+void UIView::setCachesDrawing(bool caches) {
+    cachesDrawing_ = caches;
+    if (!caches)
+        cache_.reset();
+}
+
 std::size_t UIView::displayIfNeeded(const DrawWrapper& wrapper) {
     if (hidden_)
         return 0;
     std::size_t drawn = 0;
     if (needsDisplay_) {
-        needsDisplay_ = false;
+        needsDisplay_ = dirtyWhole_ = false;
+        dirtyRect_ = CGRect::null();
         const auto body = [this] { draw(bounds_); };
         if (wrapper)
             wrapper(*this, body);
@@ -222,30 +254,79 @@ void UIView::applyConstraints() {
         NSLayoutConstraint::place(*this, *placed);
 }
 
-void UIView::render(CGContext& context) {
+CGRect UIView::convert(const CGRect& rect, const UIView* to) const {
+    const CGPoint corners[4] = {convert(CGPoint{rect.minX(), rect.minY()}, to), convert(CGPoint{rect.maxX(), rect.minY()}, to),
+                                convert(CGPoint{rect.minX(), rect.maxY()}, to), convert(CGPoint{rect.maxX(), rect.maxY()}, to)};
+    CGRect box = CGRect::null();
+    for (const CGPoint& p : corners) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y))
+            return CGRect::null();
+        box = box.unionWith({p.x, p.y, 0, 0});
+    }
+    return box;
+}
+
+std::vector<CGRect> UIView::takeDirtyRects() {
+    std::vector<CGRect> rects;
+    collectDirtyRects(*this, rects);
+    return rects;
+}
+
+void UIView::collectDirtyRects(const UIView& root, std::vector<CGRect>& out) {
     if (hidden_ || !(alpha_ > 0))
         return;
-    needsDisplay_ = false;
+    if (needsDisplay_) {
+        // A view that cannot be placed is not drawn: its request is met.
+        const CGRect r = convert(dirtyRect(), &root);
+        if (!r.isNull() && !r.isEmpty())
+            out.push_back(r);
+        needsDisplay_ = dirtyWhole_ = false;
+        dirtyRect_ = CGRect::null();
+    }
+    for (const auto& view : subviews_)
+        view->collectDirtyRects(root, out);
+}
+
+void UIView::drawContent(CGContext& context) {
+    if (!cachesDrawing_) {
+        draw(bounds_);
+        return;
+    }
+    if (!cache_)
+        cache_ = std::make_unique<PixelCache>();
+    cache_->draw(context, bounds_, displayRevision_, [this] { draw(bounds_); });
+}
+
+void UIView::render(CGContext& context) {
+    if (hidden_ || !(alpha_ > 0) || !context.canDraw())
+        return;
+    needsDisplay_ = dirtyWhole_ = false;
+    dirtyRect_ = CGRect::null();
     context.saveGState();
     context.setAlpha(context.globalAlpha() * alpha_);
-    if (backgroundColor_) {
-        backgroundColor_->setFill();
-        UIBezierPath::rect(bounds_)->fill();
+    if (clipsToBounds_)
+        context.clip(bounds_);
+    // Only what the clip lets through is drawn; subviews may reach outside
+    // this view, so they are walked all the same.
+    if (context.clipBoundingBox().intersects(bounds_)) {
+        if (backgroundColor_) {
+            backgroundColor_->setFill();
+            UIBezierPath::rect(bounds_)->fill();
+        }
+        drawContent(context);
     }
-    draw(bounds_);
     const auto children = subviews_;
     for (const auto& view : children) {
-        // Into the subview's space: its centre, its transform, its bounds'
-        // middle. A transform that cannot be undone shows nothing.
-        if (!invertible(view->transform_) || !context.canDraw())
+        // Skipped before any transform: a hidden view's position may be anything.
+        if (view->hidden_ || !(view->alpha_ > 0))
             continue;
+        // Into the subview's space: its centre, its transform, its bounds'
+        // middle. A step the context refuses skips this subview alone.
         context.saveGState();
-        cairo_t* cr = context.cairo();
-        const CGAffineTransform& t = view->transform_;
-        const cairo_matrix_t m{t.a, t.b, t.c, t.d, t.tx, t.ty};
-        cairo_translate(cr, view->center_.x, view->center_.y);
-        cairo_transform(cr, &m);
-        cairo_translate(cr, -view->bounds_.midX(), -view->bounds_.midY());
+        context.translateBy(view->center_.x, view->center_.y);
+        if (!view->transform_.isIdentity())
+            context.concatCTM(view->transform_);
+        context.translateBy(-view->bounds_.midX(), -view->bounds_.midY());
         view->render(context);
         context.restoreGState();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "platform/ui/UIResponder.h"
 
 class CGContext;
+class PixelCache;
 class NSLayoutConstraint;
 struct NSLayoutAnchor;
 enum class NSLayoutAttribute;
@@ -80,10 +82,27 @@ public:
     // away from the user). True when the view scrolled; the default does not.
     virtual bool scrollWheel(CGPoint, CGFloat) { return false; }
 
-    // Asks for the whole view to be drawn in the next display pass; any
-    // number of requests before it make one draw.
-    void setNeedsDisplay() { needsDisplay_ = true; }
+    // Asks for the whole view, or a rectangle of it (own coordinates), to be
+    // drawn in the next display pass; any number of requests before it make
+    // one draw of the rectangles' union.
+    void setNeedsDisplay();
+    void setNeedsDisplay(const CGRect& rect);
     bool needsDisplay() const { return needsDisplay_; }
+    // What asked to be drawn, own coordinates; null when nothing asked.
+    CGRect dirtyRect() const;
+    // Counts the requests for display: a drawing kept from an earlier pass is
+    // good while it stays the same.
+    std::uint64_t displayRevision() const { return displayRevision_; }
+
+    // The view's own drawing and its subviews show only inside its bounds.
+    bool clipsToBounds() const { return clipsToBounds_; }
+    void setClipsToBounds(bool clips) { clipsToBounds_ = clips; }
+    // Keeps the view's own drawing as a picture at the screen's pixel size and
+    // draws it again only after a request for display or a change of size.
+    // For views whose drawing is dear and whose state changes only with such
+    // a request.
+    bool cachesDrawing() const { return cachesDrawing_; }
+    void setCachesDrawing(bool caches);
 
     // Draws the view's content in its own coordinates into the current
     // graphics context; the display pass always passes the whole bounds.
@@ -99,8 +118,18 @@ public:
     // Draws this view and every visible subview in place (their positions,
     // transforms and alphas applied, background colours filled) into the
     // context, in this view's coordinates, whether they asked or not: what a
-    // screen shows of the tree. Requests for display are taken as met.
+    // screen shows of the tree. Views outside the context's clip are passed
+    // over; a hidden or see-through view, or one that cannot be placed (a
+    // transform or position that is not finite or cannot be undone), is
+    // skipped with its subviews, never its siblings. Requests for display of
+    // the views drawn are taken as met.
     void render(CGContext& context);
+    // The rectangles of the visible views that asked for display, in this
+    // view's coordinates, each taken as met. Hidden views keep theirs.
+    std::vector<CGRect> takeDirtyRects();
+
+    // A rectangle between coordinate spaces: the bounding box of its corners.
+    CGRect convert(const CGRect& rect, const UIView* to) const;
 
     // Gesture recognisers watch the touches that land in this view or its
     // subviews, beside the views themselves. The view owns them.
@@ -144,6 +173,8 @@ private:
     friend class UIViewController;
 
     void applyConstraints();
+    void drawContent(CGContext& context);
+    void collectDirtyRects(const UIView& root, std::vector<CGRect>& out);
 
     CGRect bounds_;
     CGPoint center_;
@@ -153,6 +184,12 @@ private:
     std::optional<UIColor> backgroundColor_;
     bool userInteractionEnabled_ = true;
     bool needsDisplay_ = true;
+    bool dirtyWhole_ = true;
+    CGRect dirtyRect_ = CGRect::null();
+    std::uint64_t displayRevision_ = 0;
+    bool clipsToBounds_ = false;
+    bool cachesDrawing_ = false;
+    std::unique_ptr<PixelCache> cache_;
     UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
     std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;

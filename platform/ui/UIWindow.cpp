@@ -1,7 +1,13 @@
 #include "platform/ui/UIWindow.h"
 
+#include <cairo.h>
+
 #include <algorithm>
+#include <cmath>
 #include <utility>
+
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/ImageSurface.h"
 
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIGestureRecognizer.h"
@@ -167,4 +173,33 @@ void UIWindow::setRootViewController(std::shared_ptr<UIViewController> controlle
     view->setFrame(bounds());
     NSLayoutConstraint::pinEdges(*view, *this);
     root_->viewDidAppear(false);
+}
+
+std::vector<CGRect> UIWindow::display(ImageSurface& picture, bool whole) {
+    std::vector<CGRect> rects = takeDirtyRects();
+    const CGFloat scale = picture.scale();
+    const CGRect all{0, 0, CGFloat(picture.pixelWidth()), CGFloat(picture.pixelHeight())};
+    std::vector<CGRect> pixels, points;
+    for (const CGRect& r : whole ? std::vector<CGRect>{all} : rects) {
+        const CGRect inside = (whole ? r : CGRect{r.minX() * scale, r.minY() * scale, r.width() * scale,
+                                                  r.height() * scale}).intersection(all);
+        if (inside.isNull() || inside.isEmpty())
+            continue;
+        const CGFloat x0 = std::floor(inside.minX()), y0 = std::floor(inside.minY());
+        const CGFloat x1 = std::ceil(inside.maxX()), y1 = std::ceil(inside.maxY());
+        pixels.push_back({x0, y0, x1 - x0, y1 - y0});
+        points.push_back({x0 / scale, y0 / scale, (x1 - x0) / scale, (y1 - y0) / scale});
+    }
+    if (pixels.empty())
+        return pixels;
+    picture.draw([&](CGContext& context) {
+        context.clip(points);
+        cairo_t* cr = context.cairo();
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+        render(context);
+    });
+    return pixels;
 }

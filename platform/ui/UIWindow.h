@@ -7,6 +7,7 @@
 #include "platform/ui/UITouch.h"
 #include "platform/ui/UIView.h"
 
+class ImageSurface;
 class UIViewController;
 
 // The root of a view tree on screen. Its coordinate space is the one touches
@@ -42,6 +43,13 @@ public:
     void touchesCancel(std::vector<std::shared_ptr<UITouch>> touches = {});
 
     const UITouchSet& activeTouches() const { return active_; }
+
+    // One display pass into the picture of the window (its bounds at the
+    // picture's scale): the rectangles that asked for display, or the whole
+    // picture when `whole`, are cleared to white and the tree is drawn again
+    // inside them. Returns them in the picture's pixels, widened to whole
+    // pixels (a pixel half covered by new drawing would keep half the old).
+    std::vector<CGRect> display(ImageSurface& picture, bool whole);
 
     // The controller whose view fills the window: its view is added and
     // pinned to the window's edges, and the one before is taken out.

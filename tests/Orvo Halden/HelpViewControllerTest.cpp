@@ -176,3 +176,17 @@ TEST_F(HelpScreen, TheHTMLHelpGoesToTheBrowserFromItsFile) {
     help->loadHelpHtml();
     EXPECT_EQ(opened.urls, std::vector<std::string>{kHelp.absoluteString()});
 }
+
+TEST_F(HelpScreen, AScrolledManualStaysBelowTheBar) {
+    main->present(help, true);
+    window->layoutIfNeeded();
+    ASSERT_TRUE(web()->isShowingPDF());
+    const auto bar = testkit::overWhite({{0.16, 0.16, 0.17, 1}});
+    for (const CGFloat offset : {0.0, 200.0, 1000.0}) {
+        SCOPED_TRACE(offset);
+        web()->setContentOffset(offset);
+        const auto picture = testkit::renderOverWhite({480, 360}, 1, [this](CGContext& c) { window->render(c); });
+        EXPECT_TRUE(testkit::pixelNear(*picture, {240, 4}, bar));
+        EXPECT_TRUE(testkit::pixelNear(*picture, {470, 30}, bar));
+    }
+}

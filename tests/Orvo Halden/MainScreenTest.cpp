@@ -4,6 +4,7 @@
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "platform/ui/AUViewController.h"
 #include "tests/Orvo Halden/MainScreenFixture.h"
+#include "tests/support/PixelProbe.h"
 
 namespace {
 
@@ -124,4 +125,20 @@ TEST_F(MainScreen, WhatCannotBeEmbeddedIsLoggedAndTheScreenGoesOn) {
                                 "ViewController: Loading the audio unit's interface...",
                                 "ERROR: Something is wrong with the view controller and view of the audio unit.",
                                 "ViewController: Loading the audio unit's interface...", "ERROR: Self is nil !?"}));
+}
+
+TEST_F(MainScreen, AMovedEditorStaysBelowTheButtonBar) {
+    start();
+    ASSERT_TRUE(waitForEditor()) << "the editor never arrived";
+    screen->buttonUnit->sendActions(UIControlEvent::touchUpInside);
+    window->layoutIfNeeded();
+    const std::shared_ptr<UIView> editor = screen->pluginView->subviews().front();
+    const CGPoint inTheBar{740, 10};  // right of the buttons
+    const auto bar = testkit::overWhite({{0.12, 0.12, 0.13, 1}});
+    for (const CGFloat dy : {0.0, -100.0, -400.0}) {
+        SCOPED_TRACE(dy);
+        editor->setCenter({editor->center().x, editor->center().y + dy});
+        const auto picture = testkit::renderOverWhite({760, 720}, 1, [this](CGContext& c) { window->render(c); });
+        EXPECT_TRUE(testkit::pixelNear(*picture, inTheBar, bar));
+    }
 }

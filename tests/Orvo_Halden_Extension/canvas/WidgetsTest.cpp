@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <numbers>
+#include <thread>
 
 #include "Orvo_Halden_Extension/OrvoHaldenViewBase.h"
 #include "tests/support/Geometry.h"
@@ -332,3 +333,45 @@ TEST(Widgets, NonFiniteKnobValueDropsOnlyTheElementsItPlaces) {
             captionInk += bool(pixelNear(*picture, {(x + 0.5) / 4, (y + 0.5) / 4}, overWhite({model.colorEmphasize})));
     EXPECT_GT(captionInk, 20);
 }
+
+namespace {
+
+// A knob kept as pixels must show every change of its looks at once: drawn
+// with one look, then another at the same place, it matches the second look
+// drawn where nothing was kept before (a thread of its own keeps its own).
+TEST(Knobs, AKeptKnobShowsEveryChangeOfItsLooks) {
+    struct Look {
+        const char* label;
+        CGFloat value;
+        bool active;
+        CGFloat contrast;
+    };
+    struct Case {
+        const char* name;
+        Look before, after;
+    };
+    const Case cases[] = {
+        {"value", {"size", 0.3, false, 0.9}, {"size", 0.7, false, 0.9}},
+        {"label", {"size", 0.3, false, 0.9}, {"damp", 0.3, false, 0.9}},
+        {"held", {"size", 0.3, false, 0.9}, {"size", 0.3, true, 0.9}},
+        {"contrast", {"size", 0.3, false, 0.9}, {"size", 0.3, false, 0.2}},
+    };
+    const auto draw = [](const Look& look) {
+        return testkit::renderOverWhite(V::kKnobSize, 2, [&](CGContext&) {
+            V model;
+            model.colorContrast = UIColor{look.contrast, look.contrast, look.contrast, 1};
+            model.drawSymbolKnobUni({}, V::ResizingBehavior::fit, look.label, look.value, look.active);
+        });
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto first = draw(c.before);
+        const auto shown = draw(c.after);
+        std::unique_ptr<ImageSurface> fresh;
+        std::thread([&] { fresh = draw(c.after); }).join();
+        EXPECT_GT(testkit::differingPixels(*first, *fresh, 0), 0);
+        EXPECT_EQ(testkit::differingPixels(*shown, *fresh, 0), 0);
+    }
+}
+
+}  // namespace
