@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/Timer.h"
+#include "tests/support/ChildRun.h"
 
 namespace {
 
@@ -75,6 +77,22 @@ TEST_F(MainQueueTest, DrainOffTheMainThreadRunsNothing) {
     EXPECT_FALSE(ran);
     DispatchQueue::main().drain();
     EXPECT_TRUE(ran);
+}
+
+// Whatever a block throws, the queue logs it and serves the next block (in a
+// child: a throw that escapes ends the process).
+TEST_F(MainQueueTest, ABlockThatThrowsAnythingIsLoggedAndTheNextStillRuns) {
+    const testkit::ChildRun run = testkit::runInChild([] {
+        int ran = 0;
+        DispatchQueue::main().async([] { throw std::runtime_error("an error"); });
+        DispatchQueue::main().async([] { throw 7; });
+        DispatchQueue::main().async([&] { ++ran; });
+        DispatchQueue::main().drain();
+        return ran == 1 ? 0 : 1;
+    });
+    EXPECT_TRUE(run.exited(0)) << testkit::describe(run);
+    EXPECT_NE(run.output.find("threw: an error"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("threw something that is no exception"), std::string::npos) << run.output;
 }
 
 TEST_F(MainQueueTest, BlocksPostedByBlocksQueueBehindTheOthers) {
