@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/ui/UIWindow.h"
+#include "platform/web/PDFPageStack.h"
 #include "platform/web/WKWebView.h"
 #include "tests/support/OpenedURLs.h"
 #include "tests/support/PixelProbe.h"
@@ -264,6 +265,58 @@ TEST(WebView, ATapOnALinkOfThePDFFollowsIt) {
               (std::vector<std::string>{"action https://example.com/page.pdf",
                                         "response https://example.com/page.pdf application/pdf", "finish"}));
     EXPECT_EQ(page.opened.urls, std::vector<std::string>{"https://example.com/page.pdf"});
+}
+
+// Documents that a naive view makes slow or greedy: a draw renders only the
+// pages that show, a page drawn before comes from the cache, the cache keeps
+// to its budget, and a tap finds its page however far down it lies.
+TEST(WebView, LongTallOrOddlyShapedPDFsDrawOnlyWhatShowsWithinTheCacheBudget) {
+    struct Case {
+        const char* name;
+        int pages;
+        CGSize size;
+        std::uint64_t firstDraw, redraw;  // pages rendered
+    } cases[] = {
+        {"ten thousand pages", 10000, {400, 200}, 2, 0},
+        {"tall pages beyond the budget", 24, {400, 4000}, 1, 0},
+        {"a sliver too tall to keep", 2, {1, 14000}, 1, 1},  // drawn straight, every time
+    };
+    testkit::TempFolder folder;
+    for (const auto& c : cases) {
+        const std::string path = (folder / (std::string(c.name) + ".pdf")).string();
+        cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), c.size.width, c.size.height);
+        cairo_t* cr = cairo_create(surface);
+        for (int i = 1; i < c.pages; ++i)
+            cairo_show_page(cr);
+        // A link over the whole last page.
+        const std::string link = "rect=[0 0 " + std::to_string(c.size.width) + " " + std::to_string(c.size.height) +
+                                 "] uri='https://example.com/last'";
+        cairo_tag_begin(cr, CAIRO_TAG_LINK, link.c_str());
+        cairo_rectangle(cr, 0, 0, 1, 1);
+        cairo_fill(cr);
+        cairo_tag_end(cr, CAIRO_TAG_LINK);
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+
+        Page page;
+        page.view->load(URLRequest{URL::fileURLWithPath(path)});
+        ASSERT_TRUE(page.view->isShowingPDF()) << c.name;
+        ASSERT_EQ(page.view->pageCount(), c.pages);
+        const PDFPageStack& pages = *page.view->pdfPages();
+        page.picture();
+        EXPECT_EQ(pages.pagesRendered(), c.firstDraw) << c.name;
+        page.picture();
+        EXPECT_EQ(pages.pagesRendered(), c.firstDraw + c.redraw) << c.name;
+        // Down through the whole of a short document, a page at a time.
+        for (int i = 0; c.pages < 100 && i < 2 * c.pages; ++i) {
+            page.view->setContentOffset(page.view->contentHeight() * i / (2 * c.pages));
+            page.picture();
+            EXPECT_LE(pages.cachedBytes(), PDFPageStack::kCacheBytes) << c.name;
+        }
+        page.view->setContentOffset(1e12);
+        page.window->touchUp(page.window->touchDown({200, 280}));
+        EXPECT_EQ(page.opened.urls, std::vector<std::string>{"https://example.com/last"}) << c.name;
+    }
 }
 
 TEST(WebView, AnHTMLTextGoesToTheBrowserFromItsOwnFileOrFromACopy) {
