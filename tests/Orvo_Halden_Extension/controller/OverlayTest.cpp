@@ -91,7 +91,8 @@ TEST(InfoOverlay, ALongMessageIsCutAtACharacterWithAnEllipsis) {
     for (const auto& c : cases) {
         e.controller->showInfo(c.message);
         const bool cut = c.shownBytes < c.message.size();
-        EXPECT_EQ(e.text(), c.message.substr(0, c.shownBytes) + (cut ? ellipsis : ""));
+        EXPECT_TRUE(e.text() == c.message.substr(0, c.shownBytes) + (cut ? ellipsis : ""))
+            << c.message.size() << " bytes shown as " << e.text().size();
     }
 }
 
