@@ -94,6 +94,23 @@ struct Page {
     }
 };
 
+// A PDF of `pages` blank pages of `size`, the last with a filled box that
+// links to `uri`.
+void writePDF(const std::string& path, CGSize size, int pages, CGRect box, const std::string& uri) {
+    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), size.width, size.height);
+    cairo_t* cr = cairo_create(surface);
+    for (int i = 1; i < pages; ++i)
+        cairo_show_page(cr);
+    const std::string link = "rect=[" + std::to_string(box.minX()) + " " + std::to_string(box.minY()) + " " +
+                             std::to_string(box.width()) + " " + std::to_string(box.height()) + "] uri='" + uri + "'";
+    cairo_tag_begin(cr, CAIRO_TAG_LINK, link.c_str());
+    cairo_rectangle(cr, box.minX(), box.minY(), box.width(), box.height());
+    cairo_fill(cr);
+    cairo_tag_end(cr, CAIRO_TAG_LINK);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+}
+
 int darkPixels(const ImageSurface& picture) {
     int dark = 0;
     for (int y = 0; y < picture.pixelHeight(); ++y)
@@ -244,14 +261,7 @@ TEST(WebView, ThePDFIsDrawnAtTheViewsWidthAndScrollsByDragAndWheelWithinItsPages
 TEST(WebView, ATapOnALinkOfThePDFFollowsIt) {
     testkit::TempFolder folder;
     const std::string path = (folder / "links.pdf").string();
-    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), 400, 300);
-    cairo_t* cr = cairo_create(surface);
-    cairo_tag_begin(cr, CAIRO_TAG_LINK, "rect=[100 100 200 50] uri='https://example.com/page.pdf'");
-    cairo_rectangle(cr, 100, 100, 200, 50);
-    cairo_fill(cr);
-    cairo_tag_end(cr, CAIRO_TAG_LINK);
-    cairo_destroy(cr);
-    cairo_surface_destroy(surface);
+    writePDF(path, {400, 300}, 1, {100, 100, 200, 50}, "https://example.com/page.pdf");
 
     Page page;
     page.view->load(URLRequest{URL::fileURLWithPath(path)});
@@ -284,19 +294,9 @@ TEST(WebView, LongTallOrOddlyShapedPDFsDrawOnlyWhatShowsWithinTheCacheBudget) {
     testkit::TempFolder folder;
     for (const auto& c : cases) {
         const std::string path = (folder / (std::string(c.name) + ".pdf")).string();
-        cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), c.size.width, c.size.height);
-        cairo_t* cr = cairo_create(surface);
-        for (int i = 1; i < c.pages; ++i)
-            cairo_show_page(cr);
-        // A link over the whole last page.
-        const std::string link = "rect=[0 0 " + std::to_string(c.size.width) + " " + std::to_string(c.size.height) +
-                                 "] uri='https://example.com/last'";
-        cairo_tag_begin(cr, CAIRO_TAG_LINK, link.c_str());
-        cairo_rectangle(cr, 0, 0, 1, 1);
-        cairo_fill(cr);
-        cairo_tag_end(cr, CAIRO_TAG_LINK);
-        cairo_destroy(cr);
-        cairo_surface_destroy(surface);
+        // The link over the lower half of the last page.
+        const CGFloat half = c.size.height / 2;
+        writePDF(path, c.size, c.pages, {0, half, c.size.width, half}, "https://example.com/last");
 
         Page page;
         page.view->load(URLRequest{URL::fileURLWithPath(path)});
