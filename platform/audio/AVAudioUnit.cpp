@@ -22,6 +22,9 @@ constexpr int kAudioComponentErr_NotFound = -3000;
 constexpr int kAudioComponentErr_InstanceInvalidated = -66749;
 constexpr AVAudioChannelCount kMaximumChannels = 16;
 
+using ElfHeader = ElfW(Ehdr);
+using ProgramHeader = ElfW(Phdr);
+
 // Whether the file at `path` can be handed to the loader; the reason when not.
 // The loader waits forever on a pipe and maps whatever the program headers
 // name, so a truncated module would fault on first touch instead of failing.
@@ -38,18 +41,18 @@ std::optional<std::string> unloadable(const std::string& path) {
     auto readAt = [fd](void* into, std::size_t bytes, std::uint64_t at) {
         return ::pread(fd, into, bytes, static_cast<off_t>(at)) == static_cast<ssize_t>(bytes);
     };
-    ElfW(Ehdr) header{};
+    ElfHeader header{};
     if (!readAt(&header, sizeof header, 0) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
         return "it is not an ELF file";
-    if (header.e_ident[EI_CLASS] != (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32) || header.e_type != ET_DYN ||
-        header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phnum == 0)
+    if (header.e_ident[EI_CLASS] != (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32) ||
+        header.e_type != ET_DYN || header.e_phentsize != sizeof(ProgramHeader) || header.e_phnum == 0)
         return "it is not a shared object for this machine";
-    const std::uint64_t tableEnd = header.e_phoff + std::uint64_t{header.e_phnum} * sizeof(ElfW(Phdr));
+    const std::uint64_t tableEnd = header.e_phoff + std::uint64_t{header.e_phnum} * sizeof(ProgramHeader);
     if (header.e_phoff > size || tableEnd > size) return "it is truncated (its program headers are missing)";
-    std::vector<ElfW(Phdr)> segments(header.e_phnum);
-    if (!readAt(segments.data(), segments.size() * sizeof(ElfW(Phdr)), header.e_phoff))
+    std::vector<ProgramHeader> segments(header.e_phnum);
+    if (!readAt(segments.data(), segments.size() * sizeof(ProgramHeader), header.e_phoff))
         return "its program headers cannot be read";
-    for (const ElfW(Phdr)& segment : segments)
+    for (const ProgramHeader& segment : segments)
         if (segment.p_offset > size || segment.p_filesz > size - segment.p_offset)
             return "it is truncated (a segment lies beyond its end)";
     return std::nullopt;
@@ -63,13 +66,14 @@ std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description) 
     const AVAudioUnitComponent& component = *components.front();
     const std::string& path = component.moduleURL().path();
     if (const auto why = unloadable(path))
-        throw NSError(kAudioComponentErr_InstanceInvalidated, "The module '" + path + "' cannot be loaded: " + *why + ".");
+        throw NSError(kAudioComponentErr_InstanceInvalidated,
+                      "The module '" + path + "' cannot be loaded: " + *why + ".");
     // Never closed: the unit's code and everything it hands out live in the module.
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         const char* why = ::dlerror();
-        throw NSError(kAudioComponentErr_InstanceInvalidated, "The module '" + component.moduleURL().path() +
-                                                                  "' cannot be loaded: " + (why ? why : "?"));
+        throw NSError(kAudioComponentErr_InstanceInvalidated,
+                      "The module '" + path + "' cannot be loaded: " + (why ? why : "?"));
     }
     auto entry =
         reinterpret_cast<AUPrincipalClassFunction>(::dlsym(module, component.factoryFunction().c_str()));
@@ -82,7 +86,8 @@ std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description) 
     link_map *own = nullptr, *home = nullptr;
     Dl_info where{};
     if (::dlinfo(module, RTLD_DI_LINKMAP, &own) != 0 ||
-        !::dladdr1(reinterpret_cast<void*>(entry), &where, reinterpret_cast<void**>(&home), RTLD_DL_LINKMAP) ||
+        !::dladdr1(reinterpret_cast<void*>(entry), &where, reinterpret_cast<void**>(&home),
+                   RTLD_DL_LINKMAP) ||
         home != own)
         throw NSError(kAudioComponentErr_InstanceInvalidated,
                       "The function '" + component.factoryFunction() + "' does not lie in the module '" +
@@ -113,7 +118,8 @@ std::shared_ptr<AVAudioUnit> AVAudioUnit::instantiate(const AudioComponentDescri
     } catch (const std::exception& error) {
         throw failed(NSError(kAudioUnitErr_FailedInitialization, error.what()));
     } catch (...) {
-        throw failed(NSError(kAudioUnitErr_FailedInitialization, "The module threw something that is no exception."));
+        throw failed(
+            NSError(kAudioUnitErr_FailedInitialization, "The module threw something that is no exception."));
     }
 }
 

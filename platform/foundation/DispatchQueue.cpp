@@ -20,7 +20,8 @@ void run(const DispatchQueue::Block& block, const std::string& label) {
         std::printf("DispatchQueue::ERROR: A block on '%s' threw: %s\n", label.c_str(), error.what());
         std::fflush(stdout);
     } catch (...) {
-        std::printf("DispatchQueue::ERROR: A block on '%s' threw something that is no exception.\n", label.c_str());
+        std::printf("DispatchQueue::ERROR: A block on '%s' threw something that is no exception.\n",
+                    label.c_str());
         std::fflush(stdout);
     }
 }

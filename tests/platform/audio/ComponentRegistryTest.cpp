@@ -207,7 +207,8 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
             }
         });
         EXPECT_TRUE(run.exited(1)) << c.subtype << ": " << testkit::describe(run);
-        EXPECT_NE(run.output.find("AVAudioUnit::ERROR"), std::string::npos) << c.subtype << ": " << run.output;
+        EXPECT_NE(run.output.find("AVAudioUnit::ERROR"), std::string::npos)
+            << c.subtype << ": " << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.subtype << ": " << run.output;
     }
 }
