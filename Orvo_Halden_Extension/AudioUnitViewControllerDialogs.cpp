@@ -14,6 +14,19 @@ namespace {
 
 constexpr float kFadeInterval = 0.009f;
 constexpr Animator::Int kFadeInFrames = 320, kFadeOutFrames = 120;
+// Bytes of a message the overlay lays out. Wrapping a long unbroken word
+// costs far more than its length, so a longer message is cut (at a
+// character's start) and marked with an ellipsis.
+constexpr std::size_t kLongestInfo = 500;
+
+std::string shownInfo(const std::string& text) {
+    if (text.size() <= kLongestInfo)
+        return text;
+    std::size_t end = kLongestInfo;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end) + "\u2026";
+}
 
 // Alpha and a uniform scale by the same value: the overlay grows in as it appears.
 void applyFade(UIView& view, float value) {
@@ -35,7 +48,7 @@ std::shared_ptr<UIAlertAction> action(const char* title, UIAlertActionStyle styl
 void AudioUnitViewController::showInfo(const std::string& string) {
     if (!infoView || !infoMessage)
         return;
-    infoMessage->setText(string);
+    infoMessage->setText(shownInfo(string));
     infoView->setHidden(false);
     infoView->setAlpha(0);
     auto fade = std::make_shared<Animator>(float(infoView->alpha()), 1.0f, kFadeInFrames, kFadeInterval,

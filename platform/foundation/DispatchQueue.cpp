@@ -19,6 +19,10 @@ void run(const DispatchQueue::Block& block, const std::string& label) {
     } catch (const std::exception& error) {
         std::printf("DispatchQueue::ERROR: A block on '%s' threw: %s\n", label.c_str(), error.what());
         std::fflush(stdout);
+    } catch (...) {
+        std::printf("DispatchQueue::ERROR: A block on '%s' threw something that is no exception.\n",
+                    label.c_str());
+        std::fflush(stdout);
     }
 }
 } // namespace

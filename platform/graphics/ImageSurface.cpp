@@ -11,20 +11,24 @@
 
 namespace {
 
-int pixels(CGFloat points, CGFloat scale) {
+CGFloat pixels(CGFloat points, CGFloat scale) {
     const CGFloat n = std::ceil(points * scale);
-    // Cairo's own limit for image surfaces.
-    return std::isfinite(n) && n > 0 ? int(std::min(n, CGFloat(32767))) : 0;
+    return std::isfinite(n) && n > 0 ? n : 0;
 }
 
 }  // namespace
 
-ImageSurface::ImageSurface(CGSize pointSize, CGFloat scale)
-    : width_(pixels(pointSize.width, scale)),
-      height_(pixels(pointSize.height, scale)),
-      scale_(std::isfinite(scale) && scale > 0 ? scale : 1) {
-    if (width_ == 0 || height_ == 0)
-        width_ = height_ = 0;
+ImageSurface::ImageSurface(CGSize pointSize, CGFloat scale) : scale_(std::isfinite(scale) && scale > 0 ? scale : 1) {
+    const CGFloat width = pixels(pointSize.width, scale), height = pixels(pointSize.height, scale);
+    if (width > kLargestSide || height > kLargestSide || width * height > kLargestPixels) {
+        std::printf("ImageSurface ERROR: a picture of %.0f x %.0f pixels is refused (at most %d on a side and "
+                    "%.0f in all); it stays empty.\n",
+                    width, height, kLargestSide, kLargestPixels);
+        std::fflush(stdout);
+    } else if (width > 0 && height > 0) {
+        width_ = int(width);
+        height_ = int(height);
+    }
     surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width_, height_);
     cairo_surface_set_device_scale(surface_, scale_, scale_);
 }

@@ -20,7 +20,13 @@ public:
         bool operator==(const Pixel&) const = default;
     };
 
-    // Sizes that are not finite or not positive make an empty picture.
+    // The largest picture: Cairo's longest side, and 512 MB of pixels (a
+    // doubled 8K screen fits).
+    static constexpr int kLargestSide = 32767;
+    static constexpr double kLargestPixels = 16384.0 * 8192.0;
+
+    // Sizes that are not finite or not positive make an empty picture, and
+    // so (with a log line) do sizes beyond the largest picture.
     ImageSurface(CGSize pointSize, CGFloat scale = 1);
     ~ImageSurface();
     ImageSurface(const ImageSurface&) = delete;

@@ -15,10 +15,11 @@
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UITouch.h"
 #include "platform/web/PDFDocument.h"
+#include "platform/web/PDFPageStack.h"
 
 namespace {
 
-constexpr CGFloat kMargin = 12;      // around and between the pages
+constexpr CGFloat kMargin = PDFPageStack::kMargin;  // around the text, as around the pages
 constexpr CGFloat kWheelStep = 48;   // points per wheel notch
 constexpr CGFloat kTapSlop = 4;      // a touch that moves less is a tap
 constexpr int kLoadFailed = -1100;   // the platform's code for a resource that cannot be loaded
@@ -217,7 +218,7 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
             fail("could not show " + url.path() + ": " + error + ".");
             return;
         }
-        pdf_ = std::move(document);
+        pdf_ = std::make_unique<PDFPageStack>(std::move(document));
     } else {
         const std::optional<URL> page = html ? pageForText(*html, url.isFileURL() ? std::optional<URL>(url) : std::nullopt)
                                              : std::optional<URL>(url);
@@ -241,22 +242,12 @@ void WKWebView::fail(const std::string& message) {
         delegate->didFailNavigation(*this, NSError(kLoadFailed, message));
 }
 
-CGFloat WKWebView::pageScale(int index) const {
-    const CGSize size = pdf_ ? pdf_->pageSize(index) : CGSize{};
-    const CGFloat width = bounds().width() - 2 * kMargin;
-    if (size.width <= 0 || width <= 0)
+CGFloat WKWebView::contentHeight() const {
+    if (!pdf_)
         return 0;
-    return width / size.width;
+    pdf_->setWidth(bounds().width());
+    return pdf_->contentHeight();
 }
-
-CGFloat WKWebView::pageTop(int index) const {
-    CGFloat top = kMargin;
-    for (int i = 0; i < index; ++i)
-        top += pdf_->pageSize(i).height * pageScale(i) + kMargin;
-    return top;
-}
-
-CGFloat WKWebView::contentHeight() const { return pdf_ ? pageTop(pdf_->pageCount()) : 0; }
 
 void WKWebView::setContentOffset(CGFloat offset) {
     const CGFloat most = std::max<CGFloat>(0, contentHeight() - bounds().height());
@@ -265,21 +256,6 @@ void WKWebView::setContentOffset(CGFloat offset) {
         offset_ = clamped;
         setNeedsDisplay();
     }
-}
-
-std::optional<std::pair<int, CGPoint>> WKWebView::pageAt(CGPoint point) const {
-    if (!pdf_)
-        return std::nullopt;
-    for (int i = 0; i < pdf_->pageCount(); ++i) {
-        const CGFloat scale = pageScale(i);
-        if (scale <= 0)
-            continue;
-        const CGPoint inPage{(point.x - kMargin) / scale, (point.y + offset_ - pageTop(i)) / scale};
-        const CGSize size = pdf_->pageSize(i);
-        if (inPage.x >= 0 && inPage.y >= 0 && inPage.x <= size.width && inPage.y <= size.height)
-            return std::make_pair(i, inPage);
-    }
-    return std::nullopt;
 }
 
 void WKWebView::draw(const CGRect&) {
@@ -291,17 +267,8 @@ void WKWebView::draw(const CGRect&) {
     context->setFillColor({0.82, 0.82, 0.84, 1});
     UIBezierPath::rect(area)->fill();
     if (pdf_) {
-        for (int i = 0; i < pdf_->pageCount(); ++i) {
-            const CGFloat scale = pageScale(i), top = pageTop(i) - offset_;
-            const CGFloat height = pdf_->pageSize(i).height * scale;
-            if (scale <= 0 || top > area.height() || top + height < 0)
-                continue;
-            context->saveGState();
-            context->translateBy(kMargin, top);
-            context->scaleBy(scale, scale);
-            pdf_->drawPage(i, *context);
-            context->restoreGState();
-        }
+        pdf_->setWidth(area.width());
+        pdf_->draw(*context, offset_, area.height());
     } else if (url_) {
         NSStringAttributes attributes;
         attributes.font = UIFont("HelveticaNeue", 15);
@@ -344,10 +311,14 @@ void WKWebView::touchesEnded(const UITouchSet& touches, const UIEvent* event) {
     dragStart_.reset();
     if (!tap || touches.empty())
         return;
-    const auto hit = pageAt((*touches.begin())->location(this));
+    if (!pdf_)
+        return;
+    const CGPoint point = (*touches.begin())->location(this);
+    pdf_->setWidth(bounds().width());
+    const auto hit = pdf_->pageAt({point.x, point.y + offset_});
     if (!hit)
         return;
-    if (const auto link = pdf_->linkAt(hit->first, hit->second))
+    if (const auto link = pdf_->document().linkAt(hit->first, hit->second))
         followLink(URLRequest{URL::string(*link)});
 }
 

@@ -11,7 +11,7 @@
 #include "platform/foundation/URLSession.h"
 #include "platform/ui/UIView.h"
 
-class PDFDocument;
+class PDFPageStack;
 class WKWebView;
 
 enum class WKNavigationActionPolicy { cancel, allow };
@@ -95,6 +95,8 @@ public:
     // What is shown now: none before the first load.
     const std::optional<URL>& url() const { return url_; }
     bool isShowingPDF() const { return pdf_ != nullptr; }
+    // The shown PDF's pages as laid out now; none when no PDF is shown.
+    const PDFPageStack* pdfPages() const { return pdf_.get(); }
     int pageCount() const;
     // Navigations started, for logs and tests.
     std::uint64_t navigationCount() const { return navigation_; }
@@ -116,10 +118,6 @@ private:
     void respond(std::uint64_t navigation, const URLRequest& request, std::optional<std::string> html);
     void show(std::uint64_t navigation, const URL& url, const std::string& mimeType, std::optional<std::string> html);
     void fail(const std::string& message);
-    // Page rectangles in content coordinates at the current width.
-    std::optional<std::pair<int, CGPoint>> pageAt(CGPoint point) const;
-    CGFloat pageScale(int index) const;
-    CGFloat pageTop(int index) const;
 
     std::weak_ptr<WKNavigationDelegate> navigationDelegate_;
     std::weak_ptr<WKUIDelegate> uiDelegate_;
@@ -127,7 +125,7 @@ private:
     std::shared_ptr<WKWebView*> self_;
     std::uint64_t navigation_ = 0;
     std::optional<URL> url_;
-    std::unique_ptr<PDFDocument> pdf_;
+    std::unique_ptr<PDFPageStack> pdf_;
     CGFloat offset_ = 0;
     std::optional<CGPoint> dragStart_;
     CGFloat dragOffset_ = 0;

@@ -117,7 +117,9 @@ std::vector<std::vector<float>> effectRender(const std::string& path, std::size_
 TEST(App, PlaysALoopThroughThePlugInHeadlessAndEndsCleanly) {
     testkit::TempFolder folder;
     const std::string sound = (folder / "out.raw").string();
-    const AppRun run = runApp({"--headless", "--autoplay", "--seconds", "3"},
+    // Play waits for the effect, which a sanitizer build on a busy machine
+    // can take seconds to load: six leave well over the two the checks need.
+    const AppRun run = runApp({"--headless", "--autoplay", "--seconds", "6"},
                            {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + sound,
                             "ORVO_DOCUMENTS_DIR=" + folder.path().string(), "ORVO_COMPONENT_PATH=", "ORVO_RESOURCES_DIR="},
                            folder);

@@ -44,6 +44,10 @@ ChildOutcome runInChild(const std::function<std::string()>& body, std::chrono::m
         } catch (const std::exception& error) {
             std::printf("threw: %s\n", error.what());
             status = 1;
+        } catch (...) {
+            // Let through, it would run the rest of the test program in the child.
+            std::printf("threw something that is no exception\n");
+            status = 1;
         }
         std::fflush(nullptr);
         ::_exit(status);

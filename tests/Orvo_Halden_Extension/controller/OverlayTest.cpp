@@ -74,6 +74,28 @@ TEST(InfoOverlay, OverlappingMessagesRunSideBySideAndTheFirstFadeOutHidesTheLate
     EXPECT_TRUE(e.info().isHidden());
 }
 
+// Laying out a long unbroken word takes minutes: only the start reaches the label.
+TEST(InfoOverlay, ALongMessageIsCutAtACharacterWithAnEllipsis) {
+    const std::string ellipsis = "\u2026";
+    struct Case {
+        std::string message;
+        std::size_t shownBytes;  // without the ellipsis; all of it when none is added
+    } cases[] = {
+        {std::string(100000, 'x'), 500},
+        {"a" + std::string(300 * 2, '\0'), 499},  // two-byte characters: never half of one
+        {std::string(500, 'y'), 500},
+    };
+    for (std::size_t i = 0; i < 300; ++i)
+        cases[1].message.replace(1 + 2 * i, 2, "\u00e9");
+    Editor e;
+    for (const auto& c : cases) {
+        e.controller->showInfo(c.message);
+        const bool cut = c.shownBytes < c.message.size();
+        EXPECT_TRUE(e.text() == c.message.substr(0, c.shownBytes) + (cut ? ellipsis : ""))
+            << c.message.size() << " bytes shown as " << e.text().size();
+    }
+}
+
 TEST(InfoOverlay, HidingAnOverlayThatIsAlreadyTransparentTakesOneTick) {
     Editor e;
     e.controller->infoMessage->setText("left over");

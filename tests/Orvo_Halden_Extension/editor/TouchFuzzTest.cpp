@@ -1,8 +1,11 @@
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <random>
+#include <string>
 
 #include "EditorFixture.h"
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
@@ -15,6 +18,14 @@ double fuzzSeconds() {
     const char* text = std::getenv("ORVO_EDITOR_FUZZ_SECONDS");
     const double seconds = text ? std::atof(text) : 3.0;
     return seconds > 0 ? seconds : 3.0;
+}
+
+// ORVO_EDITOR_FUZZ_SEED replays a run; otherwise each run takes a new seed
+// from the clock, so the runs together cover more sequences.
+std::uint32_t fuzzSeed() {
+    if (const char* text = std::getenv("ORVO_EDITOR_FUZZ_SEED"))
+        return std::uint32_t(std::strtoul(text, nullptr, 10));
+    return std::uint32_t(std::chrono::system_clock::now().time_since_epoch().count());
 }
 
 class CheckingDelegate : public OrvoHaldenViewDelegate {
@@ -35,7 +46,11 @@ public:
 // parameter values from the host, bad ones included: nothing may crash and
 // every value reported must be a finite value for a real address.
 TEST(EditorFuzz, RandomTouchSequencesAtRandomSizes) {
-    std::mt19937 rng(17);
+    const std::uint32_t seed = fuzzSeed();
+    std::printf("EditorFuzz: seed %u (ORVO_EDITOR_FUZZ_SEED=%u replays this run)\n", seed, seed);
+    std::fflush(stdout);
+    SCOPED_TRACE("ORVO_EDITOR_FUZZ_SEED=" + std::to_string(seed));
+    std::mt19937 rng(seed);
     auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
     auto chance = [&](double p) { return uniform(0, 1) < p; };
     const float odd[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -8,7 +9,9 @@
 #include "platform/audio/AVAudioUnit.h"
 #include "platform/audio/AVAudioUnitComponentManager.h"
 #include "platform/foundation/Thread.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/MainQueue.h"
+#include "tests/support/NamedPipe.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 
@@ -172,6 +175,45 @@ TEST_F(RegistryTest, EveryFailureArrivesAsAnErrorOnTheMainQueue) {
         ASSERT_TRUE(outcome.error) << c.subtype;
         EXPECT_NE(std::string(outcome.error->what()).find(c.says), std::string::npos)
             << outcome.error->what();
+    }
+}
+
+// Broken installs: each is tried in a child process, since a loader that
+// hangs or faults takes the whole program with it. Every one must come back
+// as an error, logged, within the time limit.
+TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
+    const testkit::NamedPipe pipe(folder / "pipe.so");
+    ASSERT_TRUE(pipe.made());
+    const auto truncated = folder / "truncated.so";
+    std::filesystem::copy_file(module, truncated);
+    std::filesystem::resize_file(truncated, 256 * 1024); // inside the loadable segments
+    struct Case {
+        const char* subtype;
+        std::string path, function, says;
+    } cases[] = {
+        {"fifo", pipe.path().string(), "AUPrincipalClassFactory", "not a regular file"},
+        {"trun", truncated.string(), "AUPrincipalClassFactory", "truncated"},
+        {"thro", module, "ThrowingPrincipalClassFactory", "no exception"},
+        {"libc", module, "abort", "does not lie in the module"}, // found in a library it links
+    };
+    for (const auto& c : cases) {
+        write(std::string(c.subtype) + ".plist", manifest("aumf", c.subtype, c.path, c.function));
+        const testkit::ChildOutcome run = testkit::runInChild(
+            [&]() -> std::string {
+                try {
+                    AVAudioUnit::instantiate({aumf, code(c.subtype), VLMR, 0, 0}, 0);
+                    return "instantiated";
+                } catch (const NSError&) {
+                    return "";
+                } catch (...) {
+                    return "a throw that is no exception came through";
+                }
+            },
+            std::chrono::seconds(30));
+        EXPECT_TRUE(run.passed()) << c.subtype << ": " << run.describe();
+        EXPECT_NE(run.output.find("AVAudioUnit::ERROR"), std::string::npos)
+            << c.subtype << ": " << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << c.subtype << ": " << run.output;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/Timer.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -75,6 +77,28 @@ TEST_F(MainQueueTest, DrainOffTheMainThreadRunsNothing) {
     EXPECT_FALSE(ran);
     DispatchQueue::main().drain();
     EXPECT_TRUE(ran);
+}
+
+// Whatever a block throws, the queue logs it and serves the next block (in a
+// child: a throw that escapes ends the process).
+TEST_F(MainQueueTest, ABlockThatThrowsAnythingIsLoggedAndTheNextStillRuns) {
+    const testkit::ChildOutcome run = testkit::runInChild(
+        []() -> std::string {
+            int ran = 0;
+            DispatchQueue::main().async([] { throw std::runtime_error("an error"); });
+            DispatchQueue::main().async([] { throw 7; });
+            DispatchQueue::main().async([&] { ++ran; });
+            try {
+                DispatchQueue::main().drain();
+            } catch (...) {
+                return "a throw left the queue";
+            }
+            return ran == 1 ? "" : "the next block did not run";
+        },
+        std::chrono::seconds(30));
+    EXPECT_TRUE(run.passed()) << run.describe();
+    EXPECT_NE(run.output.find("threw: an error"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("threw something that is no exception"), std::string::npos) << run.output;
 }
 
 TEST_F(MainQueueTest, BlocksPostedByBlocksQueueBehindTheOthers) {

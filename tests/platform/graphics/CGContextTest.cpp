@@ -10,6 +10,7 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/UIBezierPath.h"
 #include "tests/support/PixelProbe.h"
+#include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -238,4 +239,25 @@ TEST(ImageSurface, WritesPngAndReportsAPathItCannotWrite) {
     ImageSurface empty({0, NAN});
     EXPECT_EQ(empty.pixelWidth(), 0);
     empty.draw([](CGContext&) { fillRect({0, 0, 1, 1}, kRed); });
+}
+
+TEST(ImageSurface, RefusesPicturesBeyondItsLargestSizeWithALogLine) {
+    struct Case {
+        CGSize points;
+        CGFloat scale;
+        int width;  // 0: refused
+    } cases[] = {
+        {{32767, 32767}, 1, 0},  // 4.3 GB
+        {{40000, 1}, 1, 0},      // longer than Cairo's side
+        {{20000, 1}, 2, 0},      // ... once scaled
+        {{32767, 4}, 1, 32767},
+        {{100, 50}, 2, 200},
+    };
+    for (const auto& c : cases) {
+        testkit::StdoutCapture capture;
+        ImageSurface surface(c.points, c.scale);
+        const std::string said = capture.finish();
+        EXPECT_EQ(surface.pixelWidth(), c.width) << c.points.width << " x " << c.points.height;
+        EXPECT_EQ(said.find("ImageSurface ERROR") != std::string::npos, c.width == 0) << said;
+    }
 }

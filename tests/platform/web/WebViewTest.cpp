@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/ui/UIWindow.h"
+#include "platform/web/PDFPageStack.h"
 #include "platform/web/WKWebView.h"
 #include "tests/support/OpenedURLs.h"
 #include "tests/support/PixelProbe.h"
@@ -92,6 +93,23 @@ struct Page {
         return testkit::renderOverWhite({400, 300}, 1, [this](CGContext& c) { view->render(c); });
     }
 };
+
+// A PDF of `pages` blank pages of `size`, the last with a filled box that
+// links to `uri`.
+void writePDF(const std::string& path, CGSize size, int pages, CGRect box, const std::string& uri) {
+    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), size.width, size.height);
+    cairo_t* cr = cairo_create(surface);
+    for (int i = 1; i < pages; ++i)
+        cairo_show_page(cr);
+    const std::string link = "rect=[" + std::to_string(box.minX()) + " " + std::to_string(box.minY()) + " " +
+                             std::to_string(box.width()) + " " + std::to_string(box.height()) + "] uri='" + uri + "'";
+    cairo_tag_begin(cr, CAIRO_TAG_LINK, link.c_str());
+    cairo_rectangle(cr, box.minX(), box.minY(), box.width(), box.height());
+    cairo_fill(cr);
+    cairo_tag_end(cr, CAIRO_TAG_LINK);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+}
 
 int darkPixels(const ImageSurface& picture) {
     int dark = 0;
@@ -243,14 +261,7 @@ TEST(WebView, ThePDFIsDrawnAtTheViewsWidthAndScrollsByDragAndWheelWithinItsPages
 TEST(WebView, ATapOnALinkOfThePDFFollowsIt) {
     testkit::TempFolder folder;
     const std::string path = (folder / "links.pdf").string();
-    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), 400, 300);
-    cairo_t* cr = cairo_create(surface);
-    cairo_tag_begin(cr, CAIRO_TAG_LINK, "rect=[100 100 200 50] uri='https://example.com/page.pdf'");
-    cairo_rectangle(cr, 100, 100, 200, 50);
-    cairo_fill(cr);
-    cairo_tag_end(cr, CAIRO_TAG_LINK);
-    cairo_destroy(cr);
-    cairo_surface_destroy(surface);
+    writePDF(path, {400, 300}, 1, {100, 100, 200, 50}, "https://example.com/page.pdf");
 
     Page page;
     page.view->load(URLRequest{URL::fileURLWithPath(path)});
@@ -264,6 +275,48 @@ TEST(WebView, ATapOnALinkOfThePDFFollowsIt) {
               (std::vector<std::string>{"action https://example.com/page.pdf",
                                         "response https://example.com/page.pdf application/pdf", "finish"}));
     EXPECT_EQ(page.opened.urls, std::vector<std::string>{"https://example.com/page.pdf"});
+}
+
+// Documents that a naive view makes slow or greedy: a draw renders only the
+// pages that show, a page drawn before comes from the cache, the cache keeps
+// to its budget, and a tap finds its page however far down it lies.
+TEST(WebView, LongTallOrOddlyShapedPDFsDrawOnlyWhatShowsWithinTheCacheBudget) {
+    struct Case {
+        const char* name;
+        int pages;
+        CGSize size;
+        std::uint64_t firstDraw, redraw;  // pages rendered
+    } cases[] = {
+        {"ten thousand pages", 10000, {400, 200}, 2, 0},
+        {"tall pages beyond the budget", 24, {400, 4000}, 1, 0},
+        {"a sliver too tall to keep", 2, {1, 14000}, 1, 1},  // drawn straight, every time
+    };
+    testkit::TempFolder folder;
+    for (const auto& c : cases) {
+        const std::string path = (folder / (std::string(c.name) + ".pdf")).string();
+        // The link over the lower half of the last page.
+        const CGFloat half = c.size.height / 2;
+        writePDF(path, c.size, c.pages, {0, half, c.size.width, half}, "https://example.com/last");
+
+        Page page;
+        page.view->load(URLRequest{URL::fileURLWithPath(path)});
+        ASSERT_TRUE(page.view->isShowingPDF()) << c.name;
+        ASSERT_EQ(page.view->pageCount(), c.pages);
+        const PDFPageStack& pages = *page.view->pdfPages();
+        page.picture();
+        EXPECT_EQ(pages.pagesRendered(), c.firstDraw) << c.name;
+        page.picture();
+        EXPECT_EQ(pages.pagesRendered(), c.firstDraw + c.redraw) << c.name;
+        // Down through the whole of a short document, a page at a time.
+        for (int i = 0; c.pages < 100 && i < 2 * c.pages; ++i) {
+            page.view->setContentOffset(page.view->contentHeight() * i / (2 * c.pages));
+            page.picture();
+            EXPECT_LE(pages.cachedBytes(), PDFPageStack::kCacheBytes) << c.name;
+        }
+        page.view->setContentOffset(1e12);
+        page.window->touchUp(page.window->touchDown({200, 280}));
+        EXPECT_EQ(page.opened.urls, std::vector<std::string>{"https://example.com/last"}) << c.name;
+    }
 }
 
 TEST(WebView, AnHTMLTextGoesToTheBrowserFromItsOwnFileOrFromACopy) {

@@ -1,5 +1,6 @@
 // A component module as the registry loads it: the effect's unit behind the
-// exported entry point, plus a second entry whose principal class refuses.
+// exported entry point, plus entries whose principal classes refuse: with an
+// error, or by throwing something that is no exception at all.
 #include <memory>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
@@ -22,7 +23,13 @@ public:
     }
 };
 
+class ThrowingPrincipalClass : public AUAudioUnitFactory {
+public:
+    std::shared_ptr<AUAudioUnit> createAudioUnit(const AudioComponentDescription&) override { throw 42; }
+};
+
 } // namespace
 
 AU_EXPORT_PRINCIPAL_CLASS(AUPrincipalClassFactory, TestPrincipalClass)
 AU_EXPORT_PRINCIPAL_CLASS(RefusingPrincipalClassFactory, RefusingPrincipalClass)
+AU_EXPORT_PRINCIPAL_CLASS(ThrowingPrincipalClassFactory, ThrowingPrincipalClass)
