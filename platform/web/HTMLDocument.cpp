@@ -135,8 +135,9 @@ std::string errorPageHTML(const std::string& address, const std::string& reason)
            "body { font-family: sans-serif; color: #333; background: #f4f4f2; margin: 32px; }"
            "h1 { font-size: 22px; font-weight: bold; color: #8a1f11; }"
            "p.address { font-family: monospace; color: #555; }"
-           "</style></head><body><h1>This page cannot be shown</h1><p class=\"address\">" +
-           escapedHTML(address) + "</p><p>" + escapedHTML(reason) + "</p></body></html>";
+           "</style></head><body><h1>This page cannot be shown</h1>" +
+           (address.empty() ? "" : "<p class=\"address\">" + escapedHTML(address) + "</p>") + "<p>" +
+           escapedHTML(reason) + "</p></body></html>";
 }
 
 std::string escapedHTML(const std::string& text) {
