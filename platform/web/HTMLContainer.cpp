@@ -119,18 +119,23 @@ int HTMLContainer::text_width(const char* text, litehtml::uint_ptr font) {
     return int(std::ceil(double(logical.width) / PANGO_SCALE));
 }
 
+cairo_t* HTMLContainer::begin(CGContext& context) const {
+    cairo_t* cr = context.cairo();
+    cairo_save(cr);
+    for (const litehtml::position& clip : clips_) {
+        cairo_rectangle(cr, clip.x, clip.y, clip.width, clip.height);
+        cairo_clip(cr);
+    }
+    return cr;
+}
+
 void HTMLContainer::draw_text(litehtml::uint_ptr hdc, const char* text, litehtml::uint_ptr font,
                               litehtml::web_color color, const litehtml::position& pos) {
     CGContext* g = graphics(hdc);
     const auto* f = reinterpret_cast<const Font*>(font);
     if (!g || !g->canDraw() || !f || !text || !*text)
         return;
-    cairo_t* cr = g->cairo();
-    cairo_save(cr);
-    for (const litehtml::position& clip : clips_) {
-        cairo_rectangle(cr, clip.x, clip.y, clip.width, clip.height);
-        cairo_clip(cr);
-    }
+    cairo_t* cr = begin(*g);
     PangoContext* context = pangotext::context();
     pango_cairo_update_context(cr, context);
     const Layout layout(pango_layout_new(context));
@@ -167,8 +172,7 @@ void HTMLContainer::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::lis
     CGContext* g = graphics(hdc);
     if (!g || !g->canDraw())
         return;
-    cairo_t* cr = g->cairo();
-    cairo_save(cr);
+    cairo_t* cr = begin(*g);
     setColour(cr, marker.color, g->globalAlpha());
     const litehtml::position& p = marker.pos;
     cairo_new_path(cr);
@@ -226,12 +230,7 @@ void HTMLContainer::draw_background(litehtml::uint_ptr hdc, const litehtml::back
     CGContext* g = graphics(hdc);
     if (!g || !g->canDraw())
         return;
-    cairo_t* cr = g->cairo();
-    cairo_save(cr);
-    for (const litehtml::position& clip : clips_) {
-        cairo_rectangle(cr, clip.x, clip.y, clip.width, clip.height);
-        cairo_clip(cr);
-    }
+    cairo_t* cr = begin(*g);
     cairo_rectangle(cr, bg.clip_box.x, bg.clip_box.y, bg.clip_box.width, bg.clip_box.height);
     cairo_clip(cr);
     if (bg.color.alpha) {
@@ -264,12 +263,7 @@ void HTMLContainer::draw_borders(litehtml::uint_ptr hdc, const litehtml::borders
     CGContext* g = graphics(hdc);
     if (!g || !g->canDraw())
         return;
-    cairo_t* cr = g->cairo();
-    cairo_save(cr);
-    for (const litehtml::position& clip : clips_) {
-        cairo_rectangle(cr, clip.x, clip.y, clip.width, clip.height);
-        cairo_clip(cr);
-    }
+    cairo_t* cr = begin(*g);
     const auto side = [&](const litehtml::border& b, double x, double y, double w, double h) {
         if (b.width <= 0 || b.style == litehtml::border_style_none || b.style == litehtml::border_style_hidden)
             return;

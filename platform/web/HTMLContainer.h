@@ -16,7 +16,9 @@
 
 #include "platform/foundation/URL.h"
 
+class CGContext;
 class UIImage;
+typedef struct _cairo cairo_t;
 
 class HTMLContainer final : public litehtml::document_container {
 public:
@@ -76,6 +78,8 @@ public:
 
 private:
     struct Font;
+    // Saves the drawing state and applies the engine's clips; cairo_restore() ends it.
+    cairo_t* begin(CGContext& context) const;
     std::optional<URL> imageURL(const char* src, const char* baseurl) const;
     std::shared_ptr<UIImage> image(const char* src, const char* baseurl) const;
 
