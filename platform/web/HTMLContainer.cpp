@@ -16,6 +16,8 @@ namespace {
 constexpr int kMinimumFontSize = 1;
 constexpr int kMaximumFontSize = 400;
 constexpr int kMaximumTiles = 4096;  // a repeated background stops here
+// Pictures asked for per page: each takes a worker of the session for a while.
+constexpr std::size_t kMaximumImages = 128;
 
 struct LayoutFree {
     void operator()(PangoLayout* layout) const { g_object_unref(layout); }
@@ -213,7 +215,7 @@ std::shared_ptr<UIImage> HTMLContainer::image(const char* src, const char* baseu
 
 void HTMLContainer::load_image(const char* src, const char* baseurl, bool) {
     const std::optional<URL> url = imageURL(src, baseurl);
-    if (!url || !images_.emplace(url->absoluteString(), nullptr).second)
+    if (!url || images_.size() >= kMaximumImages || !images_.emplace(url->absoluteString(), nullptr).second)
         return;
     if (requestImage_)
         requestImage_(*url);
