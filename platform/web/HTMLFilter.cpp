@@ -85,6 +85,10 @@ bool droppedWithContent(GumboTag tag) {
     switch (tag) {
     case GUMBO_TAG_SCRIPT:
     case GUMBO_TAG_NOSCRIPT:
+    case GUMBO_TAG_NOEMBED:
+    case GUMBO_TAG_NOFRAMES:
+    case GUMBO_TAG_XMP:
+    case GUMBO_TAG_PLAINTEXT:
     case GUMBO_TAG_IFRAME:
     case GUMBO_TAG_FRAME:
     case GUMBO_TAG_FRAMESET:
@@ -189,7 +193,10 @@ std::string serialize(const GumboNode* root) {
             out += '>';
         }
         if (element.tag == GUMBO_TAG_STYLE) {
-            // Its text is CSS, written as it stands once filtered.
+            // Its text is CSS, written as it stands once filtered; without
+            // its tag (too deep) it would be read as markup, so it goes.
+            if (!written)
+                continue;
             std::string css;
             for (unsigned i = 0; i < element.children.length; ++i) {
                 const auto* child = static_cast<const GumboNode*>(element.children.data[i]);
@@ -200,8 +207,7 @@ std::string serialize(const GumboNode* root) {
             for (std::size_t at = css.find("</"); at != std::string::npos; at = css.find("</", at))
                 css.replace(at, 2, "<\\/");
             out += css;
-            if (written)
-                out += "</style>";
+            out += "</style>";
             continue;
         }
         if (written && isVoid(element.tag))

@@ -33,6 +33,8 @@ TEST(HTMLFilter, ClampsWhatTheLayoutEngineCannotTakeAndKeepsTheRest) {
         {"<script>alert(1)</script><p onclick='x()' title='a\"b'>t</p><iframe src=x></iframe><svg><circle/></svg>",
          {"<p title=\"a&quot;b\">t</p>"}, {"script", "alert", "onclick", "iframe", "circle"}},
         {"<p>a &lt; b &amp; c</p><!-- note -->", {"<p>a &lt; b &amp; c</p>"}, {"note"}},
+        // Raw text would be escaped anew on every pass.
+        {"<xmp><b>x</b></xmp><noembed>inner</noembed><p>z</p>", {"<p>z</p>"}, {"xmp", "&lt;b", "noembed", "inner"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.html);
@@ -51,6 +53,8 @@ TEST(HTMLFilter, BoundsNestingTagsAndBytesButKeepsTheText) {
     const std::string nested = filterHTML(deep + "deep text");
     EXPECT_EQ(count(nested, "<div>"), 64u - 2);  // with <html> and <body>
     EXPECT_NE(nested.find("deep text"), std::string::npos);
+    // A style sheet that deep loses its tag, so its text goes too: it would be read as markup.
+    EXPECT_EQ(filterHTML(deep + "<style>b{}</style><i>x</i>").find("b{}"), std::string::npos);
 
     std::string many;
     for (int i = 0; i < 20000; ++i)
