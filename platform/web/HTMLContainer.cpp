@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <map>
+#include <string>
 #include <utility>
 
 #include "platform/graphics/CGContext.h"
@@ -38,6 +40,28 @@ std::string families(const char* list) {
         if (*c != '"' && *c != '\'')
             out += *c;
     return out.empty() ? "sans-serif" : out;
+}
+
+// Ascent and descent of a font, remembered: loading a font for its metrics
+// costs more than laying out a page, and pages ask for the same few fonts.
+std::pair<int, int> metricsOf(const PangoFontDescription* description) {
+    constexpr std::size_t kRemembered = 256;
+    thread_local std::map<std::string, std::pair<int, int>> known;
+    char* text = pango_font_description_to_string(description);
+    const std::string key = text ? text : "";
+    g_free(text);
+    if (const auto found = known.find(key); found != known.end())
+        return found->second;
+    PangoContext* context = pangotext::context();
+    pango_context_set_matrix(context, nullptr);
+    PangoFontMetrics* metrics = pango_context_get_metrics(context, description, nullptr);
+    const std::pair<int, int> result{int(std::ceil(double(pango_font_metrics_get_ascent(metrics)) / PANGO_SCALE)),
+                                     int(std::ceil(double(pango_font_metrics_get_descent(metrics)) / PANGO_SCALE))};
+    pango_font_metrics_unref(metrics);
+    if (known.size() >= kRemembered)
+        known.clear();
+    known.emplace(key, result);
+    return result;
 }
 
 }  // namespace
@@ -86,12 +110,9 @@ litehtml::uint_ptr HTMLContainer::create_font(const char* faceName, int size, in
     pango_font_description_set_weight(d, PangoWeight(std::clamp(weight, 100, 1000)));
     pango_font_description_set_style(d, italic == litehtml::fontStyleItalic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
     font->decoration = decoration;
-    PangoContext* context = pangotext::context();
-    pango_context_set_matrix(context, nullptr);
-    PangoFontMetrics* metrics = pango_context_get_metrics(context, d, nullptr);
-    font->ascent = int(std::ceil(double(pango_font_metrics_get_ascent(metrics)) / PANGO_SCALE));
-    font->descent = int(std::ceil(double(pango_font_metrics_get_descent(metrics)) / PANGO_SCALE));
-    pango_font_metrics_unref(metrics);
+    const auto [ascent, descent] = metricsOf(d);
+    font->ascent = ascent;
+    font->descent = descent;
     if (fm) {
         fm->ascent = font->ascent;
         fm->descent = font->descent;
