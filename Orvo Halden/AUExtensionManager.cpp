@@ -58,9 +58,13 @@ void AUExtensionManager::loadForRelease() {
                 self->componentDescription_);
         if (self->availableAudioUnits_.empty()) {
             print("ERROR: There were no audio units found.");
+            self->searchEnded();
             return;
         }
-        self->selectfoundComponent(self->availableAudioUnits_.front(), [self] { self->onFoundComponent(); });
+        self->selectfoundComponent(self->availableAudioUnits_.front(), [self] {
+            self->onFoundComponent();
+            self->searchEnded();
+        });
     });
 }
 
@@ -68,6 +72,7 @@ void AUExtensionManager::selectfoundComponent(const std::shared_ptr<AVAudioUnitC
                                               const std::function<void()>& completionHandler) {
     if (!component) {
         print("ERROR: Component is nil.");
+        searchEnded();
         return;
     }
     print("AUExtensionManager: Loaded component has following properties.");
@@ -90,6 +95,7 @@ void AUExtensionManager::selectAudioUnitWithComponentDescription(
     const std::function<void()>& completionHandler) {
     if (!description) {
         print("Error: Component description is nil.");
+        searchEnded();
         return;
     }
     // The platform hands the result to the main queue, where the graph and the delegate live.
@@ -99,6 +105,7 @@ void AUExtensionManager::selectAudioUnitWithComponentDescription(
                                  if (!unit) {
                                      print(describe(description));
                                      print("Error: Could not instantiate audio unit.");
+                                     self->searchEnded();
                                      return;
                                  }
                                  print(
@@ -111,6 +118,28 @@ void AUExtensionManager::selectAudioUnitWithComponentDescription(
                                      if (completionHandler) completionHandler();
                                  });
                              });
+}
+
+void AUExtensionManager::whenSearchEnds(std::function<void()> then) {
+    {
+        MutexLock lock(searchMutex_);
+        if (!searchEnded_) {
+            waiting_.push_back(std::move(then));
+            return;
+        }
+    }
+    DispatchQueue::main().async(std::move(then));
+}
+
+void AUExtensionManager::searchEnded() {
+    std::vector<std::function<void()>> ready;
+    {
+        MutexLock lock(searchMutex_);
+        searchEnded_ = true;
+        ready.swap(waiting_);
+    }
+    for (auto& then : ready)
+        DispatchQueue::main().async(std::move(then));
 }
 
 void AUExtensionManager::onFoundComponent() {

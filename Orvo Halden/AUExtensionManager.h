@@ -10,6 +10,7 @@
 #include "platform/audio/AUAudioUnitPreset.h"
 #include "platform/audio/AVAudioUnit.h"
 #include "platform/audio/AVAudioUnitComponentManager.h"
+#include "platform/foundation/Mutex.h"
 #include "platform/ui/AUViewController.h"
 
 // Hears when the effect is ready; both calls come on the main queue.
@@ -52,6 +53,11 @@ public:
     bool togglePlayback();
     void cleanup();
 
+    // Runs `then` on the main queue once the search has ended, whichever way:
+    // the unit wired and the delegate told, or nothing found or made. When it
+    // has ended already, `then` is queued at once.
+    void whenSearchEnds(std::function<void()> then);
+
     // A slot for the unit's view controller; nothing fills it as the app stands.
     std::shared_ptr<AUViewController> viewController;
 
@@ -67,6 +73,7 @@ private:
                                                  const std::function<void()>& completionHandler);
     void onFoundComponent();
     void connectParametersToControls() {}
+    void searchEnded();
 
     const std::shared_ptr<AUEnginePlayer> auEngine_ = std::make_shared<AUEnginePlayer>();
     // Held weakly: the delegate (the main screen) owns the manager.
@@ -75,4 +82,7 @@ private:
     const std::string componentName_ = "VLMR: Orvo Halden Extension (AU)";
     AudioComponentDescription componentDescription_ = kComponentDescription;
     std::vector<std::shared_ptr<AVAudioUnitComponent>> availableAudioUnits_;
+    Mutex searchMutex_;
+    bool searchEnded_ GUARDED_BY(searchMutex_) = false;
+    std::vector<std::function<void()>> waiting_ GUARDED_BY(searchMutex_);
 };

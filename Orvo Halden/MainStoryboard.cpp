@@ -78,13 +78,18 @@ void registerMain(bool autoplay, bool unit) {
         auto screen = std::make_shared<ViewController>();
         screen->loadViewIfNeeded();
         const std::weak_ptr<ViewController> weak = screen;
-        DispatchQueue::main().async([weak, autoplay, unit] {
-            const auto s = weak.lock();
-            if (s && autoplay)
-                s->onPlayButton(s);
-            if (s && unit)
-                s->onButtonUnit(s);
-        });
+        // Play waits for the effect to be wired (or for the search to fail):
+        // a loop started before would play dry, then restart through it.
+        if (autoplay)
+            screen->audioUnitManager()->whenSearchEnds([weak] {
+                if (const auto s = weak.lock())
+                    s->onPlayButton(s);
+            });
+        if (unit)
+            DispatchQueue::main().async([weak] {
+                if (const auto s = weak.lock())
+                    s->onButtonUnit(s);
+            });
         return screen;
     });
 }

@@ -18,7 +18,8 @@ inline constexpr CGSize kWindowSize{760, 720};
 void build(ViewController& screen);
 
 // Registers the storyboard as "Main"; with `autoplay` the main screen's Play
-// button is pressed once it has loaded, with `unit` its Unit button.
+// button is pressed once the effect's search has ended (the unit wired, or
+// none to be had), with `unit` its Unit button once the screen has loaded.
 void registerMain(bool autoplay, bool unit = false);
 
 }  // namespace MainStoryboard

@@ -1,20 +1,26 @@
 // The demonstration app's entry.
 
-#include <cstring>
+#include <cstdio>
 
 #include "Orvo Halden/AppDelegate.h"
+#include "Orvo Halden/CommandLine.h"
 #include "Orvo Halden/MainStoryboard.h"
 #include "platform/app/UIApplicationMain.h"
 
 int main(int argc, char** argv) {
+    // Nothing starts on --help, --version or a bad argument.
+    const CommandLine line = CommandLine::parse(argc, argv);
+    if (line.outcome != CommandLine::Outcome::run) {
+        std::fputs(line.message.c_str(), line.outcome == CommandLine::Outcome::error ? stderr : stdout);
+        return line.exitStatus();
+    }
     // What the runtime would find by name: the delegate class and the storyboard.
     UIApplication::registerDelegateClass("AppDelegate", [] { return std::make_shared<AppDelegate>(); });
-    // --autoplay presses Play at start, --unit presses Unit.
-    bool autoplay = false, unit = false;
-    for (int i = 1; i < argc; ++i) {
-        autoplay = autoplay || std::strcmp(argv[i], "--autoplay") == 0;
-        unit = unit || std::strcmp(argv[i], "--unit") == 0;
-    }
-    MainStoryboard::registerMain(autoplay, unit);
-    return UIApplicationMain(argc, argv, std::nullopt, "AppDelegate");
+    MainStoryboard::registerMain(line.autoplay, line.unit);
+    std::vector<std::string> words = line.applicationArguments;
+    std::vector<char*> arguments;
+    for (std::string& word : words)
+        arguments.push_back(word.data());
+    arguments.push_back(nullptr);
+    return UIApplicationMain(static_cast<int>(words.size()), arguments.data(), std::nullopt, "AppDelegate");
 }

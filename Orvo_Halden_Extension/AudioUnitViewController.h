@@ -68,6 +68,9 @@ public:
     void onOrvoTemplateViewParameter(NSInteger address, float value);
     void onOrvoTemplateViewOption(NSInteger address, float value);
 
+    // Whether the editor follows the unit through observers; nothing reads it.
+    bool useObservers = true;
+
     bool touchesLocked() const { return touchesLocked_; }
     void setTouchesLocked(bool locked) override { touchesLocked_ = locked; }
     bool isSizeable() const { return isSizeable_; }
@@ -168,6 +171,8 @@ private:
     // Hand-overs posted and not yet run.
     std::atomic<int> pendingHandOvers_{0};
 
+    // The folder a segue would start in; nothing reads it.
+    std::string startFolderForSegue_ = "Orvo Halden/";
     std::shared_ptr<Timer> timer_;
     bool touchesLocked_ = false;
     bool isSizeable_ = true;

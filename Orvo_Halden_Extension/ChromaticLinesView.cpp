@@ -36,7 +36,6 @@ void SpectroViewBase::draw(const CGRect& frame, ResizingBehavior resizing) {
 
     const CGFloat step = kDesign.width() / bandcount;
     for (int i = 0; i < bandcount; ++i) {
-        // Written by the render thread as we read: a torn frame only shows.
         // Not a number counts as silence.
         const float magnitude = magnitudes[i];
         const CGFloat value = magnitude > 0 ? std::min<CGFloat>(magnitude, 1.0) : 0.0;

@@ -67,8 +67,9 @@ public:
     using UIControl::hitTest;
 
 private:
-    void setHotspotMode(CGPoint location);
-    bool hitTest(CGPoint location, const UIBezierPath& path) const;
+    // Overridable, so a derived editor can test its own hotspots.
+    virtual void setHotspotMode(CGPoint location);
+    virtual bool hitTest(CGPoint location, const UIBezierPath& path) const;
 
     // The touch in design points of the canvas, none while the canvas has no
     // usable scale (before its first draw) or the point is not a number.

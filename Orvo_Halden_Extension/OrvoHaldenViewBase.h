@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -82,6 +83,8 @@ public:
     static constexpr CGSize kSplitSize{31, 42};
 
     OrvoHaldenViewBase() = default;
+    // A model may be subclassed to draw a symbol its own way.
+    virtual ~OrvoHaldenViewBase() = default;
 
     // The editor's controller, held weakly; the model only passes its unit on.
     std::weak_ptr<OrvoHaldenViewControllerLink> viewController;
@@ -236,37 +239,46 @@ public:
     CGSize canvasScale() const { return canvasScale_; }
 
     // Drawing into the current graphics context; every routine leaves the
-    // context's state as it found it.
-    void draw(const CGRect& frame = CGRect(0, 0, 680, 600),
-              ResizingBehavior1 resizing = ResizingBehavior1::fit);
-    void drawSymbolSplit(const CGRect& frame = CGRect(0, 0, 31, 42),
-                         ResizingBehavior resizing = ResizingBehavior::fit);
-    void drawSymbolRanges(const CGRect& frame = CGRect(0, 0, 680, 100),
-                          ResizingBehavior resizing = ResizingBehavior::fit);
-    void drawSymbolControls(const CGRect& frame = CGRect(0, 0, 680, 440),
-                            ResizingBehavior resizing = ResizingBehavior::fit);
-    void drawSymbolKnobUni(const CGRect& frame = CGRect(0, 0, 100, 100),
-                           ResizingBehavior resizing = ResizingBehavior::fit,
-                           const std::string& label = "knob", CGFloat value = 0, bool active = false);
-    void drawSymbolKnobBiDi(const CGRect& frame = CGRect(0, 0, 100, 100),
-                            ResizingBehavior resizing = ResizingBehavior::fit,
-                            const std::string& label = "knob", CGFloat value = 0.5, bool active = false);
-    void drawSymbolModeButton(const CGRect& frame = CGRect(0, 0, 80, 20),
-                              ResizingBehavior resizing = ResizingBehavior::fit, bool selected = false,
-                              const std::string& label = "button");
-    void drawSymbolSlide(const CGRect& frame = CGRect(0, 0, 96, 46),
-                         ResizingBehavior resizing = ResizingBehavior::fit, bool active = false,
-                         const std::string& label = "label");
-    void drawSymbolSlide2(const CGRect& frame = CGRect(0, 0, 140, 46),
-                          ResizingBehavior resizing = ResizingBehavior::fit, bool active = false,
-                          const std::string& label = "label");
+    // context's state as it found it. Overridable: the model's own calls
+    // to its symbols go through the override too.
+    virtual void draw(const CGRect& frame = CGRect(0, 0, 680, 600),
+                      ResizingBehavior1 resizing = ResizingBehavior1::fit);
+    virtual void drawSymbolSplit(const CGRect& frame = CGRect(0, 0, 31, 42),
+                                 ResizingBehavior resizing = ResizingBehavior::fit);
+    virtual void drawSymbolRanges(const CGRect& frame = CGRect(0, 0, 680, 100),
+                                  ResizingBehavior resizing = ResizingBehavior::fit);
+    virtual void drawSymbolControls(const CGRect& frame = CGRect(0, 0, 680, 440),
+                                    ResizingBehavior resizing = ResizingBehavior::fit);
+    virtual void drawSymbolKnobUni(const CGRect& frame = CGRect(0, 0, 100, 100),
+                                   ResizingBehavior resizing = ResizingBehavior::fit,
+                                   const std::string& label = "knob", CGFloat value = 0, bool active = false);
+    virtual void drawSymbolKnobBiDi(const CGRect& frame = CGRect(0, 0, 100, 100),
+                                    ResizingBehavior resizing = ResizingBehavior::fit,
+                                    const std::string& label = "knob", CGFloat value = 0.5, bool active = false);
+    virtual void drawSymbolModeButton(const CGRect& frame = CGRect(0, 0, 80, 20),
+                                      ResizingBehavior resizing = ResizingBehavior::fit, bool selected = false,
+                                      const std::string& label = "button");
+    virtual void drawSymbolSlide(const CGRect& frame = CGRect(0, 0, 96, 46),
+                                 ResizingBehavior resizing = ResizingBehavior::fit, bool active = false,
+                                 const std::string& label = "label");
+    virtual void drawSymbolSlide2(const CGRect& frame = CGRect(0, 0, 140, 46),
+                                  ResizingBehavior resizing = ResizingBehavior::fit, bool active = false,
+                                  const std::string& label = "label");
     // Draws nothing: lays down the canvas hit-test paths of the page and band
     // mode shown (all but the five strip paths).
-    void drawSymbolHotspots(const CGRect& frame = CGRect(0, 0, 680, 600),
-                            ResizingBehavior1 resizing = ResizingBehavior1::fit);
+    virtual void drawSymbolHotspots(const CGRect& frame = CGRect(0, 0, 680, 600),
+                                    ResizingBehavior1 resizing = ResizingBehavior1::fit);
 
 private:
     static constexpr BandValues filled(CGFloat value) { return {value, value, value, value}; }
 
     CGSize canvasScale_{};
+};
+
+// The rules hash by their raw value, as they compare.
+template <bool PublishesScale>
+struct std::hash<OrvoHaldenViewBase::Resizing<PublishesScale>> {
+    std::size_t operator()(const OrvoHaldenViewBase::Resizing<PublishesScale>& rule) const noexcept {
+        return std::hash<int>{}(rule.rawValue());
+    }
 };

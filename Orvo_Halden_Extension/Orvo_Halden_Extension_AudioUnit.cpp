@@ -38,6 +38,9 @@ std::int32_t toInt32(NSInteger value) {
                                                            std::numeric_limits<std::int32_t>::max()));
 }
 
+// Seconds between two passes of the main loop over the render problems.
+constexpr TimeInterval kRenderProblemInterval = 0.1;
+
 } // namespace
 
 std::shared_ptr<Orvo_Halden_Extension_AudioUnit>
@@ -60,6 +63,23 @@ Orvo_Halden_Extension_AudioUnit::Orvo_Halden_Extension_AudioUnit(
     std::shared_ptr<Orvo_Halden_Extension_Parameters> parameters)
     : AUAudioUnit(componentDescription, 0), kernelAdapter_(std::move(kernelAdapter)),
       parameters_(std::move(parameters)) {}
+
+Orvo_Halden_Extension_AudioUnit::~Orvo_Halden_Extension_AudioUnit() { stopPrintingRenderProblems(); }
+
+void Orvo_Halden_Extension_AudioUnit::stopPrintingRenderProblems() {
+    if (renderProblemPrinter_) renderProblemPrinter_->invalidate();
+    renderProblemPrinter_.reset();
+    printRenderProblems(*renderProblems_);
+}
+
+void Orvo_Halden_Extension_AudioUnit::printRenderProblems(RenderProblems& problems) {
+    const std::size_t dropped = problems.drain([](AUAudioUnitStatus status) {
+        printLine("AUExtension::ERROR: We have a problem with the kernel! " + std::to_string(status));
+    });
+    if (dropped > 0)
+        printLine("AUExtension::WARNING: " + std::to_string(dropped) +
+                  " more problems with the kernel came too fast to be shown.");
+}
 
 void Orvo_Halden_Extension_AudioUnit::debugprint(const std::string& text) { printLine(text); }
 
@@ -181,6 +201,8 @@ void Orvo_Halden_Extension_AudioUnit::allocateRenderResources() {
     try {
         allocateRenderResourcesFor(*inputBusArray(), *outputBusArray(), kChannelCapabilities);
         kernelAdapter_->allocateRenderResources();
+        if (!renderProblemPrinter_)
+            renderProblemPrinter_ = printOnMainLoop(renderProblems_, kRenderProblemInterval, printRenderProblems);
     } catch (const std::exception& error) {
         // Nothing half-made may render.
         kernelAdapter_->deallocateRenderResources();
@@ -224,6 +246,7 @@ void Orvo_Halden_Extension_AudioUnit::handOverHostBlocks() {
 }
 
 void Orvo_Halden_Extension_AudioUnit::deallocateRenderResources() {
+    stopPrintingRenderProblems();
     debugprint("AUExtension::deallocateRenderResources()");
     kernelAdapter_->deallocateRenderResources();
     AUAudioUnit::deallocateRenderResources();
@@ -235,17 +258,14 @@ void Orvo_Halden_Extension_AudioUnit::reset() {
 }
 
 AUInternalRenderBlock Orvo_Halden_Extension_AudioUnit::internalRenderBlock() {
-    return [adapter = kernelAdapter_](AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
-                                      AUAudioFrameCount frameCount, NSInteger outputBusNumber,
-                                      AudioBufferList* outputData, const AURenderEvent* realtimeEventListHead,
-                                      const AURenderPullInputBlock& pullInputBlock) -> AUAudioUnitStatus {
+    return [adapter = kernelAdapter_, problems = renderProblems_](
+               AudioUnitRenderActionFlags* actionFlags, const AudioTimeStamp* timestamp,
+               AUAudioFrameCount frameCount, NSInteger outputBusNumber, AudioBufferList* outputData,
+               const AURenderEvent* realtimeEventListHead,
+               const AURenderPullInputBlock& pullInputBlock) -> AUAudioUnitStatus {
         const AUAudioUnitStatus status = adapter->render(actionFlags, timestamp, frameCount, outputBusNumber,
                                                          outputData, realtimeEventListHead, pullInputBlock);
-        if (status != noErr) {
-            std::printf("AUExtension::ERROR: We have a problem with the kernel! %d\n",
-                        static_cast<int>(status));
-            std::fflush(stdout);
-        }
+        if (status != noErr) problems->record(status);
         return status;
     };
 }

@@ -8,6 +8,7 @@
 
 #include "Orvo_Halden_Extension/OrvoPreset.h"
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_Parameters.h"
+#include "Orvo_Halden_Extension/RenderReports.h"
 #include "kernel/Orvo_Halden_ExtensionDSPKernelAdapter.h"
 #include "platform/audio/AUAudioUnit.h"
 
@@ -32,6 +33,8 @@ public:
     Orvo_Halden_Extension_AudioUnit(Key, const AudioComponentDescription& componentDescription,
                                     std::shared_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> kernelAdapter,
                                     std::shared_ptr<Orvo_Halden_Extension_Parameters> parameters);
+    // Prints the render problems not printed yet.
+    ~Orvo_Halden_Extension_AudioUnit() override;
 
     const std::shared_ptr<Orvo_Halden_ExtensionDSPKernelAdapter>& kernelAdapter() const {
         return kernelAdapter_;
@@ -67,6 +70,8 @@ public:
     void deallocateRenderResources() override;
     void reset() override;
     // Holds the adapter and the MIDI output block of the moment, not the unit.
+    // A failed render is logged from the main loop while resources are
+    // allocated, else at the deallocation; never on the render thread.
     AUInternalRenderBlock internalRenderBlock() override;
 
     // The whole state: one group of all 111 parameters. A state of another
@@ -89,8 +94,9 @@ public:
     // Sends every tree value to the kernel once more.
     void updateParameters();
 
-    // The editor's meters and spectrum. The arrays are the kernel's own: valid
-    // while the unit lives, changing as it renders.
+    // The editor's meters and spectrum, for one thread (the main one). The
+    // arrays are the adapter's copies of what the render thread handed over:
+    // valid while the unit lives, changing only through these calls.
     float getPeakInput();
     float getPeakOutput();
     float* getMagnitudes();
@@ -126,7 +132,16 @@ private:
     void selectUserPreset(const AUAudioUnitPreset& preset);
     void selectFactoryPreset(const AUAudioUnitPreset& preset);
 
+    // Statuses of failed renders, recorded on the render thread.
+    using RenderProblems = RenderReports<AUAudioUnitStatus, 64>;
+    static void printRenderProblems(RenderProblems& problems);
+    // Ends the main loop's printing (it runs while render resources are
+    // allocated) and prints what is left.
+    void stopPrintingRenderProblems();
+
     std::shared_ptr<Orvo_Halden_ExtensionDSPKernelAdapter> kernelAdapter_;
+    std::shared_ptr<RenderProblems> renderProblems_ = std::make_shared<RenderProblems>();
+    std::shared_ptr<Timer> renderProblemPrinter_;
     std::shared_ptr<Orvo_Halden_Extension_Parameters> parameters_;
     std::shared_ptr<AUAudioUnitBusArray> inputBusArray_;
     std::shared_ptr<AUAudioUnitBusArray> outputBusArray_;

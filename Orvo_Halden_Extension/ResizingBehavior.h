@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "platform/graphics/CGGeometry.h"
@@ -35,4 +36,12 @@ public:
 
 private:
     Case case_;
+};
+
+// A rule hashes by its raw value, as it compares.
+template <CGSize* Scale>
+struct std::hash<ResizingBehavior<Scale>> {
+    std::size_t operator()(const ResizingBehavior<Scale>& rule) const noexcept {
+        return std::hash<int>{}(rule.rawValue());
+    }
 };

@@ -29,18 +29,21 @@ std::shared_ptr<AVAudioPCMBuffer> noiseLoop(AVAudioFrameCount frames) {
     return buffer;
 }
 
-// The demo host's whole chain rendered offline: player (looping a buffer),
-// the unit in three-band mode, main mixer, output.
-void BM_HostEngineThreeBands(benchmark::State& state) {
+// The demo host's chain rendered offline: player (looping a buffer), the unit
+// if there is one, main mixer, output.
+void renderHostChain(benchmark::State& state, const std::shared_ptr<AVAudioUnit>& unit) {
     AVAudioEngine engine;
     engine.enableManualRenderingMode(AVAudioFormat::standardFormat(bench::kSampleRate, 2), kFrames);
     auto player = std::make_shared<AVAudioPlayerNode>();
-    auto unit = std::make_shared<AVAudioUnit>(threeBandUnit());
     engine.attach(player);
-    engine.attach(unit);
     const auto loop = noiseLoop(48000);
-    engine.connect(player, unit, loop->format());
-    engine.connect(unit, engine.mainMixerNode(), nullptr);
+    if (unit) {
+        engine.attach(unit);
+        engine.connect(player, unit, loop->format());
+        engine.connect(unit, engine.mainMixerNode(), nullptr);
+    } else {
+        engine.connect(player, engine.mainMixerNode(), loop->format());
+    }
     for (int i = 0; i < 8; ++i) player->scheduleBuffer(loop, nullptr);
     player->play();
     engine.start();
@@ -55,7 +58,17 @@ void BM_HostEngineThreeBands(benchmark::State& state) {
     player->stop();
     engine.stop();
 }
+
+// With the unit in three-band mode.
+void BM_HostEngineThreeBands(benchmark::State& state) {
+    renderHostChain(state, std::make_shared<AVAudioUnit>(threeBandUnit()));
+}
 BENCHMARK(BM_HostEngineThreeBands)->Unit(benchmark::kMicrosecond);
+
+// The engine's own share: player, main mixer and the output stage that keeps
+// the sound card's samples finite and within full scale.
+void BM_HostEngineWithoutAUnit(benchmark::State& state) { renderHostChain(state, nullptr); }
+BENCHMARK(BM_HostEngineWithoutAUnit)->Unit(benchmark::kMicrosecond);
 
 // The same unit alone through its render block, for comparison.
 void BM_BareUnitThreeBands(benchmark::State& state) {

@@ -64,19 +64,23 @@ float Scala::getFrequency(int note) {
 }
 
 float* Scala::getChromatic(int from, int to, bool normalise) {
-    const int count = chromaticCount.load(std::memory_order_relaxed);
-    if (count == 0) return chromatic;
+    if (average(chromatic, chromaticCount.load(std::memory_order_relaxed), from, to, normalise))
+        clearChromatic.store(true, std::memory_order_relaxed);
+    return chromatic;
+}
+
+bool Scala::average(float* sums, int count, int from, int to, bool normalise) {
+    if (count == 0) return false;
     from = from < 0 ? 0 : from;
     to = to > kTones ? kTones : to;
     float m = 0.0f;
     for (int i = from; i < to; ++i) {
-        chromatic[i] = flushDenormal(chromatic[i] / static_cast<float>(count));
-        if (chromatic[i] > m) m = chromatic[i];
+        sums[i] = flushDenormal(sums[i] / static_cast<float>(count));
+        if (sums[i] > m) m = sums[i];
     }
     if (normalise && m > 1.0f)
-        for (int i = from; i < to; ++i) chromatic[i] = flushDenormal(chromatic[i] / m);
-    clearChromatic.store(true, std::memory_order_relaxed);
-    return chromatic;
+        for (int i = from; i < to; ++i) sums[i] = flushDenormal(sums[i] / m);
+    return true;
 }
 
 void Scala::chromaticScaleSums(int from, int to) {
@@ -88,6 +92,7 @@ void Scala::chromaticScaleSums(int from, int to) {
     to = to > kTones - kNoteOffset ? kTones - kNoteOffset : to;
     for (int i = from; i < to; ++i) chromatic[i] += tones[i + kNoteOffset].getSum();
     chromaticCount.fetch_add(1, std::memory_order_relaxed);
+    ++framesSummed;
 }
 
 void Scala::clear() noexcept {

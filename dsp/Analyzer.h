@@ -68,6 +68,9 @@ public:
     // Averages the summed frames over [from, to) and, if asked and needed, scales
     // them into 0..1; the next analysed frame then starts the sums afresh.
     float* getChromatic(int from, int to, bool normalise);
+    // The same arithmetic on a copy of the sums of `count` frames, in place;
+    // false, and nothing changed, when no frame was summed.
+    static bool average(float* sums, int count, int from, int to, bool normalise);
     // Adds each tone's sum to the notes in [from, to).
     void chromaticScaleSums(int from, int to);
     // Empties every tone; the records return to the pool.
@@ -92,9 +95,11 @@ public:
     Tone tones[kTones];
     float chromatic[kTones] = {};
     float spectrum[kTones] = {};
-    // Shared with the display thread, which reads and rescales the sums.
+    // The flag may be set from a display's thread that has used a copy of the sums.
     std::atomic<bool> clearChromatic{false};
     std::atomic<int> chromaticCount{0};
+    // Frames summed since construction, so that the render thread can tell a new one.
+    unsigned framesSummed = 0;
 
 private:
     // The tone of each of n bin estimates, in one walk upwards from the lowest bin.

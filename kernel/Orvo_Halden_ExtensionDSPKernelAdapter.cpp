@@ -83,5 +83,45 @@ AUAudioUnitStatus Orvo_Halden_ExtensionDSPKernelAdapter::renderWith(
     const AUMIDIOutputEventBlock* midiOut = _outputEventBlock.borrow();
     _kernel.processWithEvents(timestamp, frameCount, events, midiOut ? *midiOut : kNoMidiOutput);
     _outputEventBlock.release();
+    publishSpectrum();
     return noErr;
+}
+
+// ---- spectrum -------------------------------------------------------------
+
+void Orvo_Halden_ExtensionDSPKernelAdapter::publishSpectrum() noexcept {
+    Scala& scala = _kernel.analyzer.scala;
+    if (scala.framesSummed == _spectrumSummed) return;
+    _spectrumSummed = scala.framesSummed;
+    SpectrumFrame& frame = _spectrum.writeSlot();
+    std::copy(std::begin(scala.chromatic), std::end(scala.chromatic), frame.chromatic);
+    frame.chromaticCount = scala.chromaticCount.load(std::memory_order_relaxed);
+    frame.bins = std::clamp(_kernel.analyzer.getSize() / 4, 0, SpectrumFrame::kBins);
+    std::copy_n(_kernel.analyzer.getMagnitudesNormalized(), frame.bins, frame.magnitudes);
+    std::copy_n(_kernel.analyzer.getFrequencies(), frame.bins, frame.frequencies);
+    _spectrum.publish();
+}
+
+void Orvo_Halden_ExtensionDSPKernelAdapter::takeSpectrum() noexcept {
+    if (!_spectrum.takeNewest()) return;
+    const SpectrumFrame& frame = _spectrum.readSlot();
+    std::copy(std::begin(frame.chromatic), std::end(frame.chromatic), _chromatic);
+    _chromaticCount = frame.chromaticCount;
+}
+
+float* Orvo_Halden_ExtensionDSPKernelAdapter::getMagnitutes() {
+    takeSpectrum();
+    // The render thread starts its sums afresh once a read has used them.
+    if (Scala::average(_chromatic, _chromaticCount, 0, 137, true))
+        _kernel.analyzer.scala.clearChromatic.store(true, std::memory_order_relaxed);
+    return _chromatic;
+}
+
+float* Orvo_Halden_ExtensionDSPKernelAdapter::getMagnitutesScaled(int count, float scaling) {
+    takeSpectrum();
+    const SpectrumFrame& frame = _spectrum.readSlot();
+    count = std::clamp(count, 1, static_cast<int>(Orvo_Halden_Extension_DSPKernel::kMaxSlice));
+    _kernel.scaleSpectrum(frame.magnitudes, frame.frequencies, frame.bins, count, scaling, _scaledMagnitudes,
+                          _scaledFrequencies);
+    return _scaledMagnitudes;
 }

@@ -5,6 +5,7 @@
 #include "kernel/BufferedAudioBus.h"
 #include "kernel/Orvo_Halden_Extension_DSPKernel.h"
 #include "kernel/RenderHandOff.h"
+#include "kernel/TripleBuffer.h"
 #include "platform/audio/AUParameterTree.h"
 
 // The audio unit's one way into the kernel: buses, host blocks, the render
@@ -76,14 +77,20 @@ public:
     // A render block of the adapter's own, which always pulls its input.
     AUInternalRenderBlock internalRenderBlock();
 
+    // Meters and spectrum for the editor's thread. The spectrum getters work
+    // on the newest frame the render thread handed over, in arrays of the
+    // reader's own that stay put while the adapter lives; one reader thread.
     float getPeakInput() const { return _kernel.getPeakInput(); }
     float getPeakOutput() const { return _kernel.getPeakOutput(); }
     float getSamplerate() const { return _kernel.getSamplerate(); }
-    float* getMagnitutes() { return _kernel.getMagnitudes(); }
+    // The chromatic values 0..136, averaged over the frames summed and scaled
+    // into 0..1 when louder; the analyser then starts its sums afresh. Each
+    // call averages the array in place again.
+    float* getMagnitutes();
     float getChromaticFrequency(int note) { return _kernel.getFrequency(note); }
-    float* getMagnitutesScaled(int count, float scaling) {
-        return _kernel.getMagnitudesScaled(count, scaling);
-    }
+    // The bins up to a quarter of the rate, summed into count (1..4096)
+    // places from linear (scaling 0) to logarithmic (1).
+    float* getMagnitutesScaled(int count, float scaling);
 
     Orvo_Halden_Extension_DSPKernel& kernel() { return _kernel; }
 
@@ -93,7 +100,31 @@ private:
                                  const AURenderEvent* events, const AURenderPullInputBlock& pullInputBlock,
                                  bool pullRequired);
 
+    // The render thread's side of the spectrum: hands a frame over when the
+    // analyser has summed one since the last.
+    void publishSpectrum() noexcept;
+    // Takes the newest frame, if one came, into the reader's arrays.
+    void takeSpectrum() noexcept;
+
+    // What the editor needs of one analysed frame.
+    struct SpectrumFrame {
+        // A quarter of the analyser's frame: its bins up to a quarter of the rate.
+        static constexpr int kBins = Orvo_Halden_Extension_DSPKernel::kAnalysisSize / 4;
+        float chromatic[Scala::kTones];
+        int chromaticCount;
+        float magnitudes[kBins];
+        float frequencies[kBins];
+        int bins;
+    };
+
     Orvo_Halden_Extension_DSPKernel _kernel;
+    TripleBuffer<SpectrumFrame> _spectrum;
+    unsigned _spectrumSummed = 0; // the render thread's
+    // The reader's.
+    float _chromatic[Scala::kTones] = {};
+    int _chromaticCount = 0;
+    float _scaledMagnitudes[Orvo_Halden_Extension_DSPKernel::kMaxSlice] = {};
+    float _scaledFrequencies[Orvo_Halden_Extension_DSPKernel::kMaxSlice] = {};
     BufferedInputBus _inputBus;
     AUHostMusicalContextBlock _musicalContext;
     RenderHandOff<AUMIDIOutputEventBlock> _outputEventBlock;

@@ -79,7 +79,7 @@ const Kernel::Family Kernel::kFamilies[] = {
     {kReverbShiftMode0, 0, 4, &Kernel::fReverbShiftMode, &Kernel::pushNothing},
 };
 
-Kernel::Orvo_Halden_Extension_DSPKernel() : analyzer(4096, 2, 48000.0f) {
+Kernel::Orvo_Halden_Extension_DSPKernel() : analyzer(kAnalysisSize, 2, 48000.0f) {
     for (int b = 0; b < kBands; ++b) {
         fActive[b] = 1.0f;
         fVolume[b] = 0.5f;
@@ -112,8 +112,6 @@ Kernel::Orvo_Halden_Extension_DSPKernel() : analyzer(4096, 2, 48000.0f) {
         fReverbShiftConnection[b] = 1.0f;
     }
     clearBuffers();
-    std::fill(std::begin(scaled_magnitudes), std::end(scaled_magnitudes), 0.0f);
-    std::fill(std::begin(scaled_frequencies), std::end(scaled_frequencies), 0.0f);
 }
 
 // ---- set-up ---------------------------------------------------------------
@@ -609,32 +607,26 @@ void Kernel::processmix(int b, float* inL, float* inR, float* wetL, float* wetR,
 
 // ---- spectrum -------------------------------------------------------------
 
-float* Kernel::getMagnitudes() { return analyzer.scala.getChromatic(0, 137, true); }
-
 float Kernel::getFrequency(int note) {
     if (note < 1 || note > 127) return 0.0f;
     return analyzer.scala.getFrequency(note);
 }
 
-float* Kernel::getMagnitudesScaled(int count, float scaling) {
-    count = std::clamp(count, 1, static_cast<int>(kMaxSlice));
-    fill(scaled_magnitudes, 0.0f, count);
-    fill(scaled_frequencies, 0.0f, count);
-    const float* mags = analyzer.getMagnitudesNormalized();
-    const float* freqs = analyzer.getFrequencies();
-    const int size = analyzer.getSize();
+void Kernel::scaleSpectrum(const float* mags, const float* freqs, int bins, int count, float scaling,
+                           float* scaledMagnitudes, float* scaledFrequencies) const {
+    fill(scaledMagnitudes, 0.0f, count);
+    fill(scaledFrequencies, 0.0f, count);
     const float top = fSamplerate / 4.0f;
     const float last = static_cast<float>(count - 1);
     const float s = scaling >= 0.0f ? std::min(scaling, 1.0f) : 0.0f;
-    for (int k = 0; k < size / 4; ++k) {
+    for (int k = 0; k < bins; ++k) {
         float x = freqs[k] / top;
         x = x >= 0.0f ? std::min(x, 1.0f) : 0.0f; // NaN lands at 0
         const float position = s == 0.0f ? x : Modulator::getValueFrequencyScaledInv(x) * s + x * (1.0f - s);
         const int j = std::clamp(truncIndex(position * last), 0, count - 1);
-        scaled_magnitudes[j] += mags[k];
-        scaled_frequencies[j] += freqs[k];
-        scaled_frequencies[j] *= 0.5f;
+        scaledMagnitudes[j] += mags[k];
+        scaledFrequencies[j] += freqs[k];
+        scaledFrequencies[j] *= 0.5f;
     }
-    for (int j = 0; j < count; ++j) scaled_magnitudes[j] = std::sqrt(std::max(scaled_magnitudes[j], 0.0f));
-    return scaled_magnitudes;
+    for (int j = 0; j < count; ++j) scaledMagnitudes[j] = std::sqrt(std::max(scaledMagnitudes[j], 0.0f));
 }

@@ -23,6 +23,8 @@ public:
     static constexpr int kBands = 4;
     static constexpr AUAudioFrameCount kMaxSlice = 4096;
     static constexpr AUParameterAddress kLastAddress = kDynamicsRelease;
+    // The spectrum analyser's frame.
+    static constexpr int kAnalysisSize = 4096;
 
     using Param = RelaxedAtomic<float>;
     using BandParam = Param[kBands];
@@ -66,19 +68,22 @@ public:
     bool getBypassed() const noexcept { return bBypass; }
     void setBypassed(bool bypass) noexcept { bBypass = bypass; }
 
-    // Meters and spectrum for the editor (main thread).
+    // Meters for the editor; the spectrum reaches it through the adapter.
     float getPeakInput() const { return peakInput; }
     float getPeakOutput() const { return peakOutput; }
     float getSamplerate() const { return fSamplerate; }
-    float* getMagnitudes();
+    // The centre frequency of a note 1..127 on the analyser's scale, else 0.
     float getFrequency(int note);
-    float* getMagnitudesScaled(int count, float scaling);
+    // Sums `bins` analysed bins into `count` places along 0 to a quarter of the
+    // rate, from linear (scaling 0) to logarithmic (1), and takes the root of
+    // each magnitude sum; each place's frequency halves what it held as a bin adds.
+    void scaleSpectrum(const float* mags, const float* freqs, int bins, int count, float scaling,
+                       float* scaledMagnitudes, float* scaledFrequencies) const;
 
     // Fields, in the order the chain uses them.
     float wet0L[kMaxSlice], wet0R[kMaxSlice], wet1L[kMaxSlice], wet1R[kMaxSlice];
     float wet2L[kMaxSlice], wet2R[kMaxSlice], wet3L[kMaxSlice], wet3R[kMaxSlice];
     float tempL[kMaxSlice], tempR[kMaxSlice];
-    float scaled_magnitudes[kMaxSlice], scaled_frequencies[kMaxSlice];
 
     int numChannels = 2;
     const AudioBufferList* inBufferListPtr = nullptr;

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "Orvo Halden/Console.h"
+#include "Orvo_Halden_Extension/RenderReports.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/foundation/Bundle.h"
 
@@ -12,50 +13,24 @@ namespace {
 
 constexpr int kLoopCount = 80;
 
-// MIDI reports from the render thread, handed to the main queue through a
-// fixed ring: the render thread never allocates or waits here.
-struct MIDIReports {
-    struct Report {
-        AUEventSampleTime time;
-        NSInteger length;
-        std::array<std::uint8_t, 3> bytes;
-    };
-    static constexpr std::size_t kCapacity = 64;
-    std::array<Report, kCapacity> ring{};
-    std::atomic<std::size_t> written{0}, read{0};
-    std::atomic<bool> drainQueued{false};
+// Seconds between two passes of the main loop over the MIDI reports.
+constexpr TimeInterval kMIDIPrintInterval = 0.05;
 
-    void drain() {
-        drainQueued = false;
-        for (std::size_t r = read.load(); r != written.load(std::memory_order_acquire); r = read.load()) {
-            const Report report = ring[r % kCapacity];
-            read.store(r + 1, std::memory_order_release);
-            if (report.length != 3)
-                print("AUEnginePlayer::WARNING: The MIDI data length is not as expected.");
-            std::string data;
-            for (NSInteger i = 0; i < std::clamp<NSInteger>(report.length, 0, 3); ++i)
-                data += (i ? ", " : "") + std::to_string(report.bytes[static_cast<std::size_t>(i)]);
-            print("AUEnginePlayer: MIDI event from audio unit at: " + std::to_string(report.time) +
-                  ", data: " + data);
-        }
-    }
+struct MIDIReport {
+    AUEventSampleTime time;
+    NSInteger length;
+    std::array<std::uint8_t, 3> bytes;
 };
+using MIDIReports = RenderReports<MIDIReport, 256>;
 
-AUMIDIOutputEventBlock makeMIDILogger() {
-    auto reports = std::make_shared<MIDIReports>();
-    return [reports](AUEventSampleTime time, std::uint8_t, NSInteger length,
-                     const std::uint8_t* bytes) -> OSStatus {
-        const std::size_t w = reports->written.load(std::memory_order_relaxed);
-        if (w - reports->read.load(std::memory_order_acquire) < MIDIReports::kCapacity) {
-            // The bytes are the caller's only during the call: at most three are copied.
-            MIDIReports::Report& report = reports->ring[w % MIDIReports::kCapacity];
-            report = {time, length, {}};
-            const NSInteger n = bytes ? std::clamp<NSInteger>(length, 0, 3) : 0;
-            std::copy_n(bytes, n, report.bytes.begin());
-            reports->written.store(w + 1, std::memory_order_release);
-        }
-        if (!reports->drainQueued.exchange(true))
-            DispatchQueue::main().async([reports] { reports->drain(); });
+AUMIDIOutputEventBlock makeMIDILogger(std::shared_ptr<MIDIReports> reports) {
+    return [reports = std::move(reports)](AUEventSampleTime time, std::uint8_t, NSInteger length,
+                                           const std::uint8_t* bytes) -> OSStatus {
+        // The bytes are the caller's only during the call: at most three are copied.
+        MIDIReport report{time, length, {}};
+        const NSInteger n = bytes ? std::clamp<NSInteger>(length, 0, 3) : 0;
+        std::copy_n(bytes, n, report.bytes.begin());
+        reports->record(report);
         return noErr;
     };
 }
@@ -66,7 +41,25 @@ std::string pathOrNone(const std::optional<URL>& url) {
 
 } // namespace
 
-AUEnginePlayer::AUEnginePlayer() : midiOutBlock_(makeMIDILogger()) {
+struct AUEnginePlayer::MIDILog : MIDIReports {
+    static void print(MIDIReports& reports) {
+        const std::size_t dropped = reports.drain([](const MIDIReport& report) {
+            if (report.length != 3) ::print("AUEnginePlayer::WARNING: The MIDI data length is not as expected.");
+            std::string data;
+            for (NSInteger i = 0; i < std::clamp<NSInteger>(report.length, 0, 3); ++i)
+                data += (i ? ", " : "") + std::to_string(report.bytes[static_cast<std::size_t>(i)]);
+            ::print("AUEnginePlayer: MIDI event from audio unit at: " + std::to_string(report.time) +
+                    ", data: " + data);
+        });
+        if (dropped > 0)
+            ::print("AUEnginePlayer::WARNING: " + std::to_string(dropped) +
+                    " more MIDI events from the audio unit came too fast to be shown.");
+    }
+};
+
+AUEnginePlayer::AUEnginePlayer()
+    : midiLog_(std::make_shared<MIDILog>()), midiOutBlock_(makeMIDILogger(midiLog_)),
+      midiPrinter_(printOnMainLoop<MIDIReports>(midiLog_, kMIDIPrintInterval, MIDILog::print)) {
     gate_->owner = this;
     engine_.attach(player_);
 }
@@ -80,6 +73,9 @@ AUEnginePlayer::~AUEnginePlayer() {
         if (isPlaying_) stopPlayingInternal();
     });
     engine_.stop();
+    // What the unit sent up to the stop.
+    midiPrinter_->invalidate();
+    MIDILog::print(*midiLog_);
 }
 
 std::shared_ptr<AUEnginePlayerDelegate> AUEnginePlayer::delegate() const {
@@ -99,8 +95,8 @@ void AUEnginePlayer::announce(std::string line, std::function<void(AUEnginePlaye
         listener = delegate_;
     }
     DispatchQueue::main().async([listener, line = std::move(line), call = std::move(call)] {
-        if (const auto delegate = listener.lock()) call(*delegate);
         print(line);
+        if (const auto delegate = listener.lock()) call(*delegate);
     });
 }
 
@@ -215,7 +211,11 @@ void AUEnginePlayer::start() {
 void AUEnginePlayer::startPlayingInternal() {
     ++run_;
     setSessionActive(true);
-    scheduleEffectLoop();
+    // Nothing to play is no start: the buttons must not say it plays.
+    if (!scheduleEffectLoop()) {
+        setSessionActive(false);
+        return;
+    }
     engine_.connect(engine_.mainMixerNode(), engine_.outputNode(),
                     engine_.outputNode()->outputFormatForBus(0));
     try {
@@ -232,17 +232,20 @@ void AUEnginePlayer::startPlayingInternal() {
     }
 }
 
-void AUEnginePlayer::scheduleEffectLoop() {
+bool AUEnginePlayer::scheduleEffectLoop() {
     const auto current = file();
     if (!current) {
         print("AUEnginePlayer::ERROR: `file` parameter must not be nil.");
-        return;
+        return false;
     }
-    player_->scheduleFile(*current, nullptr, [gate = gate_, run = run_.load()] {
+    const bool scheduled = player_->scheduleFile(*current, nullptr, [gate = gate_, run = run_.load()] {
         std::lock_guard lock(gate->mutex);
         if (AUEnginePlayer* owner = gate->owner)
             owner->stateChangeQueue_.async([owner, run] { owner->loopEnded(run); });
     });
+    if (!scheduled)
+        print("AUEnginePlayer::ERROR: The player node refused the audio file '" + current->url().path() + "'.");
+    return scheduled;
 }
 
 void AUEnginePlayer::loopEnded(std::uint64_t run) {
@@ -253,16 +256,24 @@ void AUEnginePlayer::loopEnded(std::uint64_t run) {
     announce("AUEnginePlayer: Current audio file '" + pathOrNone(fileURL()) +
                  "' looped: " + std::to_string(counted) + ".",
              [count](AUEnginePlayerDelegate& delegate) { delegate.onLoop(count); });
-    scheduleEffectLoop();
+    // A loop that cannot go on ends the playing, and the buttons hear of it.
+    if (!scheduleEffectLoop()) {
+        stopPlayingInternal();
+        announceStop();
+    }
 }
 
 void AUEnginePlayer::stop() {
     stateChangeQueue_.sync([this] {
         if (!isPlaying_) return;
         stopPlayingInternal();
-        announce("AUEnginePlayer: Audio engine stopping.",
-                 [](AUEnginePlayerDelegate& delegate) { delegate.onPlayerStateChanged(false); });
+        announceStop();
     });
+}
+
+void AUEnginePlayer::announceStop() {
+    announce("AUEnginePlayer: Audio engine stopping.",
+             [](AUEnginePlayerDelegate& delegate) { delegate.onPlayerStateChanged(false); });
 }
 
 void AUEnginePlayer::stopPlayingInternal() {

@@ -12,6 +12,7 @@
 #include "platform/audio/AVAudioPlayerNode.h"
 #include "platform/audio/AVAudioUnit.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Timer.h"
 #include "platform/foundation/URL.h"
 
 // Hears what the player does; every call comes on the main queue, except
@@ -60,9 +61,10 @@ public:
     std::optional<URL> fileURL() const;
     const AUMIDIOutputEventBlock& midiOutBlock() const { return midiOutBlock_; }
 
-    // For hosts that render offline (tests, benchmarks): the engine, and a
-    // wait until the loop ends reported so far have been handled.
+    // For hosts that render offline (tests, benchmarks): the engine, its
+    // player node, and a wait until the loop ends reported so far have been handled.
     AVAudioEngine& engine() { return engine_; }
+    AVAudioPlayerNode& playerNode() { return *player_; }
     void waitForStateQueue() {
         player_->waitForCompletions();
         stateChangeQueue_.sync([] {});
@@ -78,14 +80,20 @@ private:
     void randomizeFile();
     void setSessionActive(bool active);
     void startPlayingInternal();
-    void scheduleEffectLoop();
+    // False (with the error line) when there is no file or the node refuses it.
+    bool scheduleEffectLoop();
     void loopEnded(std::uint64_t run);
     void stopPlayingInternal();
+    void announceStop();
     void resetAudioLoop();
-    // On the main queue: the delegate's call (when there is one), then the line.
+    // On the main queue: the line, then the delegate's call (when there is one).
     void announce(std::string line, std::function<void(AUEnginePlayerDelegate&)> call);
 
+    // MIDI from the unit, recorded on the render thread and printed from the main loop.
+    struct MIDILog;
+    std::shared_ptr<MIDILog> midiLog_;
     AUMIDIOutputEventBlock midiOutBlock_;
+    std::shared_ptr<Timer> midiPrinter_;
     mutable std::mutex delegateMutex_;
     std::weak_ptr<AUEnginePlayerDelegate> delegate_;
     AVAudioEngine engine_;

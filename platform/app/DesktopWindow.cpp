@@ -13,6 +13,7 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageSurface.h"
 #include "platform/ui/DialogPanel.h"
+#include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UIWindow.h"
 
 namespace {
@@ -221,7 +222,11 @@ void DesktopWindow::wheel(CGPoint at, int notches) {
 void DesktopWindow::beginPinch(CGPoint center, CGFloat spread) {
     pinchCenter_ = center;
     pinchSpread_ = spread;
-    pinch_ = window_->touchesDown({{center.x - spread, center.y}, {center.x + spread, center.y}});
+    // Two fingers for the pinch recognisers around the pointer and nothing
+    // else: the wheel must never press a control under one of them.
+    pinch_ = window_->recognizerTouchesDown(
+        center, {{center.x - spread, center.y}, {center.x + spread, center.y}},
+        [](const UIGestureRecognizer& r) { return dynamic_cast<const UIPinchGestureRecognizer*>(&r) != nullptr; });
 }
 
 void DesktopWindow::movePinch(CGFloat spread) {

@@ -29,6 +29,8 @@ union SDL_Event;
 //   when the wheel has rested for `wheelRest` seconds;
 // - Ctrl or Shift with the left button pinches about the press point: drag
 //   up to spread the fingers, down to close them.
+// The fingers of the wheel and of the modifier drag reach the pinch
+// recognisers around the pointer and nothing else: no view, no other gesture.
 // Typing goes to the frontmost text field on screen.
 class DesktopWindow {
 public:

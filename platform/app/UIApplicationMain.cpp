@@ -45,13 +45,14 @@ std::optional<Options> parse(int argc, char** argv) {
         if (argument == "--headless") {
             options.headless = true;
         } else if (argument == "--seconds") {
-            char* end = nullptr;
-            const double seconds = i + 1 < argc ? std::strtod(argv[i + 1], &end) : -1;
-            if (i + 1 >= argc || end == argv[i + 1] || *end || !(seconds >= 0)) {
-                say("UIApplicationMain: ERROR: --seconds needs a number of seconds, 0 or more.");
+            const std::optional<double> seconds =
+                i + 1 < argc && argv[i + 1] ? UIApplicationSeconds(argv[i + 1]) : std::nullopt;
+            if (!seconds) {
+                say("UIApplicationMain: ERROR: --seconds needs a number of seconds above 0 and at most " +
+                    std::to_string(static_cast<long>(kUIApplicationMaxSeconds)) + ".");
                 return std::nullopt;
             }
-            options.seconds = seconds;
+            options.seconds = *seconds;
             ++i;
         } else if (argument == "--screenshot") {
             if (i + 1 >= argc || !*argv[i + 1]) {
@@ -72,6 +73,15 @@ std::string title() {
 }
 
 }  // namespace
+
+std::optional<double> UIApplicationSeconds(const std::string& text) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    // Not a number, trailing text, 0 or less, infinite or beyond the bound.
+    if (text.empty() || *end || !(seconds > 0 && seconds <= kUIApplicationMaxSeconds))
+        return std::nullopt;
+    return seconds;
+}
 
 int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
                       const std::string& delegateClassName) {

@@ -12,8 +12,16 @@
 //
 // Its own arguments:
 //   --headless   no window (also taken when there is no display, with one line);
-//   --seconds N  quit after N seconds;
+//   --seconds N  quit after N seconds (see UIApplicationSeconds);
 //   --screenshot FILE  at the end, write what the window shows as PNG.
-// Others are left to the program.
+// Others are left to the program. A bad value of its own is one line and
+// exit status 2.
 int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& principalClassName,
                       const std::string& delegateClassName);
+
+// The longest run --seconds asks for: a day.
+inline constexpr double kUIApplicationMaxSeconds = 86400;
+
+// A --seconds value: the whole text a finite number above 0 and at most
+// kUIApplicationMaxSeconds; none otherwise.
+std::optional<double> UIApplicationSeconds(const std::string& text);

@@ -1,6 +1,8 @@
 #include "platform/audio/AVAudioEngine.h"
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -13,6 +15,20 @@ constexpr int kEngineError = -10867;
 void logLine(const std::string& text) {
     std::printf("%s\n", text.c_str());
     std::fflush(stdout);
+}
+
+// What leaves the engine is within the sound card's full scale, and silent
+// where a node put out NaN or infinity: whatever a unit does, the device and
+// the speakers get no garbage. One select per sample, nothing else.
+void holdToFullScale(float* const* output, AVAudioChannelCount channels, AVAudioFrameCount frames) {
+    for (AVAudioChannelCount c = 0; c < channels; ++c) {
+        float* samples = output[c];
+        for (AVAudioFrameCount i = 0; i < frames; ++i) {
+            const float x = samples[i];
+            const float size = std::fabs(x);
+            samples[i] = size <= 1.0f ? x : (size <= FLT_MAX ? std::copysign(1.0f, x) : 0.0f);
+        }
+    }
 }
 } // namespace
 
@@ -314,6 +330,7 @@ void AVAudioEngine::renderCycle(float* const* output, AVAudioChannelCount channe
     }
     const auto& last = graph_->steps.back();
     mixChannels({last.outputs.data(), last.channels}, output, channels, frames, false);
+    holdToFullScale(output, channels, frames);
 }
 
 void AVAudioEngine::deviceCallback(void* context, float* interleaved, int frames) {

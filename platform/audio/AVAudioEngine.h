@@ -78,7 +78,8 @@ public:
     bool isInManualRenderingMode() const { return manual_; }
     AVAudioFrameCount manualRenderingMaximumFrameCount() const { return maximumFrames_; }
     // Fills `buffer` with `frames` rendered frames on the calling thread (manual
-    // mode, running, frames within the maximum and the buffer's capacity).
+    // mode, running, frames within the maximum and the buffer's capacity):
+    // like the sound card's, finite and within full scale (-1...1).
     AVAudioEngineManualRenderingStatus renderOffline(AVAudioFrameCount frames, AVAudioPCMBuffer& buffer);
 
     // The format of the output node's output: the device's or the manual one.
@@ -102,8 +103,8 @@ private:
     // thread; with `prepareNodes` every node in it is readied first.
     void publish(bool prepareNodes);
     std::unique_ptr<Graph> build() const;
-    // The render entry: `frames` into `channels` buffers; a silent block when
-    // an edit holds the graph.
+    // The render entry: `frames` into `channels` buffers, within full scale
+    // and finite; a silent block when an edit holds the graph.
     void renderCycle(float* const* output, AVAudioChannelCount channels, AVAudioFrameCount frames);
     static void deviceCallback(void* engine, float* interleaved, int frames);
 

@@ -10,6 +10,9 @@
 class AVAudioPCMBuffer {
 public:
     AVAudioPCMBuffer(std::shared_ptr<const AVAudioFormat> format, AVAudioFrameCount frameCapacity);
+    // Takes `channels` as its samples, full: one per channel of `format`, all
+    // as long as the first (a reader hands over what it decoded without a copy).
+    AVAudioPCMBuffer(std::shared_ptr<const AVAudioFormat> format, std::vector<std::vector<float>> channels);
     AVAudioPCMBuffer(const AVAudioPCMBuffer&) = delete;
     AVAudioPCMBuffer& operator=(const AVAudioPCMBuffer&) = delete;
 
@@ -29,6 +32,8 @@ public:
     AudioBufferList* mutableAudioBufferList() { return mutable_.get(); }
 
 private:
+    void describeBuffers();
+
     std::shared_ptr<const AVAudioFormat> format_;
     AVAudioFrameCount frameCapacity_;
     AVAudioFrameCount frameLength_ = 0;

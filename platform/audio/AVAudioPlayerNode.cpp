@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "platform/audio/AVAudioEngine.h"
 #include "platform/audio/AVAudioFile.h"
 
 AVAudioPlayerNode::AVAudioPlayerNode() : worker_([this] { work(); }) {}
@@ -20,7 +21,17 @@ AVAudioPlayerNode::~AVAudioPlayerNode() {
 bool AVAudioPlayerNode::scheduleFile(const AVAudioFile& file, const AVAudioTime* when,
                                      Completion completion) {
     (void)when;
-    return scheduleBuffer(file.buffer(), std::move(completion));
+    // The graph runs at its engine's rate: a file at another is converted to it.
+    const double rate = engine() ? engine()->outputFormat()->sampleRate() : AVAudioEngine::kDeviceSampleRate;
+    std::shared_ptr<const AVAudioPCMBuffer> data;
+    try {
+        data = file.buffer(rate);
+    } catch (const std::exception& error) {
+        std::printf("AVAudioPlayerNode::ERROR: The file cannot be scheduled: %s\n", error.what());
+        std::fflush(stdout);
+        return false;
+    }
+    return scheduleBuffer(std::move(data), std::move(completion));
 }
 
 bool AVAudioPlayerNode::scheduleBuffer(std::shared_ptr<const AVAudioPCMBuffer> buffer,

@@ -32,8 +32,9 @@ public:
     ~AVAudioPlayerNode() override;
     std::size_t numberOfInputs() const override { return 0; }
 
-    // The whole file after what is scheduled. `when` must be null (as soon as
-    // possible). False (and no completion) when the file is empty or the queue full.
+    // The whole file after what is scheduled, converted to the engine's sample
+    // rate. `when` must be null (as soon as possible). False (and no
+    // completion) when the file is empty, cannot be converted or the queue is full.
     bool scheduleFile(const AVAudioFile& file, const AVAudioTime* when, Completion completion);
     bool scheduleBuffer(std::shared_ptr<const AVAudioPCMBuffer> buffer, Completion completion);
 

@@ -40,9 +40,8 @@ std::optional<std::string> Bundle::pathForResource(std::string_view name, std::s
     const std::optional<URL> folder = resourceURL();
     if (!folder || name.empty()) return std::nullopt;
     const URL file = folder->appendingPathComponent(name).appendingPathExtension(type);
-    bool isDirectory = false;
-    if (!FileManager::defaultManager().fileExists(file.path(), isDirectory) || isDirectory)
-        return std::nullopt;
+    // A pipe or a device in its place would hold whoever reads it.
+    if (!FileManager::defaultManager().regularFileExists(file.path())) return std::nullopt;
     return file.path();
 }
 

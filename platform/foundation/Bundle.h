@@ -15,7 +15,7 @@ public:
 
     std::optional<URL> resourceURL() const;
 
-    // The path of resource `name`.`type` when that file exists.
+    // The path of resource `name`.`type` when it is a regular file (or a link to one).
     std::optional<std::string> pathForResource(std::string_view name, std::string_view type) const;
     // The same file as a file URL.
     std::optional<URL> urlForResource(std::string_view name, std::string_view extension) const;

@@ -50,6 +50,18 @@ CGRect NSString::boundingRect(CGSize size, const NSStringAttributes& attributes)
     return {0, 0, CGFloat(logical.width) / PANGO_SCALE, CGFloat(logical.height) / PANGO_SCALE};
 }
 
+NSStringAttributes NSString::fitting(CGSize box, NSStringAttributes attributes, CGFloat minimumScale) const {
+    const CGFloat size = attributes.font.pointSize();
+    if (!(box.width > 0 && box.height > 0) || !std::isfinite(box.width) || !std::isfinite(box.height))
+        return attributes;
+    for (CGFloat scale = 1;; scale *= 0.9) {
+        const CGRect taken = boundingRect(box, attributes);
+        if ((taken.height() <= box.height && taken.width() <= box.width) || scale * 0.9 < minimumScale)
+            return attributes;
+        attributes.font = UIFont(attributes.font.fontName(), size * scale * 0.9);
+    }
+}
+
 void NSString::draw(const CGRect& rect, const NSStringAttributes& attributes) const {
     CGContext* graphics = UIGraphicsGetCurrentContext();
     if (text_.empty() || !graphics || !graphics->canDraw())

@@ -31,6 +31,10 @@ public:
     // The size the text takes at most `size.width` wide, height unlimited;
     // origin (0, 0). Empty text takes no room.
     CGRect boundingRect(CGSize size, const NSStringAttributes& attributes) const;
+    // The attributes with the font made smaller, step by step down to
+    // `minimumScale` of its size, until the text wrapped to the box's width
+    // fits its height and no word sticks out of its width.
+    NSStringAttributes fitting(CGSize box, NSStringAttributes attributes, CGFloat minimumScale = 0.25) const;
     // Draws the lines from the top of `rect`, aligned within its width, into
     // the current graphics context. The rectangle does not clip: callers that
     // want a clip set one.

@@ -8,14 +8,20 @@ std::shared_ptr<NSLayoutConstraint> NSLayoutAnchor::constraint(const NSLayoutAnc
     return std::make_shared<NSLayoutConstraint>(*this, equalTo, constant);
 }
 
+std::shared_ptr<NSLayoutConstraint> NSLayoutAnchor::constraint(const NSLayoutAnchor& equalTo, CGFloat multiplier,
+                                                               CGFloat constant) const {
+    return std::make_shared<NSLayoutConstraint>(*this, equalTo, constant, multiplier);
+}
+
 NSLayoutAnchor UIView::anchor(NSLayoutAttribute attribute) { return {weak_from_this(), attribute}; }
 NSLayoutAnchor UIView::topAnchor() { return anchor(NSLayoutAttribute::top); }
 NSLayoutAnchor UIView::bottomAnchor() { return anchor(NSLayoutAttribute::bottom); }
 NSLayoutAnchor UIView::leadingAnchor() { return anchor(NSLayoutAttribute::leading); }
 NSLayoutAnchor UIView::trailingAnchor() { return anchor(NSLayoutAttribute::trailing); }
 
-NSLayoutConstraint::NSLayoutConstraint(NSLayoutAnchor first, NSLayoutAnchor second, CGFloat constant)
-    : first_(std::move(first)), second_(std::move(second)), constant_(constant) {}
+NSLayoutConstraint::NSLayoutConstraint(NSLayoutAnchor first, NSLayoutAnchor second, CGFloat constant,
+                                       CGFloat multiplier)
+    : first_(std::move(first)), second_(std::move(second)), constant_(constant), multiplier_(multiplier) {}
 
 void NSLayoutConstraint::markLayout() const {
     if (const auto view = first_.item.lock())
@@ -61,7 +67,33 @@ void NSLayoutConstraint::pinEdges(UIView& view, UIView& container) {
               view.trailingAnchor().constraint(container.trailingAnchor())});
 }
 
+void NSLayoutConstraint::place(UIView& view, const CGRect& frame) {
+    const CGPoint origin = view.bounds().origin;
+    view.setBounds({origin.x, origin.y, frame.width(), frame.height()});
+    view.setCenter({frame.midX(), frame.midY()});
+}
+
+void NSLayoutConstraint::pinProportionally(UIView& view, UIView& container, const CGRect& design, CGSize designSize) {
+    if (!(designSize.width > 0 && designSize.height > 0))
+        return;
+    using A = NSLayoutAttribute;
+    view.setTranslatesAutoresizingMaskIntoConstraints(false);
+    // Edges in proportion to the container's far edges (its bounds start at 0).
+    activate({view.leadingAnchor().constraint(container.trailingAnchor(), design.minX() / designSize.width, 0),
+              view.topAnchor().constraint(container.bottomAnchor(), design.minY() / designSize.height, 0),
+              view.anchor(A::width).constraint(container.anchor(A::width), design.width() / designSize.width, 0),
+              view.anchor(A::height).constraint(container.anchor(A::height), design.height() / designSize.height, 0)});
+}
+
 namespace {
+
+// Layout places a view's untransformed frame: a transform (an animation, say)
+// changes how it shows, not where layout puts it.
+CGRect layoutFrame(const UIView& view) {
+    const CGRect b = view.bounds();
+    const CGPoint c = view.center();
+    return {c.x - b.width() / 2, c.y - b.height() / 2, b.width(), b.height()};
+}
 
 bool horizontal(NSLayoutAttribute a) {
     using A = NSLayoutAttribute;
@@ -131,10 +163,10 @@ std::optional<CGRect> NSLayoutConstraint::solve(const UIView& view,
         if (other.get() == parent)
             space = parent->bounds();
         else if (other->superview() == parent)
-            space = other->frame();
+            space = layoutFrame(*other);
         else
             continue;
-        const CGFloat value = valueOf(space, c->second_.attribute) + c->constant_;
+        const CGFloat value = valueOf(space, c->second_.attribute) * c->multiplier_ + c->constant_;
         using A = NSLayoutAttribute;
         switch (c->first_.attribute) {
         case A::left:
@@ -152,7 +184,7 @@ std::optional<CGRect> NSLayoutConstraint::solve(const UIView& view,
     }
     if (!any)
         return std::nullopt;
-    const CGRect now = view.frame();
+    const CGRect now = layoutFrame(view);
     const auto [x, w] = xs.solve(now.minX(), now.width());
     const auto [y, h] = ys.solve(now.minY(), now.height());
     return CGRect(x, y, w, h);

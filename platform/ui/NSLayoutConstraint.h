@@ -21,6 +21,10 @@ struct NSLayoutAnchor {
 
     // item.attribute = other.attribute + constant, not active yet.
     std::shared_ptr<NSLayoutConstraint> constraint(const NSLayoutAnchor& equalTo, CGFloat constant = 0) const;
+    // item.attribute = other.attribute × multiplier + constant: a place or size
+    // in proportion to another view's.
+    std::shared_ptr<NSLayoutConstraint> constraint(const NSLayoutAnchor& equalTo, CGFloat multiplier,
+                                                   CGFloat constant) const;
 };
 
 // An equation between an attribute of a view and one of its superview or of
@@ -29,10 +33,11 @@ struct NSLayoutAnchor {
 // a view that is gone is ignored.
 class NSLayoutConstraint : public std::enable_shared_from_this<NSLayoutConstraint> {
 public:
-    NSLayoutConstraint(NSLayoutAnchor first, NSLayoutAnchor second, CGFloat constant);
+    NSLayoutConstraint(NSLayoutAnchor first, NSLayoutAnchor second, CGFloat constant, CGFloat multiplier = 1);
 
     const NSLayoutAnchor& firstAnchor() const { return first_; }
     const NSLayoutAnchor& secondAnchor() const { return second_; }
+    CGFloat multiplier() const { return multiplier_; }
     CGFloat constant() const { return constant_; }
     void setConstant(CGFloat constant);
     bool isActive() const { return active_; }
@@ -44,12 +49,18 @@ public:
     // The view stops keeping its own frame and follows the container's top,
     // leading, bottom and trailing edges (activated in that order).
     static void pinEdges(UIView& view, UIView& container);
+    // The view stops keeping its own frame and keeps `design`'s place and size
+    // within a container of `designSize`, in proportion, at any container size.
+    static void pinProportionally(UIView& view, UIView& container, const CGRect& design, CGSize designSize);
 
-    // The frame the constraints give `view` in its superview; what they leave
-    // open (a size, a position) stays as the current frame has it. None when
-    // no constraint can be applied.
+    // The frame the constraints give `view` in its superview, transform left
+    // aside; what they leave open (a size, a position) stays as it is. None
+    // when no constraint can be applied.
     static std::optional<CGRect> solve(const UIView& view,
                                        const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
+
+    // Gives the view the solved frame as its untransformed frame.
+    static void place(UIView& view, const CGRect& frame);
 
 private:
     void markLayout() const;
@@ -57,5 +68,6 @@ private:
     NSLayoutAnchor first_;
     NSLayoutAnchor second_;
     CGFloat constant_;
+    CGFloat multiplier_;
     bool active_ = false;
 };

@@ -24,7 +24,13 @@ void UIButton::draw(const CGRect&) {
     attributes.foregroundColor = isEnabled() ? UIColor::white() : UIColor{1, 1, 1, 0.5};
     attributes.paragraphStyle.alignment = NSTextAlignment::center;
     const NSString text(title_);
-    const CGRect box = text.boundingRect({area.width() - 8, 0}, attributes);
+    const CGSize room{area.width() - 8, area.height() - 2};
+    CGRect box = text.boundingRect({room.width, 0}, attributes);
+    // A small button keeps its whole title, in a smaller font.
+    if (box.height() > room.height || box.width() > room.width) {
+        attributes = text.fitting(room, attributes);
+        box = text.boundingRect({room.width, 0}, attributes);
+    }
     text.draw({area.minX() + 4, area.minY() + (area.height() - box.height()) / 2, area.width() - 8, box.height()},
               attributes);
     context->restoreGState();

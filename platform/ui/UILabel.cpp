@@ -21,6 +21,8 @@ void UILabel::draw(const CGRect&) {
     }
     context->saveGState();
     context->clip(bounds());
-    NSString(shown).draw(bounds(), attributes);
+    const NSString text(shown);
+    text.draw(bounds(), adjustsFontSizeToFitWidth ? text.fitting(bounds().size, attributes, minimumScaleFactor)
+                                                   : attributes);
     context->restoreGState();
 }

@@ -20,6 +20,10 @@ public:
 
     // Font, colour and alignment of the text.
     NSStringAttributes attributes{UIFont("Helvetica", 17), UIColor::black(), {}};
+    // Text too large for the bounds is drawn in a smaller font, down to
+    // minimumScaleFactor of the font's size, instead of being cut off.
+    bool adjustsFontSizeToFitWidth = false;
+    CGFloat minimumScaleFactor = 0.25;
 
     void draw(const CGRect& rect) override;
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/UIBezierPath.h"
 #include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
 
@@ -11,6 +13,7 @@ void UISlider::setValue(float value) {
     // Not a number says nothing.
     if (!std::isnan(value))
         value_ = std::clamp(value, minimumValue_, maximumValue_);
+    setNeedsDisplay();
 }
 
 void UISlider::setRange(float minimum, float maximum) {
@@ -23,6 +26,38 @@ void UISlider::setRange(float minimum, float maximum) {
     value_ = std::clamp(value_, minimumValue_, maximumValue_);
 }
 
+CGFloat UISlider::position() const {
+    const float span = maximumValue_ - minimumValue_;
+    return span > 0 ? std::clamp(CGFloat((value_ - minimumValue_) / span), 0.0, 1.0) : 0.0;
+}
+
+void UISlider::draw(const CGRect&) {
+    CGContext* context = UIGraphicsGetCurrentContext();
+    const CGRect area = bounds();
+    if (!context || !(area.width() >= 2 && area.height() >= 2))
+        return;
+    context->saveGState();
+    const CGFloat trackHeight = std::clamp(area.height() / 7, 2.0, 6.0);
+    const CGFloat radius = std::min(area.height() / 2, 11.0);
+    const CGFloat y = area.midY();
+    const CGFloat x = area.minX() + position() * area.width();
+    const CGRect trackRect{area.minX(), y - trackHeight / 2, area.width(), trackHeight};
+    maximumTrackTintColor.setFill();
+    UIBezierPath::roundedRect(trackRect, trackHeight / 2)->fill();
+    minimumTrackTintColor.setFill();
+    UIBezierPath::roundedRect({trackRect.minX(), trackRect.minY(), x - area.minX(), trackHeight}, trackHeight / 2)
+        ->fill();
+    // The thumb sits on the value: at the ends half of it lies past the edge,
+    // so it stays under the finger that set it.
+    const auto thumb = UIBezierPath::ovalIn({x - radius, y - radius, 2 * radius, 2 * radius});
+    thumbTintColor.setFill();
+    thumb->fill();
+    context->setStrokeColor({0, 0, 0, isHighlighted() ? 0.5 : 0.3});
+    thumb->lineWidth = 1;
+    thumb->stroke();
+    context->restoreGState();
+}
+
 void UISlider::track(const UITouchSet& touches) {
     const UITouch* touch = touches.first();
     const CGFloat width = bounds().width();
@@ -32,11 +67,13 @@ void UISlider::track(const UITouchSet& touches) {
     if (std::isnan(position))
         return;
     setValue(minimumValue_ + static_cast<float>(position) * (maximumValue_ - minimumValue_));
+    setNeedsDisplay();
     sendActions(UIControlEvent::valueChanged);
 }
 
 void UISlider::touchesBegan(const UITouchSet& touches, const UIEvent*) {
     setHighlighted(true);
+    setNeedsDisplay();
     sendActions(UIControlEvent::touchDown);
     track(touches);
 }
@@ -45,6 +82,7 @@ void UISlider::touchesMoved(const UITouchSet& touches, const UIEvent*) { track(t
 
 void UISlider::touchesEnded(const UITouchSet& touches, const UIEvent*) {
     setHighlighted(false);
+    setNeedsDisplay();
     const UITouch* touch = touches.first();
     sendActions(touch && bounds().contains(touch->location(this)) ? UIControlEvent::touchUpInside
                                                                    : UIControlEvent::touchUpOutside);

@@ -49,13 +49,13 @@ void UIView::setFrame(const CGRect& frame) {
                 std::abs(inverse.b) * r.size.width + std::abs(inverse.d) * r.size.height};
     }
     if (!(size == bounds_.size))
-        needsLayout_ = true;
+        needsLayout_ = needsDisplay_ = true;
     bounds_.size = size;
 }
 
 void UIView::setBounds(const CGRect& bounds) {
     if (!(bounds.size == bounds_.size))
-        needsLayout_ = true;
+        needsLayout_ = needsDisplay_ = true;
     bounds_ = bounds;
 }
 
@@ -219,7 +219,7 @@ void UIView::applyConstraints() {
     std::erase_if(constraints_, [](const auto& c) { return !c->isActive(); });
     const std::optional<CGRect> placed = NSLayoutConstraint::solve(*this, constraints_);
     if (placed)
-        setFrame(*placed);
+        NSLayoutConstraint::place(*this, *placed);
 }
 
 void UIView::render(CGContext& context) {

@@ -37,7 +37,8 @@ public:
     // size under the inverse transform.
     void setFrame(const CGRect& frame);
     CGRect bounds() const { return bounds_; }
-    // A new size asks for a layout pass.
+    // A new size asks for a layout pass and for display: what a view draws
+    // follows its size.
     void setBounds(const CGRect& bounds);
     CGPoint center() const { return center_; }
     void setCenter(CGPoint center) { center_ = center; }

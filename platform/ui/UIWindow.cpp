@@ -26,16 +26,23 @@ std::vector<std::pair<std::shared_ptr<Receiver>, UITouchSet>> groupBy(const std:
 
 }  // namespace
 
+std::shared_ptr<UITouch> UIWindow::makeTouch(CGPoint location, TimeInterval timestamp) {
+    auto touch = std::make_shared<UITouch>();
+    touch->timestamp_ = timestamp;
+    touch->location_ = touch->previous_ = location;
+    touch->window_ = weak_from_this();
+    active_.insert(touch);
+    return touch;
+}
+
 std::vector<std::shared_ptr<UITouch>> UIWindow::touchesDown(const std::vector<CGPoint>& locations) {
     std::vector<std::shared_ptr<UITouch>> touches;
     const UIEvent probe(active_, Clock::now());
     for (const CGPoint& p : locations) {
-        auto touch = std::make_shared<UITouch>();
-        touch->timestamp_ = probe.timestamp();
-        touch->location_ = touch->previous_ = p;
-        touch->window_ = weak_from_this();
         // The window's own space is the one its bounds give to hit testing.
-        if (UIView* hit = hitTest(p, &probe)) {
+        UIView* hit = hitTest(p, &probe);
+        auto touch = makeTouch(p, probe.timestamp());
+        if (hit) {
             touch->view_ = hit->weak_from_this();
             // The recognisers of the view and of every view around it.
             for (UIView* v = hit; v; v = v->superview())
@@ -43,7 +50,26 @@ std::vector<std::shared_ptr<UITouch>> UIWindow::touchesDown(const std::vector<CG
                     if (r->isEnabled() && hit->gestureRecognizerShouldBegin(*r))
                         touch->recognizers_.push_back(r);
         }
-        active_.insert(touch);
+        touches.push_back(std::move(touch));
+    }
+    deliver(UITouchPhase::began, touches);
+    return touches;
+}
+
+std::vector<std::shared_ptr<UITouch>> UIWindow::recognizerTouchesDown(CGPoint anchor,
+                                                                      const std::vector<CGPoint>& locations,
+                                                                      const RecognizerFilter& accept) {
+    const UIEvent probe(active_, Clock::now());
+    std::vector<std::weak_ptr<UIGestureRecognizer>> watching;
+    // No view takes these touches, so none can keep them from a recogniser.
+    for (UIView* v = hitTest(anchor, &probe); v; v = v->superview())
+        for (const auto& r : v->gestureRecognizers())
+            if (r->isEnabled() && (!accept || accept(*r)))
+                watching.push_back(r);
+    std::vector<std::shared_ptr<UITouch>> touches;
+    for (const CGPoint& p : locations) {
+        auto touch = makeTouch(p, probe.timestamp());
+        touch->recognizers_ = watching;
         touches.push_back(std::move(touch));
     }
     deliver(UITouchPhase::began, touches);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,13 @@ public:
     // New touches at these points, delivered together to each view hit.
     std::vector<std::shared_ptr<UITouch>> touchesDown(const std::vector<CGPoint>& locations);
     std::shared_ptr<UITouch> touchDown(CGPoint location) { return touchesDown({location}).front(); }
+    // Touches for gesture recognisers alone: they come down at `locations`
+    // and go to the recognisers that `accept` takes among those of the view
+    // under `anchor` and of every view around it. No view receives them, so
+    // they can press no control. They move and lift like any other touch.
+    using RecognizerFilter = std::function<bool(const UIGestureRecognizer&)>;
+    std::vector<std::shared_ptr<UITouch>> recognizerTouchesDown(CGPoint anchor, const std::vector<CGPoint>& locations,
+                                                                const RecognizerFilter& accept);
     void touchesMove(const std::vector<TouchMove>& moves);
     void touchMove(const std::shared_ptr<UITouch>& touch, CGPoint location) { touchesMove({{touch, location}}); }
     // Touch-up at the given points (a touch that is no longer down is skipped).
@@ -41,6 +49,7 @@ public:
     const std::shared_ptr<UIViewController>& rootViewController() const { return root_; }
 
 private:
+    std::shared_ptr<UITouch> makeTouch(CGPoint location, TimeInterval timestamp);
     std::vector<std::shared_ptr<UITouch>> relocate(const std::vector<TouchMove>& moves);
     void deliver(UITouchPhase phase, const std::vector<std::shared_ptr<UITouch>>& touches);
 

@@ -103,11 +103,17 @@ public:
             y_ += style.before;
         cairo_set_source_rgb(cr_, style.grey, style.grey, style.grey);
         if (block.kind == Kind::item) {
-            cairo_arc(cr_, kLeft + 5, y_ + 6.5, 2, 0, 6.2832);
+            // A path of its own: an arc joins any current point with a line,
+            // which some renderers draw as a hairline even inside a fill.
+            cairo_new_path(cr_);
+            // Centred on the first line's lower-case letters (about half an x-height above the baseline).
+            const double baseline = double(pango_layout_get_baseline(layout_)) / PANGO_SCALE;
+            cairo_arc(cr_, kLeft + 5, y_ + baseline - 2.75, 2, 0, 6.2832);
             cairo_fill(cr_);
         }
         cairo_move_to(cr_, x, y_);
         pango_cairo_show_layout(cr_, layout_);
+        cairo_new_path(cr_);  // the text's start point is no longer wanted
         y_ += height + style.after;
         if (block.kind == Kind::subtitle) {
             cairo_set_source_rgb(cr_, 0.55, 0.55, 0.55);
@@ -141,6 +147,7 @@ private:
             pango_layout_set_text(footer_, text.c_str(), -1);
             cairo_move_to(cr_, kLeft, kPageHeight - kBottom + 30);
             pango_cairo_show_layout(cr_, footer_);
+            cairo_new_path(cr_);
         }
     }
 

@@ -158,6 +158,81 @@ TEST_F(PlayerTest, AnEngineThatCannotStartIsNeverAnnouncedAsPlaying) {
     EXPECT_FALSE(AVAudioSession::sharedInstance().isActive());
 }
 
+// Play shows Stop only while a loop is scheduled: no loop to load, a node
+// that refuses the loop at the start, or at a loop end, each end in an error
+// line and a stopped player.
+TEST_F(PlayerTest, WhatCannotBeScheduledIsLoggedAndLeavesThePlayerStopped) {
+    struct Case {
+        const char* name;
+        bool loopsThere;
+        std::size_t occupied;  // segments put on the node before the start
+        std::vector<std::string> calls;
+        std::string error;
+    };
+    const std::size_t full = AVAudioPlayerNode::kCapacity;
+    const std::string refused = "AUEnginePlayer::ERROR: The player node refused the audio file '";
+    const std::vector<Case> cases{
+        {"no loops", false, 0, {}, "AUEnginePlayer::ERROR: `file` parameter must not be nil."},
+        {"refused at the start", true, full, {}, refused},
+        {"refused at a loop end", true, full - 1, {"playing", "stopped"}, refused},
+    };
+    testkit::TempFolder empty{"empty"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testkit::ScopedEnvironment::set("ORVO_RESOURCES_DIR",
+                                        (c.loopsThere ? loops.folder.path() : empty.path()).string());
+        auto heard = std::make_shared<Listener>();
+        auto fresh = std::make_unique<AUEnginePlayer>();
+        fresh->setDelegate(heard);
+        offline(*fresh);
+        // Failures are stated after the capture, which would swallow them.
+        testkit::StdoutCapture capture;
+        std::size_t placed = 0;
+        const auto occupy = [&] {
+            for (std::size_t i = 0; i < c.occupied; ++i)
+                placed += fresh->playerNode().scheduleBuffer(loops.decoded, {}) ? 1 : 0;
+        };
+        if (c.calls.empty())
+            occupy();
+        const bool started = fresh->toggle();
+        if (started) {
+            occupy();
+            for (std::size_t done = 0; fresh->isPlaying() && done < 2 * loops.data; done += kBlock)
+                render(*fresh, kBlock);
+        }
+        const bool playing = fresh->isPlaying();
+        DispatchQueue::main().drain();
+        const auto lines = testkit::splitLines(capture.finish());
+        EXPECT_EQ(placed, c.occupied);
+        EXPECT_EQ(started, !c.calls.empty());
+        EXPECT_FALSE(playing);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [&](const std::string& l) { return l.starts_with(c.error); }));
+        std::vector<std::string> states;
+        std::copy_if(heard->calls.begin(), heard->calls.end(), std::back_inserter(states),
+                     [](const std::string& call) { return call == "playing" || call == "stopped"; });
+        EXPECT_EQ(states, c.calls);
+        EXPECT_FALSE(AVAudioSession::sharedInstance().isActive());
+    }
+}
+
+// Each state line comes first, then the delegate hears of it.
+TEST_F(PlayerTest, TheStateLinesComeRightBeforeTheDelegateCalls) {
+    listener->echo = true;
+    testkit::StdoutCapture capture;
+    ASSERT_TRUE(player->toggle());
+    ASSERT_FALSE(player->toggle());
+    DispatchQueue::main().drain();
+    const auto lines = testkit::splitLines(capture.finish());
+    for (const auto& [line, call] : {std::pair{"AUEnginePlayer: Audio engine starting.", "delegate: playing"},
+                                     {"AUEnginePlayer: Audio engine stopping.", "delegate: stopped"}}) {
+        const auto at = std::find(lines.begin(), lines.end(), line);
+        ASSERT_NE(at, lines.end()) << line;
+        ASSERT_NE(at + 1, lines.end()) << line;
+        EXPECT_EQ(*(at + 1), call);
+    }
+}
+
 TEST_F(PlayerTest, ASessionThatFailsIsReportedAndPlaybackGoesOn) {
     AVAudioSession::sharedInstance().setFailureForTesting("The session is busy");
     testkit::StdoutCapture capture;
@@ -185,25 +260,42 @@ TEST_F(PlayerTest, ALoopEndWithoutAFoundFileNamesNone) {
     EXPECT_TRUE(contains(lines, "AUEnginePlayer: Current audio file '(none)' looped: 1."));
 }
 
-TEST_F(PlayerTest, TheMIDILoggerReportsAtMostThreeBytesOnTheMainQueue) {
-    player->connect(effect());
+TEST_F(PlayerTest, TheMIDILoggerAllocatesNothingOnTheRenderPathAndPrintsFromTheMainLoop) {
+    const auto unit = effect();
+    player->connect(unit);
+    ASSERT_TRUE(player->toggle());
+    const AUMIDIOutputEventBlock sent = unit->auAudioUnit()->midiOutputEventBlock();
+    ASSERT_TRUE(sent);
+    player->waitForStateQueue();
+    DispatchQueue::main().drain();
+    VirtualClock clock;
+    testkit::StdoutCapture capture;
+    std::size_t allocations = 0;
+    // The engine renders and the unit sends MIDI on a render thread, as on a sound card's.
     std::thread renderThread([&] {
+        AVAudioPCMBuffer block(AVAudioFormat::standardFormat(48000.0, 2), kBlock);
         const std::uint8_t bytes[8] = {0x90, 60, 100, 1, 2, 3, 4, 5};
-        for (const NSInteger length : {3, 2, 8, -1})
-            EXPECT_EQ(player->midiOutBlock()(length * 10, 0, length, bytes), noErr);
+        testkit::AllocationCounter counter;
+        for (const NSInteger length : {3, 2, 8, -1}) {
+            EXPECT_EQ(player->engine().renderOffline(kBlock, block), AVAudioEngineManualRenderingStatus::success);
+            EXPECT_EQ(sent(length * 10, 0, length, bytes), noErr);
+        }
+        allocations = counter.count();
     });
     renderThread.join();
-    testkit::StdoutCapture capture;
-    DispatchQueue::main().drain();
-    EXPECT_EQ(
-        testkit::splitLines(capture.finish()),
-        (std::vector<std::string>{"AUEnginePlayer: MIDI event from audio unit at: 30, data: 144, 60, 100",
-                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
-                                  "AUEnginePlayer: MIDI event from audio unit at: 20, data: 144, 60",
-                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
-                                  "AUEnginePlayer: MIDI event from audio unit at: 80, data: 144, 60, 100",
-                                  "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
-                                  "AUEnginePlayer: MIDI event from audio unit at: -10, data: "}));
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(DispatchQueue::main().pendingCount(), 0u) << "the render thread posts nothing";
+    clock.advance(0.5);
+    std::vector<std::string> midi;
+    for (const auto& line : testkit::splitLines(capture.finish()))
+        if (line.find("MIDI") != std::string::npos) midi.push_back(line);
+    EXPECT_EQ(midi, (std::vector<std::string>{"AUEnginePlayer: MIDI event from audio unit at: 30, data: 144, 60, 100",
+                                             "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                             "AUEnginePlayer: MIDI event from audio unit at: 20, data: 144, 60",
+                                             "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                             "AUEnginePlayer: MIDI event from audio unit at: 80, data: 144, 60, 100",
+                                             "AUEnginePlayer::WARNING: The MIDI data length is not as expected.",
+                                             "AUEnginePlayer: MIDI event from audio unit at: -10, data: "}));
 }
 
 TEST_F(PlayerTest, TakingTheUnitOutWiresThePlayerStraightToTheMixer) {

@@ -26,10 +26,14 @@ protected:
         testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", registry.path().string());
     }
 
-    // Makes the host and serves the main queue until `done` (or a timeout).
-    std::vector<std::string> run(const std::function<bool(const std::vector<std::string>&)>& done) {
+    // Makes the host (then calls `made`) and serves the main queue until
+    // `done` (or a timeout).
+    std::vector<std::string> run(const std::function<bool(const std::vector<std::string>&)>& done,
+                                 const std::function<void()>& made = {}) {
         testkit::StdoutCapture capture;
         manager = AUExtensionManager::make(listener);
+        if (made)
+            made();
         manager->auEngine()->setDelegate(listener);
         offline(*manager->auEngine());
         found = testkit::drainMainQueueUntil([&] { return done(testkit::splitLines(capture.text())); });
@@ -115,6 +119,42 @@ TEST_F(HostTest, ARefusingFactoryGivesItsErrorLinesAfterTheComponentsFlags) {
         const auto error = std::find(lines.begin(), lines.end(), "Error: Could not instantiate audio unit.");
         EXPECT_TRUE(std::prev(error)->starts_with("AudioComponentDescription(componentType: 1635085670, "));
         EXPECT_TRUE(listener->calls.empty());
+    }
+}
+
+// However the search ends, a waiter hears of it once, on the main queue and
+// after the delegate; one that comes after the end hears of it at once.
+TEST_F(HostTest, WaitersHearOnceThatTheSearchHasEnded) {
+    std::ofstream(registry.path() / "refusing.plist") << manifest("2", "RefusingPrincipalClassFactory");
+    testkit::TempFolder none{"none"};
+    struct Case {
+        const char* name;
+        std::string folder;
+        std::vector<std::string> calls;
+    };
+    const std::vector<Case> cases{
+        {"found", ORVO_TEST_COMPONENTS_DIR, {"found", "initialized", "ended", "ended late"}},
+        {"none found", none.path().string(), {"ended", "ended late"}},
+        {"not made", registry.path().string(), {"ended", "ended late"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", c.folder);
+        listener->calls.clear();
+        bool onMain = true;
+        const auto waiter = [&](const char* call) {
+            return [&, call] {
+                onMain = onMain && Thread::isMainThread();
+                listener->calls.push_back(call);
+            };
+        };
+        run([&](const auto&) { return contains(listener->calls, "ended"); },
+            [&] { manager->whenSearchEnds(waiter("ended")); });
+        EXPECT_TRUE(found);
+        manager->whenSearchEnds(waiter("ended late"));
+        DispatchQueue::main().drain();
+        EXPECT_EQ(listener->calls, c.calls);
+        EXPECT_TRUE(onMain);
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "Orvo Halden/AUExtensionManager.h"
 #include "Orvo Halden/Audio Engine/AUEnginePlayer.h"
+#include "Orvo Halden/Console.h"
 #include "platform/foundation/Thread.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/MainQueue.h"
@@ -29,6 +30,8 @@ public:
     std::vector<NSInteger> loops;
     std::shared_ptr<AVAudioUnit> unit;
     bool allOnMain = true;
+    // Also logs each call, so its place among the player's lines shows.
+    bool echo = false;
 
     void onFoundComponent(const std::shared_ptr<AVAudioUnit>& found) override {
         note("found");
@@ -44,6 +47,8 @@ public:
 
 private:
     void note(const char* call) {
+        if (echo)
+            print(std::string("delegate: ") + call);
         allOnMain = allOnMain && Thread::isMainThread();
         calls.push_back(call);
     }

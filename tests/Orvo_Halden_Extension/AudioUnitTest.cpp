@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NSError.h"
 #include "tests/Orvo_Halden_Extension/TestHost.h"
 #include "tests/support/AllocationCounter.h"
@@ -363,12 +364,25 @@ TEST(AudioUnit, BypassPassesTheInputThrough) {
               std::vector<float>(host.inputL.begin() + 2 * kBlock, host.inputL.begin() + 3 * kBlock));
 }
 
-TEST(AudioUnit, RenderErrorsAreLoggedAndHandedBack) {
+TEST(AudioUnit, RenderErrorsAreHandedBackAndLoggedFromTheMainLoop) {
     TestHost host;
     host.allocate();
-    testkit::StdoutCapture capture;
+    VirtualClock clock;
+    testkit::StdoutCapture duringRender;
     EXPECT_EQ(host.renderNext(kBlock + 1), kAudioUnitErr_TooManyFramesToProcess);
     EXPECT_EQ(host.renderNext(kBlock), noErr);
+    EXPECT_EQ(host.renderNext(kBlock + 2), kAudioUnitErr_TooManyFramesToProcess);
+    EXPECT_EQ(testkit::splitLines(duringRender.finish()), Lines{}) << "the render thread prints nothing";
+
+    testkit::StdoutCapture onTheMainLoop;
+    clock.advance(0.5);
+    EXPECT_EQ(testkit::splitLines(onTheMainLoop.finish()),
+              (Lines{"AUExtension::ERROR: We have a problem with the kernel! -10874",
+                     "AUExtension::ERROR: We have a problem with the kernel! -10874"}));
+
+    // A deallocation first logs what came before it.
+    testkit::StdoutCapture capture;
+    EXPECT_EQ(host.renderNext(kBlock + 3), kAudioUnitErr_TooManyFramesToProcess);
     host.unit->deallocateRenderResources();
     EXPECT_EQ(host.renderNext(), kAudioUnitErr_Uninitialized);
     EXPECT_FALSE(host.unit->renderResourcesAllocated());

@@ -1,6 +1,8 @@
 // Writes the seed corpus of every fuzz target below the folder it is given,
 // from the test fixtures: the Hall preset in both forms, a unit's full state,
-// property lists with every kind of value, and short programs for the rest.
+// property lists with every kind of value, short programs, and audio files:
+// loops as the generator writes them and streams that change their layout or
+// rate midway.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -11,8 +13,11 @@
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
+#include "platform/audio/AVAudioFile.h"
 #include "tests/Orvo_Halden_Extension/HallPreset.h"
 #include "tests/platform/foundation/PropertyListTestSupport.h"
+#include "tests/support/EncodedAudio.h"
+#include "tests/support/Signals.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -57,6 +62,21 @@ Bytes everyKindBinary() {
     for (const std::size_t key : keys) entries.emplace_back(key, *value++);
     const std::size_t top = b.dictionary(entries);
     return b.build(top);
+}
+
+// A fiftieth of a second of tones at `rate`, written as the loop generator writes loops.
+void writeLoop(const fs::path& folder, double rate, AVAudioChannelCount channels) {
+    fs::create_directories(folder);
+    const auto frames = static_cast<AVAudioFrameCount>(rate / 50);
+    AVAudioPCMBuffer buffer(AVAudioFormat::standardFormat(rate, channels), frames);
+    for (AVAudioChannelCount c = 0; c < channels; ++c) {
+        const auto samples = testkit::sine(440.0 * (c + 1), rate, frames, 0.5f);
+        std::copy(samples.begin(), samples.end(), buffer.channelData(c));
+    }
+    buffer.setFrameLength(frames);
+    const std::string name =
+        "loop-" + std::to_string(static_cast<int>(rate)) + "-" + std::to_string(channels) + ".m4a";
+    AVAudioFile::writeLossless(URL::fileURLWithPath((folder / name).string()), buffer);
 }
 
 Bytes randomBytes(std::uint32_t seed, std::size_t n) {
@@ -129,5 +149,19 @@ int main(int argc, char** argv) {
                              "</div><ol start=2147483647><li>a<li>b</ol><ol start=-2147483648><li>c</ol>"
                              "<table width=99999999999 cellpadding=2147483647><tr><td width=4294967296>w</table>"
                              "<p style='line-height:1e9;letter-spacing:1e9px;border:2147483647px solid'>q</p>"));
+
+    const fs::path audio = root / "audio_file_fuzzer";
+    for (const auto& [rate, channels] : {std::pair{48000.0, 2u}, {8000.0, 1u}, {192000.0, 2u}})
+        writeLoop(audio, rate, channels);
+    using testkit::EncodedPart;
+    const std::vector<EncodedPart> stereoThenMono = {{2, 48000, 4800}, {1, 48000, 4800}};
+    write(audio, "stereo-then-mono.mp2", testkit::encodedAudio("mp2", "mp2", stereoThenMono));
+    write(audio, "mono-then-stereo.mp2",
+          testkit::encodedAudio("mp2", "mp2", {{1, 48000, 4800}, {2, 48000, 4800}}));
+    write(audio, "stereo-then-mono.aac", testkit::encodedAudio("adts", "aac", stereoThenMono));
+    write(audio, "rate-halved.mp2",
+          testkit::encodedAudio("mp2", "mp2", {{2, 48000, 4800}, {2, 24000, 2400}}));
+    // Silence, which FLAC keeps in a few bytes a block: the shape of a bomb, short enough to run often.
+    write(audio, "silence.flac", testkit::encodedAudio("flac", "flac", {{2, 48000, 480000, 0.0f}}));
     return 0;
 }

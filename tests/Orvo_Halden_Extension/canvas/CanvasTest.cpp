@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <set>
 #include <tuple>
 
 #include "tests/Orvo_Halden_Extension/canvas/CanvasPicture.h"
@@ -257,3 +258,51 @@ TEST(Crosshair, FollowsItsValuesUnclippedAndHides) {
 }
 
 } // namespace
+
+namespace {
+
+// A model that draws every symbol its own way: nothing, but it notes the call.
+class OwnSymbols : public V {
+public:
+    std::set<std::string> called;
+    void drawSymbolSplit(const CGRect&, ResizingBehavior) override { called.insert("split"); }
+    void drawSymbolRanges(const CGRect& f, ResizingBehavior r) override {
+        called.insert("ranges");
+        V::drawSymbolRanges(f, r);  // the strip places its split handles through the override
+    }
+    void drawSymbolControls(const CGRect& f, ResizingBehavior r) override {
+        called.insert("controls");
+        V::drawSymbolControls(f, r);
+    }
+    void drawSymbolKnobUni(const CGRect&, ResizingBehavior, const std::string&, CGFloat, bool) override {
+        called.insert("knobUni");
+    }
+    void drawSymbolKnobBiDi(const CGRect&, ResizingBehavior, const std::string&, CGFloat, bool) override {
+        called.insert("knobBiDi");
+    }
+    void drawSymbolModeButton(const CGRect&, ResizingBehavior, bool, const std::string&) override {
+        called.insert("modeButton");
+    }
+    void drawSymbolSlide(const CGRect&, ResizingBehavior, bool, const std::string&) override { called.insert("slide"); }
+    void drawSymbolSlide2(const CGRect&, ResizingBehavior, bool, const std::string&) override {
+        called.insert("slide2");
+    }
+    void drawSymbolHotspots(const CGRect&, ResizingBehavior1) override { called.insert("hotspots"); }
+};
+
+}  // namespace
+
+TEST(WholeCanvas, DrawsEverySymbolThroughTheOverridesOfADerivedModel) {
+    auto model = std::make_unique<OwnSymbols>();
+    for (const CGFloat page : {0.0, 1.0, 2.0}) {
+        model->currentView = page;
+        drawCanvas(*model);
+    }
+    const std::set<std::string> all{"split",      "ranges", "controls", "knobUni", "knobBiDi",
+                                    "modeButton", "slide",  "slide2",   "hotspots"};
+    EXPECT_EQ(model->called, all);
+    // The hotspots were drawn by the override, which lays down none.
+    EXPECT_TRUE(model->hotspotSizePath->isEmpty());
+    // An owner of the base deletes the whole derived model (the sanitizer build checks).
+    std::unique_ptr<V> owner = std::move(model);
+}

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <limits>
+#include <unordered_set>
 
+#include "Orvo_Halden_Extension/ChromaticLinesView.h"
 #include "Orvo_Halden_Extension/OrvoHaldenViewBase.h"
 #include "tests/support/Geometry.h"
 
@@ -63,6 +65,20 @@ TEST(Resizing, OnlyRawValuesZeroToThreeAreCases) {
     }
     EXPECT_EQ(V::ResizingBehavior1(), V::ResizingBehavior1::fit);
     EXPECT_NE(V::ResizingBehavior(V::ResizingBehavior::fill), V::ResizingBehavior::stretch);
+}
+
+TEST(Resizing, RulesServeAsHashKeysOnePerRawValue) {
+    const auto distinct = [](auto rule) {
+        using Rule = decltype(rule);
+        std::unordered_set<Rule> seen;
+        for (int pass = 0; pass < 2; ++pass)
+            for (std::int64_t raw : {0, 1, 2, 3})
+                seen.insert(*Rule::fromRawValue(raw));
+        return seen.size();
+    };
+    EXPECT_EQ(distinct(V::ResizingBehavior()), 4u);
+    EXPECT_EQ(distinct(V::ResizingBehavior1()), 4u);
+    EXPECT_EQ(distinct(SpectroViewBase::ResizingBehavior()), 4u);
 }
 
 TEST(Resizing, EachModelKeepsTheScaleOfItsOwnLastCanvasDraw) {

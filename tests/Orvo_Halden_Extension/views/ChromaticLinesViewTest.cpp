@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "Orvo_Halden_Extension/ChromaticLinesView.h"
 #include "tests/Orvo_Halden_Extension/editor/EditorFixture.h"
 #include "tests/Orvo_Halden_Extension/TestHost.h"
 #include "tests/support/PixelProbe.h"
+#include "tests/support/Subnormals.h"
 
 namespace {
 
@@ -50,6 +53,31 @@ TEST(SpectroView, AsksForTheMagnitudesOncePerDraw) {
 
     const float* twice = a.unit->getMagnitudes();
     ASSERT_NE(std::vector<float>(twice, twice + bandcount), expected) << "a second request must show";
+}
+
+TEST(SpectroView, DrawsWhileTheUnitRendersOnAnotherThread) {
+    // The editor's getters run on the main thread against a live render thread.
+    testkit::TestHost host;
+    host.inputL = host.inputR = testkit::sine(440.0, 48000.0, 96 * testkit::kBlock, 0.5f);
+    host.allocate();
+    Spectrum spectrum(host.unit);
+    std::atomic<bool> rendered{false};
+    std::thread renderThread([&] {
+        for (int i = 0; i < 96; ++i)
+            EXPECT_EQ(host.renderNext(), noErr);
+        rendered = true;
+    });
+    do {
+        spectrum.draw();
+        EXPECT_TRUE(testkit::allFinite(host.unit->getMagnitudesScaled(128, 0.5f), 128));
+        EXPECT_GE(host.unit->getPeakInput(), 0.0f);
+        EXPECT_EQ(host.unit->getChromaticFrequency(69), 440.0f);
+    } while (!rendered);
+    renderThread.join();
+    spectrum.draw();
+    const auto& levels = spectrum.view->baseClass().values();
+    EXPECT_EQ(std::max_element(levels.begin(), levels.end()) - levels.begin(), 69);
+    EXPECT_EQ(levels[69], 1.0);
 }
 
 TEST(SpectroView, EachLineHangsFromTheTopAsLongAsItsBandIsQuiet) {

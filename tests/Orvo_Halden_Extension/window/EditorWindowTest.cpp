@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 #include "Orvo_Halden_Extension/AudioUnitViewController.h"
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
@@ -54,6 +55,22 @@ protected:
         while (std::chrono::steady_clock::now() < end)
             desktop->runOnce(0.01);
     }
+    void wheel(CGPoint p, int notches) {
+        SDL_Event e{};
+        e.type = SDL_MOUSEWHEEL;
+        e.wheel.windowID = desktop->windowID();
+        e.wheel.y = notches;
+        e.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
+        e.wheel.mouseX = int(p.x), e.wheel.mouseY = int(p.y);
+        SDL_PushEvent(&e);
+        desktop->runOnce();
+    }
+    std::vector<float> values() const {
+        std::vector<float> all;
+        for (const auto& parameter : unit->parameterTree()->allParameters())
+            all.push_back(parameter->value());
+        return all;
+    }
     void mouse(Uint32 type, CGPoint p) {
         SDL_Event e{};
         e.type = type;
@@ -102,4 +119,53 @@ TEST_F(EditorWindow, ShowsTheEditorAndAMouseDragOnAKnobChangesTheUnit) {
     runFor(0.1);
     EXPECT_NE(size->value(), before);
     EXPECT_EQ(controller->pluginView->frame(), CGRect(0, 0, 680, 600));  // a held control is no pan
+}
+
+// The wheel and a Ctrl drag zoom the editor once it is unfrozen, and never
+// press what lies under the pointer: six notches over the knobs leave every
+// parameter as it was.
+TEST_F(EditorWindow, TheWheelAndAModifierDragZoomWithoutTouchingTheControlsUnderThem) {
+    enum class Input { wheel, ctrlDrag };
+    struct Case {
+        const char* what;
+        Input input;
+        bool frozen;
+    };
+    const Case cases[] = {
+        {"wheel, frozen", Input::wheel, true},
+        {"wheel", Input::wheel, false},
+        {"ctrl drag", Input::ctrlDrag, false},
+    };
+    // The pointer to the right of the size knob: a finger put down 60 points
+    // to its left would land on the knob.
+    const CGPoint size = middleOf(*controller->mainView->baseClass().hotspotSizePath);
+    const CGPoint pointer{size.x + 60, size.y};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        if (controller->isSizeable() == k.frozen)
+            controller->onFreezeButton(*controller->freezeButton);
+        controller->onDoubleTapGesture(*controller->doubleTapGesture);  // fitted again
+        runFor(0.05);
+        const std::vector<float> before = values();
+        const CGFloat width = controller->pluginView->frame().width();
+        if (k.input == Input::wheel) {
+            for (int notch = 0; notch < 6; ++notch)
+                wheel(pointer, 1);
+        } else {
+            SDL_SetModState(KMOD_LCTRL);
+            mouse(SDL_MOUSEBUTTONDOWN, pointer);
+            for (int dy = 10; dy <= 60; dy += 10)
+                mouse(SDL_MOUSEMOTION, {pointer.x, pointer.y - dy});
+            mouse(SDL_MOUSEBUTTONUP, {pointer.x, pointer.y - 60});
+            SDL_SetModState(KMOD_NONE);
+        }
+        runFor(DesktopWindow::wheelRest + 0.1);  // the wheel's fingers lift
+        EXPECT_EQ(values(), before);
+        EXPECT_TRUE(controller->mainView->hotspotMode().empty());
+        if (k.frozen)
+            EXPECT_EQ(controller->pluginView->frame().width(), width);
+        else
+            EXPECT_GT(controller->pluginView->frame().width(), width * 1.3);
+        EXPECT_EQ(controller->mainView->bounds().width(), controller->pluginView->bounds().width());
+    }
 }

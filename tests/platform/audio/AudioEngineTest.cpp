@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
@@ -188,6 +189,23 @@ TEST_F(OfflineEngineTest, RenderingNeedsARunningEngineAndABlockWithinTheMaximum)
     EXPECT_FALSE(other->isRunning());
     other.reset();
     AVAudioEngine::stopAll();  // an engine that is gone is not touched
+}
+
+TEST_F(OfflineEngineTest, TheOutputIsFiniteAndWithinFullScaleWhateverTheGraphPutsOut) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<std::pair<float, float>> inOut = {
+        {std::nanf(""), 0.0f}, {inf, 0.0f},    {-inf, 0.0f}, {1e30f, 1.0f},  {-1e30f, -1.0f},
+        {1.5f, 1.0f},          {-3.0f, -1.0f}, {0.5f, 0.5f}, {-1.0f, -1.0f}, {1e-40f, 1e-40f}};
+    std::vector<float> samples;
+    for (const auto& [in, out] : inOut) samples.push_back(in);
+    auto buffer = bufferOf({samples});
+    engine.connect(player, engine.mainMixerNode(), buffer->format());
+    player->scheduleBuffer(buffer, nullptr);
+    player->play();
+    engine.start();
+    const auto out = render(kBlock);
+    for (std::size_t i = 0; i < inOut.size(); ++i)
+        for (int c = 0; c < 2; ++c) EXPECT_EQ(out[c][i], inOut[i].second) << inOut[i].first;
 }
 
 // Passes its input on and counts the frames it rendered.

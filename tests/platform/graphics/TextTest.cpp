@@ -150,3 +150,34 @@ TEST(NSString, TakesTheGlobalAlphaAndDrawsNothingOutsideAPass) {
             darkest = std::min(darkest, surface.pixel(x, y).red);
     EXPECT_NEAR(darkest, 128, 2);
 }
+
+TEST(NSString, FittingShrinksTheFontOnlyAsFarAsTheBoxNeedsAndNoFurtherThanAsked) {
+    const NSString text("Contrast and freeze");
+    const NSStringAttributes big = attributes("HelveticaNeue", 14);
+    const CGRect natural = text.boundingRect({1000, 0}, big);
+    struct Case {
+        CGSize box;
+        CGFloat minimumScale;
+        bool shrinks, fits;
+    };
+    const Case cases[] = {
+        {{natural.width() + 1, natural.height() + 1}, 0.25, false, true},
+        {{natural.width() / 2, natural.height()}, 0.25, true, true},  // no room for a second line
+        {{natural.width(), natural.height() / 2}, 0.25, true, true},
+        {{4, 2}, 0.5, true, false},  // stops at half size however small the box
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.box.width << " x " << k.box.height);
+        const NSStringAttributes got = text.fitting(k.box, big, k.minimumScale);
+        const CGFloat size = got.font.pointSize();
+        EXPECT_EQ(size < 14, k.shrinks);
+        EXPECT_GE(size, 14 * k.minimumScale);
+        const CGRect taken = text.boundingRect(k.box, got);
+        EXPECT_EQ(taken.width() <= k.box.width && taken.height() <= k.box.height, k.fits);
+        // As large as fits: one step larger would not.
+        if (k.shrinks && k.fits) {
+            const CGRect larger = text.boundingRect(k.box, attributes("HelveticaNeue", size / 0.9));
+            EXPECT_TRUE(larger.width() > k.box.width || larger.height() > k.box.height);
+        }
+    }
+}

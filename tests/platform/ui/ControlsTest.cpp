@@ -3,9 +3,11 @@
 #include <memory>
 #include <vector>
 
+#include "platform/graphics/ImageSurface.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UISlider.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/support/PixelProbe.h"
 
 namespace {
 
@@ -34,6 +36,30 @@ TEST(UIControls, ButtonsAndSlidersSendTheirEvents) {
     EXPECT_EQ(sliderEvents.size(), 2u);
     slider->setValue(9);
     EXPECT_FLOAT_EQ(slider->value(), 2.0f);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UIControls, ASliderDrawsItsTrackFilledUpToTheValueAndItsThumbThere) {
+    const UIColor filled{0.2, 0.5, 0.9, 1}, rest{0.4, 0.4, 0.4, 1}, thumb{1, 1, 1, 1};
+    for (const float value : {0.25f, 0.75f}) {
+        SCOPED_TRACE(value);
+        UISlider slider(CGRect(0, 0, 200, 20));
+        slider.minimumTrackTintColor = filled;
+        slider.maximumTrackTintColor = rest;
+        slider.thumbTintColor = thumb;
+        slider.setValue(value);
+        ImageSurface picture({200, 20});
+        picture.fill(UIColor::black());
+        picture.draw([&](CGContext& c) { slider.render(c); });
+        const CGFloat at = 200 * value;
+        EXPECT_TRUE(testkit::pixelNear(picture, {at - 20, 10}, testkit::overWhite({filled})));
+        EXPECT_TRUE(testkit::pixelNear(picture, {at + 20, 10}, testkit::overWhite({rest})));
+        EXPECT_TRUE(testkit::pixelNear(picture, {at, 10}, testkit::overWhite({thumb})));
+        EXPECT_TRUE(testkit::pixelNear(picture, {at - 20, 1}, testkit::overWhite({UIColor::black()})));
+    }
 }
 
 }  // namespace

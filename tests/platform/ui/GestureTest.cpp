@@ -195,3 +195,35 @@ TEST(Gestures, RecognisersOutliveTheirViewWithoutHarm) {
     screen->window->touchUp(t);
     screen->clock.advance(1);
 }
+
+TEST(Gestures, RecognizerOnlyTouchesPinchWithoutReachingAnyViewOrOtherGesture) {
+    struct Case {
+        const char* what;
+        CGPoint anchor;
+        Log expected;
+    };
+    const Case cases[] = {
+        {"over the view", {200, 150}, {"pinch began", "pinch changed", "pinch ended"}},
+        {"off the window", {500, 150}, {}},  // no view there, so no recogniser either
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        Screen s;
+        // A control right under both fingers, inside the recognisers' view.
+        auto control = std::make_shared<TouchCounter>(CGRect(0, 100, 400, 100));
+        s.view->addSubview(control);
+        const auto pinchOnly = [](const UIGestureRecognizer& r) {
+            return dynamic_cast<const UIPinchGestureRecognizer*>(&r) != nullptr;
+        };
+        auto fingers = s.window->recognizerTouchesDown(k.anchor, {{150, 150}, {250, 150}}, pinchOnly);
+        s.clock.advance(1);  // held still long enough for a long press
+        s.window->touchesMove({{fingers[0], {100, 150}}, {fingers[1], {300, 150}}});
+        s.window->touchesMove({{fingers[0], {50, 150}}, {fingers[1], {350, 150}}});
+        s.window->touchesUp({{fingers[0], {50, 150}}, {fingers[1], {350, 150}}});
+        s.clock.advance(1);
+        EXPECT_EQ(s.take(), k.expected);
+        EXPECT_EQ(control->began + control->moved + control->ended, 0);
+        EXPECT_EQ(s.view->began + s.view->moved + s.view->ended, 0);
+        EXPECT_TRUE(s.window->activeTouches().empty());
+    }
+}

@@ -98,3 +98,29 @@ TEST(Layout, AConstraintToAViewThatIsGoneChangesNothing) {
     root->layoutIfNeeded();
     EXPECT_EQ(child->frame(), CGRect(1, 2, 3, 4));
 }
+
+TEST(Layout, AProportionalPinKeepsItsShareAtAnySizeAndIgnoresTheViewsTransform) {
+    auto root = std::make_shared<UIView>(CGRect(0, 0, 200, 100));
+    auto child = std::make_shared<UIView>();
+    root->addSubview(child);
+    NSLayoutConstraint::pinProportionally(*child, *root, {20, 10, 100, 40}, {200, 100});
+    struct Case {
+        CGSize root;
+        CGAffineTransform transform;
+        CGRect untransformed;
+    };
+    const Case cases[] = {
+        {{200, 100}, {}, {20, 10, 100, 40}},
+        {{400, 300}, {}, {40, 30, 200, 120}},
+        {{400, 300}, CGAffineTransform::makeScale(0.5, 0.5), {40, 30, 200, 120}},  // mid fade, say
+        {{100, 50}, CGAffineTransform::makeScale(2, 2), {10, 5, 50, 20}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.root);
+        child->setTransform(k.transform);
+        root->setFrame({0, 0, k.root.width, k.root.height});
+        root->layoutIfNeeded();
+        EXPECT_EQ(child->bounds().size, k.untransformed.size);
+        EXPECT_EQ(child->center(), (CGPoint{k.untransformed.midX(), k.untransformed.midY()}));
+    }
+}
