@@ -164,7 +164,9 @@ void HTMLContainer::draw_text(litehtml::uint_ptr hdc, const char* text, litehtml
     const Layout layout(pango_layout_new(context));
     pango_layout_set_font_description(layout.get(), f->description.get());
     pango_layout_set_text(layout.get(), text, -1);
-    const double baselineY = pos.bottom() - f->descent;
+    // Text comes in a box of the font's height; list numbers in one of the
+    // line's height, where the font sits in the middle as the line's text does.
+    const double baselineY = pos.y + (pos.height - f->ascent - f->descent) / 2.0 + f->ascent;
     const double top = baselineY - double(pango_layout_get_baseline(layout.get())) / PANGO_SCALE;
     setColour(cr, color, g->globalAlpha());
     cairo_new_path(cr);
