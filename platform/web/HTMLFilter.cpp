@@ -19,6 +19,7 @@ constexpr double kMaximumFontSize = 200;  // px or pt; 400 %
 constexpr double kMaximumFontScale = 4;   // em, rem, ex, ch
 constexpr long kMaximumSpan = 64;
 constexpr long kMaximumListNumber = 100000;
+constexpr int kMaximumBraces = 3;  // @media { rule { } } and one more
 
 bool isLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 
@@ -228,8 +229,22 @@ std::string filterCSS(std::string_view css) {
     out.reserve(css.size());
     std::string property;  // the declaration being read, up to its colon
     bool inValue = false;
+    // Braces are balanced and nest at most kMaximumBraces deep: litehtml
+    // takes seconds over a few kilobytes of stray ones.
+    int depth = 0, skipped = 0;
     for (std::size_t i = 0; i < css.size();) {
         const char c = css[i];
+        if (c == '{' && (depth == kMaximumBraces || skipped > 0)) {
+            ++skipped;
+            ++i;
+            continue;
+        }
+        if (c == '}' && (skipped > 0 || depth == 0)) {
+            skipped = std::max(0, skipped - 1);
+            ++i;
+            continue;
+        }
+        depth += c == '{' ? 1 : c == '}' ? -1 : 0;
         if (c == ';' || c == '{' || c == '}') {
             property.clear();
             inValue = false;
@@ -283,6 +298,7 @@ std::string filterCSS(std::string_view css) {
         out += number(std::min(value, most));
         i = end;
     }
+    out.append(std::size_t(depth), '}');
     return out;
 }
 

@@ -33,6 +33,8 @@ TEST(HTMLFilter, ClampsWhatTheLayoutEngineCannotTakeAndKeepsTheRest) {
         {"<script>alert(1)</script><p onclick='x()' title='a\"b'>t</p><iframe src=x></iframe><svg><circle/></svg>",
          {"<p title=\"a&quot;b\">t</p>"}, {"script", "alert", "onclick", "iframe", "circle"}},
         {"<p>a &lt; b &amp; c</p><!-- note -->", {"<p>a &lt; b &amp; c</p>"}, {"note"}},
+        // Stray and deep braces cost litehtml seconds a page.
+        {"<style>}}}a{b{c{d{e{color:red}</style>", {"<style>a{b{c{decolor:red}}}</style>"}, {"}}}a", "d{", "e{"}},
         // Raw text would be escaped anew on every pass.
         {"<xmp><b>x</b></xmp><noembed>inner</noembed><p>z</p>", {"<p>z</p>"}, {"xmp", "&lt;b", "noembed", "inner"}},
     };
