@@ -19,7 +19,8 @@ constexpr double kMaximumFontSize = 200;  // px or pt; 400 %
 constexpr double kMaximumFontScale = 4;   // em, rem, ex, ch
 constexpr long kMaximumSpan = 64;
 constexpr long kMaximumListNumber = 100000;
-constexpr int kMaximumBraces = 3;  // @media { rule { } } and one more
+constexpr int kMaximumBraces = 3;
+constexpr int kMaximumTables = 3;  // tables nested in tables  // @media { rule { } } and one more
 
 bool isLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 
@@ -105,6 +106,22 @@ bool droppedWithContent(GumboTag tag) {
     }
 }
 
+bool isTablePart(GumboTag tag) {
+    switch (tag) {
+    case GUMBO_TAG_TABLE:
+    case GUMBO_TAG_CAPTION:
+    case GUMBO_TAG_COLGROUP:
+    case GUMBO_TAG_COL:
+    case GUMBO_TAG_THEAD:
+    case GUMBO_TAG_TBODY:
+    case GUMBO_TAG_TFOOT:
+    case GUMBO_TAG_TR:
+    case GUMBO_TAG_TD:
+    case GUMBO_TAG_TH: return true;
+    default: return false;
+    }
+}
+
 bool isVoid(GumboTag tag) {
     switch (tag) {
     case GUMBO_TAG_AREA:
@@ -157,8 +174,9 @@ std::string serialize(const GumboNode* root) {
         const GumboNode* node;
         int depth;
         bool closing;
+        int tables = 0;  // tables around it
     };
-    std::vector<Step> pending{{root, 0, false}};
+    std::vector<Step> pending{{root, 0, false, 0}};
     while (!pending.empty()) {
         const Step step = pending.back();
         pending.pop_back();
@@ -166,7 +184,7 @@ std::string serialize(const GumboNode* root) {
         if (node->type == GUMBO_NODE_DOCUMENT) {
             const GumboVector& children = node->v.document.children;
             for (unsigned i = children.length; i-- > 0;)
-                pending.push_back({static_cast<const GumboNode*>(children.data[i]), 0, false});
+                pending.push_back({static_cast<const GumboNode*>(children.data[i]), 0, false, 0});
             continue;
         }
         if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
@@ -178,7 +196,10 @@ std::string serialize(const GumboNode* root) {
         const GumboElement& element = node->v.element;
         if (element.tag_namespace != GUMBO_NAMESPACE_HTML || droppedWithContent(element.tag))
             continue;
-        const bool written = step.depth < kMaximumDepth;
+        // Each table lays its cells out more than once: nested tables cost
+        // time exponential in their depth, so deep ones lose their table tags.
+        const int tables = step.tables + (element.tag == GUMBO_TAG_TABLE ? 1 : 0);
+        const bool written = step.depth < kMaximumDepth && !(isTablePart(element.tag) && tables > kMaximumTables);
         const char* name = gumbo_normalized_tagname(element.tag);
         if (step.closing) {
             out += "</";
@@ -214,10 +235,10 @@ std::string serialize(const GumboNode* root) {
         if (written && isVoid(element.tag))
             continue;
         if (written)
-            pending.push_back({node, step.depth, true});
+            pending.push_back({node, step.depth, true, 0});
         const int depth = written ? step.depth + 1 : step.depth;
         for (unsigned i = element.children.length; i-- > 0;)
-            pending.push_back({static_cast<const GumboNode*>(element.children.data[i]), depth, false});
+            pending.push_back({static_cast<const GumboNode*>(element.children.data[i]), depth, false, tables});
     }
     return out;
 }
