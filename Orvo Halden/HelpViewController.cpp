@@ -112,7 +112,11 @@ std::shared_ptr<WKWebView> HelpViewController::webView(WKWebView&, const WKWebVi
 void HelpViewController::load(const std::optional<URL>& url, const char* what) {
     const std::shared_ptr<WKWebView> web = webView_.lock();
     if (!url) {
-        print(std::string("HelpViewController: ERROR: ") + what + " is missing from the app's resources.");
+        const std::string message = std::string(what) + " is missing from the app's resources.";
+        print("HelpViewController: ERROR: " + message);
+        // Said on the screen too, rather than a blank page.
+        if (web)
+            web->showMessage(std::nullopt, message);
         return;
     }
     if (web)

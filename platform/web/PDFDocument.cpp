@@ -28,6 +28,19 @@ std::unique_ptr<PDFDocument> PDFDocument::open(const std::string& path, std::str
         impl->document = poppler_document_new_from_file(uri, nullptr, &failure);
         g_free(uri);
     }
+    return finish(std::move(impl), failure, error);
+}
+
+std::unique_ptr<PDFDocument> PDFDocument::fromData(const std::vector<std::uint8_t>& bytes, std::string& error) {
+    GError* failure = nullptr;
+    auto impl = std::make_unique<Impl>();
+    GBytes* data = g_bytes_new(bytes.data(), bytes.size());
+    impl->document = poppler_document_new_from_bytes(data, nullptr, &failure);
+    g_bytes_unref(data);
+    return finish(std::move(impl), failure, error);
+}
+
+std::unique_ptr<PDFDocument> PDFDocument::finish(std::unique_ptr<Impl> impl, GError* failure, std::string& error) {
     if (!impl->document) {
         error = failure ? failure->message : "the file cannot be read";
         if (failure)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/graphics/CGGeometry.h"
 
@@ -14,6 +16,8 @@ class PDFDocument {
 public:
     // None, with the reason in `error`, when the file is missing or no PDF.
     static std::unique_ptr<PDFDocument> open(const std::string& path, std::string& error);
+    // The same from the file's bytes (a PDF that came over the network).
+    static std::unique_ptr<PDFDocument> fromData(const std::vector<std::uint8_t>& bytes, std::string& error);
     ~PDFDocument();
     PDFDocument(const PDFDocument&) = delete;
     PDFDocument& operator=(const PDFDocument&) = delete;
@@ -31,6 +35,7 @@ public:
 private:
     struct Impl;
     explicit PDFDocument(std::unique_ptr<Impl> impl);
+    static std::unique_ptr<PDFDocument> finish(std::unique_ptr<Impl> impl, struct _GError* failure, std::string& error);
 
     std::unique_ptr<Impl> impl_;
     int pages_ = 0;

@@ -1,19 +1,19 @@
 #include "platform/web/WKWebView.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "platform/foundation/FileManager.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/NSString.h"
 #include "platform/graphics/UIBezierPath.h"
-#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIImage.h"
 #include "platform/ui/UITouch.h"
+#include "platform/web/HTMLDocument.h"
 #include "platform/web/PDFDocument.h"
 #include "platform/web/PDFPageStack.h"
 
@@ -23,6 +23,8 @@ constexpr CGFloat kMargin = PDFPageStack::kMargin;  // around the text, as aroun
 constexpr CGFloat kWheelStep = 48;   // points per wheel notch
 constexpr CGFloat kTapSlop = 4;      // a touch that moves less is a tap
 constexpr int kLoadFailed = -1100;   // the platform's code for a resource that cannot be loaded
+// A local HTML file larger than this is not read.
+constexpr std::size_t kMaximumPageBytes = std::size_t(16) << 20;
 
 void log(const std::string& line) {
     std::printf("WKWebView: %s\n", line.c_str());
@@ -81,34 +83,6 @@ std::string mimeTypeOf(const URL& url) {
     return "application/octet-stream";
 }
 
-// Whether the file holds exactly this text. Read as the file manager reads,
-// so a pipe or a device in the file's place cannot stall the view.
-bool holdsText(const URL& file, const std::string& text) {
-    try {
-        const Data bytes = FileManager::defaultManager().contents(file, text.size());
-        return std::equal(bytes.begin(), bytes.end(), text.begin(), text.end(),
-                          [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
-    } catch (const NSError&) {
-        return false;
-    }
-}
-
-// Where the desktop's browser finds an HTML text: the base file when it holds
-// this text, else a copy in the temporary folder (one per process, replaced
-// by the next).
-std::optional<URL> pageForText(const std::string& html, const std::optional<URL>& baseURL) {
-    if (baseURL && baseURL->isFileURL() && holdsText(*baseURL, html))
-        return baseURL;
-    const char* folder = std::getenv("TMPDIR");
-    const std::string path = std::string(folder && *folder ? folder : "/tmp") + "/orvo-page-" +
-                             std::to_string(::getpid()) + ".html";
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << html;
-    if (!out.flush())
-        return std::nullopt;
-    return URL::fileURLWithPath(path);
-}
-
 }  // namespace
 
 void WKNavigationDelegate::webView(WKWebView&, const WKNavigationAction&, ActionDecision decisionHandler) {
@@ -129,6 +103,8 @@ WKWebView::WKWebView(const CGRect& frame) : UIView(frame), self_(std::make_share
 WKWebView::~WKWebView() { *self_ = nullptr; }
 
 int WKWebView::pageCount() const { return pdf_ ? pdf_->pageCount() : 0; }
+
+std::string WKWebView::title() const { return html_ ? html_->title() : std::string(); }
 
 void WKWebView::load(const URLRequest& request) { navigate(request, WKNavigationType::other, std::nullopt); }
 
@@ -182,52 +158,114 @@ void WKWebView::respond(std::uint64_t navigation, const URLRequest& request, std
             const std::filesystem::file_status status = std::filesystem::status(url.path(), error);
             if (!std::filesystem::is_regular_file(status)) {
                 fail("could not load " + url.path() +
-                     (std::filesystem::exists(status) ? ": it is not a regular file." : ": there is no such file."));
+                         (std::filesystem::exists(status) ? ": it is not a regular file." : ": there is no such file."),
+                     url);
                 return;
             }
         } else if (scheme != "http" && scheme != "https") {
-            fail("could not load " + url.absoluteString() + ": the scheme is not supported.");
+            fail("could not load " + url.absoluteString() + ": the scheme is not supported.", url);
             return;
         }
     }
-    const std::string mimeType = html ? "text/html" : mimeTypeOf(url);
+    if (html) {
+        decideResponse(navigation, URLResponse{request.url, std::nullopt, "text/html"}, Data(html->begin(), html->end()));
+        return;
+    }
+    if (url.isFileURL()) {
+        decideResponse(navigation, URLResponse{url, std::nullopt, mimeTypeOf(url)}, std::nullopt);
+        return;
+    }
+    std::weak_ptr<WKWebView*> self = self_;
+    URLSession::shared().dataTask(request, [self, navigation, request](const std::optional<Data>& data,
+                                                                       const std::optional<URLResponse>& response,
+                                                                       const std::optional<NSError>& error) {
+        const auto view = self.lock();
+        if (!view || !*view || navigation != (*view)->navigation_)
+            return;
+        if (error || !data || !response)
+            (*view)->fail(error ? error->localizedDescription() : "nothing arrived.", request.url);
+        else
+            (*view)->arrived(navigation, request, *response, *data);
+    });
+}
+
+void WKWebView::arrived(std::uint64_t navigation, const URLRequest& request, const URLResponse& response, Data body) {
+    URLResponse typed = response;
+    if (typed.mimeType.empty() || typed.mimeType == "application/octet-stream")
+        typed.mimeType = response.url ? mimeTypeOf(*response.url) : "text/html";
+    if (!response.url || response.url == request.url) {
+        decideResponse(navigation, typed, std::move(body));
+        return;
+    }
+    // The server sent us elsewhere: the new address is asked about too.
+    log("redirected from " + describe(request.url) + " to " + describe(response.url) + ".");
+    std::weak_ptr<WKWebView*> self = self_;
+    auto decide = answeredOnce<WKNavigationActionPolicy>(
+        "action", [self, navigation, typed, body = std::move(body)](WKNavigationActionPolicy policy) {
+            const auto view = self.lock();
+            if (view && *view && policy == WKNavigationActionPolicy::allow && navigation == (*view)->navigation_)
+                (*view)->decideResponse(navigation, typed, body);
+        });
+    const WKNavigationAction action{URLRequest{response.url, request.timeoutInterval, request.cachePolicy},
+                                    WKNavigationType::other, WKFrameInfo{}};
+    if (auto delegate = navigationDelegate())
+        delegate->webView(*this, action, std::move(decide));
+    else
+        decide(WKNavigationActionPolicy::allow);
+}
+
+void WKWebView::decideResponse(std::uint64_t navigation, const URLResponse& response, std::optional<Data> body) {
+    if (navigation != navigation_)
+        return;
+    const URL url = response.url ? *response.url : *URL::string("about:blank");
     std::weak_ptr<WKWebView*> self = self_;
     auto decide = answeredOnce<WKNavigationResponsePolicy>(
-        "response", [self, navigation, url, mimeType, html = std::move(html)](WKNavigationResponsePolicy policy) {
+        "response", [self, navigation, url, mimeType = response.mimeType,
+                     body = std::move(body)](WKNavigationResponsePolicy policy) {
             const auto view = self.lock();
             if (!view || !*view)
                 return;
             if (policy == WKNavigationResponsePolicy::allow)
-                (*view)->show(navigation, url, mimeType, html);
+                (*view)->show(navigation, url, mimeType, body);
         });
-    const WKNavigationResponse response{URLResponse{request.url, std::nullopt, mimeType}, true};
     if (auto delegate = navigationDelegate())
-        delegate->webView(*this, response, std::move(decide));
+        delegate->webView(*this, WKNavigationResponse{response, true}, std::move(decide));
     else
         decide(WKNavigationResponsePolicy::allow);
 }
 
-void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string& mimeType,
-                     std::optional<std::string> html) {
+void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string& mimeType, std::optional<Data> body) {
     if (navigation != navigation_)
         return;
-    if (mimeType == "application/pdf" && url.isFileURL()) {
+    if (mimeType == "application/pdf") {
         std::string error;
-        std::unique_ptr<PDFDocument> document = PDFDocument::open(url.path(), error);
+        std::unique_ptr<PDFDocument> document =
+            body ? PDFDocument::fromData(*body, error) : PDFDocument::open(url.path(), error);
         if (!document) {
-            fail("could not show " + url.path() + ": " + error + ".");
+            fail("could not show " + url.absoluteString() + ": " + error + ".", url);
             return;
         }
+        html_.reset();
         pdf_ = std::make_unique<PDFPageStack>(std::move(document));
-    } else {
-        const std::optional<URL> page = html ? pageForText(*html, url.isFileURL() ? std::optional<URL>(url) : std::nullopt)
-                                             : std::optional<URL>(url);
-        if (!page) {
-            fail("could not keep the page's text for the browser.");
-            return;
+    } else if (mimeType == "text/html" || mimeType == "application/xhtml+xml" || mimeType == "text/plain") {
+        std::string text;
+        if (body) {
+            text.assign(body->begin(), body->end());
+        } else {
+            try {
+                const Data bytes = FileManager::defaultManager().contents(url, kMaximumPageBytes);
+                text.assign(bytes.begin(), bytes.end());
+            } catch (const NSError& error) {
+                fail("could not read " + url.path() + ": " + error.localizedDescription(), url);
+                return;
+            }
         }
-        pdf_.reset();
-        UIApplication::shared().open(*page);
+        if (mimeType == "text/plain")
+            text = "<pre>" + escapedHTML(text) + "</pre>";
+        showHTML(navigation, text, url);
+    } else {
+        fail("could not show " + url.absoluteString() + ": content of the type " + mimeType + " cannot be shown.", url);
+        return;
     }
     url_ = url;
     offset_ = 0;
@@ -236,13 +274,43 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
         delegate->didFinishNavigation(*this);
 }
 
-void WKWebView::fail(const std::string& message) {
+void WKWebView::showHTML(std::uint64_t navigation, const std::string& text, const URL& url) {
+    std::weak_ptr<WKWebView*> self = self_;
+    // Pictures come through the session; they belong to this navigation only.
+    auto requestImage = [self, navigation](const URL& image) {
+        URLSession::shared().dataTask(URLRequest{image}, [self, navigation, image](const std::optional<Data>& data,
+                                                                                  const std::optional<URLResponse>&,
+                                                                                  const std::optional<NSError>&) {
+            const auto view = self.lock();
+            if (!view || !*view || navigation != (*view)->navigation_ || !(*view)->html_ || !data)
+                return;
+            (*view)->html_->setImage(image, UIImage::withData(*data));
+            (*view)->setNeedsDisplay();
+        });
+    };
+    pdf_.reset();
+    html_ = std::make_unique<HTMLDocument>(text, url, true, std::move(requestImage));
+}
+
+void WKWebView::showMessage(const std::optional<URL>& url, const std::string& message) {
+    pdf_.reset();
+    html_ = std::make_unique<HTMLDocument>(errorPageHTML(url ? url->absoluteString() : "", message), std::nullopt, false);
+    offset_ = 0;
+    setNeedsDisplay();
+}
+
+void WKWebView::fail(const std::string& message, const std::optional<URL>& url) {
     log("ERROR: " + message);
+    showMessage(url, message);
     if (auto delegate = navigationDelegate())
         delegate->didFailNavigation(*this, NSError(kLoadFailed, message));
 }
 
 CGFloat WKWebView::contentHeight() const {
+    if (html_) {
+        html_->layout(bounds().width());
+        return html_->height();
+    }
     if (!pdf_)
         return 0;
     pdf_->setWidth(bounds().width());
@@ -269,20 +337,17 @@ void WKWebView::draw(const CGRect&) {
     if (pdf_) {
         pdf_->setWidth(area.width());
         pdf_->draw(*context, offset_, area.height());
-    } else if (url_) {
-        NSStringAttributes attributes;
-        attributes.font = UIFont("HelveticaNeue", 15);
-        attributes.paragraphStyle.alignment = NSTextAlignment::center;
-        const std::string text = "Shown in your web browser:\n" + url_->absoluteString();
-        const CGFloat width = std::max<CGFloat>(1, area.width() - 2 * kMargin);
-        const CGRect box = NSString(text).boundingRect({width, 0}, attributes);
-        NSString(text).draw({kMargin, (area.height() - box.height()) / 2, width, box.height()}, attributes);
+    } else if (html_) {
+        html_->layout(area.width());
+        context->setFillColor(UIColor::white());
+        UIBezierPath::rect(area)->fill();
+        html_->draw(*context, offset_, area.size);
     }
     context->restoreGState();
 }
 
 bool WKWebView::scrollWheel(CGPoint, CGFloat notches) {
-    if (!pdf_ || !std::isfinite(notches))
+    if ((!pdf_ && !html_) || !std::isfinite(notches))
         return false;
     setContentOffset(offset_ - notches * kWheelStep);
     return true;
@@ -311,9 +376,23 @@ void WKWebView::touchesEnded(const UITouchSet& touches, const UIEvent* event) {
     dragStart_.reset();
     if (!tap || touches.empty())
         return;
+    const CGPoint point = (*touches.begin())->location(this);
+    if (html_) {
+        // The press and the release are handed over together, where the tap was.
+        html_->layout(bounds().width());
+        const std::optional<HTMLDocument::Link> link = html_->linkAt({point.x, point.y + offset_});
+        if (!link)
+            return;
+        const std::optional<URL> url = URL::string(link->address);
+        if (!url) {
+            log("ERROR: the link " + link->address + " forms no URL.");
+            return;
+        }
+        followLink(URLRequest{url}, link->newWindow);
+        return;
+    }
     if (!pdf_)
         return;
-    const CGPoint point = (*touches.begin())->location(this);
     pdf_->setWidth(bounds().width());
     const auto hit = pdf_->pageAt({point.x, point.y + offset_});
     if (!hit)

@@ -11,6 +11,7 @@
 #include "platform/foundation/URLSession.h"
 #include "platform/ui/UIView.h"
 
+class HTMLDocument;
 class PDFPageStack;
 class WKWebView;
 
@@ -50,9 +51,9 @@ public:
 
     virtual void webView(WKWebView& webView, const WKNavigationAction& action, ActionDecision decisionHandler);
     virtual void webView(WKWebView& webView, const WKNavigationResponse& response, ResponseDecision decisionHandler);
-    // The content is shown (or handed to the desktop).
+    // The content is shown.
     virtual void didFinishNavigation(WKWebView&) {}
-    // Allowed, but it could not be shown.
+    // Allowed, but it could not be loaded or shown; the view shows why.
     virtual void didFailNavigation(WKWebView&, const NSError&) {}
 };
 
@@ -66,12 +67,13 @@ public:
                                                const WKNavigationAction& action, const WKWindowFeatures& features);
 };
 
-// A web view without an HTML engine. A PDF is drawn in the view itself
-// (pages one under the other at the view's width, scrolled by a drag or the
-// wheel; a tap on a link follows it); an HTML page or an http(s) address is
-// handed to the desktop's browser (UIApplication's URL opener) and the view
-// shows its address. Every load asks the navigation delegate first about the
-// request, then about the response, and goes on only when both allow.
+// A web view for PDF documents and HTML pages from files, http(s) addresses
+// or text. A PDF is drawn page under page at the view's width, an HTML page
+// laid out at that width; both scroll by a drag or the wheel, and a tap on a
+// link follows it. Every load asks the navigation delegate first about the
+// request (again about the last address when the server redirected it),
+// then about the response, and goes on only when both allow. A page that
+// cannot be loaded or shown is replaced by a message saying why.
 class WKWebView : public UIView {
 public:
     explicit WKWebView(const CGRect& frame = {});
@@ -84,17 +86,22 @@ public:
     std::shared_ptr<WKUIDelegate> uiDelegate() const { return uiDelegate_.lock(); }
 
     void load(const URLRequest& request);
-    // No engine renders the text: the desktop's browser shows it, from the
-    // base URL when that file holds this very text, else from a copy in the
-    // temporary folder.
+    // Links and pictures of the text resolve against the base URL.
     void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL);
     // A link of the shown page; one with `newWindow` asks the UI delegate
     // for a window instead and opens nothing.
     void followLink(const URLRequest& request, bool newWindow = false);
 
+    // Shows a message in place of the content, with the address it is about
+    // (none when it is about no address); no navigation is asked about.
+    void showMessage(const std::optional<URL>& url, const std::string& message);
+
     // What is shown now: none before the first load.
     const std::optional<URL>& url() const { return url_; }
     bool isShowingPDF() const { return pdf_ != nullptr; }
+    bool isShowingHTML() const { return html_ != nullptr; }
+    // The title of the HTML page shown; empty otherwise.
+    std::string title() const;
     // The shown PDF's pages as laid out now; none when no PDF is shown.
     const PDFPageStack* pdfPages() const { return pdf_.get(); }
     int pageCount() const;
@@ -116,8 +123,11 @@ public:
 private:
     void navigate(const URLRequest& request, WKNavigationType type, std::optional<std::string> html);
     void respond(std::uint64_t navigation, const URLRequest& request, std::optional<std::string> html);
-    void show(std::uint64_t navigation, const URL& url, const std::string& mimeType, std::optional<std::string> html);
-    void fail(const std::string& message);
+    void arrived(std::uint64_t navigation, const URLRequest& request, const URLResponse& response, Data body);
+    void decideResponse(std::uint64_t navigation, const URLResponse& response, std::optional<Data> body);
+    void show(std::uint64_t navigation, const URL& url, const std::string& mimeType, std::optional<Data> body);
+    void showHTML(std::uint64_t navigation, const std::string& text, const URL& url);
+    void fail(const std::string& message, const std::optional<URL>& url = std::nullopt);
 
     std::weak_ptr<WKNavigationDelegate> navigationDelegate_;
     std::weak_ptr<WKUIDelegate> uiDelegate_;
@@ -126,6 +136,7 @@ private:
     std::uint64_t navigation_ = 0;
     std::optional<URL> url_;
     std::unique_ptr<PDFPageStack> pdf_;
+    std::unique_ptr<HTMLDocument> html_;
     CGFloat offset_ = 0;
     std::optional<CGPoint> dragStart_;
     CGFloat dragOffset_ = 0;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,12 +9,19 @@
 #include "Orvo Halden/HelpViewController.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/MainQueue.h"
 #include "tests/support/OpenedURLs.h"
 #include "tests/support/PixelProbe.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 const std::string kResources = ORVO_TEST_RESOURCES;
 const URL kManual = URL::fileURLWithPath(kResources + "/manual.pdf");
@@ -25,8 +34,13 @@ public:
         requests.push_back(action.request);
         HelpViewController::webView(view, action, std::move(decide));
     }
+    void webView(WKWebView& view, const WKNavigationResponse& response, ResponseDecision decide) override {
+        responses.push_back(response.response.url ? response.response.url->absoluteString() : "");
+        HelpViewController::webView(view, response, std::move(decide));
+    }
     using HelpViewController::webView;
     std::vector<URLRequest> requests;
+    std::vector<std::string> responses;
 };
 
 struct HelpScreen : ::testing::Test {
@@ -122,8 +136,9 @@ TEST_F(HelpScreen, InfoShowsTheMakersPageAnOtherIdentifierNothingAndEachAppearan
     help->prepareInfo("ShowInfo");
     main->present(help, true);
     EXPECT_EQ(HelpViewController::makerPageURL(), kHelp);
-    EXPECT_EQ(opened.urls, std::vector<std::string>{kHelp.absoluteString()});
+    EXPECT_TRUE(opened.urls.empty());  // shown in the app itself
     EXPECT_EQ(web()->url(), kHelp);
+    EXPECT_EQ(web()->title(), "Orvo Halden - Help");
 
     help->onButtonExit(help);
     EXPECT_EQ(main->presentedViewController(), nullptr);
@@ -169,12 +184,75 @@ TEST_F(HelpScreen, AMissingManualOrPageIsLoggedAndNothingIsLoaded) {
               "HelpViewController: ERROR: The help page is missing from the app's resources.\n");
     EXPECT_TRUE(help->requests.empty());
     EXPECT_FALSE(web()->url());
+    EXPECT_EQ(web()->title(), "Cannot show the page");  // a message, not a blank page
 }
 
-TEST_F(HelpScreen, TheHTMLHelpGoesToTheBrowserFromItsFile) {
+TEST_F(HelpScreen, TheHTMLHelpIsShownInTheApp) {
     help->loadViewIfNeeded();
     help->loadHelpHtml();
-    EXPECT_EQ(opened.urls, std::vector<std::string>{kHelp.absoluteString()});
+    EXPECT_TRUE(opened.urls.empty());
+    EXPECT_EQ(web()->url(), kHelp);
+    EXPECT_EQ(web()->title(), "Orvo Halden - Help");
+}
+
+TEST_F(HelpScreen, OverTheNetworkPagesAndPDFsAreShownAZipAndANewWindowAreRefused) {
+    // Links one under the other, 40 points each.
+    const std::string page = "<html><head><title>Maker</title></head><body style='margin:0'>"
+                             "<a style='display:block;height:40px' href='doc.pdf'>PDF</a>"
+                             "<a style='display:block;height:40px' href='files.zip'>Zip</a>"
+                             "<a style='display:block;height:40px' href='/moved'>Moved</a>"
+                             "<a style='display:block;height:40px' href='more' target='_blank'>New window</a>"
+                             "<a style='display:block;height:40px' href='index.html'>Page</a></body></html>";
+    testkit::LoopbackServer server({{"/index.html", {200, "text/html", page}},
+                                    {"/doc.pdf", {200, "application/pdf", contents(kManual.path())}},
+                                    {"/files.zip", {200, "application/zip", "PK\x03\x04"}},
+                                    {"/moved", {302, "text/html", "", "/doc.pdf"}}});
+    enum class Shown { html, pdf };
+    struct Case {
+        const char* name;
+        int link;
+        std::vector<std::string> asked;  // the addresses the policies are asked about
+        Shown shown;
+        std::string url;
+    };
+    const std::string index = server.url("/index.html"), pdf = server.url("/doc.pdf");
+    const std::vector<Case> cases = {
+        {"pdf shown", 0, {pdf, pdf}, Shown::pdf, pdf},
+        {"zip refused", 1, {server.url("/files.zip"), server.url("/files.zip")}, Shown::html, index},
+        {"redirect asked about", 2, {server.url("/moved"), pdf, pdf}, Shown::pdf, pdf},
+        {"new window refused", 3, {}, Shown::html, index},
+        {"html shown", 4, {index, index}, Shown::html, index},
+    };
+    help->prepareInfo("ShowSomethingElse");
+    main->present(help, true);
+    window->layoutIfNeeded();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t loaded = help->responses.size();
+        web()->load(URLRequest{URL::string(index)});
+        ASSERT_TRUE(testkit::drainMainQueueUntil(
+            [&] { return help->responses.size() > loaded && web()->title() == "Maker"; }));
+        help->requests.clear();
+        const std::size_t responses = help->responses.size();
+        const CGPoint tap = web()->convert(CGPoint{100, 20 + 40.0 * c.link}, nullptr);
+        testkit::StdoutCapture capture;
+        window->touchUp(window->touchDown(tap));
+        if (c.link != 3) {
+            ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return help->responses.size() > responses; }));
+        }
+        const std::string log = capture.finish();
+        std::vector<std::string> asked;
+        for (const URLRequest& r : help->requests)
+            asked.push_back(r.url->absoluteString());
+        for (std::size_t i = responses; i < help->responses.size(); ++i)
+            asked.push_back(help->responses[i]);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(web()->isShowingPDF(), c.shown == Shown::pdf);
+        EXPECT_EQ(web()->url()->absoluteString(), c.url);
+        if (c.link == 3) {
+            EXPECT_EQ(log.substr(0, log.find("WKWebView")), "createWebViewWith:\n" + server.url("/more") + "\n");
+        }
+    }
 }
 
 TEST_F(HelpScreen, AScrolledManualStaysBelowTheBar) {

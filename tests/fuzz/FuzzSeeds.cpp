@@ -127,6 +127,29 @@ int main(int argc, char** argv) {
         write(root / "kbx_string_fuzzer", "random-" + std::to_string(seed), randomBytes(seed, 48u * seed));
     write(root / "kbx_string_fuzzer", "text", plisttest::bytesOf("a,b,,c;  Hello World  ;0x1F;-3.5e2;<&>"));
 
+    // Pages: an ordinary one, and what litehtml alone cannot take: a span of
+    // zero, nesting thousands deep, and sizes and numbers past any int.
+    const std::string html = "html_fuzzer";
+    write(root / html, "page.html",
+          plisttest::bytesOf("<!DOCTYPE html><html><head><title>T</title><style>body{font:14px sans-serif}"
+                             "h1{border-bottom:1px solid #999}</style></head><body><h1>Head</h1><p>Text "
+                             "<a href='x.pdf'>link</a> <b>bold</b> <i>it</i></p><ul><li>one<li>two</ul>"
+                             "<ol start=3><li>three</ol><table border=1><tr><td>a<td>b</table>"
+                             "<img src='p.png' width=10 height=10></body></html>"));
+    write(root / html, "colspan-zero.html",
+          plisttest::bytesOf("<table><tr><td colspan=0>a</td><td rowspan=0>b</td></tr>"
+                             "<tr><td colspan=0 rowspan=0>c</td></tr></table>"));
+    std::string deep;
+    for (int i = 0; i < 5000; ++i)
+        deep += "<div>";
+    write(root / html, "nested-5000.html", plisttest::bytesOf(deep + "deep"));
+    write(root / html, "huge-numbers.html",
+          plisttest::bytesOf("<div style='font-size:99999999999px;width:1e30px;margin-left:-2147483648px'>x"
+                             "<span style='font-size:1000000em'>y<span style='font-size:1000000%'>z</span></span>"
+                             "</div><ol start=2147483647><li>a<li>b</ol><ol start=-2147483648><li>c</ol>"
+                             "<table width=99999999999 cellpadding=2147483647><tr><td width=4294967296>w</table>"
+                             "<p style='line-height:1e9;letter-spacing:1e9px;border:2147483647px solid'>q</p>"));
+
     const fs::path audio = root / "audio_file_fuzzer";
     for (const auto& [rate, channels] : {std::pair{48000.0, 2u}, {8000.0, 1u}, {192000.0, 2u}})
         writeLoop(audio, rate, channels);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -8,6 +10,8 @@
 #include "platform/graphics/ImageSurface.h"
 #include "platform/ui/UIImage.h"
 #include "tests/support/Geometry.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/MainQueue.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 
@@ -56,6 +60,8 @@ TEST(PinToSuperviewEdges, APinnedViewTakesItsParentsBoundsOnEveryPass) {
 
 TEST(LoadFrom, SetsAFileImageOnTheMainQueueAndLogsEachFailure) {
     Pictures p;
+    testkit::LoopbackServer down({});
+    down.stop();
     auto view = std::make_shared<UIImageView>();
     EXPECT_EQ(runMainQueue([&] { loadFrom(view, "file://" + p.png); }), "");
     ASSERT_TRUE(view->image());
@@ -68,7 +74,7 @@ TEST(LoadFrom, SetsAFileImageOnTheMainQueueAndLogsEachFailure) {
     const Case cases[] = {
         {"", "UIImageView::loadFrom() : Could not encode url string : \n"},
         {"file://" + p.folder.path().string() + "/none.png", "UIImageView::loadFrom() : Could not encode image data.\n"},
-        {"https://example.com/p.png", "UIImageView::loadFrom() : Could not encode image data.\n"},
+        {down.url("/p.png"), "UIImageView::loadFrom() : Could not encode image data.\n"},
         {"file://" + p.text, "UIImageView::loadFrom() : Could not assign image.\n"},
     };
     for (const Case& c : cases)
@@ -88,16 +94,49 @@ TEST(LoadFrom, AViewGoneBeforeTheReadIsNotKeptAlive) {
     EXPECT_EQ(out, "UIImageView::loadFrom() : Could not assign image.\n");
 }
 
-TEST(GetImageFromURLString, ReportsTheUnreachableNetworkAndEmptiesTheImageForData) {
+TEST(GetImageFromURLString, FetchesOffTheMainThreadAndSetsWhatArrivedWhateverTheStatus) {
     Pictures p;
+    std::string png;
+    {
+        std::ifstream in(p.png, std::ios::binary);
+        png.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    testkit::LoopbackServer server({{"/p.png", {200, "image/png", png, "", true}},
+                                    {"/gone.png", {404, "text/html", "<p>gone</p>"}}});
     auto view = std::make_shared<UIImageView>();
-    EXPECT_EQ(runMainQueue([&] { getImageFromURLString(view, "file://" + p.png); }), "");
-    ASSERT_TRUE(view->image());
+    // The server holds its answer: the call and the main queue go on meanwhile.
+    testkit::StdoutCapture capture;
+    getImageFromURLString(view, server.url("/p.png"));
+    DispatchQueue::main().drain();
+    EXPECT_EQ(view->image(), nullptr);
+    server.release();
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return view->image() != nullptr; }));
+    EXPECT_EQ(capture.finish(), "Fetched image successfully\n");
+    EXPECT_EQ(view->image()->size(), (CGSize{3, 3}));
+
     const auto image = view->image();
-    EXPECT_EQ(runMainQueue([&] { getImageFromURLString(view, "https://example.com/p.png"); }),
-              "The URL cannot be loaded: there is no network client.\n");
-    EXPECT_EQ(view->image(), image);  // a failed request leaves it
-    EXPECT_EQ(runMainQueue([&] { getImageFromURLString(view, "a b"); }), "");
-    EXPECT_EQ(runMainQueue([&] { getImageFromURLString(view, "file://" + p.text); }), "");
-    EXPECT_EQ(view->image(), nullptr);  // data that are no picture empty it
+    const std::string down = [] {
+        testkit::LoopbackServer stopped({});
+        return stopped.url("/p.png");
+    }();
+    struct Case {
+        std::string address;
+        bool keepsImage;
+        std::string printed;  // the start of it
+    };
+    const Case cases[] = {
+        {down, true, "Could not load " + down},
+        {"a b", true, ""},
+        {server.url("/gone.png"), false, ""},  // an answer that is no picture empties it
+        {"file://" + p.text, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        view->setImage(image);
+        testkit::StdoutCapture each;
+        getImageFromURLString(view, c.address);
+        testkit::drainMainQueueUntil([&] { return view->image() != image; }, std::chrono::milliseconds(c.keepsImage ? 500 : 20000));
+        EXPECT_EQ(each.finish().substr(0, c.printed.size()), c.printed);
+        EXPECT_EQ(view->image() == image, c.keepsImage);
+    }
 }

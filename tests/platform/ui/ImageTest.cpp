@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
+#include <thread>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -12,6 +14,8 @@
 #include "platform/graphics/ImageSurface.h"
 #include "platform/graphics/UIBezierPath.h"
 #include "platform/ui/UIImage.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/MainQueue.h"
 #include "tests/support/PixelProbe.h"
 #include "tests/support/TempFolder.h"
 
@@ -79,22 +83,55 @@ TEST(URLText, FormsURLsOnlyFromWellFormedText) {
     EXPECT_EQ(URL::string("https://example.com/a.png?size=2")->absoluteString(), "https://example.com/a.png?size=2");
 }
 
-TEST(URLSession, ReadsFilesOnTheMainQueueAndCannotReachTheNetwork) {
+TEST(URLSession, TransfersOnAWorkerAndCompletesOnTheMainQueueWithWhereTheContentCameFrom) {
     testkit::TempFolder folder;
     const Data png = twoColourPNG(folder);
-    std::vector<std::string> results;
-    auto record = [&](const std::optional<Data>& data, const std::optional<URLResponse>& response,
-                      const std::optional<NSError>& error) {
-        results.push_back(error ? error->localizedDescription()
-                                : std::to_string(data->size()) + (response->statusCode ? " http" : " file"));
+    const std::string picture(png.begin(), png.end());
+    testkit::LoopbackServer server({{"/two.png", {200, "image/png", picture}},
+                                    {"/moved", {302, "text/html", "", "/two.png"}},
+                                    {"/slow.png", {200, "image/png", picture, "", true}}});
+    struct Case {
+        std::string address;
+        TimeInterval timeout;
+        std::string result;  // size, status and type, or the error's code
+        std::string from;    // the response's URL
     };
-    URLSession::shared().dataTask({URL::fileURLWithPath((folder / "two.png").string())}, record);
-    URLSession::shared().dataTask({*URL::string("http://example.com/a.png")}, record);
-    URLSession::shared().dataTask({URL::fileURLWithPath((folder / "missing.png").string())}, record);
-    EXPECT_TRUE(results.empty());
-    DispatchQueue::main().drain();
-    ASSERT_EQ(results.size(), 3u);
-    EXPECT_EQ(results[0], std::to_string(png.size()) + " file");
-    EXPECT_EQ(results[1], "The URL cannot be loaded: there is no network client.");
-    EXPECT_NE(results[2].find("missing.png"), std::string::npos) << results[2];
+    const std::string file = URL::fileURLWithPath((folder / "two.png").string()).absoluteString();
+    const std::string size = std::to_string(png.size());
+    const std::vector<Case> cases = {
+        {file, 60, size + " - image/png", file},
+        {server.url("/two.png"), 60, size + " 200 image/png", server.url("/two.png")},
+        {server.url("/moved"), 60, size + " 200 image/png", server.url("/two.png")},
+        {server.url("/none"), 60, "16 404 text/html", server.url("/none")},
+        {server.url("/slow.png"), 0.3, "error -1001", ""},
+        {URL::fileURLWithPath((folder / "missing.png").string()).absoluteString(), 60, "error 2", ""},
+        {"ftp://127.0.0.1/two.png", 60, "error -1002", ""},
+    };
+    std::map<std::string, std::pair<std::string, std::string>> results;
+    const std::thread::id main = std::this_thread::get_id();
+    for (const Case& c : cases) {
+        URLSession::shared().dataTask(
+            {URL::string(c.address), c.timeout},
+            [&, address = c.address](const std::optional<Data>& data, const std::optional<URLResponse>& response,
+                                     const std::optional<NSError>& error) {
+                EXPECT_EQ(std::this_thread::get_id(), main);
+                results[address] = error ? std::make_pair("error " + std::to_string(error->code()), std::string())
+                                         : std::make_pair(std::to_string(data->size()) + " " +
+                                                              (response->statusCode ? std::to_string(*response->statusCode) : "-") +
+                                                              " " + response->mimeType,
+                                                          response->url->absoluteString());
+            });
+    }
+    EXPECT_TRUE(results.empty());  // nothing completes inside the call
+    // The held answer ends in a timeout; then the server may serve the rest.
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] {
+        if (results.count(server.url("/slow.png")))
+            server.release();
+        return results.size() == cases.size();
+    }));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        EXPECT_EQ(results[c.address].first, c.result);
+        EXPECT_EQ(results[c.address].second, c.from);
+    }
 }

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/URL.h"
+#include "platform/graphics/CGGeometry.h"
+
+class CGContext;
+class UIImage;
+
+// An HTML page laid out and drawn by litehtml through our own fonts, text
+// and drawing. Content coordinates are points from the page's top left
+// corner; the page is laid out at the width it is given.
+class HTMLDocument {
+public:
+    // Called for each picture the page names (resolved against the base
+    // URL), once; hand the picture back with setImage().
+    using ImageRequest = std::function<void(const URL&)>;
+
+    struct Link {
+        std::string address;  // resolved against the base URL
+        bool newWindow = false;
+    };
+
+    // Untrusted pages (from the network, or any bytes at all) go through
+    // filterHTML() first; our own pages are taken as they are.
+    HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage = {});
+    ~HTMLDocument();
+    HTMLDocument(const HTMLDocument&) = delete;
+    HTMLDocument& operator=(const HTMLDocument&) = delete;
+
+    // Lays the page out again when the width or its pictures changed.
+    void layout(CGFloat width);
+    CGFloat height() const;
+    const std::string& title() const;
+    const std::optional<URL>& baseURL() const;
+
+    // Draws the part of the page from `top` down that fits `size`, with the
+    // page's top left corner at the context's origin moved up by `top`.
+    void draw(CGContext& context, CGFloat top, CGSize size);
+
+    // The link under a point; the press and the release are given at once
+    // (the engine reports links on release, from the element last pressed).
+    std::optional<Link> linkAt(CGPoint point);
+
+    // A picture arrived (null: it could not be had). Lays out again on the
+    // next layout().
+    void setImage(const URL& url, std::shared_ptr<UIImage> image);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The page shown when a page cannot be loaded: a heading, the address and
+// the reason.
+std::string errorPageHTML(const std::string& address, const std::string& reason);
+
+// Text with the characters that mean something in HTML escaped.
+std::string escapedHTML(const std::string& text);

@@ -1,0 +1,336 @@
+#include "platform/web/HTMLFilter.h"
+
+#include <gumbo.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kMaximumBytes = std::size_t(1) << 20;
+constexpr int kMaximumTags = 8000;
+constexpr int kMaximumDepth = 64;
+constexpr double kMaximumLength = 10000;  // px, %, or any other CSS number
+constexpr double kMaximumFontSize = 200;  // px or pt; 400 %
+constexpr double kMaximumFontScale = 4;   // em, rem, ex, ch
+constexpr long kMaximumSpan = 64;
+constexpr long kMaximumListNumber = 100000;
+constexpr int kMaximumBraces = 3;
+constexpr int kMaximumTables = 3;  // tables nested in tables  // @media { rule { } } and one more
+
+bool isLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+std::string lowercase(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return lower;
+}
+
+// The input cut after the byte limit and after the tag limit, so that the
+// parser's own work (quadratic in the nesting) stays bounded.
+std::string_view bounded(std::string_view bytes) {
+    bytes = bytes.substr(0, kMaximumBytes);
+    int tags = 0;
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == '<' && (isLetter(bytes[i + 1]) || bytes[i + 1] == '/') && ++tags > kMaximumTags)
+            return bytes.substr(0, i);
+    }
+    return bytes;
+}
+
+void appendEscaped(std::string& out, std::string_view text, bool attribute) {
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += attribute ? "&quot;" : "\""; break;
+        case '\0': break;
+        default: out += c;
+        }
+    }
+}
+
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+// The whole number in an attribute such as colspan="3", held to a range;
+// text that holds no number takes the low end.
+std::string clampedInteger(std::string_view text, long low, long high) {
+    const std::string copy(text);
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end == copy.c_str() || !std::isfinite(value))
+        return std::to_string(low);
+    return std::to_string(long(std::clamp<double>(value, double(low), double(high))));
+}
+
+// A length attribute ("120", "50%"): its number held to the range, the rest kept.
+std::string clampedLength(std::string_view text) {
+    const std::string copy(text);
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end == copy.c_str() || !std::isfinite(value))
+        return "";
+    const std::string rest(end);
+    return number(std::clamp(value, 0.0, kMaximumLength)) + (rest.starts_with("%") ? "%" : "");
+}
+
+bool droppedWithContent(GumboTag tag) {
+    switch (tag) {
+    case GUMBO_TAG_SCRIPT:
+    case GUMBO_TAG_NOSCRIPT:
+    case GUMBO_TAG_NOEMBED:
+    case GUMBO_TAG_NOFRAMES:
+    case GUMBO_TAG_XMP:
+    case GUMBO_TAG_PLAINTEXT:
+    case GUMBO_TAG_IFRAME:
+    case GUMBO_TAG_FRAME:
+    case GUMBO_TAG_FRAMESET:
+    case GUMBO_TAG_OBJECT:
+    case GUMBO_TAG_EMBED:
+    case GUMBO_TAG_APPLET:
+    case GUMBO_TAG_TEMPLATE:
+    case GUMBO_TAG_BASE:
+    case GUMBO_TAG_LINK:
+    case GUMBO_TAG_META:
+    case GUMBO_TAG_UNKNOWN: return true;
+    default: return false;
+    }
+}
+
+bool isTablePart(GumboTag tag) {
+    switch (tag) {
+    case GUMBO_TAG_TABLE:
+    case GUMBO_TAG_CAPTION:
+    case GUMBO_TAG_COLGROUP:
+    case GUMBO_TAG_COL:
+    case GUMBO_TAG_THEAD:
+    case GUMBO_TAG_TBODY:
+    case GUMBO_TAG_TFOOT:
+    case GUMBO_TAG_TR:
+    case GUMBO_TAG_TD:
+    case GUMBO_TAG_TH: return true;
+    default: return false;
+    }
+}
+
+bool isVoid(GumboTag tag) {
+    switch (tag) {
+    case GUMBO_TAG_AREA:
+    case GUMBO_TAG_BR:
+    case GUMBO_TAG_COL:
+    case GUMBO_TAG_HR:
+    case GUMBO_TAG_IMG:
+    case GUMBO_TAG_INPUT:
+    case GUMBO_TAG_PARAM:
+    case GUMBO_TAG_SOURCE:
+    case GUMBO_TAG_TRACK:
+    case GUMBO_TAG_WBR: return true;
+    default: return false;
+    }
+}
+
+void appendAttribute(std::string& out, const GumboAttribute& attribute) {
+    const std::string name = lowercase(attribute.name);
+    std::string_view value = attribute.value ? attribute.value : "";
+    std::string kept;
+    if (name.empty() || name.starts_with("on") || !std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':';
+        }))
+        return;
+    if (name == "colspan" || name == "rowspan")
+        kept = clampedInteger(value, 1, kMaximumSpan);
+    else if (name == "start" || name == "value")
+        kept = clampedInteger(value, -kMaximumListNumber, kMaximumListNumber);
+    else if (name == "width" || name == "height" || name == "border" || name == "cellpadding" ||
+             name == "cellspacing" || name == "hspace" || name == "vspace")
+        kept = clampedLength(value);
+    else if (name == "size")
+        kept = clampedInteger(value, -7, 7);
+    else if (name == "style")
+        kept = filterCSS(value);
+    else
+        kept = std::string(value);
+    out += ' ';
+    out += name;
+    out += "=\"";
+    appendEscaped(out, kept, true);
+    out += '"';
+}
+
+// The tree written out again, depth first without recursion: the parser
+// nests as deep as the input does.
+std::string serialize(const GumboNode* root) {
+    std::string out;
+    struct Step {
+        const GumboNode* node;
+        int depth;
+        bool closing;
+        int tables = 0;  // tables around it
+    };
+    std::vector<Step> pending{{root, 0, false, 0}};
+    while (!pending.empty()) {
+        const Step step = pending.back();
+        pending.pop_back();
+        const GumboNode* node = step.node;
+        if (node->type == GUMBO_NODE_DOCUMENT) {
+            const GumboVector& children = node->v.document.children;
+            for (unsigned i = children.length; i-- > 0;)
+                pending.push_back({static_cast<const GumboNode*>(children.data[i]), 0, false, 0});
+            continue;
+        }
+        if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
+            appendEscaped(out, node->v.text.text, false);
+            continue;
+        }
+        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
+            continue;  // comments
+        const GumboElement& element = node->v.element;
+        if (element.tag_namespace != GUMBO_NAMESPACE_HTML || droppedWithContent(element.tag))
+            continue;
+        // Each table lays its cells out more than once: nested tables cost
+        // time exponential in their depth, so deep ones lose their table tags.
+        const int tables = step.tables + (element.tag == GUMBO_TAG_TABLE ? 1 : 0);
+        const bool written = step.depth < kMaximumDepth && !(isTablePart(element.tag) && tables > kMaximumTables);
+        const char* name = gumbo_normalized_tagname(element.tag);
+        if (step.closing) {
+            out += "</";
+            out += name;
+            out += '>';
+            continue;
+        }
+        if (written) {
+            out += '<';
+            out += name;
+            for (unsigned i = 0; i < element.attributes.length; ++i)
+                appendAttribute(out, *static_cast<const GumboAttribute*>(element.attributes.data[i]));
+            out += '>';
+        }
+        if (element.tag == GUMBO_TAG_STYLE) {
+            // Its text is CSS, written as it stands once filtered; without
+            // its tag (too deep) it would be read as markup, so it goes.
+            if (!written)
+                continue;
+            std::string css;
+            for (unsigned i = 0; i < element.children.length; ++i) {
+                const auto* child = static_cast<const GumboNode*>(element.children.data[i]);
+                if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE)
+                    css += child->v.text.text;
+            }
+            css = filterCSS(css);
+            for (std::size_t at = css.find("</"); at != std::string::npos; at = css.find("</", at))
+                css.replace(at, 2, "<\\/");
+            out += css;
+            out += "</style>";
+            continue;
+        }
+        if (written && isVoid(element.tag))
+            continue;
+        if (written)
+            pending.push_back({node, step.depth, true, 0});
+        const int depth = written ? step.depth + 1 : step.depth;
+        for (unsigned i = element.children.length; i-- > 0;)
+            pending.push_back({static_cast<const GumboNode*>(element.children.data[i]), depth, false, tables});
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string filterCSS(std::string_view css) {
+    std::string out;
+    out.reserve(css.size());
+    std::string property;  // the declaration being read, up to its colon
+    bool inValue = false;
+    // Braces are balanced and nest at most kMaximumBraces deep: litehtml
+    // takes seconds over a few kilobytes of stray ones.
+    int depth = 0, skipped = 0;
+    for (std::size_t i = 0; i < css.size();) {
+        const char c = css[i];
+        if (c == '{' && (depth == kMaximumBraces || skipped > 0)) {
+            ++skipped;
+            ++i;
+            continue;
+        }
+        if (c == '}' && (skipped > 0 || depth == 0)) {
+            skipped = std::max(0, skipped - 1);
+            ++i;
+            continue;
+        }
+        depth += c == '{' ? 1 : c == '}' ? -1 : 0;
+        if (c == ';' || c == '{' || c == '}') {
+            property.clear();
+            inValue = false;
+        } else if (c == ':' && !inValue) {
+            inValue = true;
+        } else if (!inValue && c != '\0') {
+            property += char(std::tolower(static_cast<unsigned char>(c)));
+        }
+        const bool startsNumber = std::isdigit(static_cast<unsigned char>(c)) ||
+                                  (c == '.' && i + 1 < css.size() && std::isdigit(static_cast<unsigned char>(css[i + 1])));
+        // Digits of a name or a colour are no number; a minus after a name
+        // joins it ("h-1"), any other minus is a sign and the magnitude is held.
+        const auto wordChar = [&](std::size_t at) {
+            return std::isalnum(static_cast<unsigned char>(css[at])) || css[at] == '#' || css[at] == '_' || css[at] == '.';
+        };
+        const bool insideWord = i > 0 && (wordChar(i - 1) || (css[i - 1] == '-' && i > 1 && wordChar(i - 2)));
+        if (!inValue || !startsNumber || insideWord) {
+            if (c != '\0')
+                out += c;
+            ++i;
+            continue;
+        }
+        // A number in a value: digits, a fraction, perhaps an exponent.
+        std::size_t end = i;
+        while (end < css.size() && (std::isdigit(static_cast<unsigned char>(css[end])) || css[end] == '.'))
+            ++end;
+        if (end + 1 < css.size() && (css[end] == 'e' || css[end] == 'E') &&
+            (std::isdigit(static_cast<unsigned char>(css[end + 1])) || css[end + 1] == '+' || css[end + 1] == '-')) {
+            ++end;
+            if (css[end] == '+' || css[end] == '-')
+                ++end;
+            while (end < css.size() && std::isdigit(static_cast<unsigned char>(css[end])))
+                ++end;
+        }
+        const std::string digits(css.substr(i, end - i));
+        double value = std::strtod(digits.c_str(), nullptr);
+        std::size_t unitEnd = end;
+        while (unitEnd < css.size() && (isLetter(css[unitEnd]) || css[unitEnd] == '%'))
+            ++unitEnd;
+        const std::string unit = lowercase(css.substr(end, unitEnd - end));
+        double most = kMaximumLength;
+        // Font sizes compound from parent to child: held tighter.
+        const std::size_t first = property.find_first_not_of(" \t\r\n"), last = property.find_last_not_of(" \t\r\n");
+        const std::string name = first == std::string::npos ? "" : property.substr(first, last - first + 1);
+        if ((name == "font-size" || name == "font" || name == "line-height") && !unit.empty()) {
+            const bool scale = unit == "em" || unit == "rem" || unit == "ex" || unit == "ch";
+            most = scale ? kMaximumFontScale : unit == "%" ? 100 * kMaximumFontScale : kMaximumFontSize;
+        }
+        if (!std::isfinite(value))
+            value = most;
+        out += number(std::min(value, most));
+        i = end;
+    }
+    out.append(std::size_t(depth), '}');
+    return out;
+}
+
+std::string filterHTML(std::string_view bytes) {
+    const std::string input(bounded(bytes));
+    GumboOptions options = kGumboDefaultOptions;
+    options.max_errors = 0;
+    GumboOutput* output = gumbo_parse_with_options(&options, input.data(), input.size());
+    if (!output)
+        return "";
+    std::string out = serialize(output->document);
+    gumbo_destroy_output(&options, output);
+    return out;
+}

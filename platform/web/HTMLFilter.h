@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Makes an untrusted page safe for the layout engine: the bytes are parsed
+// as HTML and written out again well formed, with
+// - at most 1 MiB of input and 8,000 tags read, and elements nested at most
+//   64 deep (deeper elements give up their tags, not their text);
+// - no scripts, frames, embedded objects, foreign (SVG, MathML) content,
+//   <base>, <link> or <meta>, and no event attributes;
+// - table spans between 1 and 64, list numbers within +-100,000, and every
+//   number in a size attribute or in CSS held to a sane range (font sizes
+//   tighter still).
+std::string filterHTML(std::string_view bytes);
+
+// The CSS part of the filter, for style sheets and style attributes.
+std::string filterCSS(std::string_view css);

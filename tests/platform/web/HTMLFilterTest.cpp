@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/web/HTMLFilter.h"
+
+namespace {
+
+std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(HTMLFilter, ClampsWhatTheLayoutEngineCannotTakeAndKeepsTheRest) {
+    struct Case {
+        std::string html;
+        std::vector<std::string> kept, dropped;
+    };
+    const Case cases[] = {
+        {"<table><tr><td colspan=0 rowspan=999>a</td><td colspan=x>b</td></tr></table>",
+         {"colspan=\"1\" rowspan=\"64\">a", "colspan=\"1\">b"}, {"999"}},
+        {"<ol start=2147483647><li value=-9999999>a</ol>", {"start=\"100000\"", "value=\"-100000\""}, {"2147483647"}},
+        {"<div style='font-size:1e9px;width:99999999px;margin:-5000000px;font-weight:700;color:#123456'>x</div>",
+         {"font-size:200px", "width:10000px", "margin:-10000px", "font-weight:700", "color:#123456"}, {"1e9"}},
+        {"<style>p { font-size: 40em } h-1 { line-height: 9000% }</style><p>t</p>",
+         {"font-size: 4em", "h-1", "line-height: 400%"}, {"40em"}},
+        {"<table width=99999999999 cellpadding=-3><tr><td>w</td></tr></table>",
+         {"width=\"10000\"", "cellpadding=\"0\""}, {"99999999999"}},
+        {"<script>alert(1)</script><p onclick='x()' title='a\"b'>t</p><iframe src=x></iframe><svg><circle/></svg>",
+         {"<p title=\"a&quot;b\">t</p>"}, {"script", "alert", "onclick", "iframe", "circle"}},
+        {"<p>a &lt; b &amp; c</p><!-- note -->", {"<p>a &lt; b &amp; c</p>"}, {"note"}},
+        // Stray and deep braces cost litehtml seconds a page.
+        {"<style>}}}a{b{c{d{e{color:red}</style>", {"<style>a{b{c{decolor:red}}}</style>"}, {"}}}a", "d{", "e{"}},
+        // Raw text would be escaped anew on every pass.
+        {"<xmp><b>x</b></xmp><noembed>inner</noembed><p>z</p>", {"<p>z</p>"}, {"xmp", "&lt;b", "noembed", "inner"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.html);
+        const std::string out = filterHTML(c.html);
+        for (const std::string& part : c.kept)
+            EXPECT_NE(out.find(part), std::string::npos) << out;
+        for (const std::string& part : c.dropped)
+            EXPECT_EQ(out.find(part), std::string::npos) << out;
+    }
+}
+
+TEST(HTMLFilter, BoundsNestingTagsAndBytesButKeepsTheText) {
+    std::string deep;
+    for (int i = 0; i < 5000; ++i)
+        deep += "<div>";
+    const std::string nested = filterHTML(deep + "deep text");
+    EXPECT_EQ(count(nested, "<div>"), 64u - 2);  // with <html> and <body>
+    EXPECT_NE(nested.find("deep text"), std::string::npos);
+    // A style sheet that deep loses its tag, so its text goes too: it would be read as markup.
+    EXPECT_EQ(filterHTML(deep + "<style>b{}</style><i>x</i>").find("b{}"), std::string::npos);
+
+    // Tables lay out their cells more than once: time doubles with each nested one.
+    std::string tables;
+    for (int i = 0; i < 6; ++i)
+        tables += "<table><tr><td>cell " + std::to_string(i);
+    const std::string flat = filterHTML(tables);
+    EXPECT_EQ(count(flat, "<table>"), 3u);
+    EXPECT_NE(flat.find("cell 5"), std::string::npos);
+
+    std::string many;
+    for (int i = 0; i < 20000; ++i)
+        many += "<b>" + std::to_string(i) + "</b>";
+    const std::string cut = filterHTML(many);
+    EXPECT_NE(cut.find(">3998<"), std::string::npos);
+    EXPECT_EQ(cut.find(">4001<"), std::string::npos);  // 8,000 tags: 4,000 elements
+
+    const std::string big = filterHTML("<p>" + std::string(3 << 20, 'x') + "</p>");
+    EXPECT_LT(big.size(), (1u << 20) + 100);
+}
