@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr CGFloat kMargin = PDFPageStack::kMargin;  // around the text, as around the pages
 constexpr CGFloat kWheelStep = 48;   // points per wheel notch
 constexpr CGFloat kTapSlop = 4;      // a touch that moves less is a tap
 constexpr int kLoadFailed = -1100;   // the platform's code for a resource that cannot be loaded
