@@ -609,6 +609,15 @@ void Kernel::processmix(int b, float* inL, float* inR, float* wetL, float* wetR,
 
 // ---- spectrum -------------------------------------------------------------
 
+float* Kernel::getMagnitudes() { return analyzer.scala.getChromatic(0, 137, true); }
+
+float* Kernel::getMagnitudesScaled(int count, float scaling) {
+    count = std::clamp(count, 1, static_cast<int>(kMaxSlice));
+    scaleSpectrum(analyzer.getMagnitudesNormalized(), analyzer.getFrequencies(), analyzer.getSize() / 4,
+                  count, scaling, scaled_magnitudes, scaled_frequencies);
+    return scaled_magnitudes;
+}
+
 float Kernel::getFrequency(int note) {
     if (note < 1 || note > 127) return 0.0f;
     return analyzer.scala.getFrequency(note);

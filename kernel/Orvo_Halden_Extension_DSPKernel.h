@@ -68,12 +68,19 @@ public:
     bool getBypassed() const noexcept { return bBypass; }
     void setBypassed(bool bypass) noexcept { bBypass = bypass; }
 
-    // Meters for the editor; the spectrum reaches it through the adapter.
+    // Meters for the editor.
     float getPeakInput() const { return peakInput; }
     float getPeakOutput() const { return peakOutput; }
     float getSamplerate() const { return fSamplerate; }
+    // The spectrum straight from the analyser, for the render thread or while
+    // nothing renders (offline); the editor reads it across threads through
+    // the adapter. The chromatic values 0..136, normalised.
+    float* getMagnitudes();
     // The centre frequency of a note 1..127 on the analyser's scale, else 0.
     float getFrequency(int note);
+    // The analysed bins up to a quarter of the rate in count (1..4096) places,
+    // from linear (scaling 0) to logarithmic (1); fills scaled_frequencies too.
+    float* getMagnitudesScaled(int count, float scaling);
     // Sums `bins` analysed bins into `count` places along 0 to a quarter of the
     // rate, from linear (scaling 0) to logarithmic (1), and takes the root of
     // each magnitude sum; each place's frequency halves what it held as a bin adds.
@@ -84,6 +91,7 @@ public:
     float wet0L[kMaxSlice], wet0R[kMaxSlice], wet1L[kMaxSlice], wet1R[kMaxSlice];
     float wet2L[kMaxSlice], wet2R[kMaxSlice], wet3L[kMaxSlice], wet3R[kMaxSlice];
     float tempL[kMaxSlice], tempR[kMaxSlice];
+    float scaled_magnitudes[kMaxSlice] = {}, scaled_frequencies[kMaxSlice] = {};
 
     int numChannels = 2;
     const AudioBufferList* inBufferListPtr = nullptr;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -216,4 +217,37 @@ TEST(KernelProcessing, SpectrumShowsTheShownBand) {
     EXPECT_NEAR(peak, 127.0 * 440.0 / 12000.0, 1.5);
     EXPECT_TRUE(testkit::allFinite(rig.adapter->getMagnitutesScaled(10000, 0.5f), 4096));
     EXPECT_TRUE(testkit::allFinite(rig.adapter->getMagnitutesScaled(0, 2.0f), 1));
+}
+
+// Offline, with nothing rendering, the kernel's own getters read its analyser
+// and agree with what the adapter hands the editor.
+TEST(KernelProcessing, TheKernelsOwnSpectrumGettersMatchTheAdapters) {
+    KernelRig rig;
+    rig.setInput(testkit::sine(440.0, 48000.0, kSecond, 0.5f), testkit::sine(440.0, 48000.0, kSecond, 0.5f));
+    rig.renderAll(512);
+    Orvo_Halden_Extension_DSPKernel& k = rig.kernel();
+
+    const float* viaAdapter = rig.adapter->getMagnitutes();
+    const std::vector<float> shown(viaAdapter, viaAdapter + 137);
+    const float* own = k.getMagnitudes();
+    EXPECT_EQ(std::vector<float>(own, own + 137), shown);
+    EXPECT_EQ(std::max_element(own, own + 137) - own, 69);
+
+    const struct {
+        int count;
+        float scaling;
+        int places;
+    } cases[] = {{128, 0.0f, 128}, {128, 0.5f, 128}, {300, 1.0f, 300}, {10000, 0.5f, 4096}, {0, 2.0f, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.count);
+        const float* adapterScaled = rig.adapter->getMagnitutesScaled(c.count, c.scaling);
+        const std::vector<float> expected(adapterScaled, adapterScaled + c.places);
+        float* scaled = k.getMagnitudesScaled(c.count, c.scaling);
+        ASSERT_EQ(scaled, k.scaled_magnitudes);
+        EXPECT_EQ(std::vector<float>(scaled, scaled + c.places), expected);
+        const auto peak = std::max_element(scaled, scaled + c.places) - scaled;
+        if (c.places > 1) {
+            EXPECT_GT(k.scaled_frequencies[peak], 0.0f);
+        }
+    }
 }
