@@ -88,15 +88,17 @@ void AUEnginePlayer::setDelegate(const std::shared_ptr<AUEnginePlayerDelegate>& 
     delegate_ = delegate;
 }
 
-void AUEnginePlayer::announce(std::string line, std::function<void(AUEnginePlayerDelegate&)> call) {
+void AUEnginePlayer::announce(std::string line, std::function<void(AUEnginePlayerDelegate&)> call,
+                              Order order) {
     std::weak_ptr<AUEnginePlayerDelegate> listener;
     {
         std::lock_guard lock(delegateMutex_);
         listener = delegate_;
     }
-    DispatchQueue::main().async([listener, line = std::move(line), call = std::move(call)] {
-        print(line);
+    DispatchQueue::main().async([listener, order, line = std::move(line), call = std::move(call)] {
+        if (order == Order::lineFirst) print(line);
         if (const auto delegate = listener.lock()) call(*delegate);
+        if (order == Order::delegateFirst) print(line);
     });
 }
 
@@ -253,9 +255,10 @@ void AUEnginePlayer::loopEnded(std::uint64_t run) {
     if (!isPlaying_ || run != run_) return;
     const NSInteger count = loopCount_;
     const NSInteger counted = ++loopCount_;
-    announce("AUEnginePlayer: Current audio file '" + pathOrNone(fileURL()) +
-                 "' looped: " + std::to_string(counted) + ".",
-             [count](AUEnginePlayerDelegate& delegate) { delegate.onLoop(count); });
+    announce(
+        "AUEnginePlayer: Current audio file '" + pathOrNone(fileURL()) +
+            "' looped: " + std::to_string(counted) + ".",
+        [count](AUEnginePlayerDelegate& delegate) { delegate.onLoop(count); }, Order::delegateFirst);
     // A loop that cannot go on ends the playing, and the buttons hear of it.
     if (!scheduleEffectLoop()) {
         stopPlayingInternal();

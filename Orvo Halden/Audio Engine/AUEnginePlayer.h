@@ -86,8 +86,11 @@ private:
     void stopPlayingInternal();
     void announceStop();
     void resetAudioLoop();
-    // On the main queue: the line, then the delegate's call (when there is one).
-    void announce(std::string line, std::function<void(AUEnginePlayerDelegate&)> call);
+    // On the main queue: the line and the delegate's call (when there is one),
+    // the line first unless asked otherwise (a loop end tells the delegate first).
+    enum class Order { lineFirst, delegateFirst };
+    void announce(std::string line, std::function<void(AUEnginePlayerDelegate&)> call,
+                  Order order = Order::lineFirst);
 
     // MIDI from the unit, recorded on the render thread and printed from the main loop.
     struct MIDILog;

@@ -216,21 +216,29 @@ TEST_F(PlayerTest, WhatCannotBeScheduledIsLoggedAndLeavesThePlayerStopped) {
     }
 }
 
-// Each state line comes first, then the delegate hears of it.
-TEST_F(PlayerTest, TheStateLinesComeRightBeforeTheDelegateCalls) {
+// Each state line comes first, then the delegate hears of it; at a loop end
+// the delegate hears first, with the count from before.
+TEST_F(PlayerTest, TheStateLinesAndTheLoopEndReachLogAndDelegateInOrder) {
     listener->echo = true;
     testkit::StdoutCapture capture;
     ASSERT_TRUE(player->toggle());
+    render(*player, loops.data + kBlock);
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !listener->loops.empty(); }));
     ASSERT_FALSE(player->toggle());
     DispatchQueue::main().drain();
     const auto lines = testkit::splitLines(capture.finish());
-    for (const auto& [line, call] : {std::pair{"AUEnginePlayer: Audio engine starting.", "delegate: playing"},
-                                     {"AUEnginePlayer: Audio engine stopping.", "delegate: stopped"}}) {
-        const auto at = std::find(lines.begin(), lines.end(), line);
-        ASSERT_NE(at, lines.end()) << line;
-        ASSERT_NE(at + 1, lines.end()) << line;
-        EXPECT_EQ(*(at + 1), call);
+    const std::string looped =
+        "AUEnginePlayer: Current audio file '" + player->fileURL()->path() + "' looped: 1.";
+    for (const auto& [first, then] :
+         {std::pair<std::string, std::string>{"AUEnginePlayer: Audio engine starting.", "delegate: playing"},
+          {"delegate: loop", looped},
+          {"AUEnginePlayer: Audio engine stopping.", "delegate: stopped"}}) {
+        const auto at = std::find(lines.begin(), lines.end(), first);
+        ASSERT_NE(at, lines.end()) << first;
+        ASSERT_NE(at + 1, lines.end()) << first;
+        EXPECT_EQ(*(at + 1), then);
     }
+    EXPECT_EQ(listener->loops, std::vector<NSInteger>{0});
 }
 
 TEST_F(PlayerTest, ASessionThatFailsIsReportedAndPlaybackGoesOn) {
