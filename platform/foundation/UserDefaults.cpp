@@ -1,13 +1,16 @@
 #include "platform/foundation/UserDefaults.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <new>
 
@@ -97,9 +100,10 @@ using Dictionary = PropertyList::Dictionary;
 constexpr std::size_t kLargestDomainFile = std::size_t{16} << 20;
 
 // One domain's values, kept in step with its file when it has one. A file
-// that was read and found damaged may be replaced; one that could not be read
-// at all (permissions, I/O, no regular file, too large) is never written over:
-// changes wait in memory and are saved once it can be read.
+// that was read and found damaged is moved aside before the first save
+// replaces it; one that could not be read at all (permissions, I/O, no regular
+// file, too large) is never written over: changes wait in memory and are
+// saved once it can be read.
 class Domain {
 public:
     Domain(std::string name, std::optional<std::string> file)
@@ -156,6 +160,7 @@ private:
         stamp_ = now;
         values_.clear();
         unread_ = false;
+        damaged_ = false;
         if (now) load(!failedBefore);
         for (const auto& [key, value] : unsaved_) {
             if (value)
@@ -166,7 +171,7 @@ private:
     }
 
     // Fills values_ from the file. One that was read and found damaged leaves
-    // them empty and may be replaced; one that could not be read sets unread_.
+    // them empty and sets damaged_; one that could not be read sets unread_.
     void load(bool announce) REQUIRES(mutex_) {
         std::optional<std::string> unreadable;
         try {
@@ -175,11 +180,14 @@ private:
                 files().contents(URL::fileURLWithPath(*file_), kLargestDomainFile);
             try {
                 PropertyList read = PropertyListSerialization::propertyList(bytes, format);
-                if (Dictionary* values = read.dictionary())
+                if (Dictionary* values = read.dictionary()) {
                     values_ = std::move(*values);
-                else
+                } else {
+                    damaged_ = true;
                     warn("load()", *file_ + " holds no dictionary; " + name_ + " starts empty.");
+                }
             } catch (const NSError& error) {
+                damaged_ = true;
                 warn("load()", *file_ + " is damaged (" + error.localizedDescription() + "); " + name_ +
                                    " starts empty.");
             }
@@ -197,6 +205,7 @@ private:
 
     // False when the file could not be written; the values stay in memory.
     bool save(const std::vector<std::uint8_t>& bytes) REQUIRES(mutex_) {
+        if (damaged_ && !moveAside()) return false;
         bool saved = true;
         try {
             files().writeAtomically(URL::fileURLWithPath(*file_), bytes);
@@ -209,6 +218,28 @@ private:
         return saved;
     }
 
+    // Renames the damaged file to "<file>.damaged" (or "-2", "-3", ... after
+    // it), never over another, so that a save cannot take what it held.
+    bool moveAside() REQUIRES(mutex_) {
+        const std::string base = *file_ + ".damaged";
+        int error = EEXIST;
+        for (int n = 1; n <= kMostDamagedCopies && error == EEXIST; ++n) {
+            const std::string aside = n == 1 ? base : base + "-" + std::to_string(n);
+            if (::renameat2(AT_FDCWD, file_->c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+                damaged_ = false;
+                warn("save()",
+                     "the damaged " + *file_ + " was moved to " + aside + " before saving " + name_ + ".");
+                return true;
+            }
+            error = errno;
+        }
+        warn("save()", "the damaged " + *file_ + " could not be moved aside (" + std::strerror(error) +
+                           "), so it is not replaced; the change is kept in memory only.");
+        return false;
+    }
+
+    static constexpr int kMostDamagedCopies = 1000;
+
     const std::string name_;
     const std::optional<std::string> file_;
     Mutex mutex_;
@@ -216,6 +247,8 @@ private:
     std::optional<FileStamp> stamp_ GUARDED_BY(mutex_);
     // The file is there but could not be read: it must not be saved over.
     bool unread_ GUARDED_BY(mutex_) = false;
+    // The file was read and is damaged: it goes aside before it is replaced.
+    bool damaged_ GUARDED_BY(mutex_) = false;
     // Changes made while the file could not be read (none: a removal), laid
     // over what it holds whenever it is read, until a save takes them.
     std::map<std::string, std::optional<PropertyList>, std::less<>> unsaved_ GUARDED_BY(mutex_);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <set>
@@ -284,7 +285,49 @@ TEST_F(UserDefaultsTest, UnwritableValuesAndUnreadableFilesAreReported) {
     EXPECT_NE(output.find("WARNING"), std::string::npos) << output;
 
     UserDefaults::resetStandardUserDefaults();
-    EXPECT_EQ(store.integer("fresh"), 7) << "the next save replaces the damaged file";
+    EXPECT_EQ(store.integer("fresh"), 7) << "the next save replaces the damaged file, once it is moved aside";
+}
+
+// What a damaged file held is never lost: the first save moves it aside, next
+// to any copy moved aside before.
+TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideBeforeItIsReplaced) {
+    const struct {
+        const char* what;
+        std::string content;
+        std::vector<std::string> earlier; // moved aside before
+        std::string aside;
+    } cases[] = {
+        {"not a property list", "not a property list", {}, ".damaged"},
+        {"no dictionary",
+         "<plist version=\"1.0\"><array><integer>1</integer></array></plist>",
+         {},
+         ".damaged"},
+        {"a copy there already", "<plist><dict><key>a</", {".damaged"}, ".damaged-2"},
+        {"two copies there already", "\x01\x02", {".damaged", ".damaged-2"}, ".damaged-3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = std::string(suiteName) + "." + std::to_string(&c - cases);
+        const fs::path file = root / "settings" / (name + ".plist");
+        fs::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << c.content;
+        for (const std::string& suffix : c.earlier) std::ofstream(file.string() + suffix) << "earlier";
+
+        StdoutCapture capture;
+        UserDefaults::suite(name)->setInteger(7, "fresh");
+        const std::string output = capture.finish();
+        UserDefaults::resetStandardUserDefaults();
+
+        const fs::path aside = file.string() + c.aside;
+        std::ifstream in(aside, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content);
+        for (const std::string& suffix : c.earlier) {
+            std::ifstream kept(file.string() + suffix);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "earlier") << suffix;
+        }
+        EXPECT_NE(output.find(aside.string()), std::string::npos) << output;
+        EXPECT_EQ(UserDefaults::suite(name)->integer("fresh"), 7);
+    }
 }
 
 // Root reads a file whatever its mode, so the unreadable file is met by a
