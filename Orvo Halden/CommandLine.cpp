@@ -30,8 +30,9 @@ std::string usage() {
            "  --screenshot FILE    at the end, write what the window shows as PNG\n"
            "  --version            print the version and quit\n"
            "  -h, --help           print this text and quit\n"
-           "A value may also follow its flag after '=' (--seconds=10). Exit status: 0, or 2 for a bad\n"
-           "argument. Folders and the sound card come from ORVO_RESOURCES_DIR, ORVO_DOCUMENTS_DIR,\n"
+           "A value may also follow its flag after '=' (--seconds=10). Exit status: 0, 2 for a bad\n"
+           "argument, or 1 when the screenshot cannot be written. Folders and the sound card come from "
+           "ORVO_RESOURCES_DIR, ORVO_DOCUMENTS_DIR,\n"
            "ORVO_DEFAULTS_DIR, ORVO_COMPONENT_PATH and SDL_AUDIODRIVER (see the README).\n";
 }
 

@@ -22,9 +22,13 @@
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr, "usage: orvo-editor [--size WxH] [--info TEXT] [--prompt] [--screenshot FILE [--seconds N]]\n");
-    return 2;
+constexpr const char* kUsage =
+    "usage: orvo-editor [--size WxH] [--info TEXT] [--prompt] [--screenshot FILE [--seconds N]]\n";
+
+// Asked for: to standard output, and done. A bad argument: to the errors, status 2.
+int usage(bool asked = false) {
+    std::fputs(kUsage, asked ? stdout : stderr);
+    return asked ? 0 : 2;
 }
 
 }  // namespace
@@ -37,7 +41,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--size" && hasValue) {
+        if (arg == "--help" || arg == "-h") {
+            return usage(true);
+        } else if (arg == "--size" && hasValue) {
             double w = 0, h = 0;
             if (std::sscanf(argv[++i], "%lfx%lf", &w, &h) != 2 || !(w >= 1 && h >= 1 && w <= 8192 && h <= 8192))
                 return usage();

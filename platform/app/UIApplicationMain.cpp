@@ -132,11 +132,11 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    // A screenshot asked for and not written is a failed run.
+    bool shot = true;
     if (!options->screenshot.empty()) {
-        if (desktop)
-            desktop->picture().writePNG(options->screenshot);
-        else
-            say("UIApplicationMain: WARNING: no window, so no screenshot.");
+        shot = desktop && desktop->picture().writePNG(options->screenshot);
+        if (!desktop) say("UIApplicationMain: ERROR: no window, so no screenshot.");
     }
 
     delegate->applicationWillResignActive(application);
@@ -152,5 +152,5 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
     delegate.reset();
     // Blocks still queued hold the last references of what was shown.
     DispatchQueue::main().drain();
-    return 0;
+    return shot ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -75,9 +76,26 @@ ImageSurface::Pixel ImageSurface::pixel(int x, int y) const {
 }
 
 bool ImageSurface::writePNG(const std::string& path) const {
-    const cairo_status_t status = cairo_surface_write_to_png(surface_, path.c_str());
-    if (status != CAIRO_STATUS_SUCCESS) {
-        std::printf("ImageSurface::writePNG ERROR: %s: %s\n", path.c_str(), cairo_status_to_string(status));
+    // Written through a file of our own, so that a failure says what the system said.
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        std::printf("ImageSurface::writePNG ERROR: %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    const cairo_status_t status = cairo_surface_write_to_png_stream(
+        surface_,
+        [](void* into, const unsigned char* data, unsigned int length) {
+            return std::fwrite(data, 1, length, static_cast<std::FILE*>(into)) == length
+                       ? CAIRO_STATUS_SUCCESS
+                       : CAIRO_STATUS_WRITE_ERROR;
+        },
+        file);
+    const int writeError = std::ferror(file) ? errno : 0;
+    const bool closed = std::fclose(file) == 0;
+    const int error = writeError ? writeError : closed ? 0 : errno;
+    if (status != CAIRO_STATUS_SUCCESS || error != 0) {
+        std::printf("ImageSurface::writePNG ERROR: %s: %s\n", path.c_str(),
+                    error ? std::strerror(error) : cairo_status_to_string(status));
         return false;
     }
     return true;

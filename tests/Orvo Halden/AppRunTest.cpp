@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -217,6 +218,36 @@ TEST(App, OpensItsWindowOnADisplayAndClosesWhenItsTimeIsUp) {
     EXPECT_EQ(run.status, 0) << run.log;
     EXPECT_EQ(run.log.find("no display"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("ViewController: Loading the audio unit's interface..."), std::string::npos);
+}
+
+// A screenshot asked for is written, or the run fails and says why.
+TEST(App, AScreenshotThatCannotBeWrittenFailsTheRunWithTheReason) {
+    testkit::TempFolder folder;
+    const std::string written = (folder / "shot.png").string();
+    const struct {
+        std::vector<std::string> arguments;
+        bool needsWindow;
+        int status;
+        std::string reason; // in the log
+    } cases[] = {
+        {{"--seconds", "0.5", "--screenshot", written}, true, 0, ""},
+        {{"--seconds", "0.5", "--screenshot", "/no/such/dir/x.png"}, true, 1, "No such file or directory"},
+        {{"--headless", "--seconds", "0.3", "--screenshot", written + ".headless"},
+         false,
+         1,
+         "no screenshot"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        if (c.needsWindow && !testkit::TestDisplay::shared().available()) continue;
+        const AppRun run = runApp(c.arguments,
+                                  {"SDL_AUDIODRIVER=dummy", "ORVO_DOCUMENTS_DIR=" + folder.path().string(),
+                                   "ORVO_COMPONENT_PATH=", "ORVO_RESOURCES_DIR="},
+                                  folder);
+        EXPECT_EQ(run.status, c.status) << run.log;
+        EXPECT_NE(run.log.find(c.reason), std::string::npos) << run.log;
+        EXPECT_EQ(std::filesystem::exists(c.arguments.back()), c.status == 0);
+    }
 }
 
 TEST(App, WithoutADisplaySaysSoInOneLineAndRunsHeadless) {
