@@ -7,22 +7,28 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
+#include <map>
 #include <vector>
 
 namespace {
 
 constexpr std::size_t kMaximumBytes = std::size_t(1) << 20;
 constexpr int kMaximumTags = 8000;
+constexpr int kMaximumAttributes = 32;     // per tag
+constexpr int kMaximumOpenFormatting = 16;  // <b>, <i>, <font> ... not closed
+constexpr int kMaximumElements = 10000;
 constexpr int kMaximumDepth = 64;
 constexpr double kMaximumLength = 10000;  // px, %, or any other CSS number
 constexpr double kMaximumFontSize = 200;  // px or pt; 400 %
 constexpr double kMaximumFontScale = 4;   // em, rem, ex, ch
 constexpr long kMaximumSpan = 64;
 constexpr long kMaximumListNumber = 100000;
-constexpr int kMaximumBraces = 3;
-constexpr int kMaximumTables = 3;  // tables nested in tables  // @media { rule { } } and one more
+constexpr int kMaximumBraces = 3;  // @media { rule { } } and one more
+constexpr int kMaximumTables = 3;  // tables nested in tables
 
 bool isLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
 std::string lowercase(std::string_view text) {
     std::string lower(text);
@@ -30,16 +36,124 @@ std::string lowercase(std::string_view text) {
     return lower;
 }
 
-// The input cut after the byte limit and after the tag limit, so that the
-// parser's own work (quadratic in the nesting) stays bounded.
-std::string_view bounded(std::string_view bytes) {
-    bytes = bytes.substr(0, kMaximumBytes);
-    int tags = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
-        if (bytes[i] == '<' && (isLetter(bytes[i + 1]) || bytes[i + 1] == '/') && ++tags > kMaximumTags)
-            return bytes.substr(0, i);
+bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The parser opens every formatting element still open again in each new
+// block, so a few thousand unclosed ones make millions of elements.
+bool isFormatting(std::string_view name) {
+    return isOneOf(name, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike",
+                          "strong", "tt", "u"});
+}
+
+// Elements whose text the parser reads as text up to their end tag.
+bool holdsRawText(std::string_view name) {
+    return isOneOf(name, {"script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title"});
+}
+
+// The end of the tag that starts at `at` (past its '>'), splitting the
+// attributes as the parser's tokenizer does; those past the limit are left
+// out of `tag`, since the tokenizer compares each with all before it.
+std::size_t readTag(std::string_view bytes, std::size_t at, std::size_t nameEnd, std::string& tag) {
+    tag.assign(bytes.substr(at, nameEnd - at));
+    std::size_t p = nameEnd;
+    int attributes = 0;
+    while (p < bytes.size() && bytes[p] != '>') {
+        if (isSpace(bytes[p]) || bytes[p] == '/') {
+            tag += bytes[p++];
+            continue;
+        }
+        const std::size_t start = p++;  // a name may begin with '='
+        while (p < bytes.size() && !isSpace(bytes[p]) && bytes[p] != '/' && bytes[p] != '>' &&
+               bytes[p] != '=')
+            ++p;
+        std::size_t equals = p;
+        while (equals < bytes.size() && isSpace(bytes[equals]))
+            ++equals;
+        if (equals < bytes.size() && bytes[equals] == '=') {
+            p = equals + 1;
+            while (p < bytes.size() && isSpace(bytes[p]))
+                ++p;
+            if (p < bytes.size() && (bytes[p] == '"' || bytes[p] == '\'')) {
+                const std::size_t close = bytes.find(bytes[p], p + 1);
+                p = close == std::string_view::npos ? bytes.size() : close + 1;
+            } else {
+                while (p < bytes.size() && !isSpace(bytes[p]) && bytes[p] != '>')
+                    ++p;
+            }
+        }
+        if (++attributes <= kMaximumAttributes)
+            tag.append(bytes.substr(start, p - start));
     }
-    return bytes;
+    if (p < bytes.size())
+        tag += bytes[p++];
+    return p;
+}
+
+// The input as the parser gets it, cut after the byte limit and after the
+// tag limit, with attributes past the limit of a tag and formatting
+// elements past the limit of open ones left out: what the parser's own work
+// grows with, beyond the bytes.
+std::string bounded(std::string_view bytes) {
+    bytes = bytes.substr(0, kMaximumBytes);
+    std::string out, tag;
+    out.reserve(bytes.size());
+    std::map<std::string, int, std::less<>> open;  // formatting elements by name
+    int opened = 0, tags = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t lt = std::min(bytes.find('<', i), bytes.size());
+        out.append(bytes.substr(i, lt - i));
+        i = lt;
+        if (i == bytes.size())
+            break;
+        if (bytes.substr(i, 4) == "<!--") {
+            const std::size_t end = bytes.find("-->", i + 4);
+            const std::size_t next = end == std::string_view::npos ? bytes.size() : end + 3;
+            out.append(bytes.substr(i, next - i));
+            i = next;
+            continue;
+        }
+        const bool closing = i + 1 < bytes.size() && bytes[i + 1] == '/';
+        const std::size_t nameStart = i + (closing ? 2 : 1);
+        if (nameStart >= bytes.size() || !isLetter(bytes[nameStart])) {
+            out += bytes[i++];
+            continue;
+        }
+        if (++tags > kMaximumTags)
+            break;
+        std::size_t nameEnd = nameStart;
+        while (nameEnd < bytes.size() && !isSpace(bytes[nameEnd]) && bytes[nameEnd] != '/' &&
+               bytes[nameEnd] != '>')
+            ++nameEnd;
+        const std::string name = lowercase(bytes.substr(nameStart, nameEnd - nameStart));
+        const std::size_t next = readTag(bytes, i, nameEnd, tag);
+        i = next;
+        if (isFormatting(name)) {
+            int& count = open[name];
+            // A second <a> or <nobr> closes the first.
+            const bool single = name == "a" || name == "nobr";
+            if (closing && count > 0) {
+                --count, --opened;
+            } else if (!closing && !(single && count > 0)) {
+                if (opened == kMaximumOpenFormatting)
+                    continue;
+                ++count, ++opened;
+            }
+        }
+        out += tag;
+        if (closing || !holdsRawText(name))
+            continue;
+        // Its text up to its end tag, as it stands.
+        std::size_t end = i;
+        while ((end = bytes.find("</", end)) != std::string_view::npos &&
+               lowercase(bytes.substr(end + 2, name.size())) != name)
+            end += 2;
+        end = std::min(end, bytes.size());
+        out.append(bytes.substr(i, end - i));
+        i = end;
+    }
+    return out;
 }
 
 void appendEscaped(std::string& out, std::string_view text, bool attribute) {
@@ -166,9 +280,21 @@ void appendAttribute(std::string& out, const GumboAttribute& attribute) {
     out += '"';
 }
 
+// The text of a <style> element.
+std::string styleText(const GumboElement& element) {
+    std::string css;
+    for (unsigned i = 0; i < element.children.length; ++i) {
+        const auto* child = static_cast<const GumboNode*>(element.children.data[i]);
+        if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE)
+            css += child->v.text.text;
+    }
+    return css;
+}
+
 // The tree written out again, depth first without recursion: the parser
 // nests as deep as the input does.
 std::string serialize(const GumboNode* root) {
+    int elements = 0;
     std::string out;
     struct Step {
         const GumboNode* node;
@@ -196,10 +322,6 @@ std::string serialize(const GumboNode* root) {
         const GumboElement& element = node->v.element;
         if (element.tag_namespace != GUMBO_NAMESPACE_HTML || droppedWithContent(element.tag))
             continue;
-        // Each table lays its cells out more than once: nested tables cost
-        // time exponential in their depth, so deep ones lose their table tags.
-        const int tables = step.tables + (element.tag == GUMBO_TAG_TABLE ? 1 : 0);
-        const bool written = step.depth < kMaximumDepth && !(isTablePart(element.tag) && tables > kMaximumTables);
         const char* name = gumbo_normalized_tagname(element.tag);
         if (step.closing) {
             out += "</";
@@ -207,6 +329,12 @@ std::string serialize(const GumboNode* root) {
             out += '>';
             continue;
         }
+        // Each table lays its cells out more than once: nested tables cost
+        // time exponential in their depth, so deep ones lose their table tags.
+        const int tables = step.tables + (element.tag == GUMBO_TAG_TABLE ? 1 : 0);
+        const bool written = step.depth < kMaximumDepth && elements < kMaximumElements &&
+                             !(isTablePart(element.tag) && tables > kMaximumTables);
+        elements += written ? 1 : 0;
         if (written) {
             out += '<';
             out += name;
@@ -219,13 +347,7 @@ std::string serialize(const GumboNode* root) {
             // its tag (too deep) it would be read as markup, so it goes.
             if (!written)
                 continue;
-            std::string css;
-            for (unsigned i = 0; i < element.children.length; ++i) {
-                const auto* child = static_cast<const GumboNode*>(element.children.data[i]);
-                if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE)
-                    css += child->v.text.text;
-            }
-            css = filterCSS(css);
+            std::string css = filterCSS(styleText(element));
             for (std::size_t at = css.find("</"); at != std::string::npos; at = css.find("</", at))
                 css.replace(at, 2, "<\\/");
             out += css;
