@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <map>
+#include <set>
 #include <vector>
 
 namespace {
@@ -291,9 +292,140 @@ std::string styleText(const GumboElement& element) {
     return css;
 }
 
+// True when CSS declarations (filtered) give a table display of any kind.
+bool setsTableDisplay(std::string_view declarations) {
+    const std::string text = lowercase(declarations);
+    for (std::size_t at = text.find("display"); at != std::string::npos; at = text.find("display", at + 1)) {
+        if (at > 0 && !isSpace(text[at - 1]) && text[at - 1] != ';' && text[at - 1] != '{')
+            continue;
+        std::size_t p = at + 7;
+        while (p < text.size() && isSpace(text[p]))
+            ++p;
+        if (p == text.size() || text[p++] != ':')
+            continue;
+        while (p < text.size() && isSpace(text[p]))
+            ++p;
+        const std::string_view value = std::string_view(text).substr(p);
+        if (value.starts_with("table") || value.starts_with("inline-table"))
+            return true;
+    }
+    return false;
+}
+
+// The elements the page's style sheets may give a table display, told by
+// one mark of each selector's last part: its id, a class or its tag. Any
+// one mark counts, so that no element they match is missed.
+class TableSelectors {
+public:
+    explicit TableSelectors(const GumboNode* root) {
+        std::vector<const GumboNode*> pending{root};
+        while (!pending.empty()) {
+            const GumboNode* node = pending.back();
+            pending.pop_back();
+            const GumboVector* children =
+                node->type == GUMBO_NODE_DOCUMENT ? &node->v.document.children
+                : node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE
+                    ? &node->v.element.children
+                    : nullptr;
+            if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_STYLE)
+                addSheet(filterCSS(styleText(node->v.element)));
+            else if (children)
+                for (unsigned i = 0; i < children->length; ++i)
+                    pending.push_back(static_cast<const GumboNode*>(children->data[i]));
+        }
+    }
+
+    bool match(const GumboElement& element) const {
+        if (any_ || tags_.contains(gumbo_normalized_tagname(element.tag)))
+            return true;
+        const GumboAttribute* id = gumbo_get_attribute(&element.attributes, "id");
+        if (id && ids_.contains(lowercase(id->value)))
+            return true;
+        const GumboAttribute* classes = gumbo_get_attribute(&element.attributes, "class");
+        const std::string names = classes ? lowercase(classes->value) : "";
+        for (std::size_t at = 0; at < names.size();) {
+            const std::size_t end = std::min(names.find_first_of(" \t\n\r\f", at), names.size());
+            if (end > at && classes_.contains(names.substr(at, end - at)))
+                return true;
+            at = end + 1;
+        }
+        return false;
+    }
+
+private:
+    void addSheet(std::string_view css) {
+        std::size_t prelude = 0;
+        for (std::size_t i = 0; i < css.size(); ++i) {
+            if (css[i] == '}' || css[i] == ';') {
+                prelude = i + 1;
+            } else if (css[i] == '{') {
+                const std::size_t end = std::min(css.find_first_of("{}", i + 1), css.size());
+                if (setsTableDisplay(css.substr(i + 1, end - i - 1)))
+                    addSelectors(lowercase(css.substr(prelude, i - prelude)));
+                prelude = i + 1;
+            }
+        }
+    }
+
+    void addSelectors(std::string_view list) {
+        for (std::size_t start = 0; start <= list.size();) {
+            const std::size_t end = std::min(list.find(',', start), list.size());
+            addSubject(list.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+
+    // The last compound of a selector: what the rule's declarations land on.
+    void addSubject(std::string_view selector) {
+        std::size_t last = 0;
+        int brackets = 0;
+        for (std::size_t i = 0; i < selector.size(); ++i) {
+            const char c = selector[i];
+            brackets += c == '[' || c == '(' ? 1 : c == ']' || c == ')' ? -1 : 0;
+            if (brackets == 0 && (isSpace(c) || c == '>' || c == '+' || c == '~') &&
+                i + 1 < selector.size() && !isSpace(selector[i + 1]) && selector[i + 1] != '>' &&
+                selector[i + 1] != '+' && selector[i + 1] != '~')
+                last = i + 1;
+        }
+        // Without what brackets hold: [href$=".pdf"] names no class.
+        std::string subject;
+        brackets = 0;
+        for (const char c : selector.substr(last)) {
+            brackets += c == '[' || c == '(' ? 1 : 0;
+            if (brackets == 0 && !isSpace(c))
+                subject += c;
+            brackets -= (c == ']' || c == ')') && brackets > 0 ? 1 : 0;
+        }
+        // A table made by ::before or ::after holds no elements to nest.
+        if (subject.empty() || subject.find(":before") != std::string::npos ||
+            subject.find(":after") != std::string::npos)
+            return;
+        const auto name = [&](std::size_t at) {
+            std::size_t end = at;
+            while (end < subject.size() && (std::isalnum(static_cast<unsigned char>(subject[end])) ||
+                                            subject[end] == '-' || subject[end] == '_'))
+                ++end;
+            return std::string(subject.substr(at, end - at));
+        };
+        const std::size_t hash = subject.find('#'), dot = subject.find('.');
+        if (hash != std::string::npos && !name(hash + 1).empty())
+            ids_.insert(name(hash + 1));
+        else if (dot != std::string::npos && !name(dot + 1).empty())
+            classes_.insert(name(dot + 1));
+        else if (!name(0).empty())
+            tags_.insert(name(0));
+        else
+            any_ = true;
+    }
+
+    bool any_ = false;
+    std::set<std::string, std::less<>> ids_, classes_, tags_;
+};
+
 // The tree written out again, depth first without recursion: the parser
 // nests as deep as the input does.
 std::string serialize(const GumboNode* root) {
+    const TableSelectors tableSelectors(root);
     int elements = 0;
     std::string out;
     struct Step {
@@ -330,10 +462,16 @@ std::string serialize(const GumboNode* root) {
             continue;
         }
         // Each table lays its cells out more than once: nested tables cost
-        // time exponential in their depth, so deep ones lose their table tags.
-        const int tables = step.tables + (element.tag == GUMBO_TAG_TABLE ? 1 : 0);
+        // time exponential in their depth, so deep ones lose their table
+        // tags, and so do elements that CSS may make tables, rows or cells
+        // (each may be wrapped in a table of its own).
+        const GumboAttribute* style = gumbo_get_attribute(&element.attributes, "style");
+        const bool styledTable =
+            element.tag != GUMBO_TAG_TABLE &&
+            ((style && setsTableDisplay(filterCSS(style->value))) || tableSelectors.match(element));
+        const int tables = step.tables + (element.tag == GUMBO_TAG_TABLE || styledTable ? 1 : 0);
         const bool written = step.depth < kMaximumDepth && elements < kMaximumElements &&
-                             !(isTablePart(element.tag) && tables > kMaximumTables);
+                             !((isTablePart(element.tag) || styledTable) && tables > kMaximumTables);
         elements += written ? 1 : 0;
         if (written) {
             out += '<';

@@ -11,6 +11,8 @@
 //   nested at most 64 deep (the others give up their tags, not their text);
 // - no scripts, frames, embedded objects, foreign (SVG, MathML) content,
 //   <base>, <link> or <meta>, and no event attributes;
+// - tables nested at most 3 deep, counting every element that CSS (a style
+//   sheet or its style attribute) may give a table display as a table;
 // - table spans between 1 and 64, list numbers within +-100,000, and every
 //   number in a size attribute or in CSS held to a sane range (font sizes
 //   tighter still).
