@@ -22,7 +22,7 @@ constexpr int kMaximumElements = 10000;
 constexpr int kMaximumDepth = 64;
 constexpr double kMaximumLength = 10000;  // px, %, or any other CSS number
 constexpr double kMaximumFontSize = 200;  // px or pt; 400 %
-constexpr double kMaximumFontScale = 4;   // em, rem, ex, ch
+constexpr double kMaximumFontScale = 4;   // em, rem, ex, ch, vw, vh
 constexpr long kMaximumSpan = 64;
 constexpr long kMaximumListNumber = 100000;
 constexpr int kMaximumBraces = 3;  // @media { rule { } } and one more
@@ -503,6 +503,43 @@ std::string serialize(const GumboNode* root) {
     return out;
 }
 
+// The end of the string or url() token that starts at `at`, or `at` when
+// none does. A string ends at its quote or at the end of its line.
+std::size_t quotedEnd(std::string_view css, std::size_t at) {
+    const auto stringEnd = [&](std::size_t from) {
+        std::size_t p = from + 1;
+        while (p < css.size() && css[p] != css[from] && css[p] != '\n')
+            p += css[p] == '\\' ? 2 : 1;
+        return std::min(p + 1, css.size());
+    };
+    if (css[at] == '"' || css[at] == '\'')
+        return stringEnd(at);
+    const bool word = at > 0 && (std::isalnum(static_cast<unsigned char>(css[at - 1])) ||
+                                 css[at - 1] == '-' || css[at - 1] == '_' || css[at - 1] == '\\');
+    if (word || lowercase(css.substr(at, 4)) != "url(")
+        return at;
+    std::size_t p = at + 4;
+    while (p < css.size() && css[p] != ')')
+        p = css[p] == '"' || css[p] == '\'' ? stringEnd(p) : p + 1;
+    return std::min(p + 1, css.size());
+}
+
+// A string or an address as it stands, but for what litehtml's reading
+// would take for braces or a comment even there.
+void appendQuoted(std::string& out, std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '{')
+            out += "%7B";
+        else if (c == '}')
+            out += "%7D";
+        else if (c == '*' && i > 0 && text[i - 1] == '/')
+            out += "%2A";
+        else if (c != '\0')
+            out += c;
+    }
+}
+
 }  // namespace
 
 std::string filterCSS(std::string_view css) {
@@ -514,6 +551,20 @@ std::string filterCSS(std::string_view css) {
     // takes seconds over a few kilobytes of stray ones.
     int depth = 0, skipped = 0;
     for (std::size_t i = 0; i < css.size();) {
+        // Comments go first: litehtml drops them, joining the numbers on
+        // either side ("10000/**/10000px") after they were held.
+        if (css.substr(i, 2) == "/*") {
+            const std::size_t end = css.find("*/", i + 2);
+            i = end == std::string_view::npos ? css.size() : end + 2;
+            out += ' ';
+            continue;
+        }
+        // Strings and addresses hold no numbers: url(2024.png) stays.
+        if (const std::size_t end = quotedEnd(css, i); end > i) {
+            appendQuoted(out, css.substr(i, end - i));
+            i = end;
+            continue;
+        }
         const char c = css[i];
         if (c == '{' && (depth == kMaximumBraces || skipped > 0)) {
             ++skipped;
@@ -571,7 +622,7 @@ std::string filterCSS(std::string_view css) {
         const std::size_t first = property.find_first_not_of(" \t\r\n"), last = property.find_last_not_of(" \t\r\n");
         const std::string name = first == std::string::npos ? "" : property.substr(first, last - first + 1);
         if ((name == "font-size" || name == "font" || name == "line-height") && !unit.empty()) {
-            const bool scale = unit == "em" || unit == "rem" || unit == "ex" || unit == "ch";
+            const bool scale = isOneOf(unit, {"em", "rem", "ex", "ch", "vw", "vh", "vmin", "vmax"});
             most = scale ? kMaximumFontScale : unit == "%" ? 100 * kMaximumFontScale : kMaximumFontSize;
         }
         if (!std::isfinite(value))

@@ -15,7 +15,8 @@
 //   sheet or its style attribute) may give a table display as a table;
 // - table spans between 1 and 64, list numbers within +-100,000, and every
 //   number in a size attribute or in CSS held to a sane range (font sizes
-//   tighter still).
+//   tighter still), once CSS comments are gone; numbers in strings and
+//   url() are kept as they are.
 std::string filterHTML(std::string_view bytes);
 
 // The CSS part of the filter, for style sheets and style attributes.

@@ -76,3 +76,29 @@ TEST(HTMLFilter, BoundsNestingTagsAndBytesButKeepsTheText) {
     const std::string big = filterHTML("<p>" + std::string(3 << 20, 'x') + "</p>");
     EXPECT_LT(big.size(), (1u << 20) + 100);
 }
+
+// Numbers in CSS are held, but not those in addresses or strings.
+TEST(HTMLFilter, KeepsAddressesAndStringsInCSSWhole) {
+    struct Case {
+        std::string css, kept;
+    };
+    const Case cases[] = {
+        {"a{background:url(2024.png)}", "url(2024.png)"},
+        {"a{background:url(img/12.5.png) no-repeat}", "url(img/12.5.png)"},
+        {"a{background:URL( '../99999999/1e9.png' )}", "URL( '../99999999/1e9.png' )"},
+        {"a{background-image:url(\"x;12.5e3).png\")}", "url(\"x;12.5e3).png\")"},
+        {"a{font-family:'Face 2024.5', \"Other 1e9\"}", "'Face 2024.5', \"Other 1e9\""},
+        // What litehtml would read as a comment or a brace even there is escaped.
+        {"a{background:url(a/*b{c}.png)}", "url(a/%2Ab%7Bc%7D.png)"},
+        // A comment between numbers parts them; they are held one by one.
+        {"p{margin-top:10000/**/99999px}", "margin-top:10000 10000px"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.css);
+        EXPECT_NE(filterCSS(c.css).find(c.kept), std::string::npos) << filterCSS(c.css);
+    }
+    const std::string page =
+        filterHTML("<p style='background:url(2024.png)'>x</p><style>b{content:'1.5.'}</style>");
+    EXPECT_NE(page.find("url(2024.png)"), std::string::npos) << page;
+    EXPECT_NE(page.find("'1.5.'"), std::string::npos) << page;
+}
