@@ -23,6 +23,7 @@ constexpr int kMaximumDepth = 64;
 constexpr double kMaximumLength = 10000;  // px, %, or any other CSS number
 constexpr double kMaximumFontSize = 200;  // px or pt; 400 %
 constexpr double kMaximumFontScale = 4;   // em, rem, ex, ch, vw, vh
+constexpr double kMaximumEms = 25;        // other lengths: 10,000 px in the largest font (400 px)
 constexpr long kMaximumSpan = 64;
 constexpr long kMaximumListNumber = 100000;
 constexpr int kMaximumBraces = 3;  // @media { rule { } } and one more
@@ -624,6 +625,8 @@ std::string filterCSS(std::string_view css) {
         if ((name == "font-size" || name == "font" || name == "line-height") && !unit.empty()) {
             const bool scale = isOneOf(unit, {"em", "rem", "ex", "ch", "vw", "vh", "vmin", "vmax"});
             most = scale ? kMaximumFontScale : unit == "%" ? 100 * kMaximumFontScale : kMaximumFontSize;
+        } else if (isOneOf(unit, {"em", "rem", "ex", "ch"})) {
+            most = kMaximumEms;
         }
         if (!std::isfinite(value))
             value = most;

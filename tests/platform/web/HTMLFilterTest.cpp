@@ -149,6 +149,7 @@ TEST(HTMLFilter, HostilePagesReachTheLayoutEngineWithinBounds) {
         sheetByTag,
         "<style>p{margin-top:10000/**/10000px}</style><p>a</p>"
         "<div style='margin-top:10000/* */10000px'>b</div>",
+        "<style>p{margin-top:10000em;font-size:200px}</style><p>a</p><p>b</p>",
         "<style>div{font-size:4em}</style>" + repeated("<div>", 16) + "big",
         repeated("<div style='font-size:400%'>", 16) + "big",
     };
