@@ -1,12 +1,26 @@
 #include "platform/web/HTMLContainer.h"
 
 #include <cairo.h>
+#include <litehtml/el_anchor.h>
+#include <litehtml/el_base.h>
+#include <litehtml/el_body.h>
+#include <litehtml/el_break.h>
+#include <litehtml/el_div.h>
+#include <litehtml/el_font.h>
+#include <litehtml/el_image.h>
+#include <litehtml/el_link.h>
+#include <litehtml/el_para.h>
+#include <litehtml/el_table.h>
+#include <litehtml/el_td.h>
+#include <litehtml/el_title.h>
+#include <litehtml/el_tr.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/graphics/CGContext.h"
@@ -62,6 +76,23 @@ std::pair<int, int> metricsOf(const PangoFontDescription* description) {
         known.clear();
     known.emplace(key, result);
     return result;
+}
+
+// An element of litehtml's kind whose computed font size is held: sizes
+// in em compound from parent to child (4em in 4em ...), and every length
+// in em is taken from it.
+template <class Element> class FontBounded final : public Element {
+public:
+    using Element::Element;
+    void init_font() override {
+        Element::init_font();
+        this->m_font_size = std::clamp(this->m_font_size, kMinimumFontSize, kMaximumFontSize);
+    }
+};
+
+template <class Element>
+std::shared_ptr<litehtml::element> bounded(const std::shared_ptr<litehtml::document>& doc) {
+    return std::make_shared<FontBounded<Element>>(doc);
 }
 
 }  // namespace
@@ -122,6 +153,28 @@ litehtml::uint_ptr HTMLContainer::create_font(const char* faceName, int size, in
     }
     fonts_.push_back(std::move(font));
     return reinterpret_cast<litehtml::uint_ptr>(fonts_.back().get());
+}
+
+// The elements litehtml makes itself, each with its font size held. Left
+// to litehtml: <style> and <script>, which have no font, and <li>, whose
+// kind is not in the headers (the list around it holds the size).
+std::shared_ptr<litehtml::element>
+HTMLContainer::create_element(const char* tag, const litehtml::string_map&,
+                              const std::shared_ptr<litehtml::document>& doc) {
+    using namespace litehtml;
+    const std::string_view name = tag ? tag : "";
+    using Make = std::shared_ptr<element> (*)(const std::shared_ptr<document>&);
+    static const std::map<std::string_view, Make> kinds = {
+        {"a", bounded<el_anchor>},    {"base", bounded<el_base>}, {"body", bounded<el_body>},
+        {"br", bounded<el_break>},    {"div", bounded<el_div>},   {"font", bounded<el_font>},
+        {"img", bounded<el_image>},   {"link", bounded<el_link>}, {"p", bounded<el_para>},
+        {"table", bounded<el_table>}, {"td", bounded<el_td>},     {"th", bounded<el_td>},
+        {"title", bounded<el_title>}, {"tr", bounded<el_tr>},
+    };
+    if (name == "li" || name == "style" || name == "script")
+        return nullptr;
+    const auto found = kinds.find(name);
+    return found != kinds.end() ? found->second(doc) : bounded<html_tag>(doc);
 }
 
 void HTMLContainer::delete_font(litehtml::uint_ptr font) {

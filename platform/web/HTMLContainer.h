@@ -69,10 +69,8 @@ public:
                   bool valid_y) override;
     void del_clip() override;
     void get_client_rect(litehtml::position& client) const override;
-    std::shared_ptr<litehtml::element> create_element(const char*, const litehtml::string_map&,
-                                                      const std::shared_ptr<litehtml::document>&) override {
-        return nullptr;
-    }
+    std::shared_ptr<litehtml::element> create_element(const char* tag, const litehtml::string_map&,
+                                                      const std::shared_ptr<litehtml::document>&) override;
     void get_media_features(litehtml::media_features& media) const override;
     void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override;
 

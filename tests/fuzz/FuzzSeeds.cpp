@@ -149,6 +149,35 @@ int main(int argc, char** argv) {
                              "</div><ol start=2147483647><li>a<li>b</ol><ol start=-2147483648><li>c</ol>"
                              "<table width=99999999999 cellpadding=2147483647><tr><td width=4294967296>w</table>"
                              "<p style='line-height:1e9;letter-spacing:1e9px;border:2147483647px solid'>q</p>"));
+    // Small pages that held the layout for minutes or took gigabytes: tables
+    // made by a style sheet, formatting elements left open and opened again
+    // in every paragraph, a tag of 100,000 attributes, numbers parted by a
+    // comment, font sizes compounding, and addresses that look like numbers.
+    std::string tables = "<style>.t{display:table}.r{display:table-row}.c{display:table-cell}</style>";
+    for (int i = 0; i < 21; ++i)
+        tables += "<div class=t><div class=r><div class=c>";
+    write(root / html, "css-tables-21.html", plisttest::bytesOf(tables + "cell"));
+    std::string formatting = "<p>";
+    for (int i = 0; i < 3000; ++i)
+        formatting += "<b id=b" + std::to_string(i) + ">";
+    formatting += "</p>";
+    for (int i = 0; i < 3000; ++i)
+        formatting += "<p>x</p>";
+    write(root / html, "open-formatting-3000.html", plisttest::bytesOf(formatting));
+    std::string attributes = "<p";
+    for (int i = 0; i < 100000; ++i)
+        attributes += " a" + std::to_string(i) + "=x";
+    write(root / html, "attributes-100000.html", plisttest::bytesOf(attributes + ">text</p>"));
+    write(root / html, "comment-in-number.html",
+          plisttest::bytesOf("<style>p{margin-top:10000/**/10000px}</style><p>a</p>"
+                             "<div style='margin-top:10000/**/10000px'>b</div>"));
+    std::string fonts = "<style>div{font-size:4em}</style>";
+    for (int i = 0; i < 16; ++i)
+        fonts += "<div>";
+    write(root / html, "font-4em-16-deep.html", plisttest::bytesOf(fonts + "big"));
+    write(root / html, "addresses.html",
+          plisttest::bytesOf("<style>b{background:url(2024.png)}i{background:url('img/12.5.png')}</style>"
+                             "<p style='background:url(img/12.5.png)'><b>x</b><i>y</i></p>"));
 
     const fs::path audio = root / "audio_file_fuzzer";
     for (const auto& [rate, channels] : {std::pair{48000.0, 2u}, {8000.0, 1u}, {192000.0, 2u}})
