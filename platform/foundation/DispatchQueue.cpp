@@ -42,6 +42,9 @@ DispatchQueue& DispatchQueue::global() {
 
 DispatchQueue::DispatchQueue(std::string label) : DispatchQueue(Kind::serial, std::move(label), 1) {}
 
+DispatchQueue::DispatchQueue(std::string label, std::size_t threads)
+    : DispatchQueue(Kind::concurrent, std::move(label), std::max<std::size_t>(threads, 1)) {}
+
 DispatchQueue::DispatchQueue(Kind kind, std::string label, std::size_t threads)
     : kind_(kind), label_(std::move(label)) {
     for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });

@@ -15,7 +15,9 @@
 //   a test drains it);
 // - the global queue runs blocks concurrently on a few worker threads;
 // - a labelled serial queue runs its blocks one at a time, in order, on a
-//   thread of its own; destroying it runs what is queued, then ends the thread.
+//   thread of its own; destroying it runs what is queued, then ends the thread;
+// - a labelled concurrent queue of its own runs them on its own few threads,
+//   so that its work never waits behind the global queue's, nor the other way.
 class DispatchQueue {
 public:
     using Block = std::function<void()>;
@@ -26,6 +28,8 @@ public:
 
     // A new serial queue.
     explicit DispatchQueue(std::string label);
+    // A new concurrent queue of `threads` (at least one) threads.
+    DispatchQueue(std::string label, std::size_t threads);
     ~DispatchQueue();
 
     DispatchQueue(const DispatchQueue&) = delete;

@@ -74,7 +74,40 @@ int errorCode(CURLcode code) {
     }
 }
 
-Data transfer(const URL& url, TimeInterval timeout, URLResponse* response) {
+NSError cancelled(const URL& url) {
+    return NSError(URLSessionDataTask::kCancelled, "The transfer of " + url.absoluteString() + " was cancelled.");
+}
+
+// Runs the transfer, looking at the task between waits for the network so
+// that a cancelled one lets its thread go at once.
+CURLcode perform(CURL* curl, const URL& url, const URLSessionDataTask* task) {
+    if (!task)
+        return curl_easy_perform(curl);
+    constexpr int kLookMilliseconds = 20;
+    const std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(), curl_multi_cleanup);
+    if (!multi || curl_multi_add_handle(multi.get(), curl) != CURLM_OK)
+        throw NSError(kNetworkFailed, "The network client could not be started.");
+    CURLcode result = CURLE_OK;
+    for (int running = 1; running;) {
+        if (task->isCancelled()) {
+            curl_multi_remove_handle(multi.get(), curl);
+            throw cancelled(url);
+        }
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK ||
+            (running && curl_multi_poll(multi.get(), nullptr, 0, kLookMilliseconds, nullptr) != CURLM_OK)) {
+            result = CURLE_RECV_ERROR;
+            break;
+        }
+    }
+    int left = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left))
+        if (message->msg == CURLMSG_DONE)
+            result = message->data.result;
+    curl_multi_remove_handle(multi.get(), curl);
+    return result;
+}
+
+Data transfer(const URL& url, TimeInterval timeout, URLResponse* response, const URLSessionDataTask* task) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
@@ -100,7 +133,7 @@ Data transfer(const URL& url, TimeInterval timeout, URLResponse* response) {
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, receive);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &received);
     curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, failure);
-    const CURLcode result = curl_easy_perform(curl.get());
+    const CURLcode result = perform(curl.get(), url, task);
     if (received.tooLarge || result == CURLE_FILESIZE_EXCEEDED)
         throw NSError(kTooLarge, "The resource at " + address + " exceeds the maximum size.");
     if (result != CURLE_OK)
@@ -125,10 +158,12 @@ Data transfer(const URL& url, TimeInterval timeout, URLResponse* response) {
 
 }  // namespace
 
-Data dataWithRequest(const URLRequest& request, URLResponse* response) {
+Data dataWithRequest(const URLRequest& request, URLResponse* response, const URLSessionDataTask* task) {
     if (!request.url)
         throw NSError(kBadURL, "The request has no URL.");
     const URL& url = *request.url;
+    if (task && task->isCancelled())
+        throw cancelled(url);
     if (url.isFileURL()) {
         Data data = FileManager::defaultManager().contents(url, kMaximumFileBytes);
         if (response)
@@ -138,31 +173,38 @@ Data dataWithRequest(const URLRequest& request, URLResponse* response) {
     const std::string scheme = lowercase(url.scheme());
     if (scheme != "http" && scheme != "https")
         throw NSError(kUnsupportedURL, "The URL " + url.absoluteString() + " cannot be loaded: its scheme is not supported.");
-    return transfer(url, request.timeoutInterval, response);
+    return transfer(url, request.timeoutInterval, response, task);
 }
 
 Data dataWithContentsOfURL(const URL& url) { return dataWithRequest(URLRequest{url}); }
 
 URLSession& URLSession::shared() {
-    static URLSession session;
-    return session;
+    // Never destroyed: transfers may still end while the program exits.
+    static URLSession* const session = new URLSession(DispatchQueue::global(), DispatchQueue::main());
+    return *session;
 }
 
-void URLSession::dataTask(URLRequest request, Completion completion) {
+std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URLRequest request, Completion completion) {
+    auto task = std::make_shared<URLSessionDataTask>();
     if (!completion)
-        return;
-    DispatchQueue::global().async([request = std::move(request), completion = std::move(completion)] {
+        return task;
+    workers_.async([this, task, request = std::move(request), completion = std::move(completion)] {
         std::optional<Data> data;
         std::optional<URLResponse> response;
         std::optional<NSError> error;
         try {
             URLResponse received;
-            data = dataWithRequest(request, &received);
+            data = dataWithRequest(request, &received, task.get());
             response = std::move(received);
         } catch (const NSError& failure) {
             error = failure;
         }
-        DispatchQueue::main().async([completion, data = std::move(data), response = std::move(response),
-                                     error = std::move(error)] { completion(data, response, error); });
+        if (&completions_ == &workers_) {
+            completion(data, response, error);
+            return;
+        }
+        completions_.async([completion, data = std::move(data), response = std::move(response),
+                            error = std::move(error)] { completion(data, response, error); });
     });
+    return task;
 }

@@ -27,9 +27,12 @@ constexpr std::uint8_t kPNGSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A
 // than this is refused before anything is allocated for it.
 constexpr std::uint64_t kMaximumPixels = std::uint64_t(1) << 24;
 
-// The size in the header chunk, which must come first.
-std::uint64_t claimedPixels(std::span<const std::uint8_t> data) {
-    if (data.size() < 24 || std::memcmp(data.data() + 12, "IHDR", 4) != 0)
+}  // namespace
+
+std::uint64_t UIImage::pixelCount(std::span<const std::uint8_t> data) {
+    // The size is in the header chunk, which must come first.
+    if (data.size() < 24 || std::memcmp(data.data(), kPNGSignature, sizeof kPNGSignature) != 0 ||
+        std::memcmp(data.data() + 12, "IHDR", 4) != 0)
         return 0;
     const auto word = [&](std::size_t at) {
         return std::uint64_t(data[at]) << 24 | std::uint64_t(data[at + 1]) << 16 | std::uint64_t(data[at + 2]) << 8 |
@@ -38,12 +41,10 @@ std::uint64_t claimedPixels(std::span<const std::uint8_t> data) {
     return word(16) * word(20);
 }
 
-}  // namespace
-
 std::shared_ptr<UIImage> UIImage::withData(std::span<const std::uint8_t> data) {
     if (data.size() < sizeof kPNGSignature || std::memcmp(data.data(), kPNGSignature, sizeof kPNGSignature) != 0)
         return nullptr;
-    if (claimedPixels(data) > kMaximumPixels)
+    if (pixelCount(data) > kMaximumPixels)
         return nullptr;
     Reader reader{data};
     cairo_surface_t* surface = cairo_image_surface_create_from_png_stream(&readChunk, &reader);

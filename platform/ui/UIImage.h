@@ -14,6 +14,9 @@ class UIImage {
 public:
     // None when the data are not a PNG picture.
     static std::shared_ptr<UIImage> withData(std::span<const std::uint8_t> data);
+    // The pixels PNG data say they hold, before anything is decoded; 0 when
+    // the data do not start as a PNG picture.
+    static std::uint64_t pixelCount(std::span<const std::uint8_t> data);
     ~UIImage();
     UIImage(const UIImage&) = delete;
     UIImage& operator=(const UIImage&) = delete;

@@ -1,12 +1,14 @@
 #include "platform/web/WKWebView.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <utility>
 
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/NSString.h"
@@ -82,7 +84,70 @@ std::string mimeTypeOf(const URL& url) {
     return "application/octet-stream";
 }
 
+// A page reaches local files only when it is one itself.
+bool reachable(const std::optional<URL>& page, const URL& target) {
+    return !target.isFileURL() || (page && page->isFileURL());
+}
+
+// The view's own downloads: slow pages and pictures wait on these threads,
+// never on the global queue that the rest of the app shares.
+DispatchQueue& downloads() {
+    static DispatchQueue* const queue = new DispatchQueue("WKWebView.downloads", 4);
+    return *queue;
+}
+
+// Pages complete on the main queue; pictures right where they arrived, to be
+// decoded there.
+URLSession& pageSession() {
+    static URLSession* const session = new URLSession(downloads(), DispatchQueue::main());
+    return *session;
+}
+
+URLSession& pictureSession() {
+    static URLSession* const session = new URLSession(downloads(), downloads());
+    return *session;
+}
+
 }  // namespace
+
+// The pictures of one page. The download threads read only what is atomic
+// or constant here; the rest belongs to the main thread.
+struct WKWebView::Pictures {
+    explicit Pictures(URL origin) : page(std::move(origin)) {}
+
+    const URL page;
+    std::atomic<std::uint64_t> pixelsLeft{kPagePixels};
+    std::atomic<bool> cancelled{false};
+    std::vector<std::shared_ptr<URLSessionDataTask>> tasks;
+    int pending = 0;
+
+    void cancel() {
+        cancelled = true;
+        for (const auto& task : tasks)
+            task->cancel();
+        tasks.clear();
+        pending = 0;
+    }
+
+    // Decodes the picture if the page's budget still holds it.
+    std::shared_ptr<UIImage> decode(const Data& data, const URL& url) {
+        const std::uint64_t pixels = UIImage::pixelCount(data);
+        if (pixels == 0)
+            return nullptr;
+        std::uint64_t left = pixelsLeft.load();
+        do {
+            if (pixels > left) {
+                log("the picture " + url.absoluteString() + " is not shown: the page's pictures are over " +
+                    "their budget of " + std::to_string(kPagePixels) + " pixels.");
+                return nullptr;
+            }
+        } while (!pixelsLeft.compare_exchange_weak(left, left - pixels));
+        std::shared_ptr<UIImage> picture = UIImage::withData(data);
+        if (!picture)
+            pixelsLeft += pixels;
+        return picture;
+    }
+};
 
 void WKNavigationDelegate::webView(WKWebView&, const WKNavigationAction&, ActionDecision decisionHandler) {
     decisionHandler(WKNavigationActionPolicy::allow);
@@ -99,7 +164,20 @@ std::shared_ptr<WKWebView> WKUIDelegate::webView(WKWebView&, const WKWebViewConf
 
 WKWebView::WKWebView(const CGRect& frame) : UIView(frame), self_(std::make_shared<WKWebView*>(this)) {}
 
-WKWebView::~WKWebView() { *self_ = nullptr; }
+WKWebView::~WKWebView() {
+    *self_ = nullptr;
+    if (pageTask_)
+        pageTask_->cancel();
+    dropPictures();
+}
+
+bool WKWebView::isLoading() const { return pageTask_ || (pictures_ && pictures_->pending > 0); }
+
+void WKWebView::dropPictures() {
+    if (pictures_)
+        pictures_->cancel();
+    pictures_.reset();
+}
 
 int WKWebView::pageCount() const { return pdf_ ? pdf_->pageCount() : 0; }
 
@@ -112,6 +190,11 @@ void WKWebView::loadHTMLString(const std::string& html, const std::optional<URL>
 }
 
 void WKWebView::followLink(const URLRequest& request, bool newWindow) {
+    if (request.url && !reachable(url_, *request.url)) {
+        log("ERROR: the link to " + request.url->absoluteString() + " is not followed: a page from " + describe(url_) +
+            " may not open local files.");
+        return;
+    }
     if (!newWindow) {
         navigate(request, WKNavigationType::linkActivated, std::nullopt);
         return;
@@ -125,6 +208,10 @@ void WKWebView::followLink(const URLRequest& request, bool newWindow) {
 
 void WKWebView::navigate(const URLRequest& request, WKNavigationType type, std::optional<std::string> html) {
     const std::uint64_t navigation = ++navigation_;
+    // A page still on its way would be dropped when it came.
+    if (pageTask_)
+        pageTask_->cancel();
+    pageTask_.reset();
     std::weak_ptr<WKWebView*> self = self_;
     auto decide = answeredOnce<WKNavigationActionPolicy>(
         "action", [self, navigation, request, html = std::move(html)](WKNavigationActionPolicy policy) {
@@ -144,6 +231,8 @@ void WKWebView::navigate(const URLRequest& request, WKNavigationType type, std::
 void WKWebView::respond(std::uint64_t navigation, const URLRequest& request, std::optional<std::string> html) {
     if (navigation != navigation_)
         return;  // a newer load took its place
+    // The view goes elsewhere: the pictures of the page before are not needed.
+    dropPictures();
     if (!html && !request.url) {
         fail("the request has no URL; nothing is loaded.");
         return;
@@ -175,12 +264,13 @@ void WKWebView::respond(std::uint64_t navigation, const URLRequest& request, std
         return;
     }
     std::weak_ptr<WKWebView*> self = self_;
-    URLSession::shared().dataTask(request, [self, navigation, request](const std::optional<Data>& data,
-                                                                       const std::optional<URLResponse>& response,
-                                                                       const std::optional<NSError>& error) {
+    pageTask_ = pageSession().dataTask(request, [self, navigation, request](const std::optional<Data>& data,
+                                                                           const std::optional<URLResponse>& response,
+                                                                           const std::optional<NSError>& error) {
         const auto view = self.lock();
         if (!view || !*view || navigation != (*view)->navigation_)
             return;
+        (*view)->pageTask_.reset();
         if (error || !data || !response)
             (*view)->fail(error ? error->localizedDescription() : "nothing arrived.", request.url);
         else
@@ -245,6 +335,7 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
             return;
         }
         html_.reset();
+        dropPictures();
         pdf_ = std::make_unique<PDFPageStack>(std::move(document));
     } else if (mimeType == "text/html" || mimeType == "application/xhtml+xml" || mimeType == "text/plain") {
         std::string text;
@@ -261,7 +352,7 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
         }
         if (mimeType == "text/plain")
             text = "<pre>" + escapedHTML(text) + "</pre>";
-        showHTML(navigation, text, url);
+        showHTML(text, url);
     } else {
         fail("could not show " + url.absoluteString() + ": content of the type " + mimeType + " cannot be shown.", url);
         return;
@@ -273,26 +364,46 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
         delegate->didFinishNavigation(*this);
 }
 
-void WKWebView::showHTML(std::uint64_t navigation, const std::string& text, const URL& url) {
+void WKWebView::showHTML(const std::string& text, const URL& url) {
+    dropPictures();
+    auto pictures = std::make_shared<Pictures>(url);
     std::weak_ptr<WKWebView*> self = self_;
-    // Pictures come through the session; they belong to this navigation only.
-    auto requestImage = [self, navigation](const URL& image) {
-        URLSession::shared().dataTask(URLRequest{image}, [self, navigation, image](const std::optional<Data>& data,
-                                                                                  const std::optional<URLResponse>&,
-                                                                                  const std::optional<NSError>&) {
-            const auto view = self.lock();
-            if (!view || !*view || navigation != (*view)->navigation_ || !(*view)->html_ || !data)
+    // Asked once per address: a picture used many times is fetched and decoded once.
+    auto requestImage = [self, pictures](const URL& image) {
+        if (pictures->cancelled)
+            return;  // the view is on its way elsewhere
+        if (!reachable(pictures->page, image)) {
+            log("ERROR: the picture " + image.absoluteString() + " is not loaded: a page from " +
+                pictures->page.absoluteString() + " may not read local files.");
+            return;
+        }
+        ++pictures->pending;
+        const auto arrived = [self, pictures, image](const std::optional<Data>& data, const std::optional<URLResponse>&,
+                                                     const std::optional<NSError>&) {
+            if (pictures->cancelled)
                 return;
-            (*view)->html_->setImage(image, UIImage::withData(*data));
-            (*view)->setNeedsDisplay();
-        });
+            std::shared_ptr<UIImage> picture = data ? pictures->decode(*data, image) : nullptr;
+            DispatchQueue::main().async([self, pictures, image, picture = std::move(picture)] {
+                const auto view = self.lock();
+                if (pictures->cancelled || !view || !*view)
+                    return;
+                --pictures->pending;
+                if (picture && (*view)->html_) {
+                    (*view)->html_->setImage(image, picture);
+                    (*view)->setNeedsDisplay();
+                }
+            });
+        };
+        pictures->tasks.push_back(pictureSession().dataTask(URLRequest{image, kPictureTimeout}, arrived));
     };
     pdf_.reset();
     html_ = std::make_unique<HTMLDocument>(text, url, true, std::move(requestImage));
+    pictures_ = std::move(pictures);
 }
 
 void WKWebView::showMessage(const std::optional<URL>& url, const std::string& message) {
     pdf_.reset();
+    dropPictures();
     html_ = std::make_unique<HTMLDocument>(errorPageHTML(url ? url->absoluteString() : "", message), std::nullopt, false);
     offset_ = 0;
     setNeedsDisplay();

@@ -74,8 +74,20 @@ public:
 // request (again about the last address when the server redirected it),
 // then about the response, and goes on only when both allow. A page that
 // cannot be loaded or shown is replaced by a message saying why.
+//
+// A page reaches local files only when it is one itself: a page from the
+// network (or a text without a file base URL) loads pictures over http(s)
+// only, and its links to file: addresses are not followed. Pictures are
+// fetched and decoded on the view's own download queue, each within a few
+// seconds, and all of a page's together within a budget of pixels; a new
+// navigation or the view's end cancels whatever is still on its way.
 class WKWebView : public UIView {
 public:
+    // Pixels of one page's pictures decoded at most (128 MiB); pictures past
+    // it are drawn as missing.
+    static constexpr std::uint64_t kPagePixels = std::uint64_t(1) << 25;
+    static constexpr TimeInterval kPictureTimeout = 5;
+
     explicit WKWebView(const CGRect& frame = {});
     ~WKWebView() override;
 
@@ -107,6 +119,8 @@ public:
     int pageCount() const;
     // Navigations started, for logs and tests.
     std::uint64_t navigationCount() const { return navigation_; }
+    // True while the page or a picture of the page shown is on its way.
+    bool isLoading() const;
 
     // Scrolling, in points from the top of the first page.
     CGFloat contentOffset() const { return offset_; }
@@ -126,8 +140,12 @@ private:
     void arrived(std::uint64_t navigation, const URLRequest& request, const URLResponse& response, Data body);
     void decideResponse(std::uint64_t navigation, const URLResponse& response, std::optional<Data> body);
     void show(std::uint64_t navigation, const URL& url, const std::string& mimeType, std::optional<Data> body);
-    void showHTML(std::uint64_t navigation, const std::string& text, const URL& url);
+    void showHTML(const std::string& text, const URL& url);
     void fail(const std::string& message, const std::optional<URL>& url = std::nullopt);
+    // Cancels the pictures of the page shown; they will never arrive.
+    void dropPictures();
+
+    struct Pictures;
 
     std::weak_ptr<WKNavigationDelegate> navigationDelegate_;
     std::weak_ptr<WKUIDelegate> uiDelegate_;
@@ -137,6 +155,8 @@ private:
     std::optional<URL> url_;
     std::unique_ptr<PDFPageStack> pdf_;
     std::unique_ptr<HTMLDocument> html_;
+    std::shared_ptr<Pictures> pictures_;  // those of html_
+    std::shared_ptr<URLSessionDataTask> pageTask_;
     CGFloat offset_ = 0;
     std::optional<CGPoint> dragStart_;
     CGFloat dragOffset_ = 0;

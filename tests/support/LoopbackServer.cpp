@@ -64,6 +64,12 @@ std::string LoopbackServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+int LoopbackServer::requests(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    const auto found = requests_.find(path);
+    return found == requests_.end() ? 0 : found->second;
+}
+
 void LoopbackServer::release() {
     const std::lock_guard lock(mutex_);
     open_ = true;
@@ -77,6 +83,9 @@ void LoopbackServer::stop() {
     const char stop = 's';
     [[maybe_unused]] const ssize_t n = ::write(wake_[1], &stop, 1);
     thread_.join();
+    for (std::thread& client : clients_)
+        client.join();
+    clients_.clear();
     ::close(listener_);
     listener_ = -1;
 }
@@ -91,9 +100,30 @@ void LoopbackServer::serve() {
         const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
-        answer(client);
-        ::close(client);
+        clients_.emplace_back([this, client] {
+            answer(client);
+            ::close(client);
+        });
     }
+}
+
+bool LoopbackServer::heldUntilReleased(int client) {
+    ++holding_;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool gone = false;
+    std::unique_lock lock(mutex_);
+    while (!open_ && !gone && std::chrono::steady_clock::now() < until) {
+        released_.wait_for(lock, std::chrono::milliseconds(20));
+        // A client that gave up has closed its end: the socket reads as ended.
+        pollfd fd{client, POLLIN, 0};
+        char byte;
+        gone = ::poll(&fd, 1, 0) > 0 && ::recv(client, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
+    }
+    lock.unlock();
+    if (gone)
+        ++abandoned_;
+    --holding_;
+    return !gone;
 }
 
 void LoopbackServer::answer(int client) {
@@ -112,15 +142,17 @@ void LoopbackServer::answer(int client) {
     const std::size_t start = request.find(' ') + 1, end = request.find(' ', start);
     std::string path = start == 0 || end == std::string::npos ? "" : request.substr(start, end - start);
     path = path.substr(0, path.find('?'));
+    {
+        const std::lock_guard lock(mutex_);
+        ++requests_[path];
+    }
     const auto route = routes_.find(path);
     const Reply reply = route != routes_.end() ? route->second : Reply{404, "text/html", "<p>Not here.</p>", ""};
     std::string head = "HTTP/1.0 " + std::to_string(reply.status) + " " + reason(reply.status) +
                        "\r\nContent-Type: " + reply.contentType +
                        "\r\nContent-Length: " + std::to_string(reply.body.size()) + "\r\nConnection: close\r\n";
-    if (reply.held) {
-        std::unique_lock lock(mutex_);
-        released_.wait_for(lock, std::chrono::seconds(10), [this] { return open_; });
-    }
+    if (reply.held && !heldUntilReleased(client))
+        return;
     if (!reply.location.empty())
         head += "Location: " + reply.location + "\r\n";
     sendAll(client, head + "\r\n" + reply.body);

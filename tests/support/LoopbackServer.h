@@ -6,13 +6,15 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace testkit {
 
 // A small HTTP/1.0 server on 127.0.0.1 (a port the system picks) for the
-// network tests: it answers GET requests from a table of paths, one
-// connection at a time, and is stopped (its port closed) when it goes or by
-// stop(). Requests are bounded: 8 KiB of header, two seconds to send it.
+// network tests: it answers GET requests from a table of paths, each
+// connection on a thread of its own, and is stopped (its port closed) when it
+// goes or by stop(). Requests are bounded: 8 KiB of header, two seconds to
+// send it.
 class LoopbackServer {
 public:
     struct Reply {
@@ -25,6 +27,7 @@ public:
         std::string body;
         std::string location;  // sent with a 3xx status
         bool held;             // answered only once release() is called (at most 10 s later)
+                               // or never, when the client hangs up first
     };
 
     explicit LoopbackServer(std::map<std::string, Reply> routes);
@@ -37,6 +40,11 @@ public:
     std::string url(const std::string& path) const;
     // Requests answered so far.
     int served() const { return served_; }
+    // Requests for a path received so far, answered or not.
+    int requests(const std::string& path) const;
+    // Held requests whose client hung up before the answer, and those held now.
+    int abandoned() const { return abandoned_; }
+    int holding() const { return holding_; }
     // Lets held replies go.
     void release();
     // Closes the port: later requests cannot connect.
@@ -45,15 +53,21 @@ public:
 private:
     void serve();
     void answer(int client);
+    // Waits for release(); false when the client hung up meanwhile.
+    bool heldUntilReleased(int client);
 
     std::map<std::string, Reply> routes_;
     int listener_ = -1;
     int wake_[2] = {-1, -1};
     int port_ = 0;
     std::atomic<int> served_{0};
-    std::mutex mutex_;
+    std::atomic<int> abandoned_{0};
+    std::atomic<int> holding_{0};
+    mutable std::mutex mutex_;
     std::condition_variable released_;
     bool open_ = false;
+    std::map<std::string, int> requests_;
+    std::vector<std::thread> clients_;  // the serving thread's own
     std::thread thread_;
 };
 

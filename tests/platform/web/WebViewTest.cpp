@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "platform/web/PDFPageStack.h"
 #include "platform/web/PDFDocument.h"
 #include "platform/web/WKWebView.h"
+#include "tests/support/FileOpens.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainQueue.h"
 #include "tests/support/OpenedURLs.h"
@@ -127,6 +129,24 @@ int darkPixels(const ImageSurface& picture) {
         for (int x = 0; x < picture.pixelWidth(); ++x)
             dark += picture.pixel(x, y).red < 100;
     return dark;
+}
+
+int redPixels(const ImageSurface& picture) {
+    int red = 0;
+    for (int y = 0; y < picture.pixelHeight(); ++y)
+        for (int x = 0; x < picture.pixelWidth(); ++x) {
+            const auto p = picture.pixel(x, y);
+            red += p.red > 200 && p.green < 60 && p.blue < 60;
+        }
+    return red;
+}
+
+// A PNG of one red rectangle, written beside the test and returned as bytes.
+std::string redPNG(const testkit::TempFolder& folder, const std::string& name, CGSize size) {
+    ImageSurface red(size);
+    red.fill({1, 0, 0, 1});
+    const std::string path = (folder / name).string();
+    return red.writePNG(path) ? contents(path) : "";
 }
 
 }  // namespace
@@ -406,5 +426,169 @@ TEST(WebView, AServerThatIsDownOrSendsNoPageGivesAMessageInThePage) {
         EXPECT_NE(capture.finish().find(c.says), std::string::npos);
         EXPECT_EQ(page.view->title(), "Cannot show the page");
         EXPECT_GT(darkPixels(*page.picture()), 200);  // the message
+    }
+}
+
+// Pictures, background pictures and links of every kind of page: local files
+// are reached from local pages only, the network from any.
+TEST(WebView, APageReachesLocalFilesOnlyWhenItIsALocalPageItself) {
+    testkit::TempFolder folder;
+    const std::string png = redPNG(folder, "red.png", {8, 8});
+    std::ofstream(folder / "target.html") << "<title>Target</title>";
+    testkit::LoopbackServer resources({{"/red.png", {200, "image/png", png}},
+                                       {"/target.html", {200, "text/html", "<title>Target</title>"}}});
+    const std::string localPicture = URL::fileURLWithPath((folder / "red.png").string()).absoluteString();
+    const std::string localTarget = URL::fileURLWithPath((folder / "target.html").string()).absoluteString();
+
+    enum class Kind { picture, background, link };
+    enum class Origin { file, network, textWithFileBase, textWithNetworkBase, textWithoutBase };
+    struct Case {
+        Origin origin;
+        Kind kind;
+        bool local;  // the resource is a file
+        bool reached;
+        std::string html;
+    };
+    std::vector<Case> cases;
+    for (const auto& [origin, reachesFiles] :
+         {std::pair{Origin::file, true}, std::pair{Origin::network, false},
+          std::pair{Origin::textWithFileBase, true}, std::pair{Origin::textWithNetworkBase, false},
+          std::pair{Origin::textWithoutBase, false}})
+        for (const Kind kind : {Kind::picture, Kind::background, Kind::link})
+            for (const bool local : {true, false}) {
+                // (A port in an address inside CSS does not survive the page filter yet.)
+                if (kind == Kind::background && !local)
+                    continue;
+                const std::string address = kind == Kind::link
+                                                ? (local ? localTarget : resources.url("/target.html"))
+                                                : (local ? localPicture : resources.url("/red.png"));
+                const std::string element =
+                    kind == Kind::picture ? "<img src='" + address + "' width='40' height='40'>"
+                    : kind == Kind::background
+                        ? "<div style=\"width:40px;height:40px;background-image:url('" + address +
+                              "')\"></div>"
+                        : "<a href='" + address + "' style='display:block;height:40px'>link</a>";
+                cases.push_back({origin, kind, local, !local || reachesFiles,
+                                 "<html><head><title>Case</title></head><body style='margin:0'>" + element +
+                                     "</body></html>"});
+            }
+    std::map<std::string, testkit::LoopbackServer::Reply> routes;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        routes["/" + std::to_string(i) + ".html"] = {200, "text/html", cases[i].html};
+        std::ofstream(folder / (std::to_string(i) + ".html")) << cases[i].html;
+    }
+    testkit::LoopbackServer pages(routes);
+
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.html + " from page kind " + std::to_string(int(c.origin)));
+        testkit::FileOpens opens(folder / "red.png");
+        ASSERT_TRUE(opens.watching());
+        Page page;
+        const std::string name = std::to_string(i) + ".html";
+        switch (c.origin) {
+        case Origin::file:
+            page.view->load(URLRequest{URL::fileURLWithPath((folder / name).string())});
+            break;
+        case Origin::network:
+            page.view->load(URLRequest{URL::string(pages.url("/" + name))});
+            break;
+        case Origin::textWithFileBase:
+            page.view->loadHTMLString(c.html, URL::fileURLWithPath((folder / "text.html").string()));
+            break;
+        case Origin::textWithNetworkBase:
+            page.view->loadHTMLString(c.html, URL::string(pages.url("/text.html")));
+            break;
+        case Origin::textWithoutBase:
+            page.view->loadHTMLString(c.html, std::nullopt);
+            break;
+        }
+        // Background pictures are asked for when the page is first laid out.
+        ASSERT_TRUE(testkit::drainMainQueueUntil([&] {
+            return page.view->title() == "Case" && page.view->contentHeight() > 0 && !page.view->isLoading();
+        }));
+        if (c.kind == Kind::link) {
+            page.navigator->asked.clear();
+            testkit::StdoutCapture capture;
+            page.window->touchUp(page.window->touchDown({20, 20}));
+            const std::string log = capture.finish();
+            const std::string target = c.local ? localTarget : resources.url("/target.html");
+            EXPECT_EQ(!page.navigator->asked.empty() && page.navigator->asked[0] == "action " + target,
+                      c.reached);
+            EXPECT_EQ(page.view->title() == "Case", !c.reached || !c.local);  // a local target shows at once
+            if (!c.reached) {
+                EXPECT_TRUE(page.navigator->asked.empty());
+                EXPECT_NE(log.find(target), std::string::npos);  // said why
+            }
+        } else {
+            EXPECT_EQ(redPixels(*page.picture()) > 1000, c.reached);
+            if (c.local) {
+                EXPECT_EQ(opens.count() > 0, c.reached);
+            }
+        }
+    }
+}
+
+TEST(WebView, APagesPicturesAreDecodedOnceEachWithinItsPixelBudget) {
+    testkit::TempFolder folder;
+    const std::string png = redPNG(folder, "big.png", {2048, 2048});
+    testkit::LoopbackServer server({{"/big.png", {200, "image/png", png}}});
+    const int fit = int(WKWebView::kPagePixels / (2048 * 2048));
+    struct Case {
+        const char* name;
+        int copies;
+        bool oneAddress;
+        int drawn;
+        int fetched;
+    };
+    const Case cases[] = {
+        {"distinct pictures past the budget", fit + 4, false, fit, fit + 4},
+        {"one picture many times", 3 * fit, true, 3 * fit, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_LE(c.copies * 16, 400);  // one line of the page
+        std::string html = "<body style='margin:0'>";
+        for (int i = 0; i < c.copies; ++i)
+            html += "<img src='" + server.url("/big.png?" + std::to_string(c.oneAddress ? 0 : i)) +
+                    "' width='16' height='16'>";
+        const int fetched = server.requests("/big.png");
+        Page page;
+        page.view->loadHTMLString(html + "</body>", URL::string(server.url("/")));
+        ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !page.view->isLoading(); }));
+        EXPECT_EQ(std::lround(redPixels(*page.picture()) / 256.0), c.drawn);
+        EXPECT_EQ(server.requests("/big.png") - fetched, c.fetched);
+    }
+}
+
+// Pictures that never come: the next page is not kept waiting behind them,
+// and a navigation or the view's end hangs up on every one.
+TEST(WebView, ANavigationOrTheViewsEndCancelsThePicturesStillOnTheirWay) {
+    std::string slow = "<title>Slow</title>";
+    for (int i = 0; i < 8; ++i)
+        slow += "<img src='/slow.png?" + std::to_string(i) + "' width='10' height='10'>";
+    testkit::LoopbackServer server({{"/slow.html", {200, "text/html", slow}},
+                                    {"/slow.png", {200, "image/png", "", "", true}},
+                                    {"/next.html", {200, "text/html", "<title>Next</title>"}}});
+    for (const bool navigate : {true, false}) {
+        SCOPED_TRACE(navigate ? "navigate" : "destroy");
+        const int requested = server.requests("/slow.png"), abandoned = server.abandoned(), served = server.served();
+        Page page;
+        page.view->load(URLRequest{URL::string(server.url("/slow.html"))});
+        ASSERT_TRUE(
+            testkit::drainMainQueueUntil([&] { return page.view->title() == "Slow" && server.holding() > 0; }));
+        if (navigate) {
+            page.view->load(URLRequest{URL::string(server.url("/next.html"))});
+            ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return page.view->title() == "Next"; }));
+            EXPECT_LE(server.served(), served + 2);  // the two pages: no picture was answered meanwhile
+        } else {
+            page.window.reset();
+            page.view.reset();
+        }
+        EXPECT_TRUE(testkit::drainMainQueueUntil([&] {
+            return server.holding() == 0 &&
+                   server.abandoned() - abandoned == server.requests("/slow.png") - requested;
+        }));
+        EXPECT_GT(server.requests("/slow.png"), requested);
     }
 }
