@@ -456,9 +456,6 @@ TEST(WebView, APageReachesLocalFilesOnlyWhenItIsALocalPageItself) {
           std::pair{Origin::textWithoutBase, false}})
         for (const Kind kind : {Kind::picture, Kind::background, Kind::link})
             for (const bool local : {true, false}) {
-                // (A port in an address inside CSS does not survive the page filter yet.)
-                if (kind == Kind::background && !local)
-                    continue;
                 const std::string address = kind == Kind::link
                                                 ? (local ? localTarget : resources.url("/target.html"))
                                                 : (local ? localPicture : resources.url("/red.png"));
