@@ -31,9 +31,9 @@ std::string usage() {
            "  --version            print the version and quit\n"
            "  -h, --help           print this text and quit\n"
            "A value may also follow its flag after '=' (--seconds=10). Exit status: 0, 2 for a bad\n"
-           "argument, or 1 when the screenshot cannot be written. Folders and the sound card come from "
-           "ORVO_RESOURCES_DIR, ORVO_DOCUMENTS_DIR,\n"
-           "ORVO_DEFAULTS_DIR, ORVO_COMPONENT_PATH and SDL_AUDIODRIVER (see the README).\n";
+           "argument, or 1 when the screenshot cannot be written. Folders and the sound card come\n"
+           "from ORVO_RESOURCES_DIR, ORVO_DOCUMENTS_DIR, ORVO_DEFAULTS_DIR, ORVO_COMPONENT_PATH and\n"
+           "SDL_AUDIODRIVER (see the README).\n";
 }
 
 CommandLine failure(std::string line) {
