@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <compare>
 #include <condition_variable>
@@ -130,8 +131,7 @@ Verdicts& verdicts() {
     return *shared;
 }
 
-// The trial under way (one at a time), and the pipe that ends it early when
-// the program quits.
+// The trial under way (one at a time), ended early when the program quits.
 struct Running {
     Mutex mutex;
     std::condition_variable_any ended;
@@ -139,12 +139,15 @@ struct Running {
     std::string path GUARDED_BY(mutex);
     std::chrono::steady_clock::time_point started GUARDED_BY(mutex);
     bool quitting GUARDED_BY(mutex) = false;
-    int wake[2] = {-1, -1};
 
-    Running() {
-        if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) wake[0] = wake[1] = -1;
+    bool endsEarly() {
+        MutexLock lock(mutex);
+        return quitting;
     }
 };
+
+// How long the trial waits at a time before it looks whether the program quits.
+constexpr int kQuitCheckMilliseconds = 20;
 
 Running& running() {
     static Running* const shared = new Running;
@@ -207,12 +210,13 @@ std::string tryInChild(int fd, const std::string& path, const std::string& funct
     Running& now = running();
     {
         MutexLock lock(now.mutex);
-        if (now.quitting) return "the program is quitting";
         // posix_spawn, not fork: after a fork this threaded process could only make async-signal-safe calls.
-        const int spawned =
-            ::posix_spawn(&child, program->c_str(), &actions, &attributes, argv.data(), environ);
+        const int spawned = now.quitting ? ECANCELED
+                                         : ::posix_spawn(&child, program->c_str(), &actions, &attributes,
+                                                         argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attributes);
+        if (now.quitting) return "the program is quitting";
         if (spawned != 0)
             return "the trial program '" + *program + "' cannot be started: " + systemMessage(spawned);
         now.child = child;
@@ -231,14 +235,16 @@ std::string tryInChild(int fd, const std::string& path, const std::string& funct
     };
     std::string output;
     bool open = true, ended = false, quitting = false;
-    while (!ended && !quitting && left() > 0) {
+    while (!ended && left() > 0) {
+        if (now.endsEarly()) {
+            quitting = true;
+            break;
+        }
         if (open) {
-            pollfd wait[2] = {{reading.fd, POLLIN, 0}, {now.wake[0], POLLIN, 0}};
-            if (::poll(wait, 2, static_cast<int>(left())) <= 0) continue;
-            if (wait[1].revents != 0) {
-                quitting = true;
+            pollfd wait{reading.fd, POLLIN, 0};
+            if (::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left(), kQuitCheckMilliseconds))) <=
+                0)
                 continue;
-            }
             char chunk[4096];
             const ssize_t got = ::read(reading.fd, chunk, sizeof chunk);
             if (got > 0) output.append(chunk, static_cast<std::size_t>(got));
@@ -367,9 +373,6 @@ void ModuleTrial::endTrials() {
                 "%.1f seconds; its trial is ended.\n",
                 now.path.c_str(), seconds);
     std::fflush(stdout);
-    if (now.wake[1] >= 0 && ::write(now.wake[1], "q", 1) < 0) {
-        // Full or gone: the trial's own time limit ends it.
-    }
     // The child is ended and reaped before the program goes on to exit.
     const auto until = std::chrono::steady_clock::now() + ModuleTrial::kTimeLimit;
     while (now.child != 0 && now.ended.wait_until(now.mutex, until) == std::cv_status::no_timeout) {
@@ -377,6 +380,7 @@ void ModuleTrial::endTrials() {
 }
 
 std::size_t ModuleTrial::trialsStarted() {
-    MutexLock lock(verdicts().mutex);
-    return verdicts().trials;
+    Verdicts& shared = verdicts();
+    MutexLock lock(shared.mutex);
+    return shared.trials;
 }

@@ -18,8 +18,9 @@ int main(int argc, char** argv) {
             stderr);
         return 2;
     }
-    // Ends itself should a module hang it after its host is gone.
-    ::alarm(static_cast<unsigned>(4 * ModuleTrial::kTimeLimit.count()));
+    // Ends itself should a module hang it after its host is gone; the host's
+    // own time limit comes first.
+    ::alarm(static_cast<unsigned>(2 * ModuleTrial::kTimeLimit.count()));
     const std::string path = argv[1], function = argv[2];
     std::string why;
     void* module = ModuleTrial::open(ModuleTrial::kModuleDescriptor, path, why);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -42,6 +44,11 @@ std::string manifest(const std::string& type, const std::string& subtype, const 
            "</string>"
            "<key>factoryFunction</key><string>" +
            function + "</string></dict></plist>\n";
+}
+
+std::size_t openDescriptors() {
+    const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
 // A registry folder of its own, searched before the test component's folder.
@@ -198,10 +205,11 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
     struct Case {
         const char* subtype;
         std::string path, function, says;
+        bool loaded = false; // the module went in, and may keep what it opens
     } cases[] = {
         {"fifo", pipe.path().string(), "AUPrincipalClassFactory", "not a regular file"},
         {"trun", truncated.string(), "AUPrincipalClassFactory", "truncated"},
-        {"thro", module, "ThrowingPrincipalClassFactory", "no exception"},
+        {"thro", module, "ThrowingPrincipalClassFactory", "no exception", true},
         {"libc", module, "abort", "does not lie in the module"}, // found in a library it links
         {"dtrn", broken(testkit::BrokenModule::truncatedDependency, "dtrn"), "AUPrincipalClassFactory",
          crashed},
@@ -217,10 +225,14 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
         write(std::string(c.subtype) + ".plist", manifest("aumf", c.subtype, c.path, c.function));
         const testkit::ChildOutcome run = testkit::runInChild(
             [&]() -> std::string {
+                const auto descriptors = openDescriptors();
                 try {
                     AVAudioUnit::instantiate({aumf, code(c.subtype), VLMR, 0, 0}, 0);
                     return "instantiated";
                 } catch (const NSError&) {
+                    // The trial leaves nothing behind: no descriptor, no child.
+                    if (!c.loaded && openDescriptors() != descriptors) return "a descriptor was left open";
+                    if (::waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD) return "a child was left";
                     return "";
                 } catch (...) {
                     return "a throw that is no exception came through";
