@@ -173,25 +173,18 @@ std::string lastLine(const std::string& text) {
                        end + 1 - (start == std::string::npos ? 0 : start + 1));
 }
 
-// Runs the trial program on the module open on `fd`: empty when it passed, else why not.
-std::string tryInChild(int fd, const std::string& path, const std::string& function) {
-    const std::optional<std::string> program = trialProgram();
-    if (!program) return "the trial program cannot be found";
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) return "no pipe for its trial: " + systemMessage(errno);
-    Descriptor reading{pipe[0]}, writing{pipe[1]};
-    // A copy above the child's number, so that moving it there clears close-on-exec.
-    Descriptor module{::fcntl(fd, F_DUPFD_CLOEXEC, ModuleTrial::kModuleDescriptor + 1)};
-    if (module.fd < 0) return "no descriptor for its trial: " + systemMessage(errno);
-
+// Starts the trial program on the module open on `module`, its output into
+// `output`: 0, or the error number. A process group of its own, to be ended
+// whole; default signals, none blocked; nothing else of ours open.
+int spawnTrial(const std::string& program, const std::string& path, const std::string& function, int output,
+               int module, pid_t& child) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writing.fd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, writing.fd, STDERR_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, module.fd, ModuleTrial::kModuleDescriptor);
+    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, module, ModuleTrial::kModuleDescriptor);
     posix_spawn_file_actions_addclosefrom_np(&actions, ModuleTrial::kModuleDescriptor + 1);
-    // A process group of its own, to be ended whole; default signals, none blocked.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, all;
@@ -202,86 +195,114 @@ std::string tryInChild(int fd, const std::string& path, const std::string& funct
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    std::vector<std::string> words{*program, path, function};
+    std::vector<std::string> words{program, path, function};
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
+    // posix_spawn, not fork: after a fork this threaded process could only make async-signal-safe calls.
+    const int error = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return error;
+}
+
+// How a trial ended.
+struct Ending {
+    enum class Kind { ended, timedOut, quit } kind = Kind::ended;
+    int status = 0;     // when it ended
+    std::string output; // its last 4 KB
+};
+
+// Reads the trial's output until it closes it, then waits for its end, all
+// within the time limit (or until the program quits); then ends its whole
+// group, whatever is left of it, and reaps it.
+Ending awaitTrial(pid_t child, int output) {
+    Running& now = running();
+    const auto deadline = std::chrono::steady_clock::now() + ModuleTrial::kTimeLimit;
+    const auto left = [&] {
+        const auto rest = deadline - std::chrono::steady_clock::now();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(rest).count();
+    };
+    Ending ending;
+    ending.kind = Ending::Kind::timedOut;
+    bool open = true;
+    while (ending.kind == Ending::Kind::timedOut && left() > 0) {
+        if (now.endsEarly()) {
+            ending.kind = Ending::Kind::quit;
+        } else if (open) {
+            pollfd wait{output, POLLIN, 0};
+            if (::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left(), kQuitCheckMilliseconds))) <=
+                0)
+                continue;
+            char chunk[4096];
+            const ssize_t got = ::read(output, chunk, sizeof chunk);
+            if (got > 0) ending.output.append(chunk, static_cast<std::size_t>(got));
+            if (ending.output.size() > 4096) ending.output.erase(0, ending.output.size() - 4096);
+            open = got > 0 || (got < 0 && errno == EINTR);
+        } else {
+            // Left unreaped, so that its number cannot go to another process before the group is ended.
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == child)
+                ending.kind = Ending::Kind::ended;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ::kill(-child, SIGKILL);
+    while (::waitpid(child, &ending.status, 0) < 0 && errno == EINTR) {
+    }
+    return ending;
+}
+
+// Runs the trial program on the module open on `fd`: empty when it passed, else why not.
+std::string tryInChild(int fd, const std::string& path, const std::string& function) {
+    const std::optional<std::string> program = trialProgram();
+    if (!program) return "the trial program cannot be found";
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) return "no pipe for its trial: " + systemMessage(errno);
+    Descriptor reading{pipe[0]}, writing{pipe[1]};
+    // A copy above the child's number, so that moving it there clears close-on-exec.
+    const Descriptor module{::fcntl(fd, F_DUPFD_CLOEXEC, ModuleTrial::kModuleDescriptor + 1)};
+    if (module.fd < 0) return "no descriptor for its trial: " + systemMessage(errno);
     pid_t child = -1;
     Running& now = running();
     {
         MutexLock lock(now.mutex);
-        // posix_spawn, not fork: after a fork this threaded process could only make async-signal-safe calls.
-        const int spawned = now.quitting ? ECANCELED
-                                         : ::posix_spawn(&child, program->c_str(), &actions, &attributes,
-                                                         argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
         if (now.quitting) return "the program is quitting";
-        if (spawned != 0)
-            return "the trial program '" + *program + "' cannot be started: " + systemMessage(spawned);
+        if (const int error = spawnTrial(*program, path, function, writing.fd, module.fd, child))
+            return "the trial program '" + *program + "' cannot be started: " + systemMessage(error);
         now.child = child;
         now.path = path;
         now.started = std::chrono::steady_clock::now();
     }
     ::close(writing.fd);
     writing.fd = -1;
-
-    // Its output (the last 4 KB) until it closes it, then its end, all within the limit.
-    const auto deadline = std::chrono::steady_clock::now() + ModuleTrial::kTimeLimit;
-    const auto left = [&] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                     std::chrono::steady_clock::now())
-            .count();
-    };
-    std::string output;
-    bool open = true, ended = false, quitting = false;
-    while (!ended && left() > 0) {
-        if (now.endsEarly()) {
-            quitting = true;
-            break;
-        }
-        if (open) {
-            pollfd wait{reading.fd, POLLIN, 0};
-            if (::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left(), kQuitCheckMilliseconds))) <=
-                0)
-                continue;
-            char chunk[4096];
-            const ssize_t got = ::read(reading.fd, chunk, sizeof chunk);
-            if (got > 0) output.append(chunk, static_cast<std::size_t>(got));
-            if (output.size() > 4096) output.erase(0, output.size() - 4096);
-            open = got > 0 || (got < 0 && errno == EINTR);
-            continue;
-        }
-        // Still there, not yet reaped, so its number cannot go to another process.
-        siginfo_t info{};
-        ended = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                info.si_pid == child;
-        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    // Whatever it left behind goes with it, then it is reaped.
-    ::kill(-child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    const Ending ending = awaitTrial(child, reading.fd);
     {
         MutexLock lock(now.mutex);
         now.child = 0;
-        quitting = quitting || now.quitting;
     }
     now.ended.notify_all();
-    if (quitting && !ended) return "its trial was ended unfinished as the program quit";
-    if (!ended)
+
+    switch (ending.kind) {
+    case Ending::Kind::quit:
+        return "its trial was ended unfinished as the program quit";
+    case Ending::Kind::timedOut:
         return "its trial did not end within " + std::to_string(ModuleTrial::kTimeLimit.count()) + " seconds";
-    if (WIFSIGNALED(status)) {
-        const char* name = ::sigdescr_np(WTERMSIG(status));
-        return "it was killed by signal " + std::to_string(WTERMSIG(status)) + " (" + (name ? name : "?") +
-               ") while it was tried";
+    case Ending::Kind::ended:
+        break;
     }
-    if (WEXITSTATUS(status) == 0) return "";
-    const std::string line = lastLine(output);
-    if (WEXITSTATUS(status) == ModuleTrial::kRefused && !line.empty()) return line;
-    return "its trial ended with status " + std::to_string(WEXITSTATUS(status)) + " while it was tried" +
-           (line.empty() ? "" : ": " + line);
+    if (WIFSIGNALED(ending.status)) {
+        const char* name = ::sigdescr_np(WTERMSIG(ending.status));
+        return "it was killed by signal " + std::to_string(WTERMSIG(ending.status)) + " (" +
+               (name ? name : "?") + ") while it was tried";
+    }
+    if (WEXITSTATUS(ending.status) == 0) return "";
+    const std::string line = lastLine(ending.output);
+    if (WEXITSTATUS(ending.status) == ModuleTrial::kRefused && !line.empty()) return line;
+    return "its trial ended with status " + std::to_string(WEXITSTATUS(ending.status)) +
+           " while it was tried" + (line.empty() ? "" : ": " + line);
 }
 
 } // namespace
