@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <system_error>
@@ -158,10 +159,13 @@ Running& running() {
 std::optional<std::string> trialProgram() {
     Dl_info self{};
     if (!::dladdr(reinterpret_cast<void*>(&trialProgram), &self) || !self.dli_fname) return std::nullopt;
-    std::string library = self.dli_fname;
-    const std::size_t slash = library.rfind('/');
-    if (slash == std::string::npos) return std::nullopt;
-    return library.substr(0, slash) + "/../bin/orvo-module-trial";
+    const std::filesystem::path library = self.dli_fname;
+    if (!library.has_parent_path()) return std::nullopt;
+    const std::filesystem::path program = library.parent_path() / "../bin/orvo-module-trial";
+    // Resolved as the system resolves it (through links), for the log lines.
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(program, error);
+    return (error ? program : resolved).string();
 }
 
 // The last line with something on it.
