@@ -8,6 +8,7 @@
 #include "Orvo_Halden_Extension/RenderReports.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileManager.h"
 
 namespace {
 
@@ -177,8 +178,15 @@ void AUEnginePlayer::randomizeFile() {
         fileURL_ = path ? std::optional<URL>(URL::fileURLWithPath(*path)) : std::nullopt;
     }
     if (!path) {
-        print("AUEnginePlayer::ERROR: The audio file '" + std::to_string(number) +
-              ".m4a' was not found inside the resource folder for the app.");
+        // Something in its place that is no regular file (a pipe, a folder, a device) is named as such.
+        const std::string name = std::to_string(number) + ".m4a";
+        const std::optional<URL> folder = Bundle::main().resourceURL();
+        if (folder && FileManager::defaultManager().fileExists(folder->appendingPathComponent(name).path()))
+            print("AUEnginePlayer::ERROR: The audio file '" + name +
+                  "' inside the resource folder for the app is not a regular file.");
+        else
+            print("AUEnginePlayer::ERROR: The audio file '" + name +
+                  "' was not found inside the resource folder for the app.");
         return;
     }
     load(URL::fileURLWithPath(*path));

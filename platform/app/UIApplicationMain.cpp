@@ -10,6 +10,7 @@
 
 #include "platform/app/DesktopWindow.h"
 #include "platform/audio/AVAudioEngine.h"
+#include "platform/audio/ModuleTrial.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/ProcessInfo.h"
@@ -132,6 +133,8 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    // A module still on trial is not waited for.
+    ModuleTrial::endTrials();
     // A screenshot asked for and not written is a failed run.
     bool shot = true;
     if (!options->screenshot.empty()) {

@@ -1,20 +1,12 @@
 #include "platform/audio/AVAudioUnit.h"
 
-#include <dlfcn.h>
-#include <elf.h>
-#include <fcntl.h>
-#include <link.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <vector>
 
 #include "platform/audio/AVAudioUnitComponentManager.h"
+#include "platform/audio/ModuleTrial.h"
 #include "platform/foundation/DispatchQueue.h"
 
 namespace {
@@ -22,84 +14,38 @@ constexpr int kAudioComponentErr_NotFound = -3000;
 constexpr int kAudioComponentErr_InstanceInvalidated = -66749;
 constexpr AVAudioChannelCount kMaximumChannels = 16;
 
-using ElfHeader = ElfW(Ehdr);
-using ProgramHeader = ElfW(Phdr);
-
-// Whether the file at `path` can be handed to the loader; the reason when not.
-// The loader waits forever on a pipe and maps whatever the program headers
-// name, so a truncated module would fault on first touch instead of failing.
-std::optional<std::string> unloadable(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt; // the loader says why in its own words
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return "it is not a regular file";
-    const auto size = static_cast<std::uint64_t>(status.st_size);
-    auto readAt = [fd](void* into, std::size_t bytes, std::uint64_t at) {
-        return ::pread(fd, into, bytes, static_cast<off_t>(at)) == static_cast<ssize_t>(bytes);
-    };
-    ElfHeader header{};
-    if (!readAt(&header, sizeof header, 0) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
-        return "it is not an ELF file";
-    if (header.e_ident[EI_CLASS] != (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32) ||
-        header.e_type != ET_DYN || header.e_phentsize != sizeof(ProgramHeader) || header.e_phnum == 0)
-        return "it is not a shared object for this machine";
-    const std::uint64_t tableEnd = header.e_phoff + std::uint64_t{header.e_phnum} * sizeof(ProgramHeader);
-    if (header.e_phoff > size || tableEnd > size) return "it is truncated (its program headers are missing)";
-    std::vector<ProgramHeader> segments(header.e_phnum);
-    if (!readAt(segments.data(), segments.size() * sizeof(ProgramHeader), header.e_phoff))
-        return "its program headers cannot be read";
-    for (const ProgramHeader& segment : segments)
-        if (segment.p_offset > size || segment.p_filesz > size - segment.p_offset)
-            return "it is truncated (a segment lies beyond its end)";
-    return std::nullopt;
-}
-
+// The unit from the first matching component whose module loads; a module
+// that cannot be loaded (a broken file, a failed trial) is skipped for the next.
 std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description) {
     const auto components =
         AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(description);
     if (components.empty())
         throw NSError(kAudioComponentErr_NotFound, "No registered component matches the description.");
-    const AVAudioUnitComponent& component = *components.front();
-    const std::string& path = component.moduleURL().path();
-    if (const auto why = unloadable(path))
-        throw NSError(kAudioComponentErr_InstanceInvalidated,
-                      "The module '" + path + "' cannot be loaded: " + *why + ".");
-    // Never closed: the unit's code and everything it hands out live in the module.
-    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        const char* why = ::dlerror();
-        throw NSError(kAudioComponentErr_InstanceInvalidated,
-                      "The module '" + path + "' cannot be loaded: " + (why ? why : "?"));
+    std::optional<NSError> first;
+    for (const auto& component : components) {
+        const std::string& path = component->moduleURL().path();
+        std::string why;
+        // Never closed: the unit's code and everything it hands out live in the module.
+        const AUPrincipalClassFunction entry = ModuleTrial::load(path, component->factoryFunction(), why);
+        if (!entry) {
+            NSError failure(kAudioComponentErr_InstanceInvalidated,
+                            "The module '" + path + "' cannot be loaded: " + why + ".");
+            if (component != components.back()) {
+                std::printf("AVAudioUnit::WARNING: %s It is skipped.\n", failure.what());
+                std::fflush(stdout);
+            }
+            if (!first) first = failure;
+            continue;
+        }
+        std::shared_ptr<AUAudioUnitFactory> principal;
+        entry(&principal);
+        if (!principal)
+            throw NSError(kAudioComponentErr_InstanceInvalidated, "The module made no principal class.");
+        std::shared_ptr<AUAudioUnit> unit = principal->createAudioUnit(description);
+        if (!unit) throw NSError(kAudioComponentErr_InstanceInvalidated, "The principal class made no unit.");
+        return std::make_shared<AVAudioUnit>(std::move(unit), std::move(principal));
     }
-    auto entry =
-        reinterpret_cast<AUPrincipalClassFunction>(::dlsym(module, component.factoryFunction().c_str()));
-    if (!entry)
-        throw NSError(kAudioComponentErr_InstanceInvalidated, "The module '" + component.moduleURL().path() +
-                                                                  "' has no function '" +
-                                                                  component.factoryFunction() + "'.");
-    // dlsym also searches what the module links against: a name that resolves
-    // into the C library, say, is no entry point of this module.
-    link_map *own = nullptr, *home = nullptr;
-    Dl_info where{};
-    if (::dlinfo(module, RTLD_DI_LINKMAP, &own) != 0 ||
-        !::dladdr1(reinterpret_cast<void*>(entry), &where, reinterpret_cast<void**>(&home),
-                   RTLD_DL_LINKMAP) ||
-        home != own)
-        throw NSError(kAudioComponentErr_InstanceInvalidated,
-                      "The function '" + component.factoryFunction() + "' does not lie in the module '" +
-                          component.moduleURL().path() + "' but in '" +
-                          (where.dli_fname ? where.dli_fname : "?") + "'.");
-    std::shared_ptr<AUAudioUnitFactory> principal;
-    entry(&principal);
-    if (!principal)
-        throw NSError(kAudioComponentErr_InstanceInvalidated, "The module made no principal class.");
-    std::shared_ptr<AUAudioUnit> unit = principal->createAudioUnit(description);
-    if (!unit) throw NSError(kAudioComponentErr_InstanceInvalidated, "The principal class made no unit.");
-    return std::make_shared<AVAudioUnit>(std::move(unit), std::move(principal));
+    throw *first;
 }
 } // namespace
 
@@ -141,8 +87,7 @@ void AVAudioUnit::instantiate(const AudioComponentDescription& description,
 
 AVAudioUnit::AVAudioUnit(std::shared_ptr<AUAudioUnit> unit, std::shared_ptr<AUAudioUnitFactory> principal)
     : unit_(std::move(unit)), principal_(std::move(principal)) {
-    if (unit_ && principal_)
-        unit_->setPrincipalClass(principal_);
+    if (unit_ && principal_) unit_->setPrincipalClass(principal_);
     pullInput_ = [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, AUAudioFrameCount frames,
                         NSInteger, AudioBufferList* list) -> AUAudioUnitStatus {
         if (!preparedFormat_ || frames > preparedFrames_) return kAudioUnitErr_TooManyFramesToProcess;

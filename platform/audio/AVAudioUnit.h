@@ -18,10 +18,11 @@ class AVAudioUnit : public AVAudioNode {
 public:
     using Completion = std::function<void(std::shared_ptr<AVAudioUnit> unit, std::optional<NSError> error)>;
 
-    // Finds the first registered component the description matches, loads
-    // its module (which stays loaded), has the module's principal class make
-    // the unit, and hands unit or error to `completion` on the main queue.
-    // The work runs on the global queue.
+    // Finds the first registered component the description matches whose
+    // module passes its trial and loads (ModuleTrial; one that does not is
+    // skipped with a warning), keeps the module loaded, has its principal
+    // class make the unit, and hands unit or error to `completion` on the main
+    // queue. The work runs on the global queue.
     static void instantiate(const AudioComponentDescription& description,
                             AudioComponentInstantiationOptions options, Completion completion);
     // The same, on the calling thread; throws NSError.

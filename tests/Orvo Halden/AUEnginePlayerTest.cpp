@@ -1,4 +1,8 @@
+#include <sys/stat.h>
+
 #include <cmath>
+#include <filesystem>
+#include <functional>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "platform/audio/AVAudioSession.h"
@@ -331,6 +335,40 @@ TEST_F(PlayerTest, QuittingWhileTheDeviceRunsStopsItBeforeAnythingGoes) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     player.reset(); // unit, nodes and engine go with the device running
     DispatchQueue::main().drain();
+}
+
+// A loop that is missing is not found; one that is a pipe, a folder or a
+// device is no regular file, and said to be one. Nothing plays either way.
+TEST_F(PlayerTest, ALoopThatIsNoRegularFileIsNamedSo) {
+    const std::string missing = "' was not found inside the resource folder for the app.",
+                      irregular = "' inside the resource folder for the app is not a regular file.";
+    const struct {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> make;
+        std::string says;
+    } cases[] = {
+        {"missing", [](const std::filesystem::path&) {}, missing},
+        {"pipe", [](const std::filesystem::path& p) { ::mkfifo(p.c_str(), 0600); }, irregular},
+        {"folder", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }, irregular},
+        {"device", [](const std::filesystem::path& p) { std::filesystem::create_symlink("/dev/zero", p); },
+         irregular},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testkit::TempFolder folder{"loops"};
+        for (int n = 1; n <= 80; ++n) c.make(folder / (std::to_string(n) + ".m4a"));
+        testkit::ScopedEnvironment::set("ORVO_RESOURCES_DIR", folder.path().string());
+        AUEnginePlayer fresh;
+        offline(fresh);
+        testkit::StdoutCapture capture;
+        EXPECT_FALSE(fresh.toggle());
+        DispatchQueue::main().drain();
+        const std::string log = capture.finish();
+        const auto lines = testkit::splitLines(log);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.starts_with("AUEnginePlayer::ERROR: The audio file '") && l.ends_with(c.says);
+        })) << log;
+    }
 }
 
 } // namespace

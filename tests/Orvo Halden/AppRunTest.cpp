@@ -19,6 +19,7 @@
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "platform/audio/AVAudioFile.h"
 #include "tests/Orvo Halden/AppTestSupport.h"
+#include "tests/support/BrokenModules.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDisplay.h"
@@ -158,6 +159,45 @@ TEST(App, PlaysALoopThroughThePlugInHeadlessAndEndsCleanly) {
             power += want * want;
         }
     EXPECT_LT(std::sqrt(error / power), 1e-3) << "the start is not the effect's sound";
+}
+
+// A broken module found first is tried, skipped with its reason, and the
+// installed effect after it is loaded; the app never crashes or hangs on it.
+TEST(App, ABrokenModuleIsSkippedWithItsReasonNeverACrashOrAHang) {
+    const std::string crashed = "while it was tried";
+    const struct {
+        const char* name;
+        testkit::BrokenModule kind;
+        std::vector<std::string> says;  // one of these
+    } cases[] = {
+        {"truncated library", testkit::BrokenModule::truncatedDependency, {crashed}},
+        // A two-second run may quit before the trial's time is up.
+        {"library that is a pipe", testkit::BrokenModule::pipeDependency,
+         {"its trial did not end within", "was still being tried when the program quit"}},
+        {"zeroed dynamic segment", testkit::BrokenModule::zeroedDynamicSegment, {crashed}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testkit::TempFolder folder;
+        const std::filesystem::path module = testkit::brokenModule(c.kind, folder.path());
+        ASSERT_FALSE(module.empty());
+        std::filesystem::create_directory(folder / "registry");
+        std::ofstream(folder / "registry" / "broken.plist")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+               "<key>name</key><string>VLMR: Broken</string><key>type</key><string>aumf</string>"
+               "<key>subtype</key><string>ohdn</string><key>manufacturer</key><string>VLMR</string>"
+               "<key>flags</key><integer>2</integer><key>path</key><string>"
+            << module.string() << "</string></dict></plist>\n";
+        const AppRun run = runApp({"--headless", "--autoplay", "--seconds", "2"},
+                                  {"SDL_AUDIODRIVER=dummy", "ORVO_DOCUMENTS_DIR=" + folder.path().string(),
+                                   "ORVO_COMPONENT_PATH=" + (folder / "registry").string(), "ORVO_RESOURCES_DIR="},
+                                  folder);
+        EXPECT_EQ(run.status, 0) << run.log;
+        EXPECT_NE(run.log.find("The module '" + module.string() + "'"), std::string::npos) << run.log;
+        EXPECT_TRUE(std::any_of(c.says.begin(), c.says.end(),
+                                [&](const std::string& s) { return run.log.find(s) != std::string::npos; }))
+            << run.log;
+    }
 }
 
 // The command line: how the app ends, and its first line, for good and bad arguments.

@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/audio/AVAudioUnit.h"
 #include "platform/audio/AVAudioUnitComponentManager.h"
+#include "platform/audio/ModuleTrial.h"
 #include "platform/foundation/Thread.h"
+#include "tests/support/BrokenModules.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MainQueue.h"
 #include "tests/support/NamedPipe.h"
@@ -39,6 +44,11 @@ std::string manifest(const std::string& type, const std::string& subtype, const 
            "</string>"
            "<key>factoryFunction</key><string>" +
            function + "</string></dict></plist>\n";
+}
+
+std::size_t openDescriptors() {
+    const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
 // A registry folder of its own, searched before the test component's folder.
@@ -180,30 +190,49 @@ TEST_F(RegistryTest, EveryFailureArrivesAsAnErrorOnTheMainQueue) {
 
 // Broken installs: each is tried in a child process, since a loader that
 // hangs or faults takes the whole program with it. Every one must come back
-// as an error, logged, within the time limit.
+// as an error, logged with its reason, within the time limit.
 TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
     const testkit::NamedPipe pipe(folder / "pipe.so");
     ASSERT_TRUE(pipe.made());
     const auto truncated = folder / "truncated.so";
     std::filesystem::copy_file(module, truncated);
     std::filesystem::resize_file(truncated, 256 * 1024); // inside the loadable segments
+    const auto broken = [&](testkit::BrokenModule kind, const std::string& name) {
+        std::filesystem::create_directory(folder / name);
+        return testkit::brokenModule(kind, folder / name).string();
+    };
+    const std::string crashed = "while it was tried", hung = "its trial did not end within";
     struct Case {
         const char* subtype;
         std::string path, function, says;
+        bool loaded = false; // the module went in, and may keep what it opens
     } cases[] = {
         {"fifo", pipe.path().string(), "AUPrincipalClassFactory", "not a regular file"},
         {"trun", truncated.string(), "AUPrincipalClassFactory", "truncated"},
-        {"thro", module, "ThrowingPrincipalClassFactory", "no exception"},
+        {"thro", module, "ThrowingPrincipalClassFactory", "no exception", true},
         {"libc", module, "abort", "does not lie in the module"}, // found in a library it links
+        {"dtrn", broken(testkit::BrokenModule::truncatedDependency, "dtrn"), "AUPrincipalClassFactory",
+         crashed},
+        {"dpip", broken(testkit::BrokenModule::pipeDependency, "dpip"), "AUPrincipalClassFactory", hung},
+        {"zdyn", broken(testkit::BrokenModule::zeroedDynamicSegment, "zdyn"), "AUPrincipalClassFactory",
+         crashed},
+        {"arch", broken(testkit::BrokenModule::anotherMachine, "arch"), "AUPrincipalClassFactory",
+         "built for another machine"},
+        {"hang", module, "HangingPrincipalClassFactory", hung},
     };
     for (const auto& c : cases) {
+        ASSERT_FALSE(c.path.empty()) << c.subtype;
         write(std::string(c.subtype) + ".plist", manifest("aumf", c.subtype, c.path, c.function));
         const testkit::ChildOutcome run = testkit::runInChild(
             [&]() -> std::string {
+                const auto descriptors = openDescriptors();
                 try {
                     AVAudioUnit::instantiate({aumf, code(c.subtype), VLMR, 0, 0}, 0);
                     return "instantiated";
                 } catch (const NSError&) {
+                    // The trial leaves nothing behind: no descriptor, no child.
+                    if (!c.loaded && openDescriptors() != descriptors) return "a descriptor was left open";
+                    if (::waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD) return "a child was left";
                     return "";
                 } catch (...) {
                     return "a throw that is no exception came through";
@@ -215,6 +244,56 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
             << c.subtype << ": " << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.subtype << ": " << run.output;
     }
+}
+
+// A verdict is kept for the file as it was tried: asked again, the registry
+// starts no second trial until the file changes (in time, or for another).
+// A module that fails is skipped for the next match.
+TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
+    const auto copy = folder / "copy.so";
+    std::filesystem::copy_file(module, copy);
+    std::filesystem::create_directory(folder / "zdyn");
+    write("good.plist", manifest("aumf", "good", copy.string()));
+    const std::string zeroed =
+        testkit::brokenModule(testkit::BrokenModule::zeroedDynamicSegment, folder / "zdyn").string();
+    write("zdyn.plist", manifest("aumf", "zdyn", zeroed));
+    // The broken one first: it is skipped for the next match.
+    write("next-a.plist", manifest("aumf", "next", zeroed));
+    write("next-b.plist", manifest("aumf", "next", copy.string()));
+    const auto touch = [&] {
+        std::filesystem::last_write_time(copy,
+                                         std::filesystem::last_write_time(copy) + std::chrono::seconds(1));
+    };
+    const auto replace = [&] {
+        std::filesystem::copy_file(module, folder / "fresh.so");
+        std::filesystem::rename(folder / "fresh.so", copy);
+    };
+    struct Step {
+        const char* name;
+        const char* subtype;
+        std::function<void()> before;
+        bool loads;
+        std::size_t trials;
+    } steps[] = {
+        {"first search", "good", {}, true, 1},      {"second search", "good", {}, true, 0},
+        {"broken", "zdyn", {}, false, 1},           {"broken again", "zdyn", {}, false, 0},
+        {"broken, then good", "next", {}, true, 0}, {"touched", "good", touch, true, 1},
+        {"replaced", "good", replace, true, 1},     {"replaced, again", "good", {}, true, 0},
+    };
+    for (const Step& step : steps) {
+        if (step.before) step.before();
+        const std::size_t before = ModuleTrial::trialsStarted();
+        std::shared_ptr<AVAudioUnit> unit;
+        testkit::StdoutCapture capture; // the broken module's error line
+        try {
+            unit = AVAudioUnit::instantiate({aumf, code(step.subtype), VLMR, 0, 0}, 0);
+        } catch (const NSError&) {
+        }
+        capture.finish();
+        EXPECT_EQ(unit != nullptr, step.loads) << step.name;
+        EXPECT_EQ(ModuleTrial::trialsStarted() - before, step.trials) << step.name;
+    }
+    DispatchQueue::main().drain();
 }
 
 } // namespace

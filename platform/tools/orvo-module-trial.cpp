@@ -1,0 +1,42 @@
+// Tries a component module for a host: loads it from descriptor 3, finds its
+// factory function and calls it, in a process of its own, so that whatever
+// crashes or hangs there ends this process only. Exits 0 when the module
+// loaded, ModuleTrial::kRefused after a line saying why when it did not; a
+// crash or a hang the host sees for itself.
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "platform/audio/ModuleTrial.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fputs(
+            "usage: orvo-module-trial MODULE-PATH FACTORY-FUNCTION (the module open on descriptor 3)\n",
+            stderr);
+        return 2;
+    }
+    // Ends itself should a module hang it after its host is gone; the host's
+    // own time limit comes first.
+    ::alarm(static_cast<unsigned>(2 * ModuleTrial::kTimeLimit.count()));
+    const std::string path = argv[1], function = argv[2];
+    std::string why;
+    void* module = ModuleTrial::open(ModuleTrial::kModuleDescriptor, path, why);
+    const AUPrincipalClassFunction entry = module ? ModuleTrial::entryPoint(module, function, why) : nullptr;
+    if (!entry) {
+        std::printf("%s\n", why.c_str());
+        std::fflush(stdout);
+        ::_exit(ModuleTrial::kRefused);
+    }
+    std::shared_ptr<AUAudioUnitFactory> principal;
+    try {
+        entry(&principal);
+    } catch (...) {
+        // The host hears of a throw when it calls the factory itself.
+    }
+    std::fflush(nullptr);
+    // Nothing of the module's runs at exit: what it made is left as it is.
+    ::_exit(0);
+}

@@ -1,0 +1,90 @@
+#include "tests/support/BrokenModules.h"
+
+#include <elf.h>
+#include <link.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace testkit {
+namespace {
+
+std::vector<char> contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+fs::path written(const fs::path& path, const std::vector<char>& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+// The dependent component in `folder`, its run path (a placeholder as built)
+// pointed there; trailing slashes keep the string's length.
+fs::path dependentModule(const fs::path& folder) {
+    std::vector<char> bytes = contents(ORVO_TEST_DEPENDENT_COMPONENT_FILE);
+    const std::string placeholder = ORVO_TEST_RUNPATH_PLACEHOLDER;
+    std::string path = folder.string();
+    const auto at = std::search(bytes.begin(), bytes.end(), placeholder.begin(), placeholder.end());
+    if (at == bytes.end() || path.size() > placeholder.size()) return {};
+    path.resize(placeholder.size(), '/');
+    std::copy(path.begin(), path.end(), at);
+    return written(folder / "dependent.so", bytes);
+}
+
+// The test component with `change` made to its bytes.
+template <typename Change> fs::path changedComponent(const fs::path& path, Change change) {
+    std::vector<char> bytes = contents(ORVO_TEST_COMPONENT_FILE);
+    if (bytes.size() < sizeof(ElfW(Ehdr)) || !change(bytes)) return {};
+    return written(path, bytes);
+}
+
+} // namespace
+
+fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
+    const fs::path dependency = folder / fs::path(ORVO_TEST_DEPENDENCY_FILE).filename();
+    switch (kind) {
+    case BrokenModule::truncatedDependency:
+        fs::copy_file(ORVO_TEST_DEPENDENCY_FILE, dependency);
+        fs::resize_file(dependency, 4096); // its header page only
+        return dependentModule(folder);
+    case BrokenModule::pipeDependency:
+        if (::mkfifo(dependency.c_str(), 0600) != 0) return {};
+        return dependentModule(folder);
+    case BrokenModule::zeroedDynamicSegment:
+        return changedComponent(folder / "zeroed.so", [](std::vector<char>& bytes) {
+            ElfW(Ehdr) header;
+            std::memcpy(&header, bytes.data(), sizeof header);
+            for (std::size_t i = 0; i < header.e_phnum; ++i) {
+                ElfW(Phdr) segment;
+                const std::size_t at = header.e_phoff + i * sizeof segment;
+                if (at + sizeof segment > bytes.size()) return false;
+                std::memcpy(&segment, bytes.data() + at, sizeof segment);
+                if (segment.p_type != PT_DYNAMIC) continue;
+                if (segment.p_offset + segment.p_filesz > bytes.size()) return false;
+                std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(segment.p_offset), segment.p_filesz,
+                            0);
+                return true;
+            }
+            return false;
+        });
+    case BrokenModule::anotherMachine:
+        return changedComponent(folder / "aarch64.so", [](std::vector<char>& bytes) {
+            ElfW(Ehdr) header;
+            std::memcpy(&header, bytes.data(), sizeof header);
+            header.e_machine = header.e_machine == EM_AARCH64 ? EM_X86_64 : EM_AARCH64;
+            std::memcpy(bytes.data(), &header, sizeof header);
+            return true;
+        });
+    }
+    return {};
+}
+
+} // namespace testkit

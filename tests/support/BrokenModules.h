@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+
+namespace testkit {
+
+// Component modules broken as a bad install or a hostile folder breaks them,
+// each made in a folder of the test's own from the built test modules.
+enum class BrokenModule {
+    truncatedDependency,  // its own library is cut short inside its segments
+    pipeDependency,       // its own library is a named pipe nobody writes to
+    zeroedDynamicSegment, // sane headers, a dynamic segment of zeros
+    anotherMachine,       // built, says its header, for AArch64 (for x86-64 on AArch64)
+};
+
+// The broken module's path in `folder`; empty when it could not be made.
+std::filesystem::path brokenModule(BrokenModule kind, const std::filesystem::path& folder);
+
+} // namespace testkit
