@@ -309,6 +309,24 @@ std::string tryInChild(int fd, const std::string& path, const std::string& funct
            " while it was tried" + (line.empty() ? "" : ": " + line);
 }
 
+// Ends the trial under way, saying so, and lets no other start.
+void endTrial() {
+    Running& now = running();
+    MutexLock lock(now.mutex);
+    now.quitting = true;
+    if (now.child == 0) return;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - now.started).count();
+    std::printf("AVAudioUnit::WARNING: The module '%s' was still being tried when the program quit, after "
+                "%.1f seconds; its trial is ended.\n",
+                now.path.c_str(), seconds);
+    std::fflush(stdout);
+    // The child is ended and reaped before the program goes on to exit.
+    const auto until = std::chrono::steady_clock::now() + ModuleTrial::kTimeLimit;
+    while (now.child != 0 && now.ended.wait_until(now.mutex, until) == std::cv_status::no_timeout) {
+    }
+}
+
 } // namespace
 
 void* ModuleTrial::open(int descriptor, const std::string& path, std::string& why) {
@@ -375,6 +393,11 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
         return nullptr;
     }
     if (!record.module) {
+        // Once the program quits nothing more is loaded into it.
+        if (running().endsEarly()) {
+            why = "the program is quitting";
+            return nullptr;
+        }
         struct stat now {};
         if (::fstat(file.fd, &now) != 0 || FileKey(path, now) != key) {
             why = "it changed while it was tried";
@@ -388,21 +411,19 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
 }
 
 void ModuleTrial::endTrials() {
-    Running& now = running();
-    MutexLock lock(now.mutex);
-    now.quitting = true;
-    if (now.child == 0) return;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - now.started).count();
-    std::printf("AVAudioUnit::WARNING: The module '%s' was still being tried when the program quit, after "
-                "%.1f seconds; its trial is ended.\n",
-                now.path.c_str(), seconds);
-    std::fflush(stdout);
-    // The child is ended and reaped before the program goes on to exit.
-    const auto until = std::chrono::steady_clock::now() + ModuleTrial::kTimeLimit;
-    while (now.child != 0 && now.ended.wait_until(now.mutex, until) == std::cv_status::no_timeout) {
-    }
+    endTrial();
+    // A module that passed may be loading into this process: the program
+    // exits only once it is in, for a loader still at work after exit has run
+    // the libraries' destructors would run their constructors again.
+    MutexLock wait(verdicts().mutex);
 }
+
+namespace {
+// A program that never calls endTrials still must not exit under a load.
+struct EndTrialsAtExit {
+    ~EndTrialsAtExit() { ModuleTrial::endTrials(); }
+} endTrialsAtExit;
+} // namespace
 
 std::size_t ModuleTrial::trialsStarted() {
     Verdicts& shared = verdicts();
