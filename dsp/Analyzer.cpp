@@ -36,6 +36,9 @@ float Tone::getSum() {
 }
 
 Scala::Scala() {
+    // Names of our own: the shared table's text buffer is no place for two
+    // scales made at once on two threads.
+    Names naming;
     int octave = -2;
     double previousUpper = 0.0;
     for (int i = 0; i < kTones; ++i) {
@@ -46,7 +49,7 @@ Scala::Scala() {
         if (tone.note % 12 == 0) ++octave;
         tone.octave = octave;
         tone.group = (tone.note % 12 + 12) % 12 + 1;
-        std::snprintf(tone.name, sizeof tone.name, "%s", names.getName(tone.note, octave));
+        std::snprintf(tone.name, sizeof tone.name, "%s", naming.getName(tone.note, octave));
         tone.white = Names::getWhite(tone.note);
         const double upper = 6.875 * std::pow(2.0, (i + 0.5) / 12.0);
         tone.centerfreq = static_cast<float>(6.875 * std::pow(2.0, i / 12.0));
