@@ -254,7 +254,8 @@ bool isVoid(GumboTag tag) {
     }
 }
 
-void appendAttribute(std::string& out, const GumboAttribute& attribute) {
+// `filteredStyle`, when given, is the attribute's value already through filterCSS.
+void appendAttribute(std::string& out, const GumboAttribute& attribute, const std::string* filteredStyle) {
     const std::string name = lowercase(attribute.name);
     std::string_view value = attribute.value ? attribute.value : "";
     std::string kept;
@@ -272,7 +273,7 @@ void appendAttribute(std::string& out, const GumboAttribute& attribute) {
     else if (name == "size")
         kept = clampedInteger(value, -7, 7);
     else if (name == "style")
-        kept = filterCSS(value);
+        kept = filteredStyle ? *filteredStyle : filterCSS(value);
     else
         kept = std::string(value);
     out += ' ';
@@ -329,7 +330,7 @@ public:
                     ? &node->v.element.children
                     : nullptr;
             if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_STYLE)
-                addSheet(filterCSS(styleText(node->v.element)));
+                addSheet(sheets_[&node->v.element] = filterCSS(styleText(node->v.element)));
             else if (children)
                 for (unsigned i = 0; i < children->length; ++i)
                     pending.push_back(static_cast<const GumboNode*>(children->data[i]));
@@ -351,6 +352,12 @@ public:
             at = end + 1;
         }
         return false;
+    }
+
+    // A <style> element's text, filtered once here for the page as well.
+    std::string sheet(const GumboElement& style) const {
+        const auto found = sheets_.find(&style);
+        return found != sheets_.end() ? found->second : filterCSS(styleText(style));
     }
 
 private:
@@ -421,6 +428,7 @@ private:
 
     bool any_ = false;
     std::set<std::string, std::less<>> ids_, classes_, tags_;
+    std::map<const GumboElement*, std::string> sheets_;
 };
 
 // The tree written out again, depth first without recursion: the parser
@@ -467,9 +475,9 @@ std::string serialize(const GumboNode* root) {
         // tags, and so do elements that CSS may make tables, rows or cells
         // (each may be wrapped in a table of its own).
         const GumboAttribute* style = gumbo_get_attribute(&element.attributes, "style");
-        const bool styledTable =
-            element.tag != GUMBO_TAG_TABLE &&
-            ((style && setsTableDisplay(filterCSS(style->value))) || tableSelectors.match(element));
+        const std::string filteredStyle = style ? filterCSS(style->value) : std::string();
+        const bool styledTable = element.tag != GUMBO_TAG_TABLE &&
+                                 (setsTableDisplay(filteredStyle) || tableSelectors.match(element));
         const int tables = step.tables + (element.tag == GUMBO_TAG_TABLE || styledTable ? 1 : 0);
         const bool written = step.depth < kMaximumDepth && elements < kMaximumElements &&
                              !((isTablePart(element.tag) || styledTable) && tables > kMaximumTables);
@@ -477,8 +485,10 @@ std::string serialize(const GumboNode* root) {
         if (written) {
             out += '<';
             out += name;
-            for (unsigned i = 0; i < element.attributes.length; ++i)
-                appendAttribute(out, *static_cast<const GumboAttribute*>(element.attributes.data[i]));
+            for (unsigned i = 0; i < element.attributes.length; ++i) {
+                const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
+                appendAttribute(out, *attribute, attribute == style ? &filteredStyle : nullptr);
+            }
             out += '>';
         }
         if (element.tag == GUMBO_TAG_STYLE) {
@@ -486,7 +496,7 @@ std::string serialize(const GumboNode* root) {
             // its tag (too deep) it would be read as markup, so it goes.
             if (!written)
                 continue;
-            std::string css = filterCSS(styleText(element));
+            std::string css = tableSelectors.sheet(element);
             for (std::size_t at = css.find("</"); at != std::string::npos; at = css.find("</", at))
                 css.replace(at, 2, "<\\/");
             out += css;
