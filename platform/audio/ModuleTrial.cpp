@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Mutex.h"
 
 extern char** environ;
@@ -35,14 +36,6 @@ using ElfHeader = ElfW(Ehdr);
 using ProgramHeader = ElfW(Phdr);
 
 std::string systemMessage(int error) { return std::error_code(error, std::generic_category()).message(); }
-
-// Closes a descriptor unless it is released.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 // The machine this code runs on, as its own library's header says.
 ElfW(Half) ownMachine() {
@@ -265,24 +258,23 @@ std::string tryInChild(int fd, const std::string& path, const std::string& funct
     if (!program) return "the trial program cannot be found";
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) return "no pipe for its trial: " + systemMessage(errno);
-    Descriptor reading{pipe[0]}, writing{pipe[1]};
+    FileDescriptor reading(pipe[0]), writing(pipe[1]);
     // A copy above the child's number, so that moving it there clears close-on-exec.
-    const Descriptor module{::fcntl(fd, F_DUPFD_CLOEXEC, ModuleTrial::kModuleDescriptor + 1)};
-    if (module.fd < 0) return "no descriptor for its trial: " + systemMessage(errno);
+    const FileDescriptor module(::fcntl(fd, F_DUPFD_CLOEXEC, ModuleTrial::kModuleDescriptor + 1));
+    if (module.get() < 0) return "no descriptor for its trial: " + systemMessage(errno);
     pid_t child = -1;
     Running& now = running();
     {
         MutexLock lock(now.mutex);
         if (now.quitting) return "the program is quitting";
-        if (const int error = spawnTrial(*program, path, function, writing.fd, module.fd, child))
+        if (const int error = spawnTrial(*program, path, function, writing.get(), module.get(), child))
             return "the trial program '" + *program + "' cannot be started: " + systemMessage(error);
         now.child = child;
         now.path = path;
         now.started = std::chrono::steady_clock::now();
     }
-    ::close(writing.fd);
-    writing.fd = -1;
-    const Ending ending = awaitTrial(child, reading.fd);
+    writing.close();
+    const Ending ending = awaitTrial(child, reading.get());
     {
         MutexLock lock(now.mutex);
         now.child = 0;
@@ -364,17 +356,17 @@ AUPrincipalClassFunction ModuleTrial::entryPoint(void* module, const std::string
 
 AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::string& function,
                                            std::string& why) {
-    Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    if (file.fd < 0) {
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0) {
         why = systemMessage(errno);
         return nullptr;
     }
     struct stat status {};
-    if (::fstat(file.fd, &status) != 0) {
+    if (::fstat(file.get(), &status) != 0) {
         why = systemMessage(errno);
         return nullptr;
     }
-    if (const auto reason = unloadable(file.fd, status)) {
+    if (const auto reason = unloadable(file.get(), status)) {
         why = *reason;
         return nullptr;
     }
@@ -386,7 +378,7 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
     auto verdict = record.verdicts.find(function);
     if (verdict == record.verdicts.end()) {
         ++shared.trials;
-        verdict = record.verdicts.emplace(function, tryInChild(file.fd, path, function)).first;
+        verdict = record.verdicts.emplace(function, tryInChild(file.get(), path, function)).first;
     }
     if (!verdict->second.empty()) {
         why = verdict->second;
@@ -399,13 +391,13 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
             return nullptr;
         }
         struct stat now {};
-        if (::fstat(file.fd, &now) != 0 || FileKey(path, now) != key) {
+        if (::fstat(file.get(), &now) != 0 || FileKey(path, now) != key) {
             why = "it changed while it was tried";
             return nullptr;
         }
-        record.module = open(file.fd, path, why);
+        record.module = open(file.get(), path, why);
         if (!record.module) return nullptr;
-        file.fd = -1;
+        file.release();
     }
     return entryPoint(record.module, function, why);
 }

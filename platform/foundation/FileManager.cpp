@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/NSError.h"
 
 namespace {
@@ -41,27 +42,6 @@ bool isDirectory(const std::string& path) {
 [[noreturn]] void throwCreationError(const URL& url, int code) {
     throwFileError("folder", url, "created", code);
 }
-
-// Closes on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Closes now, as a failed close can mean lost data; errno on failure.
-    int close() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
 
 // errno of the first failure, or 0.
 int writeAll(int fd, std::span<const std::uint8_t> bytes) {
