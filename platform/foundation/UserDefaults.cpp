@@ -10,9 +10,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <new>
+#include <system_error>
 
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NSError.h"
@@ -233,7 +233,8 @@ private:
             }
             error = errno;
         }
-        warn("save()", "the damaged " + *file_ + " could not be moved aside (" + std::strerror(error) +
+        warn("save()", "the damaged " + *file_ + " could not be moved aside (" +
+                           std::generic_category().message(error) +
                            "), so it is not replaced; the change is kept in memory only.");
         return false;
     }

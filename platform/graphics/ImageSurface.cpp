@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "platform/graphics/CGContext.h"
 
@@ -79,7 +80,8 @@ bool ImageSurface::writePNG(const std::string& path) const {
     // Written through a file of our own, so that a failure says what the system said.
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
-        std::printf("ImageSurface::writePNG ERROR: %s: %s\n", path.c_str(), std::strerror(errno));
+        std::printf("ImageSurface::writePNG ERROR: %s: %s\n", path.c_str(),
+                    std::generic_category().message(errno).c_str());
         return false;
     }
     const cairo_status_t status = cairo_surface_write_to_png_stream(
@@ -95,7 +97,7 @@ bool ImageSurface::writePNG(const std::string& path) const {
     const int error = writeError ? writeError : closed ? 0 : errno;
     if (status != CAIRO_STATUS_SUCCESS || error != 0) {
         std::printf("ImageSurface::writePNG ERROR: %s: %s\n", path.c_str(),
-                    error ? std::strerror(error) : cairo_status_to_string(status));
+                    error ? std::generic_category().message(error).c_str() : cairo_status_to_string(status));
         return false;
     }
     return true;
