@@ -67,12 +67,15 @@ float Scala::getFrequency(int note) {
 }
 
 float* Scala::getChromatic(int from, int to, bool normalise) {
-    if (average(chromatic, chromaticCount.load(std::memory_order_relaxed), from, to, normalise))
+    int count = chromaticCount.load(std::memory_order_relaxed);
+    if (average(chromatic, count, from, to, normalise)) {
+        chromaticCount.store(count, std::memory_order_relaxed);
         clearChromatic.store(true, std::memory_order_relaxed);
+    }
     return chromatic;
 }
 
-bool Scala::average(float* sums, int count, int from, int to, bool normalise) {
+bool Scala::average(float* sums, int& count, int from, int to, bool normalise) {
     if (count == 0) return false;
     from = from < 0 ? 0 : from;
     to = to > kTones ? kTones : to;
@@ -83,6 +86,8 @@ bool Scala::average(float* sums, int count, int from, int to, bool normalise) {
     }
     if (normalise && m > 1.0f)
         for (int i = from; i < to; ++i) sums[i] = flushDenormal(sums[i] / m);
+    // What is left is one frame's worth: a second read finds it unchanged.
+    count = 1;
     return true;
 }
 

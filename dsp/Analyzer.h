@@ -66,11 +66,13 @@ public:
     // Centre frequency of the tone of a MIDI note, 1.0 when no tone has it.
     float getFrequency(int note);
     // Averages the summed frames over [from, to) and, if asked and needed, scales
-    // them into 0..1; the next analysed frame then starts the sums afresh.
+    // them into 0..1; they then count as one frame, so a repeated read returns
+    // the same values, and the next analysed frame starts the sums afresh.
     float* getChromatic(int from, int to, bool normalise);
-    // The same arithmetic on a copy of the sums of `count` frames, in place;
-    // false, and nothing changed, when no frame was summed.
-    static bool average(float* sums, int count, int from, int to, bool normalise);
+    // The same arithmetic on a copy of the sums of `count` frames, in place,
+    // leaving `count` at 1 so that reading them again changes nothing; false,
+    // and nothing changed, when no frame was summed.
+    static bool average(float* sums, int& count, int from, int to, bool normalise);
     // Adds each tone's sum to the notes in [from, to).
     void chromaticScaleSums(int from, int to);
     // Empties every tone; the records return to the pool.

@@ -251,3 +251,34 @@ TEST(KernelProcessing, TheKernelsOwnSpectrumGettersMatchTheAdapters) {
         }
     }
 }
+
+// The editor reads the spectrum at its own pace, often more than once between
+// two analysed frames: a read leaves the averaged values as one frame's, so
+// reading again finds them as they were.
+TEST(KernelProcessing, ReadingTheSpectrumAgainBeforeTheNextFrameChangesNothing) {
+    const struct {
+        const char* reader;
+        const float* (*read)(KernelRig&);
+    } readers[] = {
+        {"the adapter's, for the editor",
+         [](KernelRig& rig) -> const float* { return rig.adapter->getMagnitutes(); }},
+        {"the kernel's own", [](KernelRig& rig) -> const float* { return rig.kernel().getMagnitudes(); }},
+    };
+    for (const auto& r : readers) {
+        SCOPED_TRACE(r.reader);
+        KernelRig rig;
+        rig.setInput(testkit::sine(440.0, 48000.0, kSecond / 2, 0.5f),
+                     testkit::sine(440.0, 48000.0, kSecond / 2, 0.5f));
+        rig.renderAll(512);
+        // Several frames summed, so that dividing twice would show.
+        ASSERT_GT(rig.kernel().analyzer.scala.chromaticCount.load(), 2);
+        const float* first = r.read(rig);
+        const std::vector<float> shown(first, first + 137);
+        EXPECT_EQ(std::max_element(shown.begin(), shown.end()) - shown.begin(), 69);
+        EXPECT_EQ(shown[69], 1.0f);
+        for (int again = 1; again <= 2; ++again) {
+            const float* next = r.read(rig);
+            EXPECT_EQ(std::vector<float>(next, next + 137), shown) << "read " << again + 1;
+        }
+    }
+}
