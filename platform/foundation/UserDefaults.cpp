@@ -16,6 +16,7 @@
 
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NSError.h"
+#include "platform/foundation/UserDefaultsInternal.h"
 
 namespace {
 
@@ -218,28 +219,21 @@ private:
         return saved;
     }
 
-    // Renames the damaged file to "<file>.damaged" (or "-2", "-3", ... after
-    // it), never over another, so that a save cannot take what it held.
+    // Moves the damaged file aside, never over another, so that a save
+    // cannot take what it held.
     bool moveAside() REQUIRES(mutex_) {
-        const std::string base = *file_ + ".damaged";
-        int error = EEXIST;
-        for (int n = 1; n <= kMostDamagedCopies && error == EEXIST; ++n) {
-            const std::string aside = n == 1 ? base : base + "-" + std::to_string(n);
-            if (::renameat2(AT_FDCWD, file_->c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
-                damaged_ = false;
-                warn("save()",
-                     "the damaged " + *file_ + " was moved to " + aside + " before saving " + name_ + ".");
-                return true;
-            }
-            error = errno;
+        int error = 0;
+        if (const std::optional<std::string> aside = defaults::moveAside(*file_, error)) {
+            damaged_ = false;
+            warn("save()",
+                 "the damaged " + *file_ + " was moved to " + *aside + " before saving " + name_ + ".");
+            return true;
         }
         warn("save()", "the damaged " + *file_ + " could not be moved aside (" +
                            std::generic_category().message(error) +
                            "), so it is not replaced; the change is kept in memory only.");
         return false;
     }
-
-    static constexpr int kMostDamagedCopies = 1000;
 
     const std::string name_;
     const std::optional<std::string> file_;
@@ -395,6 +389,33 @@ std::optional<URL> fileURLFromText(std::string_view text) {
 }
 
 } // namespace
+
+namespace defaults {
+
+int renameNoReplace(const char* from, const char* to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+std::optional<std::string> moveAside(const std::string& file, int& error, RenameCall rename) {
+    const std::string base = file + ".damaged";
+    error = EEXIST;
+    for (int n = 1; n <= kMostDamagedCopies && error == EEXIST; ++n) {
+        const std::string aside = n == 1 ? base : base + "-" + std::to_string(n);
+        if (rename(file.c_str(), aside.c_str()) == 0) return aside;
+        error = errno;
+        if (error != EINVAL && error != ENOSYS) continue;
+        // No such rename here: a second name first, then the old one goes.
+        if (::link(file.c_str(), aside.c_str()) == 0) {
+            // Should the old name stay, the save replaces it: the copy is kept.
+            ::unlink(file.c_str());
+            return aside;
+        }
+        error = errno;
+    }
+    return std::nullopt;
+}
+
+} // namespace defaults
 
 // ---- UserDefaults ---------------------------------------------------------------
 

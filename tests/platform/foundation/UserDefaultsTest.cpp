@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/UserDefaultsInternal.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 
@@ -327,6 +329,63 @@ TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideBeforeItIsReplaced) {
         }
         EXPECT_NE(output.find(aside.string()), std::string::npos) << output;
         EXPECT_EQ(UserDefaults::suite(name)->integer("fresh"), 7);
+    }
+}
+
+// Where the file system cannot rename without replacing (NFS, some FUSE), a
+// link and an unlink move the damaged file aside, still never over a copy
+// moved aside before; a rename refused for another reason leaves it in place.
+TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideWhereTheFileSystemCannotRenameWithoutReplacing) {
+    const defaults::RenameCall unsupported = [](const char*, const char*) {
+        errno = EINVAL;
+        return -1;
+    };
+    const defaults::RenameCall missing = [](const char*, const char*) {
+        errno = ENOSYS;
+        return -1;
+    };
+    const defaults::RenameCall forbidden = [](const char*, const char*) {
+        errno = EACCES;
+        return -1;
+    };
+    const struct {
+        const char* what;
+        defaults::RenameCall rename;
+        std::vector<std::string> earlier; // moved aside before
+        std::optional<std::string> aside; // none: the file stays
+        int error;
+    } cases[] = {
+        {"renamed", defaults::renameNoReplace, {}, ".damaged", 0},
+        {"renamed past two copies", defaults::renameNoReplace, {".damaged", ".damaged-2"}, ".damaged-3", 0},
+        {"no such rename (EINVAL)", unsupported, {}, ".damaged", 0},
+        {"no such rename, past a copy", unsupported, {".damaged"}, ".damaged-2", 0},
+        {"no such call (ENOSYS), past two copies", missing, {".damaged", ".damaged-2"}, ".damaged-3", 0},
+        {"refused (EACCES)", forbidden, {}, std::nullopt, EACCES},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path file = root / (std::to_string(&c - cases) + ".plist");
+        std::ofstream(file, std::ios::binary) << "damaged";
+        for (const std::string& suffix : c.earlier) std::ofstream(file.string() + suffix) << "earlier";
+
+        int error = -1;
+        const std::optional<std::string> aside = defaults::moveAside(file.string(), error, c.rename);
+
+        if (c.aside) {
+            ASSERT_EQ(aside, file.string() + *c.aside);
+            EXPECT_FALSE(fs::exists(file)) << "only one name is left";
+            EXPECT_EQ(fs::hard_link_count(*aside), 1u);
+            std::ifstream in(*aside, std::ios::binary);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "damaged");
+        } else {
+            EXPECT_EQ(aside, std::nullopt);
+            EXPECT_EQ(error, c.error);
+            EXPECT_TRUE(fs::exists(file));
+        }
+        for (const std::string& suffix : c.earlier) {
+            std::ifstream kept(file.string() + suffix);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "earlier") << suffix;
+        }
     }
 }
 
