@@ -90,21 +90,28 @@ bool reachable(const std::optional<URL>& page, const URL& target) {
 }
 
 // The view's own downloads: slow pages and pictures wait on these threads,
-// never on the global queue that the rest of the app shares.
-DispatchQueue& downloads() {
-    static DispatchQueue* const queue = new DispatchQueue("WKWebView.downloads", 4);
+// never on the global queue that the rest of the app shares. Pages have
+// threads apart, so that the next page never waits behind the pictures of the
+// page shown, which keep coming until it is replaced.
+DispatchQueue& pageDownloads() {
+    static DispatchQueue* const queue = new DispatchQueue("WKWebView.pages", 2);
+    return *queue;
+}
+
+DispatchQueue& pictureDownloads() {
+    static DispatchQueue* const queue = new DispatchQueue("WKWebView.pictures", 4);
     return *queue;
 }
 
 // Pages complete on the main queue; pictures right where they arrived, to be
 // decoded there.
 URLSession& pageSession() {
-    static URLSession* const session = new URLSession(downloads(), DispatchQueue::main());
+    static URLSession* const session = new URLSession(pageDownloads(), DispatchQueue::main());
     return *session;
 }
 
 URLSession& pictureSession() {
-    static URLSession* const session = new URLSession(downloads(), downloads());
+    static URLSession* const session = new URLSession(pictureDownloads(), pictureDownloads());
     return *session;
 }
 
@@ -231,8 +238,8 @@ void WKWebView::navigate(const URLRequest& request, WKNavigationType type, std::
 void WKWebView::respond(std::uint64_t navigation, const URLRequest& request, std::optional<std::string> html) {
     if (navigation != navigation_)
         return;  // a newer load took its place
-    // The view goes elsewhere: the pictures of the page before are not needed.
-    dropPictures();
+    // The page shown keeps its pictures coming until another takes its place:
+    // the response may yet be refused.
     if (!html && !request.url) {
         fail("the request has no URL; nothing is loaded.");
         return;

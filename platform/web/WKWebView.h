@@ -79,8 +79,10 @@ public:
 // network (or a text without a file base URL) loads pictures over http(s)
 // only, and its links to file: addresses are not followed. Pictures are
 // fetched and decoded on the view's own download queue, each within a few
-// seconds, and all of a page's together within a budget of pixels; a new
-// navigation or the view's end cancels whatever is still on its way.
+// seconds, and all of a page's together within a budget of pixels; the
+// content that replaces the page (another page, a PDF, a message) or the
+// view's end cancels whatever is still on its way, and a navigation refused
+// on the way leaves them coming.
 class WKWebView : public UIView {
 public:
     // Pixels of one page's pictures decoded at most (128 MiB); pictures past

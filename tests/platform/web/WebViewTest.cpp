@@ -589,3 +589,58 @@ TEST(WebView, ANavigationOrTheViewsEndCancelsThePicturesStillOnTheirWay) {
         EXPECT_GT(server.requests("/slow.png"), requested);
     }
 }
+
+// A navigation refused on its way leaves the page where it was, and so its
+// pictures still coming: they are drawn once they arrive, each asked for once.
+TEST(WebView, ANavigationRefusedOnTheWayLeavesTheShownPagesPicturesComing) {
+    testkit::TempFolder folder;
+    const std::string png = redPNG(folder, "red.png", {40, 40});
+    std::string slow = "<title>Slow</title><body style='margin:0'>";
+    for (int i = 0; i < 4; ++i)
+        slow += "<img src='/red.png?" + std::to_string(i) + "' width='40' height='40'>";
+    enum class Via { link, text };
+    const struct {
+        const char* name;
+        Via via;
+        Action action;
+        Response response;
+        const char* refusedAt; // the question the navigation ends with
+    } cases[] = {
+        {"a link refused at the response", Via::link, Action::allow, Response::cancel, "response "},
+        {"a text refused at the response", Via::text, Action::allow, Response::cancel, "response "},
+        {"a link refused at the request", Via::link, Action::cancel, Response::allow, "action "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testkit::LoopbackServer server({{"/slow.html", {200, "text/html", slow}},
+                                        {"/red.png", {200, "image/png", png, "", true}},
+                                        {"/next.html", {200, "text/html", "<title>Next</title>"}}});
+        Page page;
+        page.view->load(URLRequest{URL::string(server.url("/slow.html"))});
+        ASSERT_TRUE(testkit::drainMainQueueUntil(
+            [&] { return page.view->title() == "Slow" && server.holding() == 4; }));
+
+        page.navigator->action = c.action;
+        page.navigator->response = c.response;
+        const std::size_t asked = page.navigator->asked.size();
+        if (c.via == Via::link)
+            page.view->followLink(URLRequest{URL::string(server.url("/next.html"))});
+        else
+            page.view->loadHTMLString("<title>Next</title>", URL::string(server.url("/")));
+        ASSERT_TRUE(testkit::drainMainQueueUntil([&] {
+            const auto& said = page.navigator->asked;
+            return said.size() > asked && said.back().rfind(c.refusedAt, 0) == 0;
+        }));
+        EXPECT_TRUE(page.view->isLoading()); // the pictures are still on their way
+
+        server.release();
+        ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !page.view->isLoading(); }));
+        EXPECT_EQ(page.view->title(), "Slow");
+        EXPECT_EQ(page.view->url(), URL::string(server.url("/slow.html")));
+        EXPECT_EQ(std::lround(redPixels(*page.picture()) / 1600.0), 4);
+        EXPECT_EQ(server.requests("/red.png"), 4);
+        EXPECT_EQ(server.abandoned(), 0);
+        EXPECT_EQ(page.navigator->asked.back().rfind(c.refusedAt, 0), 0u)
+            << "nothing asked after the refusal";
+    }
+}
