@@ -245,16 +245,18 @@ struct Ending {
     std::string output; // its last 4 KB
 };
 
-// Appends what can be read from `output` now to `into` (its last 4 KB): false once it is closed.
+// Appends what can be read from `output` now, 64 KB at most, to `into` (its
+// last 4 KB): false once it is closed.
 bool readSome(int output, std::string& into) {
     char chunk[4096];
-    for (;;) {
+    for (int chunks = 0; chunks < 16; ++chunks) {
         const ssize_t got = ::read(output, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return got < 0 && errno == EAGAIN;
         into.append(chunk, static_cast<std::size_t>(got));
         if (into.size() > 4096) into.erase(0, into.size() - 4096);
     }
+    return true;
 }
 
 // Waits, within the time limit (or until the program quits), for the trial
@@ -279,9 +281,9 @@ Ending awaitTrial(pid_t child, int output) {
             ending.kind = Ending::Kind::ended;
             break;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0) {
             ending.kind = Ending::Kind::timedOut;
             break;
@@ -316,7 +318,8 @@ Verdict verdictOn(int status, const std::string& output, const std::string& mark
     const int code = WEXITSTATUS(status);
     const std::string line = lastLine(output);
     if (code == 0 && marker == ModuleTrial::kPassed) return {};
-    if (code == 0) return {"the module ended the process while it was loaded, before its trial reached its end"};
+    if (code == 0)
+        return {"the module ended the process while it was loaded, before its trial reached its end"};
     if (code == ModuleTrial::kRefused && !line.empty()) return {line};
     if (code == ModuleTrial::kReplaced && !line.empty()) return retried(line);
     return {"its trial ended with status " + std::to_string(code) + " while it was tried" +
@@ -392,11 +395,20 @@ void endTrial() {
     }
 }
 
+// Drops what a trial said of `function` in `record`: it is tried again.
+std::nullptr_t forget(Verdicts& shared, std::map<FileKey, Record>::iterator record,
+                      const std::string& function) REQUIRES(shared.mutex) {
+    record->second.verdicts.erase(function);
+    if (record->second.verdicts.empty() && !record->second.module) shared.records.erase(record);
+    return nullptr;
+}
+
 } // namespace
 
 void* ModuleTrial::open(int descriptor, const std::string& path, std::string& why, bool& replaced) {
     replaced = false;
-    struct stat tried {}, named {};
+    struct stat tried {
+    }, named{};
     if (::fstat(descriptor, &tried) != 0) {
         why = systemMessage(errno);
         return nullptr;
@@ -426,8 +438,8 @@ void* ModuleTrial::open(int descriptor, const std::string& path, std::string& wh
     if (!checked) {
         replaced = true;
         why = earlier ? "another file loaded from that path earlier is in the program; the new one can be "
-                             "loaded once the program starts again"
-                           : "the file its path loaded is not the one tried";
+                        "loaded once the program starts again"
+                      : "the file its path loaded is not the one tried";
     }
     return checked;
 }
@@ -479,19 +491,13 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
     } loading(shared.loading);
     auto record = shared.records.find(key);
     if (record == shared.records.end()) record = shared.records.emplace(key, Record{}).first;
-    // A pass this process cannot load after all is no lasting verdict.
-    const auto forget = [&] {
-        record->second.verdicts.erase(function);
-        if (record->second.verdicts.empty() && !record->second.module) shared.records.erase(record);
-        return nullptr;
-    };
     auto verdict = record->second.verdicts.find(function);
     if (verdict == record->second.verdicts.end()) {
         ++shared.trials;
         Verdict tried = tryInChild(file.get(), path, function);
         if (!tried.lasting) {
             why = tried.why;
-            return forget();
+            return forget(shared, record, function);
         }
         verdict = record->second.verdicts.emplace(function, std::move(tried.why)).first;
     }
@@ -499,20 +505,21 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
         why = verdict->second;
         return nullptr;
     }
+    // A pass that this process cannot load after all is no lasting verdict.
     if (!record->second.module) {
         // Once the program quits nothing more is loaded into it.
         if (running().endsEarly()) {
             why = "the program is quitting";
-            return forget();
+            return forget(shared, record, function);
         }
         struct stat now {};
         if (::fstat(file.get(), &now) != 0 || FileKey(path, now) != key) {
             why = "it changed while it was tried";
-            return forget();
+            return forget(shared, record, function);
         }
         bool replaced = false;
         record->second.module = open(file.get(), path, why, replaced);
-        if (!record->second.module) return forget();
+        if (!record->second.module) return forget(shared, record, function);
         file.release();
     }
     return entryPoint(record->second.module, function, why);
@@ -528,6 +535,7 @@ void ModuleTrial::endTrials() {
     if (verdicts().loading.load() == std::this_thread::get_id()) return;
     MutexLock wait(verdicts().mutex);
 }
+
 namespace {
 // A program that never calls endTrials still must not exit under a load.
 struct EndTrialsAtExit {

@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     }
     std::fflush(nullptr);
     // Only here, past the factory: a module that ends the process earlier, even with status 0, fails.
-    const ssize_t said = ::write(ModuleTrial::kMarkerDescriptor, ModuleTrial::kPassed, sizeof ModuleTrial::kPassed - 1);
+    const ssize_t said =
+        ::write(ModuleTrial::kMarkerDescriptor, ModuleTrial::kPassed, sizeof ModuleTrial::kPassed - 1);
     // Nothing of the module's runs at exit: what it made is left as it is.
     ::_exit(said == static_cast<ssize_t>(sizeof ModuleTrial::kPassed - 1) ? 0 : ModuleTrial::kRefused);
 }

@@ -302,7 +302,8 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
         const std::string output = capture.finish();
         EXPECT_EQ(unit != nullptr, step.loads) << step.name << ": " << output;
         if (std::string(step.name).starts_with("replaced")) {
-            EXPECT_NE(output.find("can be loaded once the program starts again"), std::string::npos) << output;
+            EXPECT_NE(output.find("can be loaded once the program starts again"), std::string::npos)
+                << output;
         }
         EXPECT_EQ(ModuleTrial::trialsStarted() - before, step.trials) << step.name;
     }
@@ -319,7 +320,8 @@ TEST_F(RegistryTest, AModuleThatPassesIsLoadedFromItsOwnPath) {
         const char* name;
         std::string path, function;
     } cases[] = {
-        {"library beside it", testkit::moduleWithItsLibrary(folder / "origin").string(), "AUPrincipalClassFactory"},
+        {"library beside it", testkit::moduleWithItsLibrary(folder / "origin").string(),
+         "AUPrincipalClassFactory"},
         {"process left behind", module, "ForkingPrincipalClassFactory"},
     };
     for (const auto& c : cases) {

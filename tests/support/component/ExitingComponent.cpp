@@ -21,7 +21,9 @@ __attribute__((constructor)) void endTheProgram() {
 
 class NoPrincipalClass : public AUAudioUnitFactory {
 public:
-    std::shared_ptr<AUAudioUnit> createAudioUnit(const AudioComponentDescription&) override { return nullptr; }
+    std::shared_ptr<AUAudioUnit> createAudioUnit(const AudioComponentDescription&) override {
+        return nullptr;
+    }
 };
 
 } // namespace
