@@ -27,6 +27,10 @@ public:
     static constexpr int kReplaced = 4;
     static constexpr std::chrono::seconds kTimeLimit{5};
 
+    // How long a trial may take: kTimeLimit, or ORVO_MODULE_TRIAL_SECONDS
+    // (0.1 to 600) for a machine too slow or too busy for it.
+    static std::chrono::milliseconds timeLimit();
+
     // The module's factory function `function`, loaded in this process (for
     // good) once the module has passed its trial; null, with the reason in
     // `why`, when it cannot be. Verdicts about the module (it passed, it was

@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     }
     // Ends itself should a module hang it after its host is gone; the host's
     // own time limit comes first.
-    ::alarm(static_cast<unsigned>(2 * ModuleTrial::kTimeLimit.count()));
+    ::alarm(
+        static_cast<unsigned>(2 * std::chrono::ceil<std::chrono::seconds>(ModuleTrial::timeLimit()).count()));
     const std::string path = argv[1], function = argv[2];
     std::string why;
     bool replaced = false;

@@ -56,9 +56,15 @@ std::size_t openDescriptors() {
 }
 
 // A registry folder of its own, searched before the test component's folder.
+// Trials get a minute, so that a busy machine never turns a verdict into a
+// time-out; a case that hangs on purpose shortens it (a hang never ends).
 class RegistryTest : public ::testing::Test {
 protected:
-    RegistryTest() { testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", folder.path().string()); }
+    RegistryTest() {
+        testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", folder.path().string());
+        testkit::ScopedEnvironment::set("ORVO_MODULE_TRIAL_SECONDS", "60");
+    }
+    static void hangsOnPurpose() { testkit::ScopedEnvironment::set("ORVO_MODULE_TRIAL_SECONDS", "2"); }
 
     void write(const std::string& name, const std::string& text) { std::ofstream(folder / name) << text; }
     std::vector<std::string> names(const AudioComponentDescription& search) {
@@ -69,7 +75,7 @@ protected:
         return found;
     }
 
-    testkit::ScopedEnvironment environment{"ORVO_COMPONENT_PATH"};
+    testkit::ScopedEnvironment environment{"ORVO_COMPONENT_PATH", "ORVO_MODULE_TRIAL_SECONDS"};
     testkit::TempFolder folder{"registry"};
     const std::string module = ORVO_TEST_COMPONENT_FILE;
 };
@@ -233,6 +239,7 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
         write(std::string(c.subtype) + ".plist", manifest("aumf", c.subtype, c.path, c.function));
         const testkit::ChildOutcome run = testkit::runInChild(
             [&]() -> std::string {
+                if (c.says == hung) hangsOnPurpose();
                 const auto descriptors = openDescriptors();
                 try {
                     AVAudioUnit::instantiate({aumf, code(c.subtype), VLMR, 0, 0}, 0);
@@ -246,7 +253,7 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
                     return "a throw that is no exception came through";
                 }
             },
-            std::chrono::seconds(30));
+            std::chrono::seconds(120));
         EXPECT_TRUE(run.passed()) << c.subtype << ": " << run.describe();
         EXPECT_NE(run.output.find("AVAudioUnit::ERROR"), std::string::npos)
             << c.subtype << ": " << run.output;
@@ -339,7 +346,7 @@ TEST_F(RegistryTest, AModuleThatPassesIsLoadedFromItsOwnPath) {
                     return std::string("loaded as '") + (where.dli_fname ? where.dli_fname : "?") + "'";
                 return "";
             },
-            std::chrono::seconds(60));
+            std::chrono::seconds(120));
         EXPECT_TRUE(run.passed()) << c.name << ": " << run.describe();
     }
 }
@@ -374,6 +381,7 @@ TEST_F(RegistryTest, ATrialThatCouldNotRunOrEndIsTriedAgainAtTheNextSearch) {
             [&]() -> std::string {
                 std::vector<int> held;
                 if (c.exhausted) exhaust(held);
+                if (!c.loadsAtLast) hangsOnPurpose();
                 std::string first;
                 const bool loadedFirst = ModuleTrial::load(copy, c.function, first) != nullptr;
                 for (const int fd : held) ::close(fd);
@@ -385,7 +393,7 @@ TEST_F(RegistryTest, ATrialThatCouldNotRunOrEndIsTriedAgainAtTheNextSearch) {
                 if (loaded != c.loadsAtLast) return "then: " + (loaded ? "loaded" : second);
                 return "";
             },
-            std::chrono::seconds(60));
+            std::chrono::seconds(120));
         EXPECT_TRUE(run.passed()) << c.name << ": " << run.describe();
     }
 }
@@ -403,7 +411,7 @@ TEST_F(RegistryTest, AModuleEndingItsHostAsItLoadsEndsItWithoutAHang) {
             ModuleTrial::load(path, "AUPrincipalClassFactory", why);
             return "the load returned: " + why;
         },
-        std::chrono::seconds(60));
+        std::chrono::seconds(120));
     EXPECT_EQ(run.end, testkit::ChildOutcome::End::exited) << run.describe();
     EXPECT_EQ(run.code, 0) << run.describe();
 }
