@@ -415,8 +415,8 @@ std::nullptr_t forget(Verdicts& shared, std::map<FileKey, Record>::iterator reco
 
 void* ModuleTrial::open(int descriptor, const std::string& path, std::string& why, bool& replaced) {
     replaced = false;
-    struct stat tried {
-    }, named{};
+    struct stat tried {};
+    struct stat named {};
     if (::fstat(descriptor, &tried) != 0) {
         why = systemMessage(errno);
         return nullptr;
