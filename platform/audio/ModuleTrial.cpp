@@ -12,11 +12,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <compare>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -29,6 +32,14 @@
 #include "platform/foundation/Mutex.h"
 
 extern char** environ;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORVO_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ORVO_SANITIZED 1
+#endif
+#endif
 
 namespace {
 
@@ -107,9 +118,9 @@ struct FileKey {
 
 struct Record {
     std::map<std::string, std::string> verdicts; // factory function -> why it failed, empty when it passed
-    // Loaded in this process through its descriptor, which stays open for
-    // good: the loader knows the module by that descriptor's name, and a name
-    // reused for another file would be taken for this module.
+    // Loaded in this process. Its descriptor stays open for good: the loader
+    // was asked for the module by that descriptor's name, and a name reused
+    // for another file would be taken for this module.
     void* module = nullptr;
 };
 
@@ -117,6 +128,9 @@ struct Verdicts {
     Mutex mutex;
     std::map<FileKey, Record> records GUARDED_BY(mutex);
     std::size_t trials GUARDED_BY(mutex) = 0;
+    // The thread holding `mutex` for a load, if any: a module that ends the
+    // program as it loads runs the at-exit wait for loads on that very thread.
+    std::atomic<std::thread::id> loading{};
 };
 
 Verdicts& verdicts() {
@@ -170,18 +184,37 @@ std::string lastLine(const std::string& text) {
                        end + 1 - (start == std::string::npos ? 0 : start + 1));
 }
 
+// This program's environment for the trial program. A sanitizer build of it
+// would symbolise a crash's stack before it exits, which takes seconds on a
+// busy machine; the verdict needs only the exit.
+std::vector<std::string> trialEnvironment() {
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable; ++variable) variables.emplace_back(*variable);
+#ifdef ORVO_SANITIZED
+    for (const std::string name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        auto found = std::find_if(variables.begin(), variables.end(),
+                                  [&](const std::string& v) { return v.starts_with(name + "="); });
+        if (found == variables.end()) found = variables.insert(variables.end(), name + "=");
+        found->append(found->back() == '=' ? "symbolize=0" : ":symbolize=0");
+    }
+#endif
+    return variables;
+}
+
 // Starts the trial program on the module open on `module`, its output into
-// `output`: 0, or the error number. A process group of its own, to be ended
-// whole; default signals, none blocked; nothing else of ours open.
+// `output` and its marker into `marker`: 0, or the error number. A process
+// group of its own, to be ended whole; default signals, none blocked; nothing
+// else of ours open.
 int spawnTrial(const std::string& program, const std::string& path, const std::string& function, int output,
-               int module, pid_t& child) {
+               int module, int marker, pid_t& child) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
     posix_spawn_file_actions_adddup2(&actions, module, ModuleTrial::kModuleDescriptor);
-    posix_spawn_file_actions_addclosefrom_np(&actions, ModuleTrial::kModuleDescriptor + 1);
+    posix_spawn_file_actions_adddup2(&actions, marker, ModuleTrial::kMarkerDescriptor);
+    posix_spawn_file_actions_addclosefrom_np(&actions, ModuleTrial::kMarkerDescriptor + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, all;
@@ -196,8 +229,12 @@ int spawnTrial(const std::string& program, const std::string& path, const std::s
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
+    std::vector<std::string> variables = trialEnvironment();
+    std::vector<char*> envp;
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
     // posix_spawn, not fork: after a fork this threaded process could only make async-signal-safe calls.
-    const int error = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+    const int error = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return error;
@@ -210,41 +247,53 @@ struct Ending {
     std::string output; // its last 4 KB
 };
 
-// Reads the trial's output until it closes it, then waits for its end, all
-// within the time limit (or until the program quits); then ends its whole
-// group, whatever is left of it, and reaps it.
+// Appends what can be read from `output` now, 64 KB at most, to `into` (its
+// last 4 KB): false once it is closed.
+bool readSome(int output, std::string& into) {
+    char chunk[4096];
+    for (int chunks = 0; chunks < 16; ++chunks) {
+        const ssize_t got = ::read(output, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return got < 0 && errno == EAGAIN;
+        into.append(chunk, static_cast<std::size_t>(got));
+        if (into.size() > 4096) into.erase(0, into.size() - 4096);
+    }
+    return true;
+}
+
+// Waits, within the time limit (or until the program quits), for the trial
+// to end, reading its output (non-blocking) as it comes; then ends its whole
+// group, whatever is left of it, and reaps it. The trial's end is its exit,
+// not the end of its output: what it started may hold that open.
 Ending awaitTrial(pid_t child, int output) {
     Running& now = running();
-    const auto deadline = std::chrono::steady_clock::now() + ModuleTrial::kTimeLimit;
-    const auto left = [&] {
-        const auto rest = deadline - std::chrono::steady_clock::now();
-        return std::chrono::duration_cast<std::chrono::milliseconds>(rest).count();
-    };
+    const auto deadline = std::chrono::steady_clock::now() + ModuleTrial::timeLimit();
     Ending ending;
-    ending.kind = Ending::Kind::timedOut;
     bool open = true;
-    while (ending.kind == Ending::Kind::timedOut && left() > 0) {
+    for (;;) {
         if (now.endsEarly()) {
             ending.kind = Ending::Kind::quit;
-        } else if (open) {
-            pollfd wait{output, POLLIN, 0};
-            if (::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left(), kQuitCheckMilliseconds))) <=
-                0)
-                continue;
-            char chunk[4096];
-            const ssize_t got = ::read(output, chunk, sizeof chunk);
-            if (got > 0) ending.output.append(chunk, static_cast<std::size_t>(got));
-            if (ending.output.size() > 4096) ending.output.erase(0, ending.output.size() - 4096);
-            open = got > 0 || (got < 0 && errno == EINTR);
-        } else {
-            // Left unreaped, so that its number cannot go to another process before the group is ended.
-            siginfo_t info{};
-            if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                info.si_pid == child)
-                ending.kind = Ending::Kind::ended;
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            break;
         }
+        // Left unreaped, so that its number cannot go to another process before the group is ended.
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == child) {
+            if (open) readSome(output, ending.output);
+            ending.kind = Ending::Kind::ended;
+            break;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0) {
+            ending.kind = Ending::Kind::timedOut;
+            break;
+        }
+        // Once the output is closed, only the wait is left.
+        pollfd wait{open ? output : -1, POLLIN, 0};
+        if (::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left, kQuitCheckMilliseconds))) > 0)
+            open = readSome(output, ending.output);
     }
     ::kill(-child, SIGKILL);
     while (::waitpid(child, &ending.status, 0) < 0 && errno == EINTR) {
@@ -252,23 +301,65 @@ Ending awaitTrial(pid_t child, int output) {
     return ending;
 }
 
-// Runs the trial program on the module open on `fd`: empty when it passed, else why not.
-std::string tryInChild(int fd, const std::string& path, const std::string& function) {
+// "5", "0.5", "12.5".
+std::string seconds(std::chrono::milliseconds time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(time.count()) / 1000);
+    return text;
+}
+
+// What a trial says: empty when the module passed, else why not; `lasting`
+// when that is about the module itself and not about the trial's chances.
+struct Verdict {
+    std::string why;
+    bool lasting = true;
+};
+
+Verdict retried(std::string why) { return {std::move(why), false}; }
+
+// The verdict on a trial that ended with `status`, its output and its marker.
+Verdict verdictOn(int status, const std::string& output, const std::string& marker) {
+    if (WIFSIGNALED(status)) {
+        const char* name = ::sigdescr_np(WTERMSIG(status));
+        return {"it was killed by signal " + std::to_string(WTERMSIG(status)) + " (" + (name ? name : "?") +
+                ") while it was tried"};
+    }
+    const int code = WEXITSTATUS(status);
+    const std::string line = lastLine(output);
+    if (code == 0 && marker == ModuleTrial::kPassed) return {};
+    if (code == 0)
+        return {"the module ended the process while it was loaded, before its trial reached its end"};
+    if (code == ModuleTrial::kRefused && !line.empty()) return {line};
+    if (code == ModuleTrial::kReplaced && !line.empty()) return retried(line);
+    return {"its trial ended with status " + std::to_string(code) + " while it was tried" +
+            (line.empty() ? "" : ": " + line)};
+}
+
+// Runs the trial program on the module open on `fd`.
+Verdict tryInChild(int fd, const std::string& path, const std::string& function) {
     const std::optional<std::string> program = trialProgram();
-    if (!program) return "the trial program cannot be found";
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) return "no pipe for its trial: " + systemMessage(errno);
+    if (!program) return retried("the trial program cannot be found");
+    int pipe[2], markerPipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) return retried("no pipe for its trial: " + systemMessage(errno));
     FileDescriptor reading(pipe[0]), writing(pipe[1]);
-    // A copy above the child's number, so that moving it there clears close-on-exec.
-    const FileDescriptor module(::fcntl(fd, F_DUPFD_CLOEXEC, ModuleTrial::kModuleDescriptor + 1));
-    if (module.get() < 0) return "no descriptor for its trial: " + systemMessage(errno);
+    if (::pipe2(markerPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return retried("no pipe for its trial: " + systemMessage(errno));
+    FileDescriptor marked(markerPipe[0]), marking(markerPipe[1]);
+    // Copies above the child's numbers, so that moving them there clears close-on-exec.
+    const int above = ModuleTrial::kMarkerDescriptor + 1;
+    const FileDescriptor module(::fcntl(fd, F_DUPFD_CLOEXEC, above)),
+        marker(::fcntl(marking.get(), F_DUPFD_CLOEXEC, above));
+    if (module.get() < 0 || marker.get() < 0 ||
+        ::fcntl(reading.get(), F_SETFL, ::fcntl(reading.get(), F_GETFL) | O_NONBLOCK) != 0)
+        return retried("no descriptor for its trial: " + systemMessage(errno));
     pid_t child = -1;
     Running& now = running();
     {
         MutexLock lock(now.mutex);
-        if (now.quitting) return "the program is quitting";
-        if (const int error = spawnTrial(*program, path, function, writing.get(), module.get(), child))
-            return "the trial program '" + *program + "' cannot be started: " + systemMessage(error);
+        if (now.quitting) return retried("the program is quitting");
+        if (const int error =
+                spawnTrial(*program, path, function, writing.get(), module.get(), marker.get(), child))
+            return retried("the trial program '" + *program + "' cannot be started: " + systemMessage(error));
         now.child = child;
         now.path = path;
         now.started = std::chrono::steady_clock::now();
@@ -283,22 +374,15 @@ std::string tryInChild(int fd, const std::string& path, const std::string& funct
 
     switch (ending.kind) {
     case Ending::Kind::quit:
-        return "its trial was ended unfinished as the program quit";
+        return retried("its trial was ended unfinished as the program quit");
     case Ending::Kind::timedOut:
-        return "its trial did not end within " + std::to_string(ModuleTrial::kTimeLimit.count()) + " seconds";
+        return retried("its trial did not end within " + seconds(ModuleTrial::timeLimit()) + " seconds");
     case Ending::Kind::ended:
         break;
     }
-    if (WIFSIGNALED(ending.status)) {
-        const char* name = ::sigdescr_np(WTERMSIG(ending.status));
-        return "it was killed by signal " + std::to_string(WTERMSIG(ending.status)) + " (" +
-               (name ? name : "?") + ") while it was tried";
-    }
-    if (WEXITSTATUS(ending.status) == 0) return "";
-    const std::string line = lastLine(ending.output);
-    if (WEXITSTATUS(ending.status) == ModuleTrial::kRefused && !line.empty()) return line;
-    return "its trial ended with status " + std::to_string(WEXITSTATUS(ending.status)) +
-           " while it was tried" + (line.empty() ? "" : ": " + line);
+    std::string said;
+    readSome(marked.get(), said);
+    return verdictOn(ending.status, ending.output, said);
 }
 
 // Ends the trial under way, saying so, and lets no other start.
@@ -314,24 +398,58 @@ void endTrial() {
                 now.path.c_str(), seconds);
     std::fflush(stdout);
     // The child is ended and reaped before the program goes on to exit.
-    const auto until = std::chrono::steady_clock::now() + ModuleTrial::kTimeLimit;
+    const auto until = std::chrono::steady_clock::now() + ModuleTrial::timeLimit();
     while (now.child != 0 && now.ended.wait_until(now.mutex, until) == std::cv_status::no_timeout) {
     }
 }
 
+// Drops what a trial said of `function` in `record`: it is tried again.
+std::nullptr_t forget(Verdicts& shared, std::map<FileKey, Record>::iterator record,
+                      const std::string& function) REQUIRES(shared.mutex) {
+    record->second.verdicts.erase(function);
+    if (record->second.verdicts.empty() && !record->second.module) shared.records.erase(record);
+    return nullptr;
+}
+
 } // namespace
 
-void* ModuleTrial::open(int descriptor, const std::string& path, std::string& why) {
-    const std::string name = "/proc/self/fd/" + std::to_string(descriptor);
+void* ModuleTrial::open(int descriptor, const std::string& path, std::string& why, bool& replaced) {
+    replaced = false;
+    struct stat tried {};
+    struct stat named {};
+    if (::fstat(descriptor, &tried) != 0) {
+        why = systemMessage(errno);
+        return nullptr;
+    }
+    // Narrows the window in which the path could name something the loader hangs on.
+    if (::stat(path.c_str(), &named) != 0 || named.st_dev != tried.st_dev || named.st_ino != tried.st_ino) {
+        replaced = true;
+        why = "its path names another file than the one tried";
+        return nullptr;
+    }
+    // By its path, so that the libraries beside it are found through its $ORIGIN.
+    const std::string name = path.find('/') == std::string::npos ? "./" + path : path;
+    void* earlier = ::dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (earlier) ::dlclose(earlier);
     void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
-        // The loader names the descriptor; the reader knows the path.
         const char* error = ::dlerror();
         why = error ? error : "the loader gives no reason";
-        for (std::size_t at = why.find(name); at != std::string::npos; at = why.find(name, at + path.size()))
-            why.replace(at, name.size(), path);
+        return nullptr;
     }
-    return module;
+    // The loader knows its objects by device and inode: asked, without
+    // loading, for the file open on the descriptor, it answers with the
+    // object of that file, if one is loaded.
+    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(descriptor);
+    void* checked = ::dlopen(byDescriptor.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    ::dlclose(module);
+    if (!checked) {
+        replaced = true;
+        why = earlier ? "another file loaded from that path earlier is in the program; the new one can be "
+                        "loaded once the program starts again"
+                      : "the file its path loaded is not the one tried";
+    }
+    return checked;
 }
 
 AUPrincipalClassFunction ModuleTrial::entryPoint(void* module, const std::string& function,
@@ -374,39 +492,55 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
     Verdicts& shared = verdicts();
     // One trial at a time: a second search for the same module waits for its verdict.
     MutexLock lock(shared.mutex);
-    Record& record = shared.records[key];
-    auto verdict = record.verdicts.find(function);
-    if (verdict == record.verdicts.end()) {
+    struct Loading {
+        std::atomic<std::thread::id>& thread;
+        explicit Loading(std::atomic<std::thread::id>& t) : thread(t) { thread = std::this_thread::get_id(); }
+        ~Loading() { thread = std::thread::id(); }
+    } loading(shared.loading);
+    auto record = shared.records.find(key);
+    if (record == shared.records.end()) record = shared.records.emplace(key, Record{}).first;
+    auto verdict = record->second.verdicts.find(function);
+    if (verdict == record->second.verdicts.end()) {
         ++shared.trials;
-        verdict = record.verdicts.emplace(function, tryInChild(file.get(), path, function)).first;
+        Verdict tried = tryInChild(file.get(), path, function);
+        if (!tried.lasting) {
+            why = tried.why;
+            return forget(shared, record, function);
+        }
+        verdict = record->second.verdicts.emplace(function, std::move(tried.why)).first;
     }
     if (!verdict->second.empty()) {
         why = verdict->second;
         return nullptr;
     }
-    if (!record.module) {
+    // A pass that this process cannot load after all is no lasting verdict.
+    if (!record->second.module) {
         // Once the program quits nothing more is loaded into it.
         if (running().endsEarly()) {
             why = "the program is quitting";
-            return nullptr;
+            return forget(shared, record, function);
         }
         struct stat now {};
         if (::fstat(file.get(), &now) != 0 || FileKey(path, now) != key) {
             why = "it changed while it was tried";
-            return nullptr;
+            return forget(shared, record, function);
         }
-        record.module = open(file.get(), path, why);
-        if (!record.module) return nullptr;
+        bool replaced = false;
+        record->second.module = open(file.get(), path, why, replaced);
+        if (!record->second.module) return forget(shared, record, function);
         file.release();
     }
-    return entryPoint(record.module, function, why);
+    return entryPoint(record->second.module, function, why);
 }
 
 void ModuleTrial::endTrials() {
     endTrial();
     // A module that passed may be loading into this process: the program
     // exits only once it is in, for a loader still at work after exit has run
-    // the libraries' destructors would run their constructors again.
+    // the libraries' destructors would run their constructors again. When
+    // the module ends the program as it loads, the load is this very thread's
+    // and waiting for it would never end.
+    if (verdicts().loading.load() == std::this_thread::get_id()) return;
     MutexLock wait(verdicts().mutex);
 }
 
@@ -416,6 +550,16 @@ struct EndTrialsAtExit {
     ~EndTrialsAtExit() { ModuleTrial::endTrials(); }
 } endTrialsAtExit;
 } // namespace
+
+std::chrono::milliseconds ModuleTrial::timeLimit() {
+    if (const char* text = std::getenv("ORVO_MODULE_TRIAL_SECONDS")) {
+        char* end = nullptr;
+        const double seconds = std::strtod(text, &end);
+        if (end != text && *end == '\0' && seconds >= 0.1 && seconds <= 600)
+            return std::chrono::milliseconds(std::llround(seconds * 1000));
+    }
+    return kTimeLimit;
+}
 
 std::size_t ModuleTrial::trialsStarted() {
     Verdicts& shared = verdicts();

@@ -8,31 +8,45 @@
 
 // Component modules enter this process only after a child process has loaded
 // them, found their factory function and called it, within a time limit: a
-// module (or a library it needs) that crashes or hangs the loader, or a
+// module (or a library it needs) that crashes, hangs or ends the loader, or a
 // factory that never returns, then fails its trial instead of taking the host
 // with it, as desktop hosts scan their plug-ins. The child is the trial
 // program, orvo-module-trial, found in "../bin" from this library (beside the
 // app, in the build tree and in an install).
 class ModuleTrial {
 public:
-    // The trial program gets the module open on this descriptor, and exits
-    // with kRefused after a line saying why when it cannot load it.
+    // The trial program gets the module open on kModuleDescriptor and says it
+    // reached its end, after the factory returned, by writing kPassed to
+    // kMarkerDescriptor: an exit without it is the module's doing. It exits
+    // with kRefused after a line saying why when it cannot load the module,
+    // with kReplaced when its path names another file than the one it got.
     static constexpr int kModuleDescriptor = 3;
+    static constexpr int kMarkerDescriptor = 4;
+    static constexpr char kPassed[] = "reached its end";
     static constexpr int kRefused = 3;
+    static constexpr int kReplaced = 4;
     static constexpr std::chrono::seconds kTimeLimit{5};
+
+    // How long a trial may take: kTimeLimit, or ORVO_MODULE_TRIAL_SECONDS
+    // (0.1 to 600) for a machine too slow or too busy for it.
+    static std::chrono::milliseconds timeLimit();
 
     // The module's factory function `function`, loaded in this process (for
     // good) once the module has passed its trial; null, with the reason in
-    // `why`, when it cannot be. The verdict is kept for the file's path,
-    // device, inode, size and modification time, so the file is tried again
-    // only once it has changed. What is loaded is the very file that was
-    // checked, through its descriptor, never whatever the path names later.
+    // `why`, when it cannot be. Verdicts about the module (it passed, it was
+    // refused, it crashed) are kept for the file's path, device, inode, size
+    // and modification time, so the file is tried again only once it has
+    // changed; a trial that could not start or did not end in time, and a
+    // pass the host then cannot load, are tried again at the next search.
     static AUPrincipalClassFunction load(const std::string& path, const std::string& function,
                                          std::string& why);
 
-    // The module open on `descriptor` (shown as `path`) in this process; null,
-    // with the loader's reason in `why`, when it cannot be loaded.
-    static void* open(int descriptor, const std::string& path, std::string& why);
+    // The module at `path` loaded in this process by that path (so that its
+    // $ORIGIN run path finds the libraries beside it), provided the object
+    // loaded is the file open on `descriptor`; null, with the reason in `why`,
+    // when it cannot be loaded. `replaced` says the path named another file:
+    // nothing about the file tried.
+    static void* open(int descriptor, const std::string& path, std::string& why, bool& replaced);
     // `function` as the module itself defines it: dlsym also searches what the
     // module links against, and a name found there is no entry point of it.
     static AUPrincipalClassFunction entryPoint(void* module, const std::string& function, std::string& why);

@@ -46,6 +46,12 @@ template <typename Change> fs::path changedComponent(const fs::path& path, Chang
     return written(path, bytes);
 }
 
+fs::path copied(const fs::path& file, const fs::path& folder) {
+    std::error_code error;
+    fs::copy_file(file, folder / fs::path(file).filename(), error);
+    return error ? fs::path() : folder / fs::path(file).filename();
+}
+
 } // namespace
 
 fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
@@ -75,6 +81,10 @@ fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
             }
             return false;
         });
+    case BrokenModule::exitingAsItLoads:
+        return copied(ORVO_TEST_EXITING_COMPONENT_FILE, folder);
+    case BrokenModule::exitingOnceTried:
+        return copied(ORVO_TEST_LATE_EXITING_COMPONENT_FILE, folder);
     case BrokenModule::anotherMachine:
         return changedComponent(folder / "aarch64.so", [](std::vector<char>& bytes) {
             ElfW(Ehdr) header;
@@ -85,6 +95,11 @@ fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
         });
     }
     return {};
+}
+
+fs::path moduleWithItsLibrary(const fs::path& folder) {
+    if (copied(ORVO_TEST_DEPENDENCY_FILE, folder).empty()) return {};
+    return copied(ORVO_TEST_ORIGIN_COMPONENT_FILE, folder);
 }
 
 } // namespace testkit

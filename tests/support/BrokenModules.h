@@ -11,9 +11,15 @@ enum class BrokenModule {
     pipeDependency,       // its own library is a named pipe nobody writes to
     zeroedDynamicSegment, // sane headers, a dynamic segment of zeros
     anotherMachine,       // built, says its header, for AArch64 (for x86-64 on AArch64)
+    exitingAsItLoads,     // its constructor ends the program with status 0
+    exitingOnceTried,     // the same, but not in the trial program: it passes its trial
 };
 
 // The broken module's path in `folder`; empty when it could not be made.
 std::filesystem::path brokenModule(BrokenModule kind, const std::filesystem::path& folder);
+
+// A sound module installed as plug-ins ship: its run path $ORIGIN, its own
+// library beside it in `folder`. Its path there; empty when it could not be made.
+std::filesystem::path moduleWithItsLibrary(const std::filesystem::path& folder);
 
 } // namespace testkit

@@ -1,5 +1,9 @@
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -52,9 +56,15 @@ std::size_t openDescriptors() {
 }
 
 // A registry folder of its own, searched before the test component's folder.
+// Trials get a minute, so that a busy machine never turns a verdict into a
+// time-out; a case that hangs on purpose shortens it (a hang never ends).
 class RegistryTest : public ::testing::Test {
 protected:
-    RegistryTest() { testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", folder.path().string()); }
+    RegistryTest() {
+        testkit::ScopedEnvironment::set("ORVO_COMPONENT_PATH", folder.path().string());
+        testkit::ScopedEnvironment::set("ORVO_MODULE_TRIAL_SECONDS", "60");
+    }
+    static void hangsOnPurpose() { testkit::ScopedEnvironment::set("ORVO_MODULE_TRIAL_SECONDS", "2"); }
 
     void write(const std::string& name, const std::string& text) { std::ofstream(folder / name) << text; }
     std::vector<std::string> names(const AudioComponentDescription& search) {
@@ -65,7 +75,7 @@ protected:
         return found;
     }
 
-    testkit::ScopedEnvironment environment{"ORVO_COMPONENT_PATH"};
+    testkit::ScopedEnvironment environment{"ORVO_COMPONENT_PATH", "ORVO_MODULE_TRIAL_SECONDS"};
     testkit::TempFolder folder{"registry"};
     const std::string module = ORVO_TEST_COMPONENT_FILE;
 };
@@ -201,7 +211,8 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
         std::filesystem::create_directory(folder / name);
         return testkit::brokenModule(kind, folder / name).string();
     };
-    const std::string crashed = "while it was tried", hung = "its trial did not end within";
+    const std::string crashed = "while it was tried", hung = "its trial did not end within",
+                      ended = "the module ended the process while it was loaded";
     struct Case {
         const char* subtype;
         std::string path, function, says;
@@ -219,12 +230,16 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
         {"arch", broken(testkit::BrokenModule::anotherMachine, "arch"), "AUPrincipalClassFactory",
          "built for another machine"},
         {"hang", module, "HangingPrincipalClassFactory", hung},
+        // Status 0 is no pass: the trial never reached its end.
+        {"exit", broken(testkit::BrokenModule::exitingAsItLoads, "exit"), "AUPrincipalClassFactory", ended},
+        {"quit", module, "QuittingPrincipalClassFactory", ended},
     };
     for (const auto& c : cases) {
         ASSERT_FALSE(c.path.empty()) << c.subtype;
         write(std::string(c.subtype) + ".plist", manifest("aumf", c.subtype, c.path, c.function));
         const testkit::ChildOutcome run = testkit::runInChild(
             [&]() -> std::string {
+                if (c.says == hung) hangsOnPurpose();
                 const auto descriptors = openDescriptors();
                 try {
                     AVAudioUnit::instantiate({aumf, code(c.subtype), VLMR, 0, 0}, 0);
@@ -238,7 +253,7 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
                     return "a throw that is no exception came through";
                 }
             },
-            std::chrono::seconds(30));
+            std::chrono::seconds(120));
         EXPECT_TRUE(run.passed()) << c.subtype << ": " << run.describe();
         EXPECT_NE(run.output.find("AVAudioUnit::ERROR"), std::string::npos)
             << c.subtype << ": " << run.output;
@@ -248,7 +263,9 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
 
 // A verdict is kept for the file as it was tried: asked again, the registry
 // starts no second trial until the file changes (in time, or for another).
-// A module that fails is skipped for the next match.
+// A module that fails is skipped for the next match. A file put in the place
+// of one this process has loaded passes its trial but is not loaded in the
+// host, which would get the earlier file by that path: it is tried again.
 TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
     const auto copy = folder / "copy.so";
     std::filesystem::copy_file(module, copy);
@@ -278,7 +295,7 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
         {"first search", "good", {}, true, 1},      {"second search", "good", {}, true, 0},
         {"broken", "zdyn", {}, false, 1},           {"broken again", "zdyn", {}, false, 0},
         {"broken, then good", "next", {}, true, 0}, {"touched", "good", touch, true, 1},
-        {"replaced", "good", replace, true, 1},     {"replaced, again", "good", {}, true, 0},
+        {"replaced", "good", replace, false, 1},    {"replaced, again", "good", {}, false, 1},
     };
     for (const Step& step : steps) {
         if (step.before) step.before();
@@ -289,11 +306,114 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
             unit = AVAudioUnit::instantiate({aumf, code(step.subtype), VLMR, 0, 0}, 0);
         } catch (const NSError&) {
         }
-        capture.finish();
-        EXPECT_EQ(unit != nullptr, step.loads) << step.name;
+        const std::string output = capture.finish();
+        EXPECT_EQ(unit != nullptr, step.loads) << step.name << ": " << output;
+        if (std::string(step.name).starts_with("replaced")) {
+            EXPECT_NE(output.find("can be loaded once the program starts again"), std::string::npos)
+                << output;
+        }
         EXPECT_EQ(ModuleTrial::trialsStarted() - before, step.trials) << step.name;
     }
     DispatchQueue::main().drain();
+}
+
+// Modules that pass their trial and are loaded from their own path: one
+// whose library lies beside it, found through its $ORIGIN run path, and one
+// whose factory leaves a process behind holding the trial's output, which is
+// no hang: the trial ended when its program did.
+TEST_F(RegistryTest, AModuleThatPassesIsLoadedFromItsOwnPath) {
+    std::filesystem::create_directory(folder / "origin");
+    const struct {
+        const char* name;
+        std::string path, function;
+    } cases[] = {
+        {"library beside it", testkit::moduleWithItsLibrary(folder / "origin").string(),
+         "AUPrincipalClassFactory"},
+        {"process left behind", module, "ForkingPrincipalClassFactory"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_FALSE(c.path.empty()) << c.name;
+        const testkit::ChildOutcome run = testkit::runInChild(
+            [&]() -> std::string {
+                const std::size_t before = ModuleTrial::trialsStarted();
+                std::string why;
+                const AUPrincipalClassFunction entry = ModuleTrial::load(c.path, c.function, why);
+                if (!entry) return "not loaded: " + why;
+                if (ModuleTrial::trialsStarted() - before != 1) return "not tried once";
+                Dl_info where{};
+                if (!::dladdr(reinterpret_cast<void*>(entry), &where) || !where.dli_fname ||
+                    where.dli_fname != c.path)
+                    return std::string("loaded as '") + (where.dli_fname ? where.dli_fname : "?") + "'";
+                return "";
+            },
+            std::chrono::seconds(120));
+        EXPECT_TRUE(run.passed()) << c.name << ": " << run.describe();
+    }
+}
+
+// What keeps a trial from running or ending (no descriptors left, a machine
+// too busy to finish in time) says nothing about the module: the next search
+// tries it again.
+TEST_F(RegistryTest, ATrialThatCouldNotRunOrEndIsTriedAgainAtTheNextSearch) {
+    // All descriptors but one in use: the module opens, its trial's pipe does not.
+    const auto exhaust = [](std::vector<int>& held) {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, 512);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
+        if (!held.empty()) ::close(held.back()), held.pop_back();
+    };
+    const struct {
+        const char* name;
+        std::string function, firstSays;
+        bool exhausted;
+        bool loadsAtLast;
+    } cases[] = {
+        {"no descriptors", "AUPrincipalClassFactory", "Too many open files", true, true},
+        {"time-out", "HangingPrincipalClassFactory", "its trial did not end within", false, false},
+    };
+    for (const auto& c : cases) {
+        // A file of its own, that no earlier test left a verdict on.
+        const std::string copy = (folder / (std::string(c.name) + ".so")).string();
+        std::filesystem::copy_file(module, copy);
+        const testkit::ChildOutcome run = testkit::runInChild(
+            [&]() -> std::string {
+                std::vector<int> held;
+                if (c.exhausted) exhaust(held);
+                if (!c.loadsAtLast) hangsOnPurpose();
+                std::string first;
+                const bool loadedFirst = ModuleTrial::load(copy, c.function, first) != nullptr;
+                for (const int fd : held) ::close(fd);
+                if (loadedFirst || first.find(c.firstSays) == std::string::npos) return "first: " + first;
+                const std::size_t before = ModuleTrial::trialsStarted();
+                std::string second;
+                const bool loaded = ModuleTrial::load(copy, c.function, second) != nullptr;
+                if (ModuleTrial::trialsStarted() - before != 1) return "not tried again after: " + first;
+                if (loaded != c.loadsAtLast) return "then: " + (loaded ? "loaded" : second);
+                return "";
+            },
+            std::chrono::seconds(120));
+        EXPECT_TRUE(run.passed()) << c.name << ": " << run.describe();
+    }
+}
+
+// A module that passed its trial may still end the program as it loads in
+// the host: the program ends, as the module asked, and never hangs on its
+// own wait for loads under way.
+TEST_F(RegistryTest, AModuleEndingItsHostAsItLoadsEndsItWithoutAHang) {
+    std::filesystem::create_directory(folder / "late");
+    const std::string path = testkit::brokenModule(testkit::BrokenModule::exitingOnceTried, folder / "late");
+    ASSERT_FALSE(path.empty());
+    const testkit::ChildOutcome run = testkit::runInChild(
+        [&]() -> std::string {
+            std::string why;
+            ModuleTrial::load(path, "AUPrincipalClassFactory", why);
+            return "the load returned: " + why;
+        },
+        std::chrono::seconds(120));
+    EXPECT_EQ(run.end, testkit::ChildOutcome::End::exited) << run.describe();
+    EXPECT_EQ(run.code, 0) << run.describe();
 }
 
 } // namespace

@@ -1,6 +1,7 @@
-// A component module with a library of its own (not one its host has loaded),
-// for the tests that break that library. Its run path is a placeholder that
-// they point at a folder of theirs (testkit::brokenModule).
+// A component module with a library of its own (not one its host has loaded).
+// Built twice: with a placeholder run path that the tests breaking that
+// library point at a folder of theirs (testkit::brokenModule), and with the
+// run path $ORIGIN, as plug-ins ship with their libraries beside them.
 #include <memory>
 
 #include "platform/audio/AUAudioUnitFactory.h"

@@ -1,7 +1,7 @@
 // A component module as the registry loads it: the effect's unit behind the
 // exported entry point, plus entries whose principal classes refuse: with an
-// error, by throwing something that is no exception at all, or by never
-// being made.
+// error, by throwing something that is no exception at all, by never being
+// made, or by ending the program; and one that leaves a process behind.
 #include <unistd.h>
 
 #include <memory>
@@ -42,9 +42,30 @@ public:
     }
 };
 
+// A factory that ends the program, with status 0, before it returns.
+class QuittingPrincipalClass : public TestPrincipalClass {
+public:
+    QuittingPrincipalClass() { ::_exit(0); }
+};
+
+// A factory that leaves a background process holding what its program had
+// open (its output among it), as a helper daemon started on first use does;
+// it lives until it is ended, or for two minutes at most.
+class ForkingPrincipalClass : public TestPrincipalClass {
+public:
+    ForkingPrincipalClass() {
+        if (::fork() == 0) {
+            ::alarm(120);
+            for (;;) ::pause();
+        }
+    }
+};
+
 } // namespace
 
 AU_EXPORT_PRINCIPAL_CLASS(AUPrincipalClassFactory, TestPrincipalClass)
 AU_EXPORT_PRINCIPAL_CLASS(RefusingPrincipalClassFactory, RefusingPrincipalClass)
 AU_EXPORT_PRINCIPAL_CLASS(ThrowingPrincipalClassFactory, ThrowingPrincipalClass)
 AU_EXPORT_PRINCIPAL_CLASS(HangingPrincipalClassFactory, HangingPrincipalClass)
+AU_EXPORT_PRINCIPAL_CLASS(QuittingPrincipalClassFactory, QuittingPrincipalClass)
+AU_EXPORT_PRINCIPAL_CLASS(ForkingPrincipalClassFactory, ForkingPrincipalClass)
