@@ -99,7 +99,7 @@ std::pair<int, int> metricsOf(const PangoFontDescription* description) {
 // shrink-to-fit boxes and floats lay their content out again, so nesting
 // multiplies the count). An ordinary page of 10,000 elements takes a small
 // part of each.
-constexpr long kMaximumSelections = 5'000'000;
+constexpr long kMaximumSelections = 3'000'000;
 constexpr long kMaximumRenders = 400'000;
 // Tables nested in tables: each lays its cells out more than once.
 constexpr int kMaximumTables = 3;

@@ -22,6 +22,9 @@ constexpr int kMaximumElements = 10000;
 constexpr int kMaximumDepth = 64;
 // The layout engine makes an element of each word and of each space.
 constexpr long kMaximumWords = 50000;
+// Style sheets of a page, together: the engine tries each selector against
+// each element. The largest style frameworks take less.
+constexpr std::size_t kMaximumStyleBytes = std::size_t(256) << 10;
 constexpr double kMaximumLength = 10000;  // px, %, or any other CSS number
 constexpr double kMaximumFontSize = 200;  // px or pt; 400 %
 constexpr double kMaximumFontScale = 4;   // em, rem, ex, ch, vw, vh
@@ -265,6 +268,24 @@ std::string styleText(const GumboElement& element) {
     return css;
 }
 
+// The rules of a filtered style sheet that fit `bytes`, whole; `bytes` is
+// left less those.
+std::string_view rulesOf(std::string_view css, std::size_t& bytes) {
+    if (css.size() <= bytes) {
+        bytes -= css.size();
+        return css;
+    }
+    std::size_t end = 0;
+    int depth = 0;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        depth += css[i] == '{' ? 1 : css[i] == '}' ? -1 : 0;
+        if (css[i] == '}' && depth == 0)
+            end = i + 1;
+    }
+    bytes = 0;
+    return css.substr(0, end);
+}
+
 // The tree written out again, depth first without recursion: the parser
 // nests as deep as the input does. The page is cut where it reaches the
 // element or the word limit; elements nested too deep give up their tags
@@ -272,6 +293,7 @@ std::string styleText(const GumboElement& element) {
 std::string serialize(const GumboNode* root) {
     int elements = 0;
     long words = kMaximumWords;
+    std::size_t styleBytes = kMaximumStyleBytes;
     bool cut = false;
     std::string out;
     struct Step {
@@ -326,7 +348,7 @@ std::string serialize(const GumboNode* root) {
             // its tag (too deep) it would be read as markup, so it goes.
             if (!written)
                 continue;
-            std::string css = filterCSS(styleText(element));
+            std::string css(rulesOf(filterCSS(styleText(element)), styleBytes));
             for (std::size_t at = css.find("</"); at != std::string::npos; at = css.find("</", at))
                 css.replace(at, 2, "<\\/");
             out += css;

@@ -21,8 +21,10 @@ struct FilteredHTML {
 // Makes an untrusted page safe for the layout engine: the bytes (the first
 // 1 MiB) are parsed as HTML in an arena of their own with a memory and a
 // time budget, and written out again well formed, with
-// - at most 10,000 elements, nested at most 64 deep (the others give up
-//   their tags, not their text), and 32 attributes an element;
+// - at most 10,000 elements and 50,000 words (the page is cut there),
+//   nested at most 64 deep (the others give up their tags, not their
+//   text), 32 attributes an element and 256 KiB of style sheets, in whole
+//   rules;
 // - no scripts, frames, embedded objects, foreign (SVG, MathML) content,
 //   <base>, <link> or <meta>, and no event attributes;
 // - table spans between 1 and 64, list numbers within +-100,000, and every

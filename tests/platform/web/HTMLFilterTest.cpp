@@ -110,6 +110,14 @@ TEST(HTMLFilter, BoundsNestingElementsWordsAndBytesButKeepsTheText) {
     EXPECT_EQ(count(words, "word"), 50000u);
     EXPECT_EQ(words.find("after"), std::string::npos);
 
+    // Style sheets hold 256 KiB together, in whole rules.
+    const std::string sheets =
+        filterHTML("<style>" + repeated("p.a { color: red }\n", 20000) + "</style><style>i{color:blue}</style>").html;
+    EXPECT_LE(count(sheets, "color: red"), (256u << 10) / 19);
+    EXPECT_GT(count(sheets, "color: red"), (256u << 10) / 19 - 2);
+    EXPECT_EQ(count(sheets, "{"), count(sheets, "}"));
+    EXPECT_EQ(sheets.find("blue"), std::string::npos);
+
     const std::string big = filterHTML("<p>" + std::string(3 << 20, 'x') + "</p>").html;
     EXPECT_LT(big.size(), (1u << 20) + 100);
 }
@@ -212,7 +220,7 @@ TEST(HTMLFilter, OrdinaryPagesPassAndWorkOverABudgetIsReported) {
     // Every selector tried against every element and, for each descendant
     // combinator, against its ancestors.
     std::string sheet = "<style>";
-    for (int i = 0; i < 3000; ++i)
+    for (int i = 0; i < 2000; ++i)
         sheet += "div div div div p.c" + std::to_string(i) + " {color:red}\n";
     sheet += "</style>" + repeated("<div>", 60) + repeated("<p>x</p>", 3000);
     HTMLDocument styled(sheet, URL::string("http://127.0.0.1/page.html"), true);
