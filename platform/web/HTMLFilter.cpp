@@ -35,11 +35,12 @@ constexpr int kMaximumBraces = 3;  // @media { rule { } } and one more
 
 // What one parse may take of memory (counted gross: blocks are freed only
 // with the tree) and of the thread's processor time. A page of 1 MiB takes
-// tens of megabytes and milliseconds; the parser's worst cases (formatting
-// elements opened again in every block, attributes compared with all before
-// them) grow with the square of the input or worse.
-constexpr std::size_t kParseBytes = std::size_t(160) << 20;
-constexpr double kParseSeconds = 0.25;
+// 12 MB (text and markup) to 52 MB (nothing but short elements) and 0.1 to
+// 0.3 s on a busy machine; the parser's worst cases grow with the square of
+// the input or worse: formatting elements opened again in every block take
+// memory, attributes compared with all before them take time.
+constexpr std::size_t kParseBytes = std::size_t(96) << 20;
+constexpr double kParseSeconds = 0.5;
 
 // The parser's memory: bump allocated from large blocks, all freed at once
 // with the arena. A parse that spends the budget is left by longjmp() from
