@@ -191,7 +191,8 @@ public:
         this->m_font_size = std::clamp(this->m_font_size, kMinimumFontSize, kMaximumFontSize);
     }
 
-    // litehtml computes a parent's style before its children's.
+    // litehtml computes a parent's style, then its children's within the
+    // same call: the outermost call bounds the tables of all.
     void parse_styles(bool is_reparse) override {
         ++container_.styling;
         Element::parse_styles(is_reparse);
