@@ -22,16 +22,31 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/PangoText.h"
 #include "platform/ui/UIImage.h"
 
+namespace litehtml {
+// A list item, which numbers itself when laid out, as litehtml 0.6 builds
+// it: its header is not installed.
+class el_li : public html_tag {
+public:
+    explicit el_li(const std::shared_ptr<document>& doc);
+    int render(int x, int y, int max_width, bool second_pass = false) override;
+
+private:
+    bool m_index_initialized = false;
+};
+}  // namespace litehtml
+
 namespace {
 
 constexpr int kMinimumFontSize = 1;
 constexpr int kMaximumFontSize = 400;
-constexpr int kMaximumTiles = 4096;  // a repeated background stops here
+constexpr int kMaximumTiles = 4096;
+constexpr std::size_t kRememberedWidths = 65536;  // a repeated background stops here
 // Pictures asked for per page: each takes a worker of the session for a while.
 constexpr std::size_t kMaximumImages = 128;
 
@@ -78,21 +93,128 @@ std::pair<int, int> metricsOf(const PangoFontDescription* description) {
     return result;
 }
 
-// An element of litehtml's kind whose computed font size is held: sizes
-// in em compound from parent to child (4em in 4em ...), and every length
-// in em is taken from it.
-template <class Element> class FontBounded final : public Element {
+// Selectors tried against elements while styles are computed (a style
+// sheet's every selector against every element, and against ancestors for
+// each descendant combinator), and elements laid out in one layout (tables,
+// shrink-to-fit boxes and floats lay their content out again, so nesting
+// multiplies the count). An ordinary page of 10,000 elements takes a small
+// part of each.
+constexpr long kMaximumSelections = 3'000'000;
+constexpr long kMaximumRenders = 400'000;
+// Tables nested in tables: each lays its cells out more than once.
+constexpr int kMaximumTables = 3;
+
+bool isTable(litehtml::style_display display) {
+    return display == litehtml::display_table || display == litehtml::display_inline_table;
+}
+
+bool isTablePart(litehtml::style_display display) {
+    switch (display) {
+    case litehtml::display_table_caption:
+    case litehtml::display_table_cell:
+    case litehtml::display_table_column:
+    case litehtml::display_table_column_group:
+    case litehtml::display_table_footer_group:
+    case litehtml::display_table_header_group:
+    case litehtml::display_table_row:
+    case litehtml::display_table_row_group: return true;
+    default: return false;
+    }
+}
+
+// Where a table part belongs; anywhere else litehtml wraps it in the boxes
+// it lacks, up to a table of its own.
+bool inPlace(litehtml::style_display display, litehtml::style_display parent) {
+    using namespace litehtml;
+    switch (display) {
+    case display_table_cell: return parent == display_table_row;
+    case display_table_row:
+        return isTable(parent) || parent == display_table_row_group || parent == display_table_header_group ||
+               parent == display_table_footer_group;
+    case display_table_column: return isTable(parent) || parent == display_table_column_group;
+    default: return isTable(parent);
+    }
+}
+
+// A table, or a part of one out of its place.
+bool opensTable(const litehtml::element& element) {
+    const litehtml::style_display display = element.get_display();
+    if (isTable(display))
+        return true;
+    const litehtml::element::ptr parent = element.parent();
+    return isTablePart(display) && !(parent && inPlace(display, parent->get_display()));
+}
+
+// Gives an element another display once its style is computed; the member
+// is litehtml's, reached through a class of its kind.
+struct Display : litehtml::html_tag {
+    static void set(litehtml::element& element, litehtml::style_display display) {
+        if (auto* tag = dynamic_cast<litehtml::html_tag*>(&element))
+            tag->*(&Display::m_display) = display;
+    }
+};
+
+}  // namespace
+
+void boundTables(litehtml::element& top) {
+    int around = 0;
+    for (litehtml::element::ptr e = top.parent(); e; e = e->parent())
+        around += opensTable(*e) ? 1 : 0;
+    std::vector<std::pair<litehtml::element*, int>> pending{{&top, around}};
+    while (!pending.empty()) {
+        const auto [element, outside] = pending.back();
+        pending.pop_back();
+        const litehtml::style_display display = element->get_display();
+        const int tables = outside + (opensTable(*element) ? 1 : 0);
+        if (tables > kMaximumTables && (isTable(display) || isTablePart(display)))
+            Display::set(*element, litehtml::display_block);
+        for (int i = 0, n = int(element->get_children_count()); i < n; ++i)
+            pending.emplace_back(element->get_child(i).get(), tables);
+    }
+}
+
+namespace {
+
+// An element of litehtml's kind held to the page's budgets: its computed
+// font size is held (sizes in em compound from parent to child, and every
+// length in em is taken from it), tables in it nest at most
+// kMaximumTables deep, and its selector matching and layout count against
+// the page's work.
+template <class Element> class Bounded final : public Element {
 public:
-    using Element::Element;
+    explicit Bounded(const std::shared_ptr<litehtml::document>& doc)
+        : Element(doc), container_(*static_cast<HTMLContainer*>(doc->container())) {}
+    using Element::select;
+
     void init_font() override {
         Element::init_font();
         this->m_font_size = std::clamp(this->m_font_size, kMinimumFontSize, kMaximumFontSize);
     }
+
+    // litehtml computes a parent's style, then its children's within the
+    // same call: the outermost call bounds the tables of all.
+    void parse_styles(bool is_reparse) override {
+        ++container_.styling;
+        Element::parse_styles(is_reparse);
+        if (--container_.styling == 0)
+            boundTables(*this);
+    }
+
+    int select(const litehtml::css_selector& selector, bool apply_pseudo) override {
+        return container_.spendSelection() ? Element::select(selector, apply_pseudo) : litehtml::select_no_match;
+    }
+
+    int render(int x, int y, int max_width, bool second_pass) override {
+        return container_.spendRender() ? Element::render(x, y, max_width, second_pass) : 0;
+    }
+
+private:
+    HTMLContainer& container_;
 };
 
 template <class Element>
 std::shared_ptr<litehtml::element> bounded(const std::shared_ptr<litehtml::document>& doc) {
-    return std::make_shared<FontBounded<Element>>(doc);
+    return std::make_shared<Bounded<Element>>(doc);
 }
 
 }  // namespace
@@ -117,6 +239,22 @@ std::string HTMLContainer::resolve(const std::string& href) const {
     } catch (...) {
         return href;
     }
+}
+
+bool HTMLContainer::spendSelection() {
+    if (++selections_ <= kMaximumSelections)
+        return true;
+    if (!spent_)
+        spent_ = PageBudget::styleWork;
+    return false;
+}
+
+bool HTMLContainer::spendRender() {
+    if (++renders_ <= kMaximumRenders)
+        return true;
+    if (!spent_)
+        spent_ = PageBudget::layoutWork;
+    return false;
 }
 
 bool HTMLContainer::takeImagesChanged() { return std::exchange(imagesChanged_, false); }
@@ -155,9 +293,10 @@ litehtml::uint_ptr HTMLContainer::create_font(const char* faceName, int size, in
     return reinterpret_cast<litehtml::uint_ptr>(fonts_.back().get());
 }
 
-// The elements litehtml makes itself, each with its font size held. Left
-// to litehtml: <style> and <script>, which have no font, and <li>, whose
-// kind is not in the headers (the list around it holds the size).
+// The elements litehtml makes itself, each held to the page's budgets.
+// Left to litehtml: <style> and <script>, which are neither styled nor laid
+// out. The boxes litehtml adds around table parts out of their place are
+// its own too; their tables are bounded all the same.
 std::shared_ptr<litehtml::element>
 HTMLContainer::create_element(const char* tag, const litehtml::string_map&,
                               const std::shared_ptr<litehtml::document>& doc) {
@@ -167,17 +306,19 @@ HTMLContainer::create_element(const char* tag, const litehtml::string_map&,
     static const std::map<std::string_view, Make> kinds = {
         {"a", bounded<el_anchor>},    {"base", bounded<el_base>}, {"body", bounded<el_body>},
         {"br", bounded<el_break>},    {"div", bounded<el_div>},   {"font", bounded<el_font>},
-        {"img", bounded<el_image>},   {"link", bounded<el_link>}, {"p", bounded<el_para>},
+        {"img", bounded<el_image>},   {"li", bounded<el_li>},     {"link", bounded<el_link>},
+        {"p", bounded<el_para>},
         {"table", bounded<el_table>}, {"td", bounded<el_td>},     {"th", bounded<el_td>},
         {"title", bounded<el_title>}, {"tr", bounded<el_tr>},
     };
-    if (name == "li" || name == "style" || name == "script")
+    if (name == "style" || name == "script")
         return nullptr;
     const auto found = kinds.find(name);
     return found != kinds.end() ? found->second(doc) : bounded<html_tag>(doc);
 }
 
 void HTMLContainer::delete_font(litehtml::uint_ptr font) {
+    widths_.clear();  // keyed by the font's address
     std::erase_if(fonts_, [font](const auto& f) { return reinterpret_cast<litehtml::uint_ptr>(f.get()) == font; });
 }
 
@@ -185,6 +326,10 @@ int HTMLContainer::text_width(const char* text, litehtml::uint_ptr font) {
     const auto* f = reinterpret_cast<const Font*>(font);
     if (!f || !text || !*text)
         return 0;
+    std::string key(reinterpret_cast<const char*>(&f), sizeof f);
+    key += text;
+    if (const auto found = widths_.find(key); found != widths_.end())
+        return found->second;
     PangoContext* context = pangotext::context();
     pango_context_set_matrix(context, nullptr);
     const Layout layout(pango_layout_new(context));
@@ -192,7 +337,11 @@ int HTMLContainer::text_width(const char* text, litehtml::uint_ptr font) {
     pango_layout_set_text(layout.get(), text, -1);
     PangoRectangle logical;
     pango_layout_get_extents(layout.get(), nullptr, &logical);
-    return int(std::ceil(double(logical.width) / PANGO_SCALE));
+    const int width = int(std::ceil(double(logical.width) / PANGO_SCALE));
+    if (widths_.size() >= kRememberedWidths)
+        widths_.clear();
+    widths_.emplace(std::move(key), width);
+    return width;
 }
 
 cairo_t* HTMLContainer::begin(CGContext& context) const {

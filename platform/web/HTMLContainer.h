@@ -11,14 +11,22 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/URL.h"
+#include "platform/web/HTMLFilter.h"
 
 class CGContext;
 class UIImage;
 typedef struct _cairo cairo_t;
+
+// Tables and their parts nested deeper than three tables in `top` and the
+// elements inside it become blocks, their content kept: counted on the
+// computed display, whatever a style sheet's selectors or `inherit` made of
+// it, and on the boxes litehtml adds around table parts out of their place.
+void boundTables(litehtml::element& top);
 
 class HTMLContainer final : public litehtml::document_container {
 public:
@@ -41,6 +49,17 @@ public:
     void setImage(const URL& url, std::shared_ptr<UIImage> image);
     std::optional<Click> takeClick();
     const std::string& title() const { return title_; }
+
+    // The page's work, counted by its elements against budgets that start
+    // again with each piece of work (building the page, a layout, a tap).
+    void beginWork() { selections_ = renders_ = 0; }
+    bool spendSelection();
+    bool spendRender();
+    // The first budget the page ran out of, if any.
+    const std::optional<PageBudget>& spent() const { return spent_; }
+    // Style being computed for an element and those inside it: only the
+    // outermost one bounds its tables.
+    int styling = 0;
     const std::optional<URL>& baseURL() const { return baseURL_; }
 
     litehtml::uint_ptr create_font(const char* faceName, int size, int weight, litehtml::font_style italic,
@@ -86,9 +105,14 @@ private:
     std::map<std::string, std::shared_ptr<UIImage>> images_;  // by address; null while on its way
     bool imagesChanged_ = false;
     std::vector<std::unique_ptr<Font>> fonts_;
+    // Widths of words measured, by font and text: the engine asks for each
+    // word in every layout.
+    std::unordered_map<std::string, int> widths_;
     std::vector<litehtml::position> clips_;
     std::optional<Click> click_;
     std::string title_;
     int width_ = 0;
     int height_ = 0;
+    long selections_ = 0, renders_ = 0;
+    std::optional<PageBudget> spent_;
 };

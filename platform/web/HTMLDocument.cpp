@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "platform/graphics/CGContext.h"
 #include "platform/web/HTMLContainer.h"
@@ -77,8 +80,35 @@ struct HTMLDocument::Impl {
 
 HTMLDocument::HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage)
     : impl_(std::make_unique<Impl>(std::move(baseURL), std::move(requestImage))) {
-    const std::string text = untrusted ? filterHTML(html) : std::string(html);
-    impl_->document = litehtml::document::createFromUTF8(text.c_str(), &impl_->container, &impl_->context);
+    FilteredHTML page = untrusted ? filterHTML(html) : FilteredHTML{std::string(html), std::nullopt};
+    if (page.spent) {
+        refuse(*page.spent);
+        return;
+    }
+    impl_->container.beginWork();
+    impl_->document = litehtml::document::createFromUTF8(page.html.c_str(), &impl_->container, &impl_->context);
+    checkBudgets();
+}
+
+void HTMLDocument::refuse(PageBudget budget) {
+    const std::string address = impl_->container.baseURL() ? impl_->container.baseURL()->absoluteString() : "";
+    const char* const work = budget == PageBudget::parserMemory ? "parser memory"
+                             : budget == PageBudget::parserTime ? "parser time"
+                             : budget == PageBudget::styleWork  ? "style work"
+                                                                : "layout work";
+    std::printf("HTMLDocument: ERROR: the page %s is not shown: it needs more %s than a page may take.\n",
+                address.empty() ? "(no URL)" : address.c_str(), work);
+    std::fflush(stdout);
+    overBudget_ = budget;
+    impl_ = std::make_unique<Impl>(std::nullopt, ImageRequest{});
+    const std::string message =
+        errorPageHTML(address, "The page needs more memory or time than a page may take here.");
+    impl_->document = litehtml::document::createFromUTF8(message.c_str(), &impl_->container, &impl_->context);
+}
+
+void HTMLDocument::checkBudgets() {
+    if (!overBudget_ && impl_->container.spent())
+        refuse(*impl_->container.spent());
 }
 
 HTMLDocument::~HTMLDocument() = default;
@@ -89,8 +119,15 @@ void HTMLDocument::layout(CGFloat width) {
         return;
     impl_->width = pixels;
     impl_->container.setViewport(pixels, pixels);
+    impl_->container.beginWork();
     impl_->document->media_changed();
+    if (const litehtml::element::ptr root = impl_->document->root())
+        boundTables(*root);
     impl_->document->render(pixels);
+    if (overBudget_ || !impl_->container.spent())
+        return;
+    checkBudgets();
+    layout(width);  // the message
 }
 
 CGFloat HTMLDocument::height() const { return impl_->document && impl_->width > 0 ? impl_->document->height() : 0; }
@@ -98,6 +135,26 @@ CGFloat HTMLDocument::height() const { return impl_->document && impl_->width > 
 const std::string& HTMLDocument::title() const { return impl_->container.title(); }
 
 const std::optional<URL>& HTMLDocument::baseURL() const { return impl_->container.baseURL(); }
+
+const std::optional<PageBudget>& HTMLDocument::overBudget() const { return overBudget_; }
+
+int HTMLDocument::nestedTables() const {
+    const litehtml::element::ptr root = impl_->document ? impl_->document->root() : nullptr;
+    int most = 0;
+    std::vector<std::pair<const litehtml::element*, int>> pending;
+    if (root)
+        pending.emplace_back(root.get(), 0);
+    while (!pending.empty()) {
+        const auto [element, outside] = pending.back();
+        pending.pop_back();
+        const litehtml::style_display display = element->get_display();
+        const int tables = outside + (display == litehtml::display_table || display == litehtml::display_inline_table);
+        most = std::max(most, tables);
+        for (int i = 0, n = int(element->get_children_count()); i < n; ++i)
+            pending.emplace_back(element->get_child(i).get(), tables);
+    }
+    return most;
+}
 
 void HTMLDocument::draw(CGContext& context, CGFloat top, CGSize size) {
     if (!impl_->document || impl_->width <= 0 || !std::isfinite(top))
@@ -116,11 +173,16 @@ std::optional<HTMLDocument::Link> HTMLDocument::linkAt(CGPoint point) {
     const int x = int(std::clamp<CGFloat>(point.x, -1e6, 1e6)), y = int(std::clamp<CGFloat>(point.y, -1e6, 1e6));
     litehtml::position::vector redraw;
     impl_->container.takeClick();
+    impl_->container.beginWork();
     impl_->document->on_mouse_over(x, y, x, y, redraw);
     impl_->document->on_lbutton_down(x, y, x, y, redraw);
     impl_->document->on_lbutton_up(x, y, x, y, redraw);
     impl_->document->on_mouse_leave(redraw);
     const std::optional<HTMLContainer::Click> click = impl_->container.takeClick();
+    if (impl_->container.spent()) {
+        checkBudgets();  // laid out on the next layout()
+        return std::nullopt;
+    }
     if (!click)
         return std::nullopt;
     return Link{click->address, click->newWindow};

@@ -9,6 +9,7 @@
 
 #include "platform/foundation/URL.h"
 #include "platform/graphics/CGGeometry.h"
+#include "platform/web/HTMLFilter.h"
 
 class CGContext;
 class UIImage;
@@ -28,7 +29,9 @@ public:
     };
 
     // Untrusted pages (from the network, or any bytes at all) go through
-    // filterHTML() first; our own pages are taken as they are.
+    // filterHTML() first; our own pages are taken as they are. A page that
+    // runs out of a budget, parsing, styling or in a layout, is replaced by
+    // a page saying so.
     HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage = {});
     ~HTMLDocument();
     HTMLDocument(const HTMLDocument&) = delete;
@@ -39,6 +42,11 @@ public:
     CGFloat height() const;
     const std::string& title() const;
     const std::optional<URL>& baseURL() const;
+    // The budget the page ran out of: what is shown is the message instead.
+    const std::optional<PageBudget>& overBudget() const;
+    // The most tables nested in one another as the page was last laid out,
+    // the engine's own boxes around table parts included.
+    int nestedTables() const;
 
     // Draws the part of the page from `top` down that fits `size`, with the
     // page's top left corner at the context's origin moved up by `top`.
@@ -54,7 +62,13 @@ public:
 
 private:
     struct Impl;
+    // Shows the message in place of the page, once the page spent `budget`.
+    void refuse(PageBudget budget);
+    // After each piece of the page's work.
+    void checkBudgets();
+
     std::unique_ptr<Impl> impl_;
+    std::optional<PageBudget> overBudget_;
 };
 
 // The page shown when a page cannot be loaded: a heading, the address and

@@ -2,24 +2,29 @@
 
 #include <gumbo.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
-#include <map>
-#include <set>
 #include <vector>
 
 namespace {
 
 constexpr std::size_t kMaximumBytes = std::size_t(1) << 20;
-constexpr int kMaximumTags = 8000;
-constexpr int kMaximumAttributes = 32;     // per tag
-constexpr int kMaximumOpenFormatting = 16;  // <b>, <i>, <font> ... not closed
+constexpr int kMaximumAttributes = 32;  // per element
 constexpr int kMaximumElements = 10000;
 constexpr int kMaximumDepth = 64;
+// The layout engine makes an element of each word and of each space.
+constexpr long kMaximumWords = 50000;
+// Style sheets of a page, together: the engine tries each selector against
+// each element. The largest style frameworks take less.
+constexpr std::size_t kMaximumStyleBytes = std::size_t(256) << 10;
 constexpr double kMaximumLength = 10000;  // px, %, or any other CSS number
 constexpr double kMaximumFontSize = 200;  // px or pt; 400 %
 constexpr double kMaximumFontScale = 4;   // em, rem, ex, ch, vw, vh
@@ -27,10 +32,95 @@ constexpr double kMaximumEms = 25;        // other lengths: 10,000 px in the lar
 constexpr long kMaximumSpan = 64;
 constexpr long kMaximumListNumber = 100000;
 constexpr int kMaximumBraces = 3;  // @media { rule { } } and one more
-constexpr int kMaximumTables = 3;  // tables nested in tables
+
+// What one parse may take of memory (counted gross: blocks are freed only
+// with the tree) and of the thread's processor time. A page of 1 MiB takes
+// 12 MB (text and markup) to 52 MB (nothing but short elements) and 0.1 to
+// 0.3 s on a busy machine; the parser's worst cases grow with the square of
+// the input or worse: formatting elements opened again in every block take
+// memory, attributes compared with all before them take time.
+constexpr std::size_t kParseBytes = std::size_t(96) << 20;
+constexpr double kParseSeconds = 0.5;
+
+// The parser's memory: bump allocated from large blocks, all freed at once
+// with the arena. A parse that spends the budget is left by longjmp() from
+// allocate(): no C++ frame lies between it and the setjmp() that started
+// the parse.
+class ParseArena {
+public:
+    ParseArena(std::size_t budget, double seconds) : budget_(budget), deadline_(threadSeconds() + seconds) {}
+    ~ParseArena() {
+        while (blocks_) {
+            Block* next = blocks_->next;
+            std::free(blocks_);
+            blocks_ = next;
+        }
+    }
+    ParseArena(const ParseArena&) = delete;
+    ParseArena& operator=(const ParseArena&) = delete;
+
+    static void* allocate(void* userdata, std::size_t size) {
+        auto& arena = *static_cast<ParseArena*>(userdata);
+        void* memory = arena.take(size);
+        if (!memory)
+            std::longjmp(arena.jump, 1);
+        return memory;
+    }
+    static void deallocate(void*, void*) {}
+
+    std::jmp_buf jump;
+    std::optional<PageBudget> spent;
+
+private:
+    struct Block {
+        Block* next;
+        std::size_t size, used;
+    };
+    static constexpr std::size_t kAlignment = alignof(std::max_align_t);
+    static constexpr std::size_t kHeader = (sizeof(Block) + kAlignment - 1) / kAlignment * kAlignment;
+    static constexpr std::size_t kBlockSize = std::size_t(1) << 20;
+    static constexpr unsigned kClockEvery = 256;  // allocations between looks at the clock
+
+    static double threadSeconds() {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+    }
+
+    void* take(std::size_t size) {
+        size = (std::max<std::size_t>(size, 1) + kAlignment - 1) / kAlignment * kAlignment;
+        taken_ += size;
+        if (taken_ > budget_) {
+            spent = PageBudget::parserMemory;
+            return nullptr;
+        }
+        if (++allocations_ % kClockEvery == 0 && threadSeconds() > deadline_) {
+            spent = PageBudget::parserTime;
+            return nullptr;
+        }
+        if (!blocks_ || blocks_->size - blocks_->used < size) {
+            const std::size_t capacity = std::max(size, kBlockSize);
+            auto* block = static_cast<Block*>(std::malloc(kHeader + capacity));
+            if (!block) {
+                spent = PageBudget::parserMemory;
+                return nullptr;
+            }
+            *block = {blocks_, capacity, 0};
+            blocks_ = block;
+        }
+        void* memory = reinterpret_cast<char*>(blocks_) + kHeader + blocks_->used;
+        blocks_->used += size;
+        return memory;
+    }
+
+    const std::size_t budget_;
+    const double deadline_;
+    std::size_t taken_ = 0;
+    unsigned allocations_ = 0;
+    Block* blocks_ = nullptr;
+};
 
 bool isLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
 std::string lowercase(std::string_view text) {
     std::string lower(text);
@@ -40,122 +130,6 @@ std::string lowercase(std::string_view text) {
 
 bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
     return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-// The parser opens every formatting element still open again in each new
-// block, so a few thousand unclosed ones make millions of elements.
-bool isFormatting(std::string_view name) {
-    return isOneOf(name, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike",
-                          "strong", "tt", "u"});
-}
-
-// Elements whose text the parser reads as text up to their end tag.
-bool holdsRawText(std::string_view name) {
-    return isOneOf(name, {"script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title"});
-}
-
-// The end of the tag that starts at `at` (past its '>'), splitting the
-// attributes as the parser's tokenizer does; those past the limit are left
-// out of `tag`, since the tokenizer compares each with all before it.
-std::size_t readTag(std::string_view bytes, std::size_t at, std::size_t nameEnd, std::string& tag) {
-    tag.assign(bytes.substr(at, nameEnd - at));
-    std::size_t p = nameEnd;
-    int attributes = 0;
-    while (p < bytes.size() && bytes[p] != '>') {
-        if (isSpace(bytes[p]) || bytes[p] == '/') {
-            tag += bytes[p++];
-            continue;
-        }
-        const std::size_t start = p++;  // a name may begin with '='
-        while (p < bytes.size() && !isSpace(bytes[p]) && bytes[p] != '/' && bytes[p] != '>' &&
-               bytes[p] != '=')
-            ++p;
-        std::size_t equals = p;
-        while (equals < bytes.size() && isSpace(bytes[equals]))
-            ++equals;
-        if (equals < bytes.size() && bytes[equals] == '=') {
-            p = equals + 1;
-            while (p < bytes.size() && isSpace(bytes[p]))
-                ++p;
-            if (p < bytes.size() && (bytes[p] == '"' || bytes[p] == '\'')) {
-                const std::size_t close = bytes.find(bytes[p], p + 1);
-                p = close == std::string_view::npos ? bytes.size() : close + 1;
-            } else {
-                while (p < bytes.size() && !isSpace(bytes[p]) && bytes[p] != '>')
-                    ++p;
-            }
-        }
-        if (++attributes <= kMaximumAttributes)
-            tag.append(bytes.substr(start, p - start));
-    }
-    if (p < bytes.size())
-        tag += bytes[p++];
-    return p;
-}
-
-// The input as the parser gets it, cut after the byte limit and after the
-// tag limit, with attributes past the limit of a tag and formatting
-// elements past the limit of open ones left out: what the parser's own work
-// grows with, beyond the bytes.
-std::string bounded(std::string_view bytes) {
-    bytes = bytes.substr(0, kMaximumBytes);
-    std::string out, tag;
-    out.reserve(bytes.size());
-    std::map<std::string, int, std::less<>> open;  // formatting elements by name
-    int opened = 0, tags = 0;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t lt = std::min(bytes.find('<', i), bytes.size());
-        out.append(bytes.substr(i, lt - i));
-        i = lt;
-        if (i == bytes.size())
-            break;
-        if (bytes.substr(i, 4) == "<!--") {
-            const std::size_t end = bytes.find("-->", i + 4);
-            const std::size_t next = end == std::string_view::npos ? bytes.size() : end + 3;
-            out.append(bytes.substr(i, next - i));
-            i = next;
-            continue;
-        }
-        const bool closing = i + 1 < bytes.size() && bytes[i + 1] == '/';
-        const std::size_t nameStart = i + (closing ? 2 : 1);
-        if (nameStart >= bytes.size() || !isLetter(bytes[nameStart])) {
-            out += bytes[i++];
-            continue;
-        }
-        if (++tags > kMaximumTags)
-            break;
-        std::size_t nameEnd = nameStart;
-        while (nameEnd < bytes.size() && !isSpace(bytes[nameEnd]) && bytes[nameEnd] != '/' &&
-               bytes[nameEnd] != '>')
-            ++nameEnd;
-        const std::string name = lowercase(bytes.substr(nameStart, nameEnd - nameStart));
-        const std::size_t next = readTag(bytes, i, nameEnd, tag);
-        i = next;
-        if (isFormatting(name)) {
-            int& count = open[name];
-            // A second <a> or <nobr> closes the first.
-            const bool single = name == "a" || name == "nobr";
-            if (closing && count > 0) {
-                --count, --opened;
-            } else if (!closing && !(single && count > 0)) {
-                if (opened == kMaximumOpenFormatting)
-                    continue;
-                ++count, ++opened;
-            }
-        }
-        out += tag;
-        if (closing || !holdsRawText(name))
-            continue;
-        // Its text up to its end tag, as it stands.
-        std::size_t end = i;
-        while ((end = bytes.find("</", end)) != std::string_view::npos &&
-               lowercase(bytes.substr(end + 2, name.size())) != name)
-            end += 2;
-        end = std::min(end, bytes.size());
-        out.append(bytes.substr(i, end - i));
-        i = end;
-    }
-    return out;
 }
 
 void appendEscaped(std::string& out, std::string_view text, bool attribute) {
@@ -169,6 +143,24 @@ void appendEscaped(std::string& out, std::string_view text, bool attribute) {
         default: out += c;
         }
     }
+}
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// The start of `text` that holds at most `words` more words; `words` is
+// left less those.
+std::string_view wordsOf(std::string_view text, long& words) {
+    bool inWord = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool space = isSpace(text[i]);
+        if (!space && !inWord) {
+            if (words == 0)
+                return text.substr(0, i);
+            --words;
+        }
+        inWord = !space;
+    }
+    return text;
 }
 
 std::string number(double value) {
@@ -222,22 +214,6 @@ bool droppedWithContent(GumboTag tag) {
     }
 }
 
-bool isTablePart(GumboTag tag) {
-    switch (tag) {
-    case GUMBO_TAG_TABLE:
-    case GUMBO_TAG_CAPTION:
-    case GUMBO_TAG_COLGROUP:
-    case GUMBO_TAG_COL:
-    case GUMBO_TAG_THEAD:
-    case GUMBO_TAG_TBODY:
-    case GUMBO_TAG_TFOOT:
-    case GUMBO_TAG_TR:
-    case GUMBO_TAG_TD:
-    case GUMBO_TAG_TH: return true;
-    default: return false;
-    }
-}
-
 bool isVoid(GumboTag tag) {
     switch (tag) {
     case GUMBO_TAG_AREA:
@@ -254,8 +230,7 @@ bool isVoid(GumboTag tag) {
     }
 }
 
-// `filteredStyle`, when given, is the attribute's value already through filterCSS.
-void appendAttribute(std::string& out, const GumboAttribute& attribute, const std::string* filteredStyle) {
+void appendAttribute(std::string& out, const GumboAttribute& attribute) {
     const std::string name = lowercase(attribute.name);
     std::string_view value = attribute.value ? attribute.value : "";
     std::string kept;
@@ -273,7 +248,7 @@ void appendAttribute(std::string& out, const GumboAttribute& attribute, const st
     else if (name == "size")
         kept = clampedInteger(value, -7, 7);
     else if (name == "style")
-        kept = filteredStyle ? *filteredStyle : filterCSS(value);
+        kept = filterCSS(value);
     else
         kept = std::string(value);
     out += ' ';
@@ -294,156 +269,40 @@ std::string styleText(const GumboElement& element) {
     return css;
 }
 
-// True when CSS declarations (filtered) give a table display of any kind.
-bool setsTableDisplay(std::string_view declarations) {
-    const std::string text = lowercase(declarations);
-    for (std::size_t at = text.find("display"); at != std::string::npos; at = text.find("display", at + 1)) {
-        if (at > 0 && !isSpace(text[at - 1]) && text[at - 1] != ';' && text[at - 1] != '{')
-            continue;
-        std::size_t p = at + 7;
-        while (p < text.size() && isSpace(text[p]))
-            ++p;
-        if (p == text.size() || text[p++] != ':')
-            continue;
-        while (p < text.size() && isSpace(text[p]))
-            ++p;
-        const std::string_view value = std::string_view(text).substr(p);
-        if (value.starts_with("table") || value.starts_with("inline-table"))
-            return true;
+// The rules of a filtered style sheet that fit `bytes`, whole; `bytes` is
+// left less those.
+std::string_view rulesOf(std::string_view css, std::size_t& bytes) {
+    if (css.size() <= bytes) {
+        bytes -= css.size();
+        return css;
     }
-    return false;
+    std::size_t end = 0;
+    int depth = 0;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        depth += css[i] == '{' ? 1 : css[i] == '}' ? -1 : 0;
+        if (css[i] == '}' && depth == 0)
+            end = i + 1;
+    }
+    bytes = 0;
+    return css.substr(0, end);
 }
 
-// The elements the page's style sheets may give a table display, told by
-// one mark of each selector's last part: its id, a class or its tag. Any
-// one mark counts, so that no element they match is missed.
-class TableSelectors {
-public:
-    explicit TableSelectors(const GumboNode* root) {
-        std::vector<const GumboNode*> pending{root};
-        while (!pending.empty()) {
-            const GumboNode* node = pending.back();
-            pending.pop_back();
-            const GumboVector* children =
-                node->type == GUMBO_NODE_DOCUMENT ? &node->v.document.children
-                : node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE
-                    ? &node->v.element.children
-                    : nullptr;
-            if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_STYLE)
-                addSheet(sheets_[&node->v.element] = filterCSS(styleText(node->v.element)));
-            else if (children)
-                for (unsigned i = 0; i < children->length; ++i)
-                    pending.push_back(static_cast<const GumboNode*>(children->data[i]));
-        }
-    }
-
-    bool match(const GumboElement& element) const {
-        if (any_ || tags_.contains(gumbo_normalized_tagname(element.tag)))
-            return true;
-        const GumboAttribute* id = gumbo_get_attribute(&element.attributes, "id");
-        if (id && ids_.contains(lowercase(id->value)))
-            return true;
-        const GumboAttribute* classes = gumbo_get_attribute(&element.attributes, "class");
-        const std::string names = classes ? lowercase(classes->value) : "";
-        for (std::size_t at = 0; at < names.size();) {
-            const std::size_t end = std::min(names.find_first_of(" \t\n\r\f", at), names.size());
-            if (end > at && classes_.contains(names.substr(at, end - at)))
-                return true;
-            at = end + 1;
-        }
-        return false;
-    }
-
-    // A <style> element's text, filtered once here for the page as well.
-    std::string sheet(const GumboElement& style) const {
-        const auto found = sheets_.find(&style);
-        return found != sheets_.end() ? found->second : filterCSS(styleText(style));
-    }
-
-private:
-    void addSheet(std::string_view css) {
-        std::size_t prelude = 0;
-        for (std::size_t i = 0; i < css.size(); ++i) {
-            if (css[i] == '}' || css[i] == ';') {
-                prelude = i + 1;
-            } else if (css[i] == '{') {
-                const std::size_t end = std::min(css.find_first_of("{}", i + 1), css.size());
-                if (setsTableDisplay(css.substr(i + 1, end - i - 1)))
-                    addSelectors(lowercase(css.substr(prelude, i - prelude)));
-                prelude = i + 1;
-            }
-        }
-    }
-
-    void addSelectors(std::string_view list) {
-        for (std::size_t start = 0; start <= list.size();) {
-            const std::size_t end = std::min(list.find(',', start), list.size());
-            addSubject(list.substr(start, end - start));
-            start = end + 1;
-        }
-    }
-
-    // The last compound of a selector: what the rule's declarations land on.
-    void addSubject(std::string_view selector) {
-        std::size_t last = 0;
-        int brackets = 0;
-        for (std::size_t i = 0; i < selector.size(); ++i) {
-            const char c = selector[i];
-            brackets += c == '[' || c == '(' ? 1 : c == ']' || c == ')' ? -1 : 0;
-            if (brackets == 0 && (isSpace(c) || c == '>' || c == '+' || c == '~') &&
-                i + 1 < selector.size() && !isSpace(selector[i + 1]) && selector[i + 1] != '>' &&
-                selector[i + 1] != '+' && selector[i + 1] != '~')
-                last = i + 1;
-        }
-        // Without what brackets hold: [href$=".pdf"] names no class.
-        std::string subject;
-        brackets = 0;
-        for (const char c : selector.substr(last)) {
-            brackets += c == '[' || c == '(' ? 1 : 0;
-            if (brackets == 0 && !isSpace(c))
-                subject += c;
-            brackets -= (c == ']' || c == ')') && brackets > 0 ? 1 : 0;
-        }
-        // A table made by ::before or ::after holds no elements to nest.
-        if (subject.empty() || subject.find(":before") != std::string::npos ||
-            subject.find(":after") != std::string::npos)
-            return;
-        const auto name = [&](std::size_t at) {
-            std::size_t end = at;
-            while (end < subject.size() && (std::isalnum(static_cast<unsigned char>(subject[end])) ||
-                                            subject[end] == '-' || subject[end] == '_'))
-                ++end;
-            return std::string(subject.substr(at, end - at));
-        };
-        const std::size_t hash = subject.find('#'), dot = subject.find('.');
-        if (hash != std::string::npos && !name(hash + 1).empty())
-            ids_.insert(name(hash + 1));
-        else if (dot != std::string::npos && !name(dot + 1).empty())
-            classes_.insert(name(dot + 1));
-        else if (!name(0).empty())
-            tags_.insert(name(0));
-        else
-            any_ = true;
-    }
-
-    bool any_ = false;
-    std::set<std::string, std::less<>> ids_, classes_, tags_;
-    std::map<const GumboElement*, std::string> sheets_;
-};
-
 // The tree written out again, depth first without recursion: the parser
-// nests as deep as the input does.
+// nests as deep as the input does. The page is cut where it reaches the
+// element or the word limit; elements nested too deep give up their tags
+// but keep their text.
 std::string serialize(const GumboNode* root) {
-    const TableSelectors tableSelectors(root);
     int elements = 0;
+    long words = kMaximumWords;
+    std::size_t styleBytes = kMaximumStyleBytes;
+    bool cut = false;
     std::string out;
     struct Step {
         const GumboNode* node;
         int depth;
         bool closing;
-        int tables = 0;  // tables around it
     };
-    std::vector<Step> pending{{root, 0, false, 0}};
+    std::vector<Step> pending{{root, 0, false}};
     while (!pending.empty()) {
         const Step step = pending.back();
         pending.pop_back();
@@ -451,11 +310,14 @@ std::string serialize(const GumboNode* root) {
         if (node->type == GUMBO_NODE_DOCUMENT) {
             const GumboVector& children = node->v.document.children;
             for (unsigned i = children.length; i-- > 0;)
-                pending.push_back({static_cast<const GumboNode*>(children.data[i]), 0, false, 0});
+                pending.push_back({static_cast<const GumboNode*>(children.data[i]), 0, false});
             continue;
         }
         if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
-            appendEscaped(out, node->v.text.text, false);
+            const std::string_view text = cut ? "" : node->v.text.text;
+            const std::string_view kept = wordsOf(text, words);
+            appendEscaped(out, kept, false);
+            cut = cut || kept.size() < text.size();
             continue;
         }
         if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
@@ -470,25 +332,16 @@ std::string serialize(const GumboNode* root) {
             out += '>';
             continue;
         }
-        // Each table lays its cells out more than once: nested tables cost
-        // time exponential in their depth, so deep ones lose their table
-        // tags, and so do elements that CSS may make tables, rows or cells
-        // (each may be wrapped in a table of its own).
-        const GumboAttribute* style = gumbo_get_attribute(&element.attributes, "style");
-        const std::string filteredStyle = style ? filterCSS(style->value) : std::string();
-        const bool styledTable = element.tag != GUMBO_TAG_TABLE &&
-                                 (setsTableDisplay(filteredStyle) || tableSelectors.match(element));
-        const int tables = step.tables + (element.tag == GUMBO_TAG_TABLE || styledTable ? 1 : 0);
-        const bool written = step.depth < kMaximumDepth && elements < kMaximumElements &&
-                             !((isTablePart(element.tag) || styledTable) && tables > kMaximumTables);
+        cut = cut || (step.depth < kMaximumDepth && elements == kMaximumElements);
+        if (cut)
+            continue;
+        const bool written = step.depth < kMaximumDepth;
         elements += written ? 1 : 0;
         if (written) {
             out += '<';
             out += name;
-            for (unsigned i = 0; i < element.attributes.length; ++i) {
-                const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
-                appendAttribute(out, *attribute, attribute == style ? &filteredStyle : nullptr);
-            }
+            for (unsigned i = 0; i < std::min<unsigned>(element.attributes.length, kMaximumAttributes); ++i)
+                appendAttribute(out, *static_cast<const GumboAttribute*>(element.attributes.data[i]));
             out += '>';
         }
         if (element.tag == GUMBO_TAG_STYLE) {
@@ -496,7 +349,7 @@ std::string serialize(const GumboNode* root) {
             // its tag (too deep) it would be read as markup, so it goes.
             if (!written)
                 continue;
-            std::string css = tableSelectors.sheet(element);
+            std::string css(rulesOf(filterCSS(styleText(element)), styleBytes));
             for (std::size_t at = css.find("</"); at != std::string::npos; at = css.find("</", at))
                 css.replace(at, 2, "<\\/");
             out += css;
@@ -506,10 +359,10 @@ std::string serialize(const GumboNode* root) {
         if (written && isVoid(element.tag))
             continue;
         if (written)
-            pending.push_back({node, step.depth, true, 0});
+            pending.push_back({node, step.depth, true});
         const int depth = written ? step.depth + 1 : step.depth;
         for (unsigned i = element.children.length; i-- > 0;)
-            pending.push_back({static_cast<const GumboNode*>(element.children.data[i]), depth, false, tables});
+            pending.push_back({static_cast<const GumboNode*>(element.children.data[i]), depth, false});
     }
     return out;
 }
@@ -647,14 +500,19 @@ std::string filterCSS(std::string_view css) {
     return out;
 }
 
-std::string filterHTML(std::string_view bytes) {
-    const std::string input(bounded(bytes));
+FilteredHTML filterHTML(std::string_view bytes) {
+    bytes = bytes.substr(0, kMaximumBytes);
+    ParseArena arena(kParseBytes, kParseSeconds);
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;
-    GumboOutput* output = gumbo_parse_with_options(&options, input.data(), input.size());
-    if (!output)
-        return "";
-    std::string out = serialize(output->document);
-    gumbo_destroy_output(&options, output);
-    return out;
+    options.allocator = ParseArena::allocate;
+    options.deallocator = ParseArena::deallocate;
+    options.userdata = &arena;
+    // Only gumbo's own frames and the arena's allocate() lie between here
+    // and the longjmp() that leaves a parse over budget; the arena then
+    // frees its blocks, the tree with them.
+    if (setjmp(arena.jump) != 0)
+        return {{}, arena.spent};
+    GumboOutput* output = gumbo_parse_with_options(&options, bytes.data(), bytes.size());
+    return {serialize(output->document), std::nullopt};
 }

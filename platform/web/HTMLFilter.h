@@ -1,23 +1,38 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
-// Makes an untrusted page safe for the layout engine: the bytes are parsed
-// as HTML and written out again well formed, with
-// - at most 1 MiB of input and 8,000 tags read, 32 attributes a tag and 16
-//   formatting elements (<b>, <i>, <font> ...) left open, all counted on the
-//   bytes before the parser meets them; then at most 10,000 elements,
-//   nested at most 64 deep (the others give up their tags, not their text);
+// The budgets an untrusted page's work runs under; a page that spends one
+// is not shown.
+enum class PageBudget {
+    parserMemory,  // the parse's own allocator
+    parserTime,    // the parse's processor time
+    styleWork,     // selectors tried against elements
+    layoutWork,    // elements laid out in one layout
+};
+
+struct FilteredHTML {
+    std::string html;                 // empty when the parse went over budget
+    std::optional<PageBudget> spent;  // the budget the parse ran out of
+};
+
+// Makes an untrusted page safe for the layout engine: the bytes (the first
+// 1 MiB) are parsed as HTML in an arena of their own with a memory and a
+// time budget, and written out again well formed, with
+// - at most 10,000 elements and 50,000 words (the page is cut there),
+//   nested at most 64 deep (the others give up their tags, not their
+//   text), 32 attributes an element and 256 KiB of style sheets, in whole
+//   rules;
 // - no scripts, frames, embedded objects, foreign (SVG, MathML) content,
 //   <base>, <link> or <meta>, and no event attributes;
-// - tables nested at most 3 deep, counting every element that CSS (a style
-//   sheet or its style attribute) may give a table display as a table;
 // - table spans between 1 and 64, list numbers within +-100,000, and every
 //   number in a size attribute or in CSS held to a sane range (font sizes
 //   tighter still), once CSS comments are gone; numbers in strings and
 //   url() are kept as they are.
-std::string filterHTML(std::string_view bytes);
+// Tables nested in tables are bounded on the computed style, in layout.
+FilteredHTML filterHTML(std::string_view bytes);
 
 // The CSS part of the filter, for style sheets and style attributes.
 std::string filterCSS(std::string_view css);

@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
@@ -175,6 +176,35 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 16; ++i)
         fonts += "<div>";
     write(root / html, "font-4em-16-deep.html", plisttest::bytesOf(fonts + "big"));
+    // What the parser reads otherwise than a guess at its states would:
+    // comments ended by "<!-->" and "<!--->", raw-text tags that are no raw
+    // text inside <svg>, <math> or <select>, "</scriptx>", each in front of
+    // thousands of formatting elements opened again in every paragraph; and
+    // tables made by a bare attribute selector or by display:inherit.
+    const auto reopened = [](const std::string& prefix) {
+        std::string page = prefix + "<p>";
+        for (int i = 0; i < 2500; ++i)
+            page += "<b id=b" + std::to_string(i) + ">";
+        page += "</p>";
+        for (int i = 0; i < 2500; ++i)
+            page += "<p>x</p>";
+        return page;
+    };
+    const std::pair<const char*, const char*> early[] = {
+        {"comment-short-open.html", "<!-->"},          {"comment-short-dash.html", "<!--->"},
+        {"style-in-svg.html", "<svg><style>"},         {"xmp-in-math.html", "<math><xmp></math>"},
+        {"title-in-select.html", "<select><title></select>"}, {"scriptx.html", "<script></scriptx></script>"},
+    };
+    for (const auto& [name, prefix] : early)
+        write(root / html, name, plisttest::bytesOf(reopened(prefix)));
+    std::string attributeTables = "<style>[t]{display:table}[r]{display:table-row}[c]{display:table-cell}</style>";
+    std::string inherited = "<div style='display:table'>";
+    for (int i = 0; i < 18; ++i) {
+        attributeTables += "<div t><div r><div c>";
+        inherited += "<div style='display:inherit'>";
+    }
+    write(root / html, "attribute-tables-18.html", plisttest::bytesOf(attributeTables + "cell"));
+    write(root / html, "inherit-tables-18.html", plisttest::bytesOf(inherited + "cell"));
     write(root / html, "addresses.html",
           plisttest::bytesOf("<style>b{background:url(2024.png)}i{background:url('img/12.5.png')}</style>"
                              "<p style='background:url(img/12.5.png)'><b>x</b><i>y</i></p>"));

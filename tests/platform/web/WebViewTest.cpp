@@ -429,6 +429,37 @@ TEST(WebView, AServerThatIsDownOrSendsNoPageGivesAMessageInThePage) {
     }
 }
 
+// A page over its parse or its style budget shows the message that says so,
+// as a page that cannot be loaded does, and the log says which budget.
+TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
+    std::string reopened = "<!--><p>";
+    for (int i = 0; i < 3000; ++i)
+        reopened += "<b id=b" + std::to_string(i) + ">";
+    reopened += "</p>";
+    for (int i = 0; i < 3000; ++i)
+        reopened += "<p>x</p>";
+    std::string selectors = "<title>Styled</title><style>";
+    for (int i = 0; i < 2000; ++i)
+        selectors += "div div p.c" + std::to_string(i) + " {color:red}\n";
+    selectors += "</style>";
+    for (int i = 0; i < 3000; ++i)
+        selectors += "<div><p>x</p></div>";
+    const struct Case {
+        std::string html, budget;
+    } cases[] = {{reopened, "parser"}, {selectors, "style work"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.budget);
+        Page page;
+        testkit::StdoutCapture capture;
+        page.view->loadHTMLString(c.html, URL::string("http://127.0.0.1/big.html"));
+        const std::string log = capture.finish();
+        EXPECT_NE(log.find("the page http://127.0.0.1/big.html is not shown: it needs more " + c.budget),
+                  std::string::npos) << log;
+        EXPECT_EQ(page.view->title(), "Cannot show the page");
+        EXPECT_GT(darkPixels(*page.picture()), 200);  // the message
+    }
+}
+
 // Pictures, background pictures and links of every kind of page: local files
 // are reached from local pages only, the network from any.
 TEST(WebView, APageReachesLocalFilesOnlyWhenItIsALocalPageItself) {
