@@ -101,7 +101,7 @@ TEST(App, PlaysALoopThroughThePlugInHeadlessAndEndsCleanly) {
     ASSERT_EQ(app.end(), 0) << app.story();
     ASSERT_TRUE(heard) << "the card got no second of sound: " << app.output();
     const std::string log = app.output();
-    EXPECT_NE(log.find("AUExtensionManager: Performed audio unit connection."), std::string::npos);
+    EXPECT_NE(log.find("AUExtensionManager: Performed audio unit connection."), std::string::npos) << log;
     EXPECT_NE(log.find("AUEnginePlayer: Audio unit re-connectingto the main mixer."), std::string::npos)
         << "the loop did not go through the plug-in";
     EXPECT_NE(log.find("AUEnginePlayer: Audio engine starting."), std::string::npos);
