@@ -28,6 +28,33 @@ std::atomic<bool> quitRequested{false};
 
 extern "C" void requestQuit(int) { quitRequested = true; }
 
+// SIGINT and SIGTERM end the loop as time running out does. They are heard
+// from the start, so one that comes while the app launches ends the loop at
+// its first pass; the end itself runs with the handlers the program had.
+class QuitSignals {
+public:
+    QuitSignals() {
+        quitRequested = false;
+        interrupt_ = std::signal(SIGINT, requestQuit);
+        terminate_ = std::signal(SIGTERM, requestQuit);
+    }
+    ~QuitSignals() { restore(); }
+    QuitSignals(const QuitSignals&) = delete;
+    QuitSignals& operator=(const QuitSignals&) = delete;
+
+    void restore() {
+        if (restored_) return;
+        restored_ = true;
+        std::signal(SIGINT, interrupt_);
+        std::signal(SIGTERM, terminate_);
+    }
+
+private:
+    void (*interrupt_)(int) = SIG_DFL;
+    void (*terminate_)(int) = SIG_DFL;
+    bool restored_ = false;
+};
+
 struct Options {
     bool headless = false;
     double seconds = std::numeric_limits<double>::infinity();
@@ -92,6 +119,7 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
     const std::optional<Options> options = parse(argc, argv);
     if (!options)
         return 2;
+    QuitSignals signals;
     UIApplication& application = UIApplication::shared();
     std::shared_ptr<UIApplicationDelegate> delegate = UIApplication::makeDelegate(delegateClassName);
     if (!delegate) {
@@ -112,9 +140,6 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
         say("UIApplicationMain: WARNING: the delegate did not finish launching.");
     delegate->applicationDidBecomeActive(application);
 
-    quitRequested = false;
-    std::signal(SIGINT, requestQuit);
-    std::signal(SIGTERM, requestQuit);
     std::unique_ptr<DesktopWindow> desktop;
     if (!options->headless) {
         desktop = DesktopWindow::open(title(), window);
@@ -131,8 +156,7 @@ int UIApplicationMain(int argc, char** argv, const std::optional<std::string>& p
             window->layoutIfNeeded();
         }
     }
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    signals.restore();
     // A module still on trial is not waited for.
     ModuleTrial::endTrials();
     // A screenshot asked for and not written is a failed run.

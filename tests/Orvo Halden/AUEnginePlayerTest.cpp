@@ -332,7 +332,8 @@ TEST_F(PlayerTest, QuittingWhileTheDeviceRunsStopsItBeforeAnythingGoes) {
     testkit::ScopedEnvironment::set("SDL_AUDIODRIVER", "dummy");
     player->connect(effect());
     ASSERT_TRUE(player->toggle());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The device has played the loop through the unit once and goes on.
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !listener->loops.empty(); }));
     player.reset(); // unit, nodes and engine go with the device running
     DispatchQueue::main().drain();
 }

@@ -1,98 +1,68 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Orvo_Halden_Extension/Orvo_Halden_Extension_AudioUnit.h"
 #include "platform/audio/AVAudioFile.h"
 #include "tests/Orvo Halden/AppTestSupport.h"
 #include "tests/support/BrokenModules.h"
+#include "tests/support/RunningProgram.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDisplay.h"
 
-extern char** environ;
-
 namespace {
 
-struct AppRun {
-    int status = -1;  // the exit status, -1 when it did not end by itself in time
-    std::string log;
+// The built app with these arguments and extra environment variables, running.
+struct App : testkit::RunningProgram {
+    App(const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
+        : RunningProgram(ORVO_APP_FILE, arguments, environment) {}
+    // How it ended and all it said, for a failure.
+    std::string story() const { return describe() + ":\n" + output(); }
 };
 
-// Runs the built app with these arguments and extra environment, its output
-// into a file; kills it when it outlives `timeout`.
-AppRun runApp(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-           const testkit::TempFolder& folder, std::chrono::seconds timeout = std::chrono::seconds(60)) {
-    std::vector<std::string> words{ORVO_APP_FILE};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> variables(environment);
-    for (char** e = environ; *e; ++e)
-        variables.emplace_back(*e);  // the first of a name wins: ours above
-    std::vector<char*> envp;
-    for (std::string& v : variables)
-        envp.push_back(v.data());
-    envp.push_back(nullptr);
+// The sound card's file as the disk driver writes it: 48 kHz stereo,
+// interleaved floats. Read on from where the last look stopped.
+class CardFile {
+public:
+    explicit CardFile(std::string path) : path_(std::move(path)) {}
 
-    const std::string logPath = (folder / "log.txt").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t child = -1;
-    AppRun run;
-    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return run;
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > until) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            status = -1;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::vector<float>& samples() {
+        std::ifstream in(path_, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(samples_.size() * sizeof(float)));
+        float sample = 0;
+        while (in && in.read(reinterpret_cast<char*>(&sample), sizeof sample))
+            samples_.push_back(sample);
+        return samples_;
     }
-    run.status = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(logPath);
-    run.log.assign(std::istreambuf_iterator<char>(in), {});
-    return run;
-}
+    // Whether the card has got `frames` frames from its first sound on.
+    bool heard(std::size_t frames) {
+        samples();
+        while (scanned_ < samples_.size() && std::abs(samples_[scanned_]) <= kFloor) ++scanned_;
+        return scanned_ + 2 * frames <= samples_.size();
+    }
 
-std::vector<float> readFloats(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<float> samples;
-    float sample = 0;
-    while (in.read(reinterpret_cast<char*>(&sample), sizeof sample))
-        samples.push_back(sample);
-    return samples;
-}
+    static constexpr float kFloor = 1e-4f;
 
-std::size_t firstSound(const std::vector<float>& samples, std::size_t stride = 1) {
-    for (std::size_t i = 0; i < samples.size(); i += stride)
-        if (std::abs(samples[i]) > 1e-4f)
-            return i;
-    return samples.size();
+private:
+    std::string path_;
+    std::vector<float> samples_;
+    std::size_t scanned_ = 0;
+};
+
+std::size_t firstSound(const std::vector<float>& samples) {
+    return static_cast<std::size_t>(std::find_if(samples.begin(), samples.end(),
+                                                 [](float s) { return std::abs(s) > CardFile::kFloor; }) -
+                                    samples.begin());
 }
 
 // The loop at `path` through a freshly made effect, as the app's player wires
@@ -119,38 +89,39 @@ std::vector<std::vector<float>> effectRender(const std::string& path, std::size_
 TEST(App, PlaysALoopThroughThePlugInHeadlessAndEndsCleanly) {
     testkit::TempFolder folder;
     const std::string sound = (folder / "out.raw").string();
-    // Play waits for the effect, which a sanitizer build on a busy machine
-    // can take seconds to load: six leave well over the two the checks need.
-    const AppRun run = runApp({"--headless", "--autoplay", "--seconds", "6"},
-                           {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + sound,
-                            "ORVO_DOCUMENTS_DIR=" + folder.path().string(), "ORVO_COMPONENT_PATH=", "ORVO_RESOURCES_DIR="},
-                           folder);
-    ASSERT_EQ(run.status, 0) << run.log;
-    EXPECT_NE(run.log.find("AUExtensionManager: Performed audio unit connection."), std::string::npos);
-    EXPECT_NE(run.log.find("AUEnginePlayer: Audio unit re-connectingto the main mixer."), std::string::npos)
+    App app({"--headless", "--autoplay"},
+            {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + sound, "ORVO_DOCUMENTS_DIR=" + folder.path().string(),
+             "ORVO_COMPONENT_PATH=", "ORVO_RESOURCES_DIR="});
+    ASSERT_TRUE(app.started());
+    // Play waits for the effect, however long it takes to load: the run lasts
+    // until the card has got the second of sound the checks below compare.
+    CardFile card(sound);
+    const std::size_t frames = 48000;
+    const bool heard = app.waitUntil([&] { return card.heard(frames); });
+    ASSERT_EQ(app.end(), 0) << app.story();
+    ASSERT_TRUE(heard) << "the card got no second of sound: " << app.output();
+    const std::string log = app.output();
+    EXPECT_NE(log.find("AUExtensionManager: Performed audio unit connection."), std::string::npos) << log;
+    EXPECT_NE(log.find("AUEnginePlayer: Audio unit re-connectingto the main mixer."), std::string::npos)
         << "the loop did not go through the plug-in";
-    EXPECT_NE(run.log.find("AUEnginePlayer: Audio engine starting."), std::string::npos);
+    EXPECT_NE(log.find("AUEnginePlayer: Audio engine starting."), std::string::npos);
     std::smatch chosen;
-    ASSERT_TRUE(std::regex_search(run.log, chosen, std::regex("Audio file at '([^']+)' was selected")));
+    ASSERT_TRUE(std::regex_search(log, chosen, std::regex("Audio file at '([^']+)' was selected")));
 
-    // The sound card's file: 48 kHz stereo, interleaved floats.
-    const std::vector<float> wet = readFloats(sound);
-    ASSERT_GT(wet.size(), 2u * 48000);
+    const std::vector<float> wet = card.samples();
     const std::size_t start = firstSound(wet);
-    ASSERT_LT(start + 2 * 24000, wet.size()) << "the output is silent";
     double energy = 0;
-    for (std::size_t i = start; i < start + 2 * 24000; ++i)
+    for (std::size_t i = start; i < start + 2 * frames; ++i)
         energy += double(wet[i]) * wet[i];
-    EXPECT_GT(std::sqrt(energy / (2 * 24000)), 1e-3);
+    EXPECT_GT(std::sqrt(energy / (2 * frames)), 1e-3);
 
     // Autoplay waits for the effect: from its first sound on, the first second
     // the card got is the effect's own offline render of the chosen loop (a
     // start before the unit is wired would play the loop dry, and louder).
-    const std::vector<std::vector<float>> reference = effectRender(chosen[1].str(), 2 * 48000);
-    const std::size_t frames = 48000, startFrame = start / 2,
+    const std::vector<std::vector<float>> reference = effectRender(chosen[1].str(), 2 * frames);
+    const std::size_t startFrame = start / 2,
                       referenceStart = std::min(firstSound(reference[0]), firstSound(reference[1]));
     ASSERT_LT(referenceStart + frames, reference[0].size());
-    ASSERT_LE(startFrame + frames, wet.size() / 2);
     double error = 0, power = 0;
     for (std::size_t frame = 0; frame < frames; ++frame)
         for (std::size_t c = 0; c < 2; ++c) {
@@ -162,19 +133,21 @@ TEST(App, PlaysALoopThroughThePlugInHeadlessAndEndsCleanly) {
 }
 
 // A broken module found first is tried, skipped with its reason, and the
-// installed effect after it is loaded; the app never crashes or hangs on it.
+// installed effect after it is loaded; the app never crashes or hangs on it,
+// and a user who quits while it is on trial is not kept waiting.
 TEST(App, ABrokenModuleIsSkippedWithItsReasonNeverACrashOrAHang) {
     const std::string crashed = "while it was tried";
     const struct {
         const char* name;
         testkit::BrokenModule kind;
-        std::vector<std::string> says;  // one of these
+        bool quitsDuringTrial;
+        std::string says;
     } cases[] = {
-        {"truncated library", testkit::BrokenModule::truncatedDependency, {crashed}},
-        // A two-second run may quit before the trial's time is up.
-        {"library that is a pipe", testkit::BrokenModule::pipeDependency,
-         {"its trial did not end within", "was still being tried when the program quit"}},
-        {"zeroed dynamic segment", testkit::BrokenModule::zeroedDynamicSegment, {crashed}},
+        {"truncated library", testkit::BrokenModule::truncatedDependency, false, crashed},
+        {"library that is a pipe", testkit::BrokenModule::pipeDependency, false, "its trial did not end within"},
+        {"zeroed dynamic segment", testkit::BrokenModule::zeroedDynamicSegment, false, crashed},
+        {"quit while a pipe is read", testkit::BrokenModule::pipeDependency, true,
+         "was still being tried when the program quit"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -188,19 +161,34 @@ TEST(App, ABrokenModuleIsSkippedWithItsReasonNeverACrashOrAHang) {
                "<key>subtype</key><string>ohdn</string><key>manufacturer</key><string>VLMR</string>"
                "<key>flags</key><integer>2</integer><key>path</key><string>"
             << module.string() << "</string></dict></plist>\n";
-        const AppRun run = runApp({"--headless", "--autoplay", "--seconds", "2"},
-                                  {"SDL_AUDIODRIVER=dummy", "ORVO_DOCUMENTS_DIR=" + folder.path().string(),
-                                   "ORVO_COMPONENT_PATH=" + (folder / "registry").string(), "ORVO_RESOURCES_DIR="},
-                                  folder);
-        EXPECT_EQ(run.status, 0) << run.log;
-        EXPECT_NE(run.log.find("The module '" + module.string() + "'"), std::string::npos) << run.log;
-        EXPECT_TRUE(std::any_of(c.says.begin(), c.says.end(),
-                                [&](const std::string& s) { return run.log.find(s) != std::string::npos; }))
-            << run.log;
+        App app({"--headless", "--autoplay"},
+                {"SDL_AUDIODRIVER=dummy", "ORVO_DOCUMENTS_DIR=" + folder.path().string(),
+                 "ORVO_COMPONENT_PATH=" + (folder / "registry").string(), "ORVO_RESOURCES_DIR="});
+        ASSERT_TRUE(app.started());
+        int writer = -1; // the pipe's writing end, held open: the reader stays stuck in it
+        if (c.quitsDuringTrial) {
+            std::filesystem::path pipe;
+            for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+                if (entry.is_fifo()) pipe = entry.path();
+            // It opens for writing once the trial's loader has it open for reading.
+            EXPECT_TRUE(app.waitUntil([&] {
+                writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                return writer >= 0;
+            })) << "the module's trial never opened its library: " << app.output();
+        } else {
+            EXPECT_TRUE(app.waitFor("AUExtensionManager: Performed audio unit connection."))
+                << "the installed effect was not loaded after the broken module: " << app.output();
+        }
+        EXPECT_EQ(app.end(), 0) << app.story();
+        if (writer >= 0) ::close(writer);
+        const std::string log = app.output();
+        EXPECT_NE(log.find("The module '" + module.string() + "'"), std::string::npos) << log;
+        EXPECT_NE(log.find(c.says), std::string::npos) << log;
     }
 }
 
-// The command line: how the app ends, and its first line, for good and bad arguments.
+// The command line: how the app ends, and its first line, for good and bad
+// arguments. A run of a fraction of a second ends by itself when its time is up.
 TEST(App, AnswersItsCommandLineWithAnExitStatusAndAFirstLine) {
     struct Case {
         std::vector<std::string> arguments;
@@ -232,32 +220,28 @@ TEST(App, AnswersItsCommandLineWithAnExitStatusAndAFirstLine) {
             shown += a + " ";
         SCOPED_TRACE(shown);
         testkit::TempFolder folder;
-        const AppRun run = runApp(c.arguments,
-                                  {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_AUDIODRIVER=dummy",
-                                   "ORVO_DOCUMENTS_DIR=" + folder.path().string()},
-                                  folder, std::chrono::seconds(20));
-        EXPECT_EQ(run.status, c.status) << run.log.substr(0, 400);
-        const std::vector<std::string> lines = testkit::splitLines(run.log);
+        App app(c.arguments, {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_AUDIODRIVER=dummy",
+                              "ORVO_DOCUMENTS_DIR=" + folder.path().string()});
+        EXPECT_EQ(app.finish(), c.status) << app.describe() << ":\n" << app.output().substr(0, 400);
+        const std::vector<std::string> lines = testkit::splitLines(app.output());
         ASSERT_FALSE(lines.empty());
         EXPECT_TRUE(lines.front().starts_with(c.firstLine)) << lines.front();
         if (c.status == 2) {
-            EXPECT_EQ(lines.size(), 1u) << run.log.substr(0, 400);
+            EXPECT_EQ(lines.size(), 1u) << app.output().substr(0, 400);
         }
     }
 }
 
-TEST(App, OpensItsWindowOnADisplayAndClosesWhenItsTimeIsUp) {
+TEST(App, OpensItsWindowOnADisplayAndClosesWhenAskedToQuit) {
     const testkit::TestDisplay& display = testkit::TestDisplay::shared();
     if (!display.available())
         GTEST_SKIP() << display.reason();
     testkit::TempFolder folder;
-    const AppRun run = runApp({"--seconds", "2"},
-                           {"SDL_AUDIODRIVER=dummy", "ORVO_DOCUMENTS_DIR=" + folder.path().string(), "ORVO_COMPONENT_PATH=",
-                            "ORVO_RESOURCES_DIR="},
-                           folder);
-    EXPECT_EQ(run.status, 0) << run.log;
-    EXPECT_EQ(run.log.find("no display"), std::string::npos) << run.log;
-    EXPECT_NE(run.log.find("ViewController: Loading the audio unit's interface..."), std::string::npos);
+    App app({}, {"SDL_AUDIODRIVER=dummy", "ORVO_DOCUMENTS_DIR=" + folder.path().string(), "ORVO_COMPONENT_PATH=",
+                 "ORVO_RESOURCES_DIR="});
+    EXPECT_TRUE(app.waitFor("ViewController: Loading the audio unit's interface...")) << app.output();
+    EXPECT_EQ(app.end(), 0) << app.story();
+    EXPECT_EQ(app.output().find("no display"), std::string::npos) << app.output();
 }
 
 // A screenshot asked for is written, or the run fails and says why.
@@ -280,24 +264,20 @@ TEST(App, AScreenshotThatCannotBeWrittenFailsTheRunWithTheReason) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.back());
         if (c.needsWindow && !testkit::TestDisplay::shared().available()) continue;
-        const AppRun run = runApp(c.arguments,
-                                  {"SDL_AUDIODRIVER=dummy", "ORVO_DOCUMENTS_DIR=" + folder.path().string(),
-                                   "ORVO_COMPONENT_PATH=", "ORVO_RESOURCES_DIR="},
-                                  folder);
-        EXPECT_EQ(run.status, c.status) << run.log;
-        EXPECT_NE(run.log.find(c.reason), std::string::npos) << run.log;
+        App app(c.arguments, {"SDL_AUDIODRIVER=dummy", "ORVO_DOCUMENTS_DIR=" + folder.path().string(),
+                              "ORVO_COMPONENT_PATH=", "ORVO_RESOURCES_DIR="});
+        EXPECT_EQ(app.finish(), c.status) << app.story();
+        EXPECT_NE(app.output().find(c.reason), std::string::npos) << app.output();
         EXPECT_EQ(std::filesystem::exists(c.arguments.back()), c.status == 0);
     }
 }
 
 TEST(App, WithoutADisplaySaysSoInOneLineAndRunsHeadless) {
     testkit::TempFolder folder;
-    const AppRun run = runApp({"--seconds", "0.5"},
-                           {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
-                            "ORVO_DOCUMENTS_DIR=" + folder.path().string()},
-                           folder);
-    EXPECT_EQ(run.status, 0) << run.log;
-    EXPECT_NE(run.log.find("UIApplicationMain: no display to open a window on; running headless (Ctrl+C quits)."),
+    App app({"--seconds", "0.5"}, {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                                   "ORVO_DOCUMENTS_DIR=" + folder.path().string()});
+    EXPECT_EQ(app.finish(), 0) << app.story();
+    EXPECT_NE(app.output().find("UIApplicationMain: no display to open a window on; running headless (Ctrl+C quits)."),
               std::string::npos)
-        << run.log;
+        << app.output();
 }

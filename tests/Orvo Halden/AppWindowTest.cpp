@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <map>
 
 #include "Orvo_Halden_Extension/AudioUnitViewController.h"
@@ -10,6 +11,7 @@
 #include "platform/app/DesktopWindow.h"
 #include "platform/audio/AUParameterTree.h"
 #include "tests/Orvo Halden/MainScreenFixture.h"
+#include "tests/support/Patience.h"
 #include "tests/support/TestDisplay.h"
 
 namespace {
@@ -40,10 +42,12 @@ protected:
         mouse(SDL_MOUSEBUTTONDOWN, at);
         mouse(SDL_MOUSEBUTTONUP, at);
     }
-    void runFor(double seconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < end)
+    // Runs the window's loop until `done` holds or the cap has passed.
+    bool runUntil(const std::function<bool()>& done) {
+        const auto cap = std::chrono::steady_clock::now() + testkit::kPatience;
+        while (!done() && std::chrono::steady_clock::now() < cap)
             desktop->runOnce(0.01);
+        return done();
     }
 
     const testkit::TestDisplay& display = testkit::TestDisplay::shared();
@@ -65,22 +69,21 @@ TEST_F(AppWindow, UnitShowsTheEditorAMouseDragOnAKnobChangesTheUnitAndTheWindowC
     start();
     desktop = DesktopWindow::open("Orvo Halden", window);
     ASSERT_TRUE(desktop);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!embedded() && std::chrono::steady_clock::now() < until)
-        desktop->runOnce(0.01);
-    ASSERT_TRUE(embedded());
+    ASSERT_TRUE(runUntil([&] { return embedded(); }));
     EXPECT_TRUE(screen->pluginView->isHidden());
 
     click(*screen->buttonUnit);
     EXPECT_FALSE(screen->pluginView->isHidden());
-    runFor(0.2);  // drawn once: the editor knows its scale and hotspots
-
     auto editor = std::dynamic_pointer_cast<AudioUnitViewController>(screen->children().at(0));
     ASSERT_TRUE(editor && editor->audioUnit());
     const std::shared_ptr<OrvoHaldenView> knobs = editor->mainView;
-    // The size knob's middle, in design points, as the canvas fits the view.
+    // The size knob's middle, in design points, as the canvas fits the view:
+    // there once the editor has been drawn and knows its scale and hotspots.
     const CGPoint design{140, 466};
-    ASSERT_TRUE(knobs->baseClass().hotspotSizePath->contains(design));
+    ASSERT_TRUE(runUntil([&] {
+        const auto& hotspot = knobs->baseClass().hotspotSizePath;
+        return hotspot && hotspot->contains(design);
+    }));
     const CGFloat scale = std::min(knobs->bounds().width() / 680, knobs->bounds().height() / 600);
     const CGPoint at = knobs->convert({design.x * scale, design.y * scale}, nullptr);
 
@@ -99,9 +102,9 @@ TEST_F(AppWindow, UnitShowsTheEditorAMouseDragOnAKnobChangesTheUnitAndTheWindowC
     SDL_Event quit{};
     quit.type = SDL_QUIT;
     SDL_PushEvent(&quit);
-    const auto closing = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto cap = std::chrono::steady_clock::now() + testkit::kPatience;
     bool open = true;
-    while (open && std::chrono::steady_clock::now() < closing)
+    while (open && std::chrono::steady_clock::now() < cap)
         open = desktop->runOnce(0.01);
     EXPECT_FALSE(open);
     desktop.reset();

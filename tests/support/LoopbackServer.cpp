@@ -10,6 +10,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "tests/support/Patience.h"
+
 namespace testkit {
 
 namespace {
@@ -109,7 +111,7 @@ void LoopbackServer::serve() {
 
 bool LoopbackServer::heldUntilReleased(int client) {
     ++holding_;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto until = std::chrono::steady_clock::now() + kPatience;
     bool gone = false;
     std::unique_lock lock(mutex_);
     while (!open_ && !gone && std::chrono::steady_clock::now() < until) {

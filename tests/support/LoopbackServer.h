@@ -26,7 +26,7 @@ public:
         std::string contentType;
         std::string body;
         std::string location;  // sent with a 3xx status
-        bool held;             // answered only once release() is called (at most 10 s later)
+        bool held;             // answered only once release() is called (or the kit's cap has passed)
                                // or never, when the client hangs up first
     };
 

@@ -5,13 +5,13 @@
 #include <thread>
 
 #include "platform/foundation/DispatchQueue.h"
+#include "tests/support/Patience.h"
 
 namespace testkit {
 
 // Serves the main queue (from the main thread) until `done` holds or the
-// time is up; answers `done` at the end.
-inline bool drainMainQueueUntil(const std::function<bool()>& done,
-                                std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+// cap has passed; answers `done` at the end.
+inline bool drainMainQueueUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kPatience) {
     const auto until = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         DispatchQueue::main().drain();

@@ -9,6 +9,8 @@
 #include <functional>
 #include <future>
 
+#include "tests/support/Patience.h"
+
 namespace testkit {
 
 // A named pipe nobody writes to, for readers that must refuse it rather than
@@ -27,10 +29,10 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
     // Runs `read` on its own thread: true when it came back by itself within
-    // ten seconds, false when it had to be freed from the pipe.
+    // the cap, false when it had to be freed from the pipe.
     bool returnsWithoutAWriter(const std::function<void()>& read) const {
         auto done = std::async(std::launch::async, read);
-        if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
+        if (done.wait_for(kPatience) == std::future_status::ready) {
             done.get();
             return true;
         }

@@ -7,9 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
+
+#include "tests/support/Patience.h"
 
 namespace testkit {
 
@@ -71,8 +71,14 @@ TestDisplay::TestDisplay() {
         return;
     }
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-    for (int i = 0; i < 100 && !exists(socket); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // However slow the machine, unless the server gave up.
+    bool gaveUp = false;
+    waitUntil([&] {
+        int status = 0;
+        gaveUp = gaveUp || ::waitpid(server_, &status, WNOHANG) == server_;
+        return gaveUp || exists(socket);
+    });
+    if (gaveUp) server_ = -1;
     if (!exists(socket)) {
         reason_ = "Xvfb did not come up";
         return;

@@ -50,10 +50,13 @@ protected:
         controller.reset();
         DispatchQueue::main().drain();
     }
+    // Passes until `seconds` have gone by, and one that starts after that
+    // however long each pass takes: what was due by then has happened.
     void runFor(double seconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (std::chrono::steady_clock::now() < end)
             desktop->runOnce(0.01);
+        desktop->runOnce(0);
     }
     void wheel(CGPoint p, int notches) {
         SDL_Event e{};

@@ -1,6 +1,7 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "platform/ui/UIGestureRecognizer.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/support/Geometry.h"
+#include "tests/support/Patience.h"
 #include "tests/support/TestDisplay.h"
 
 namespace {
@@ -65,10 +67,14 @@ struct Desk {
         }
         push(e);
     }
-    void runFor(double seconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < end)
+    // Runs the loop until the log holds `entry` (a recogniser's clock may
+    // have to run out first) or the cap has passed.
+    bool runUntilLogged(const std::string& entry) {
+        const auto cap = std::chrono::steady_clock::now() + testkit::kPatience;
+        const auto logged = [&] { return std::find(log.begin(), log.end(), entry) != log.end(); };
+        while (!logged() && std::chrono::steady_clock::now() < cap)
             desktop->runOnce(0.01);
+        return logged();
     }
 };
 
@@ -107,13 +113,13 @@ TEST(DesktopWindow, TheWheelPinchesAboutThePointerAndAHeldButtonIsALongPress) {
     wheel.wheel.mouseY = 120;
     wheel.wheel.windowID = d.desktop->windowID();
     SDL_PushEvent(&wheel);
-    d.runFor(DesktopWindow::wheelRest + 0.15);
+    EXPECT_TRUE(d.runUntilLogged("pinch 3")); // the wheel has rested: its fingers lift
     EXPECT_EQ(d.log, (std::vector<std::string>{"pinch 1", "pinch 3"}));
     EXPECT_NEAR(d.lastScale, 1.1 * 1.1 * 1.1, 1e-9);
 
     d.log.clear();
     d.mouse(SDL_MOUSEBUTTONDOWN, 60, 60);
-    d.runFor(0.7);
+    EXPECT_TRUE(d.runUntilLogged("press 1")); // held long enough
     d.mouse(SDL_MOUSEBUTTONUP, 60, 60);
     EXPECT_EQ(d.log, (std::vector<std::string>{"press 1", "press 3"}));
 }

@@ -16,6 +16,7 @@
 #include "platform/audio/AVAudioPlayerNode.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/foundation/NSError.h"
+#include "tests/support/Patience.h"
 #include "tests/support/Signals.h"
 #include "tests/support/TempFolder.h"
 
@@ -32,11 +33,6 @@ std::shared_ptr<AVAudioPCMBuffer> bufferOf(const std::vector<std::vector<float>>
                   buffer->channelData(static_cast<AVAudioChannelCount>(c)));
     buffer->setFrameLength(static_cast<AVAudioFrameCount>(channels[0].size()));
     return buffer;
-}
-
-bool waitFor(const std::function<bool()>& done) {
-    for (int i = 0; i < 5000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return done();
 }
 
 TEST(AudioFileTest, LosslessRoundTripKeepsLengthChannelsAndTwentyFourBits) {
@@ -132,7 +128,7 @@ TEST_F(OfflineEngineTest, CompletionsFireOnceEachOnAWorkerThreadInOrder) {
     engine.start();
     render(4 * kBlock);
     player->stop(); // nothing left to flush: no second firing
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(testkit::waitUntil([&] {
         std::lock_guard lock(mutex);
         return fired.size() == 3;
     }));
@@ -164,7 +160,7 @@ TEST_F(OfflineEngineTest, PauseKeepsThePlaceAndStopFlushesAndFiresOnce) {
     EXPECT_EQ(fired, 0);
     player->stop();
     player->stop();
-    ASSERT_TRUE(waitFor([&] { return fired == 1; }));
+    ASSERT_TRUE(testkit::waitUntil([&] { return fired == 1; }));
     player->play();
     auto after = render(kBlock);
     EXPECT_TRUE(std::all_of(after[0].begin(), after[0].end(), [](float s) { return s == 0.0f; }));
@@ -246,7 +242,7 @@ TEST(SoundCardTest, RewiringWhileTheDeviceRendersNeverRacesTheRenderThread) {
         engine.disconnectNodeInput(probe);
     }
     engine.connect(player, probe, nullptr);
-    EXPECT_TRUE(waitFor([&] { return probe->frames > 48000 / 10; }));
+    EXPECT_TRUE(testkit::waitUntil([&] { return probe->frames > 48000 / 10; }));
     looping = false;
     player->stop();
     engine.stop();

@@ -15,6 +15,7 @@
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/Timer.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Patience.h"
 
 namespace {
 
@@ -194,6 +195,10 @@ TEST(SerialQueueTest, SyncWaitsForEverythingBeforeItAndRunsInlineOnTheQueueItsel
 TEST(GlobalQueueTest, RunsBlocksConcurrentlyOffTheMainThread) {
     std::atomic<int> inside{0}, most{0}, done{0};
     std::atomic<bool> offMain{true};
+    // Each block stays until a second one runs beside it, however late that
+    // one is scheduled; a queue that ran them one at a time keeps the first
+    // there until the cap.
+    const auto cap = std::chrono::steady_clock::now() + testkit::kPatience;
     for (int i = 0; i < 8; ++i)
         DispatchQueue::global().async([&] {
             const int now = ++inside;
@@ -201,10 +206,12 @@ TEST(GlobalQueueTest, RunsBlocksConcurrentlyOffTheMainThread) {
             while (now > seen && !most.compare_exchange_weak(seen, now)) {
             }
             offMain = offMain && !Thread::isMainThread();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            while (most < 2 && std::chrono::steady_clock::now() < cap)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             --inside;
             ++done;
         });
+    // The blocks use this frame: wait for all of them whatever happens.
     while (done < 8) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GE(most, 2);
     EXPECT_TRUE(offMain);

@@ -2,16 +2,15 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/ui/UIApplication.h"
 #include "tests/support/OpenedURLs.h"
+#include "tests/support/Patience.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 
@@ -38,9 +37,8 @@ TEST(Application, TheDesktopGetsTheURLAsOneArgumentAndWithoutASessionNothingStar
     testkit::ScopedEnvironment::set("DISPLAY", ":99");
     const URL url = URL::fileURLWithPath("/tmp/it's; here.html");
     EXPECT_TRUE(UIApplication::openOnDesktop(url));
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!std::filesystem::exists(written) && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The opener runs on its own: wait for what it wrote.
+    EXPECT_TRUE(testkit::waitUntil([&] { return std::filesystem::exists(written); }));
     std::ifstream in(written);
     std::string argument;
     std::getline(in, argument);
