@@ -79,8 +79,11 @@ struct HTMLDocument::Impl {
 };
 
 HTMLDocument::HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage)
+    : HTMLDocument(untrusted ? filterHTML(html) : FilteredHTML{std::string(html), std::nullopt}, std::move(baseURL),
+                   std::move(requestImage)) {}
+
+HTMLDocument::HTMLDocument(FilteredHTML page, std::optional<URL> baseURL, ImageRequest requestImage)
     : impl_(std::make_unique<Impl>(std::move(baseURL), std::move(requestImage))) {
-    FilteredHTML page = untrusted ? filterHTML(html) : FilteredHTML{std::string(html), std::nullopt};
     if (page.spent) {
         refuse(*page.spent);
         return;

@@ -33,6 +33,8 @@ public:
     // runs out of a budget, parsing, styling or in a layout, is replaced by
     // a page saying so.
     HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage = {});
+    // An untrusted page its caller has filtered already.
+    HTMLDocument(FilteredHTML page, std::optional<URL> baseURL, ImageRequest requestImage = {});
     ~HTMLDocument();
     HTMLDocument(const HTMLDocument&) = delete;
     HTMLDocument& operator=(const HTMLDocument&) = delete;
