@@ -241,21 +241,17 @@ std::string HTMLContainer::resolve(const std::string& href) const {
     }
 }
 
-bool HTMLContainer::spendSelection() {
-    if (++selections_ <= kMaximumSelections)
+bool HTMLContainer::spend(long& count, long budget, PageBudget kind) {
+    if (++count <= budget)
         return true;
     if (!spent_)
-        spent_ = PageBudget::styleWork;
+        spent_ = kind;
     return false;
 }
 
-bool HTMLContainer::spendRender() {
-    if (++renders_ <= kMaximumRenders)
-        return true;
-    if (!spent_)
-        spent_ = PageBudget::layoutWork;
-    return false;
-}
+bool HTMLContainer::spendSelection() { return spend(selections_, kMaximumSelections, PageBudget::styleWork); }
+
+bool HTMLContainer::spendRender() { return spend(renders_, kMaximumRenders, PageBudget::layoutWork); }
 
 bool HTMLContainer::takeImagesChanged() { return std::exchange(imagesChanged_, false); }
 

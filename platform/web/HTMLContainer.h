@@ -94,6 +94,8 @@ public:
     void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override;
 
 private:
+    // Counts one more piece of work against its budget; false once it is spent.
+    bool spend(long& count, long budget, PageBudget kind);
     struct Font;
     // Saves the drawing state and applies the engine's clips; cairo_restore() ends it.
     cairo_t* begin(CGContext& context) const;
