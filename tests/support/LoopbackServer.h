@@ -63,6 +63,7 @@ private:
     std::atomic<int> served_{0};
     std::atomic<int> abandoned_{0};
     std::atomic<int> holding_{0};
+    std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;
     std::condition_variable released_;
     bool open_ = false;
