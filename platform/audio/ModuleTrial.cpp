@@ -30,16 +30,9 @@
 
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Mutex.h"
+#include "platform/foundation/Sanitizers.h"
 
 extern char** environ;
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ORVO_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ORVO_SANITIZED 1
-#endif
-#endif
 
 namespace {
 
@@ -190,14 +183,14 @@ std::string lastLine(const std::string& text) {
 std::vector<std::string> trialEnvironment() {
     std::vector<std::string> variables;
     for (char** variable = environ; *variable; ++variable) variables.emplace_back(*variable);
-#ifdef ORVO_SANITIZED
-    for (const std::string name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
-        auto found = std::find_if(variables.begin(), variables.end(),
-                                  [&](const std::string& v) { return v.starts_with(name + "="); });
-        if (found == variables.end()) found = variables.insert(variables.end(), name + "=");
-        found->append(found->back() == '=' ? "symbolize=0" : ":symbolize=0");
+    if constexpr (kSanitizedBuild) {
+        for (const std::string name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            auto found = std::find_if(variables.begin(), variables.end(),
+                                      [&](const std::string& v) { return v.starts_with(name + "="); });
+            if (found == variables.end()) found = variables.insert(variables.end(), name + "=");
+            found->append(found->back() == '=' ? "symbolize=0" : ":symbolize=0");
+        }
     }
-#endif
     return variables;
 }
 

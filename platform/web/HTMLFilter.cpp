@@ -14,6 +14,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/foundation/Sanitizers.h"
+
 namespace {
 
 constexpr std::size_t kMaximumBytes = std::size_t(1) << 20;
@@ -34,13 +36,14 @@ constexpr long kMaximumListNumber = 100000;
 constexpr int kMaximumBraces = 3;  // @media { rule { } } and one more
 
 // What one parse may take of memory (counted gross: blocks are freed only
-// with the tree) and of the thread's processor time. A page of 1 MiB takes
-// 12 MB (text and markup) to 52 MB (nothing but short elements) and 0.1 to
-// 0.3 s on a busy machine; the parser's worst cases grow with the square of
-// the input or worse: formatting elements opened again in every block take
-// memory, attributes compared with all before them take time.
+// with the tree) and of the thread's processor time (a sanitizer's build is
+// given its slowdown). A page of 1 MiB takes 12 MB (text and markup) to
+// 52 MB (nothing but short elements) and 0.1 to 0.3 s on a busy machine;
+// the parser's worst cases grow with the square of the input or worse:
+// formatting elements opened again in every block take memory, attributes
+// compared with all before them take time.
 constexpr std::size_t kParseBytes = std::size_t(96) << 20;
-constexpr double kParseSeconds = 0.5;
+constexpr double kParseSeconds = 0.5 * kSanitizerSlowdown;
 
 // The parser's memory: bump allocated from large blocks, all freed at once
 // with the arena. A parse that spends the budget is left by longjmp() from
