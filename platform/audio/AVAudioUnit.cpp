@@ -30,8 +30,11 @@ std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description) 
         if (!entry) {
             NSError failure(kAudioComponentErr_InstanceInvalidated,
                             "The module '" + path + "' cannot be loaded: " + why + ".");
-            if (component != components.back()) {
-                std::printf("AVAudioUnit::WARNING: %s It is skipped.\n", failure.what());
+            // The first failure is the one thrown at the end; every other
+            // reason is said here, so that none is lost.
+            const bool last = component == components.back();
+            if (!last || first) {
+                std::printf("AVAudioUnit::WARNING: %s%s\n", failure.what(), last ? "" : " It is skipped.");
                 std::fflush(stdout);
             }
             if (!first) first = failure;

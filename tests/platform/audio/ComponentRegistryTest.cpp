@@ -277,6 +277,9 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
     // The broken one first: it is skipped for the next match.
     write("next-a.plist", manifest("aumf", "next", zeroed));
     write("next-b.plist", manifest("aumf", "next", copy.string()));
+    // Two broken ones: the reason of each is told.
+    write("both-a.plist", manifest("aumf", "both", zeroed));
+    write("both-b.plist", manifest("aumf", "both", (folder / "missing.so").string()));
     const auto touch = [&] {
         std::filesystem::last_write_time(copy,
                                          std::filesystem::last_write_time(copy) + std::chrono::seconds(1));
@@ -294,7 +297,8 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
     } steps[] = {
         {"first search", "good", {}, true, 1},      {"second search", "good", {}, true, 0},
         {"broken", "zdyn", {}, false, 1},           {"broken again", "zdyn", {}, false, 0},
-        {"broken, then good", "next", {}, true, 0}, {"touched", "good", touch, true, 1},
+        {"broken, then good", "next", {}, true, 0}, {"two broken", "both", {}, false, 0},
+        {"touched", "good", touch, true, 1},
         {"replaced", "good", replace, false, 1},    {"replaced, again", "good", {}, false, 1},
     };
     for (const Step& step : steps) {
@@ -308,6 +312,10 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
         }
         const std::string output = capture.finish();
         EXPECT_EQ(unit != nullptr, step.loads) << step.name << ": " << output;
+        if (std::string(step.name) == "two broken") {
+            EXPECT_NE(output.find("killed by signal 11"), std::string::npos) << output;
+            EXPECT_NE(output.find("missing.so' cannot be loaded"), std::string::npos) << output;
+        }
         if (std::string(step.name).starts_with("replaced")) {
             EXPECT_NE(output.find("can be loaded once the program starts again"), std::string::npos)
                 << output;
