@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -193,26 +195,28 @@ TEST(SerialQueueTest, SyncWaitsForEverythingBeforeItAndRunsInlineOnTheQueueItsel
 }
 
 TEST(GlobalQueueTest, RunsBlocksConcurrentlyOffTheMainThread) {
-    std::atomic<int> inside{0}, most{0}, done{0};
-    std::atomic<bool> offMain{true};
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inside = 0, most = 0, done = 0;
+    bool offMain = true;
     // Each block stays until a second one runs beside it, however late that
     // one is scheduled; a queue that ran them one at a time keeps the first
     // there until the cap.
     const auto cap = std::chrono::steady_clock::now() + testkit::kPatience;
     for (int i = 0; i < 8; ++i)
         DispatchQueue::global().async([&] {
-            const int now = ++inside;
-            int seen = most;
-            while (now > seen && !most.compare_exchange_weak(seen, now)) {
-            }
+            std::unique_lock lock(mutex);
+            most = std::max(most, ++inside);
             offMain = offMain && !Thread::isMainThread();
-            while (most < 2 && std::chrono::steady_clock::now() < cap)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            changed.notify_all();
+            changed.wait_until(lock, cap, [&] { return most >= 2; });
             --inside;
             ++done;
+            changed.notify_all();
         });
     // The blocks use this frame: wait for all of them whatever happens.
-    while (done < 8) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return done == 8; });
     EXPECT_GE(most, 2);
     EXPECT_TRUE(offMain);
 }
