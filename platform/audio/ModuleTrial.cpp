@@ -4,9 +4,7 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <link.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,23 +14,20 @@
 #include <cerrno>
 #include <cmath>
 #include <compare>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/ChildTrial.h"
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Mutex.h"
-#include "platform/foundation/Sanitizers.h"
 
-extern char** environ;
 
 namespace {
 
@@ -132,168 +127,6 @@ Verdicts& verdicts() {
     return *shared;
 }
 
-// The trial under way (one at a time), ended early when the program quits.
-struct Running {
-    Mutex mutex;
-    std::condition_variable_any ended;
-    pid_t child GUARDED_BY(mutex) = 0;
-    std::string path GUARDED_BY(mutex);
-    std::chrono::steady_clock::time_point started GUARDED_BY(mutex);
-    bool quitting GUARDED_BY(mutex) = false;
-
-    bool endsEarly() {
-        MutexLock lock(mutex);
-        return quitting;
-    }
-};
-
-// How long the trial waits at a time before it looks whether the program quits.
-constexpr int kQuitCheckMilliseconds = 20;
-
-Running& running() {
-    static Running* const shared = new Running;
-    return *shared;
-}
-
-// "../bin/orvo-module-trial" from this library.
-std::optional<std::string> trialProgram() {
-    Dl_info self{};
-    if (!::dladdr(reinterpret_cast<void*>(&trialProgram), &self) || !self.dli_fname) return std::nullopt;
-    const std::filesystem::path library = self.dli_fname;
-    if (!library.has_parent_path()) return std::nullopt;
-    const std::filesystem::path program = library.parent_path() / "../bin/orvo-module-trial";
-    // Resolved as the system resolves it (through links), for the log lines.
-    std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(program, error);
-    return (error ? program : resolved).string();
-}
-
-// The last line with something on it.
-std::string lastLine(const std::string& text) {
-    std::size_t end = text.find_last_not_of("\r\n \t");
-    if (end == std::string::npos) return "";
-    const std::size_t start = text.find_last_of('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1,
-                       end + 1 - (start == std::string::npos ? 0 : start + 1));
-}
-
-// This program's environment for the trial program. A sanitizer build of it
-// would symbolise a crash's stack before it exits, which takes seconds on a
-// busy machine; the verdict needs only the exit.
-std::vector<std::string> trialEnvironment() {
-    std::vector<std::string> variables;
-    for (char** variable = environ; *variable; ++variable) variables.emplace_back(*variable);
-    if constexpr (kSanitizedBuild) {
-        for (const std::string name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
-            auto found = std::find_if(variables.begin(), variables.end(),
-                                      [&](const std::string& v) { return v.starts_with(name + "="); });
-            if (found == variables.end()) found = variables.insert(variables.end(), name + "=");
-            found->append(found->back() == '=' ? "symbolize=0" : ":symbolize=0");
-        }
-    }
-    return variables;
-}
-
-// Starts the trial program on the module open on `module`, its output into
-// `output` and its marker into `marker`: 0, or the error number. A process
-// group of its own, to be ended whole; default signals, none blocked; nothing
-// else of ours open.
-int spawnTrial(const std::string& program, const std::string& path, const std::string& function, int output,
-               int module, int marker, pid_t& child) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, module, ModuleTrial::kModuleDescriptor);
-    posix_spawn_file_actions_adddup2(&actions, marker, ModuleTrial::kMarkerDescriptor);
-    posix_spawn_file_actions_addclosefrom_np(&actions, ModuleTrial::kMarkerDescriptor + 1);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    std::vector<std::string> words{program, path, function};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> variables = trialEnvironment();
-    std::vector<char*> envp;
-    for (std::string& variable : variables) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    // posix_spawn, not fork: after a fork this threaded process could only make async-signal-safe calls.
-    const int error = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return error;
-}
-
-// How a trial ended.
-struct Ending {
-    enum class Kind { ended, timedOut, quit } kind = Kind::ended;
-    int status = 0;     // when it ended
-    std::string output; // its last 4 KB
-};
-
-// Appends what can be read from `output` now, 64 KB at most, to `into` (its
-// last 4 KB): false once it is closed.
-bool readSome(int output, std::string& into) {
-    char chunk[4096];
-    for (int chunks = 0; chunks < 16; ++chunks) {
-        const ssize_t got = ::read(output, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return got < 0 && errno == EAGAIN;
-        into.append(chunk, static_cast<std::size_t>(got));
-        if (into.size() > 4096) into.erase(0, into.size() - 4096);
-    }
-    return true;
-}
-
-// Waits, within the time limit (or until the program quits), for the trial
-// to end, reading its output (non-blocking) as it comes; then ends its whole
-// group, whatever is left of it, and reaps it. The trial's end is its exit,
-// not the end of its output: what it started may hold that open.
-Ending awaitTrial(pid_t child, int output) {
-    Running& now = running();
-    const auto deadline = std::chrono::steady_clock::now() + ModuleTrial::timeLimit();
-    Ending ending;
-    bool open = true;
-    for (;;) {
-        if (now.endsEarly()) {
-            ending.kind = Ending::Kind::quit;
-            break;
-        }
-        // Left unreaped, so that its number cannot go to another process before the group is ended.
-        siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-            info.si_pid == child) {
-            if (open) readSome(output, ending.output);
-            ending.kind = Ending::Kind::ended;
-            break;
-        }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count();
-        if (left <= 0) {
-            ending.kind = Ending::Kind::timedOut;
-            break;
-        }
-        // Once the output is closed, only the wait is left.
-        pollfd wait{open ? output : -1, POLLIN, 0};
-        if (::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left, kQuitCheckMilliseconds))) > 0)
-            open = readSome(output, ending.output);
-    }
-    ::kill(-child, SIGKILL);
-    while (::waitpid(child, &ending.status, 0) < 0 && errno == EINTR) {
-    }
-    return ending;
-}
-
 // "5", "0.5", "12.5".
 std::string seconds(std::chrono::milliseconds time) {
     char text[32];
@@ -310,90 +143,66 @@ struct Verdict {
 
 Verdict retried(std::string why) { return {std::move(why), false}; }
 
-// The verdict on a trial that ended with `status`, its output and its marker.
+// The verdict on a trial that ended with `status`, its output and its
+// marker. Kept only when the trial reached the module and the failure is the
+// module's: a trial program that failed to start itself, a loader short of
+// memory or descriptors, and a kill the host did not send (the system's
+// out-of-memory killer) say nothing about the module.
 Verdict verdictOn(int status, const std::string& output, const std::string& marker) {
+    const bool reached = marker.starts_with(ModuleTrial::kReached);
+    const std::string line = ChildTrial::lastLine(output);
     if (WIFSIGNALED(status)) {
-        const char* name = ::sigdescr_np(WTERMSIG(status));
-        return {"it was killed by signal " + std::to_string(WTERMSIG(status)) + " (" + (name ? name : "?") +
-                ") while it was tried"};
+        const std::string killed = "it was killed by " + ChildTrial::signalName(WTERMSIG(status));
+        if (WTERMSIG(status) == SIGKILL)
+            return retried(killed + " while it was tried, not by this program (the system may be short of memory)");
+        if (!reached)
+            return retried("its trial program was killed by " + ChildTrial::signalName(WTERMSIG(status)) +
+                           " before it reached the module");
+        return {killed + " while it was tried"};
     }
     const int code = WEXITSTATUS(status);
-    const std::string line = lastLine(output);
-    if (code == 0 && marker == ModuleTrial::kPassed) return {};
+    const std::string said = line.empty() ? "" : ": " + line;
+    if (code == 0 && reached && marker.ends_with(ModuleTrial::kPassed)) return {};
+    if (code == ModuleTrial::kRefused && reached && !line.empty()) return {line};
+    if ((code == ModuleTrial::kShortOfResources || code == ModuleTrial::kReplaced) && !line.empty())
+        return retried(line);
+    if (!reached)
+        return retried("its trial program ended with status " + std::to_string(code) + " before it reached the module" +
+                       said);
     if (code == 0)
         return {"the module ended the process while it was loaded, before its trial reached its end"};
-    if (code == ModuleTrial::kRefused && !line.empty()) return {line};
-    if (code == ModuleTrial::kReplaced && !line.empty()) return retried(line);
-    return {"its trial ended with status " + std::to_string(code) + " while it was tried" +
-            (line.empty() ? "" : ": " + line)};
+    return {"its trial ended with status " + std::to_string(code) + " while it was tried" + said};
 }
 
 // Runs the trial program on the module open on `fd`.
 Verdict tryInChild(int fd, const std::string& path, const std::string& function) {
-    const std::optional<std::string> program = trialProgram();
+    const std::optional<std::string> program = ChildTrial::programBeside("orvo-module-trial");
     if (!program) return retried("the trial program cannot be found");
-    int pipe[2], markerPipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) return retried("no pipe for its trial: " + systemMessage(errno));
-    FileDescriptor reading(pipe[0]), writing(pipe[1]);
-    if (::pipe2(markerPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return retried("no pipe for its trial: " + systemMessage(errno));
-    FileDescriptor marked(markerPipe[0]), marking(markerPipe[1]);
-    // Copies above the child's numbers, so that moving them there clears close-on-exec.
-    const int above = ModuleTrial::kMarkerDescriptor + 1;
-    const FileDescriptor module(::fcntl(fd, F_DUPFD_CLOEXEC, above)),
-        marker(::fcntl(marking.get(), F_DUPFD_CLOEXEC, above));
-    if (module.get() < 0 || marker.get() < 0 ||
-        ::fcntl(reading.get(), F_SETFL, ::fcntl(reading.get(), F_GETFL) | O_NONBLOCK) != 0)
-        return retried("no descriptor for its trial: " + systemMessage(errno));
-    pid_t child = -1;
-    Running& now = running();
-    {
-        MutexLock lock(now.mutex);
-        if (now.quitting) return retried("the program is quitting");
-        if (const int error =
-                spawnTrial(*program, path, function, writing.get(), module.get(), marker.get(), child))
-            return retried("the trial program '" + *program + "' cannot be started: " + systemMessage(error));
-        now.child = child;
-        now.path = path;
-        now.started = std::chrono::steady_clock::now();
-    }
-    writing.close();
-    const Ending ending = awaitTrial(child, reading.get());
-    {
-        MutexLock lock(now.mutex);
-        now.child = 0;
-    }
-    now.ended.notify_all();
-
+    ChildTrial::Setup setup;
+    setup.program = *program;
+    setup.arguments = {path, function};
+    setup.descriptors = {{fd, ModuleTrial::kModuleDescriptor}};
+    setup.limits.time = ModuleTrial::timeLimit();
+    setup.endedByQuit = [path](double seconds) {
+        std::printf("AVAudioUnit::WARNING: The module '%s' was still being tried when the program quit, after "
+                    "%.1f seconds; its trial is ended.\n",
+                    path.c_str(), seconds);
+        std::fflush(stdout);
+    };
+    const ChildTrial::Ending ending = ChildTrial::run(std::move(setup));
     switch (ending.kind) {
-    case Ending::Kind::quit:
+    case ChildTrial::Ending::Kind::notStarted:
+        return retried(ending.why);
+    case ChildTrial::Ending::Kind::quit:
         return retried("its trial was ended unfinished as the program quit");
-    case Ending::Kind::timedOut:
+    case ChildTrial::Ending::Kind::timedOut:
+    case ChildTrial::Ending::Kind::overProcessorTime:
+    case ChildTrial::Ending::Kind::overMemory:
         return retried("its trial did not end within " + seconds(ModuleTrial::timeLimit()) + " seconds");
-    case Ending::Kind::ended:
+    case ChildTrial::Ending::Kind::ended:
         break;
     }
-    std::string said;
-    readSome(marked.get(), said);
-    return verdictOn(ending.status, ending.output, said);
-}
-
-// Ends the trial under way, saying so, and lets no other start.
-void endTrial() {
-    Running& now = running();
-    MutexLock lock(now.mutex);
-    now.quitting = true;
-    if (now.child == 0) return;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - now.started).count();
-    std::printf("AVAudioUnit::WARNING: The module '%s' was still being tried when the program quit, after "
-                "%.1f seconds; its trial is ended.\n",
-                now.path.c_str(), seconds);
-    std::fflush(stdout);
-    // The child is ended and reaped before the program goes on to exit.
-    const auto until = std::chrono::steady_clock::now() + ModuleTrial::timeLimit();
-    while (now.child != 0 && now.ended.wait_until(now.mutex, until) == std::cv_status::no_timeout) {
-    }
+    return verdictOn(ending.status, ending.output, ending.marker);
 }
 
 // Drops what a trial said of `function` in `record`: it is tried again.
@@ -435,14 +244,17 @@ void* ModuleTrial::open(int descriptor, const std::string& path, std::string& wh
     // object of that file, if one is loaded.
     const std::string byDescriptor = "/proc/self/fd/" + std::to_string(descriptor);
     void* checked = ::dlopen(byDescriptor.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    // The path must have loaded that very object: an object of the tried
+    // file loaded earlier under another name says nothing of what the path
+    // loaded now.
+    if (checked) ::dlclose(checked);
+    if (checked == module) return module;
     ::dlclose(module);
-    if (!checked) {
-        replaced = true;
-        why = earlier ? "another file loaded from that path earlier is in the program; the new one can be "
-                        "loaded once the program starts again"
-                      : "the file its path loaded is not the one tried";
-    }
-    return checked;
+    replaced = true;
+    why = earlier ? "another file loaded from that path earlier is in the program; the new one can be "
+                    "loaded once the program starts again"
+                  : "the file its path loaded is not the one tried";
+    return nullptr;
 }
 
 AUPrincipalClassFunction ModuleTrial::entryPoint(void* module, const std::string& function,
@@ -509,7 +321,7 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
     // A pass that this process cannot load after all is no lasting verdict.
     if (!record->second.module) {
         // Once the program quits nothing more is loaded into it.
-        if (running().endsEarly()) {
+        if (ChildTrial::quitting()) {
             why = "the program is quitting";
             return forget(shared, record, function);
         }
@@ -527,14 +339,27 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
 }
 
 void ModuleTrial::endTrials() {
-    endTrial();
+    ChildTrial::endAll();
     // A module that passed may be loading into this process: the program
     // exits only once it is in, for a loader still at work after exit has run
     // the libraries' destructors would run their constructors again. When
     // the module ends the program as it loads, the load is this very thread's
-    // and waiting for it would never end.
+    // and waiting for it would never end; a load that hangs is waited for
+    // only as long as a trial may take.
     if (verdicts().loading.load() == std::this_thread::get_id()) return;
-    MutexLock wait(verdicts().mutex);
+    const auto until = std::chrono::steady_clock::now() + timeLimit();
+    for (;;) {
+        if (verdicts().mutex.try_lock()) {
+            verdicts().mutex.unlock();
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::printf("AVAudioUnit::WARNING: A module was still loading when the program quit, after %s seconds; the "
+                "program does not wait for it.\n",
+                seconds(timeLimit()).c_str());
+    std::fflush(stdout);
 }
 
 namespace {

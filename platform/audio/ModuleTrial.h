@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/audio/AUAudioUnitFactory.h"
+#include "platform/foundation/ChildTrial.h"
 
 // Component modules enter this process only after a child process has loaded
 // them, found their factory function and called it, within a time limit: a
@@ -15,16 +16,21 @@
 // app, in the build tree and in an install).
 class ModuleTrial {
 public:
-    // The trial program gets the module open on kModuleDescriptor and says it
-    // reached its end, after the factory returned, by writing kPassed to
-    // kMarkerDescriptor: an exit without it is the module's doing. It exits
-    // with kRefused after a line saying why when it cannot load the module,
-    // with kReplaced when its path names another file than the one it got.
+    // The trial program gets the module open on kModuleDescriptor. It writes
+    // kReached to kMarkerDescriptor as it turns to the module, and kPassed
+    // once the factory returned: an exit after the first and without the
+    // second is the module's doing, an exit before the first the program's
+    // own. It exits with kRefused after a line saying why when it cannot load
+    // the module, with kShortOfResources when the loader lacked memory or
+    // descriptors for it, with kReplaced when its path names another file
+    // than the one it got.
     static constexpr int kModuleDescriptor = 3;
-    static constexpr int kMarkerDescriptor = 4;
+    static constexpr int kMarkerDescriptor = ChildTrial::kMarkerDescriptor;
+    static constexpr char kReached[] = "reached the module; ";
     static constexpr char kPassed[] = "reached its end";
     static constexpr int kRefused = 3;
     static constexpr int kReplaced = 4;
+    static constexpr int kShortOfResources = 5;
     static constexpr std::chrono::seconds kTimeLimit{5};
 
     // How long a trial may take: kTimeLimit, or ORVO_MODULE_TRIAL_SECONDS
@@ -44,8 +50,8 @@ public:
     // The module at `path` loaded in this process by that path (so that its
     // $ORIGIN run path finds the libraries beside it), provided the object
     // loaded is the file open on `descriptor`; null, with the reason in `why`,
-    // when it cannot be loaded. `replaced` says the path named another file:
-    // nothing about the file tried.
+    // when it cannot be loaded. `replaced` says the path named another file,
+    // or loaded another object: nothing about the file tried.
     static void* open(int descriptor, const std::string& path, std::string& why, bool& replaced);
     // `function` as the module itself defines it: dlsym also searches what the
     // module links against, and a name found there is no entry point of it.

@@ -1,19 +1,40 @@
 // Tries a component module for a host: loads it from its path, provided that
 // is the file open on descriptor 3, finds its factory function and calls it,
 // in a process of its own, so that whatever crashes, hangs or exits there ends
-// this process only. Says it reached its end on descriptor 4 and exits 0 when
-// the module loaded; exits ModuleTrial::kRefused after a line saying why when
-// it did not, ModuleTrial::kReplaced when the path names another file. A
-// crash, a hang or an exit of the module's the host sees for itself.
+// this process only. Says on descriptor 4 when it turns to the module and when
+// it reached its end, and exits 0 when the module loaded; exits
+// ModuleTrial::kRefused after a line saying why when it did not,
+// kShortOfResources when the loader lacked memory or descriptors for it,
+// kReplaced when the path names another file. A crash, a hang or an exit of
+// the module's the host sees for itself.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "platform/audio/ModuleTrial.h"
 
+namespace {
+
+bool say(const char* what) {
+    const std::size_t length = std::strlen(what);
+    return ::write(ModuleTrial::kMarkerDescriptor, what, length) == static_cast<ssize_t>(length);
+}
+
+// What the loader says when this process, not the module, ran short.
+bool shortOfResources(const std::string& why) {
+    for (const int error : {ENOMEM, EMFILE, ENFILE})
+        if (why.find(std::strerror(error)) != std::string::npos) return true;
+    return why.find("failed to map segment") != std::string::npos;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (!ChildTrial::bindToParent()) return ModuleTrial::kRefused;
     if (argc != 3) {
         std::fputs(
             "usage: orvo-module-trial MODULE-PATH FACTORY-FUNCTION (the module open on descriptor 3)\n",
@@ -25,6 +46,7 @@ int main(int argc, char** argv) {
     ::alarm(
         static_cast<unsigned>(2 * std::chrono::ceil<std::chrono::seconds>(ModuleTrial::timeLimit()).count()));
     const std::string path = argv[1], function = argv[2];
+    if (!say(ModuleTrial::kReached)) return ModuleTrial::kRefused;
     std::string why;
     bool replaced = false;
     void* module = ModuleTrial::open(ModuleTrial::kModuleDescriptor, path, why, replaced);
@@ -32,7 +54,9 @@ int main(int argc, char** argv) {
     if (!entry) {
         std::printf("%s\n", why.c_str());
         std::fflush(stdout);
-        ::_exit(replaced ? ModuleTrial::kReplaced : ModuleTrial::kRefused);
+        ::_exit(replaced                 ? ModuleTrial::kReplaced
+                : shortOfResources(why) ? ModuleTrial::kShortOfResources
+                                        : ModuleTrial::kRefused);
     }
     std::shared_ptr<AUAudioUnitFactory> principal;
     try {
@@ -42,8 +66,6 @@ int main(int argc, char** argv) {
     }
     std::fflush(nullptr);
     // Only here, past the factory: a module that ends the process earlier, even with status 0, fails.
-    const ssize_t said =
-        ::write(ModuleTrial::kMarkerDescriptor, ModuleTrial::kPassed, sizeof ModuleTrial::kPassed - 1);
     // Nothing of the module's runs at exit: what it made is left as it is.
-    ::_exit(said == static_cast<ssize_t>(sizeof ModuleTrial::kPassed - 1) ? 0 : ModuleTrial::kRefused);
+    ::_exit(say(ModuleTrial::kPassed) ? 0 : ModuleTrial::kRefused);
 }
