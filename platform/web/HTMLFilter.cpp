@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
 #include "platform/foundation/Sanitizers.h"
@@ -190,8 +191,7 @@ std::string clampedLength(std::string_view text) {
     const double value = std::strtod(copy.c_str(), &end);
     if (end == copy.c_str() || !std::isfinite(value))
         return "";
-    const std::string rest(end);
-    return number(std::clamp(value, 0.0, kMaximumLength)) + (rest.starts_with("%") ? "%" : "");
+    return number(std::clamp(value, 0.0, kMaximumLength)) + (*end == '%' ? "%" : "");
 }
 
 bool droppedWithContent(GumboTag tag) {
@@ -352,10 +352,15 @@ std::string serialize(const GumboNode* root) {
             // its tag (too deep) it would be read as markup, so it goes.
             if (!written)
                 continue;
-            std::string css(rulesOf(filterCSS(styleText(element)), styleBytes));
-            for (std::size_t at = css.find("</"); at != std::string::npos; at = css.find("</", at))
-                css.replace(at, 2, "<\\/");
-            out += css;
+            // "</" would end the element early; escaped in one pass, as a
+            // sheet may hold thousands.
+            const std::string css = filterCSS(styleText(element));
+            const std::string_view rules = rulesOf(css, styleBytes);
+            for (std::size_t at = 0; at < rules.size(); ++at) {
+                out += rules[at];
+                if (rules[at] == '<' && at + 1 < rules.size() && rules[at + 1] == '/')
+                    out += '\\';
+            }
             out += "</style>";
             continue;
         }
@@ -407,13 +412,24 @@ void appendQuoted(std::string& out, std::string_view text) {
     }
 }
 
+// Whether a declaration's name, as read up to its colon, is one whose
+// sizes compound from parent to child.
+bool isFontProperty(std::string_view property) {
+    const std::size_t first = property.find_first_not_of(" \t\r\n"), last = property.find_last_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return false;
+    return isOneOf(property.substr(first, last - first + 1), {"font-size", "font", "line-height"});
+}
+
 }  // namespace
 
 std::string filterCSS(std::string_view css) {
     std::string out;
     out.reserve(css.size());
-    std::string property;  // the declaration being read, up to its colon
-    bool inValue = false;
+    // The declaration being read, up to its colon; whether it is a font's is
+    // settled there, once: its name may be as long as the sheet.
+    std::string property;
+    bool inValue = false, fontProperty = false;
     // Braces are balanced and nest at most kMaximumBraces deep: litehtml
     // takes seconds over a few kilobytes of stray ones.
     int depth = 0, skipped = 0;
@@ -449,6 +465,7 @@ std::string filterCSS(std::string_view css) {
             inValue = false;
         } else if (c == ':' && !inValue) {
             inValue = true;
+            fontProperty = isFontProperty(property);
         } else if (!inValue && c != '\0') {
             property += char(std::tolower(static_cast<unsigned char>(c)));
         }
@@ -480,15 +497,15 @@ std::string filterCSS(std::string_view css) {
         }
         const std::string digits(css.substr(i, end - i));
         double value = std::strtod(digits.c_str(), nullptr);
+        // The unit's letters are read again as text: a unit longer than any
+        // known one is told from them by its first five.
         std::size_t unitEnd = end;
-        while (unitEnd < css.size() && (isLetter(css[unitEnd]) || css[unitEnd] == '%'))
+        while (unitEnd < css.size() && unitEnd - end < 5 && (isLetter(css[unitEnd]) || css[unitEnd] == '%'))
             ++unitEnd;
         const std::string unit = lowercase(css.substr(end, unitEnd - end));
         double most = kMaximumLength;
         // Font sizes compound from parent to child: held tighter.
-        const std::size_t first = property.find_first_not_of(" \t\r\n"), last = property.find_last_not_of(" \t\r\n");
-        const std::string name = first == std::string::npos ? "" : property.substr(first, last - first + 1);
-        if ((name == "font-size" || name == "font" || name == "line-height") && !unit.empty()) {
+        if (fontProperty && !unit.empty()) {
             const bool scale = isOneOf(unit, {"em", "rem", "ex", "ch", "vw", "vh", "vmin", "vmax"});
             most = scale ? kMaximumFontScale : unit == "%" ? 100 * kMaximumFontScale : kMaximumFontSize;
         } else if (isOneOf(unit, {"em", "rem", "ex", "ch"})) {
@@ -505,17 +522,20 @@ std::string filterCSS(std::string_view css) {
 
 FilteredHTML filterHTML(std::string_view bytes) {
     bytes = bytes.substr(0, kMaximumBytes);
-    ParseArena arena(kParseBytes, kParseSeconds);
+    // longjmp() leaves indeterminate any local of this frame changed since
+    // setjmp(): the arena, which the parse changes, lives on the heap behind
+    // a pointer that does not change.
+    const auto arena = std::make_unique<ParseArena>(kParseBytes, kParseSeconds);
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;
     options.allocator = ParseArena::allocate;
     options.deallocator = ParseArena::deallocate;
-    options.userdata = &arena;
+    options.userdata = arena.get();
     // Only gumbo's own frames and the arena's allocate() lie between here
     // and the longjmp() that leaves a parse over budget; the arena then
     // frees its blocks, the tree with them.
-    if (setjmp(arena.jump) != 0)
-        return {{}, arena.spent};
+    if (setjmp(arena->jump) != 0)
+        return {{}, arena->spent};
     GumboOutput* output = gumbo_parse_with_options(&options, bytes.data(), bytes.size());
     return {serialize(output->document), std::nullopt};
 }
