@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
@@ -113,7 +114,11 @@ private:
 };
 
 Spawner& spawner() {
-    static Spawner* const shared = new Spawner;
+    // A forked child has none of its parent's threads: it starts a spawner of its own.
+    static Spawner* shared = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { shared = new Spawner; });
+        return new Spawner;
+    }();
     return *shared;
 }
 
@@ -230,12 +235,13 @@ bool quittingNow() {
 // end, reading its output (non-blocking) as it comes; then ends its whole
 // group, whatever is left of it, and reaps it. The trial's end is its exit,
 // not the end of its output: what it started may hold that open.
-void await(pid_t child, int output, const ChildTrial::Limits& limits, ChildTrial::Ending& ending) {
+void await(pid_t child, int output, const ChildTrial::Setup& setup, ChildTrial::Ending& ending) {
     using Kind = ChildTrial::Ending::Kind;
+    const ChildTrial::Limits& limits = setup.limits;
     const auto deadline = std::chrono::steady_clock::now() + limits.time;
     bool open = true;
     for (;;) {
-        if (quittingNow()) {
+        if (quittingNow() || (setup.cancelled && setup.cancelled->load())) {
             ending.kind = Kind::quit;
             break;
         }
@@ -306,7 +312,7 @@ ChildTrial::Ending ChildTrial::run(Setup setup) {
     }
     writing.close();
     marking.close();
-    await(child, reading.get(), setup.limits, ending);
+    await(child, reading.get(), setup, ending);
     {
         MutexLock lock(shared.mutex);
         shared.running.erase(child);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -37,9 +39,12 @@ public:
         Limits limits;
         // Said when the program quits with this trial under way, with the seconds it ran.
         std::function<void(double)> endedByQuit;
+        // Set when its caller no longer wants the verdict: the trial ends as at a quit.
+        std::shared_ptr<const std::atomic<bool>> cancelled;
     };
 
     struct Ending {
+        // `quit`: the program quits, or the caller cancelled it.
         enum class Kind { ended, timedOut, overProcessorTime, overMemory, quit, notStarted } kind = Kind::ended;
         int status = 0;      // how it ended (waitpid's status), when it did
         std::string output;  // the last 4 KB of what it wrote on standard output and error

@@ -18,12 +18,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <ctime>
 #include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/Sanitizers.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/PangoText.h"
 #include "platform/ui/UIImage.h"
@@ -99,8 +101,6 @@ std::pair<int, int> metricsOf(const PangoFontDescription* description) {
 // shrink-to-fit boxes and floats lay their content out again, so nesting
 // multiplies the count). An ordinary page of 10,000 elements takes a small
 // part of each.
-constexpr long kMaximumSelections = 3'000'000;
-constexpr long kMaximumRenders = 400'000;
 // Tables nested in tables: each lays its cells out more than once.
 constexpr int kMaximumTables = 3;
 
@@ -175,6 +175,12 @@ void boundTables(litehtml::element& top) {
 
 namespace {
 
+std::chrono::nanoseconds threadProcessorTime() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
 // An element of litehtml's kind held to the page's budgets: its computed
 // font size is held (sizes in em compound from parent to child, and every
 // length in em is taken from it), tables in it nest at most
@@ -201,11 +207,11 @@ public:
     }
 
     int select(const litehtml::css_selector& selector, bool apply_pseudo) override {
-        return container_.spendSelection() ? Element::select(selector, apply_pseudo) : litehtml::select_no_match;
+        return container_.inTime() ? Element::select(selector, apply_pseudo) : litehtml::select_no_match;
     }
 
     int render(int x, int y, int max_width, bool second_pass) override {
-        return container_.spendRender() ? Element::render(x, y, max_width, second_pass) : 0;
+        return container_.inTime() ? Element::render(x, y, max_width, second_pass) : 0;
     }
 
 private:
@@ -227,7 +233,9 @@ struct HTMLContainer::Font {
 };
 
 HTMLContainer::HTMLContainer(std::optional<URL> baseURL, ImageRequest requestImage)
-    : baseURL_(std::move(baseURL)), requestImage_(std::move(requestImage)) {}
+    : baseURL_(std::move(baseURL)), requestImage_(std::move(requestImage)) {
+    beginWork();
+}
 
 HTMLContainer::~HTMLContainer() = default;
 
@@ -241,17 +249,22 @@ std::string HTMLContainer::resolve(const std::string& href) const {
     }
 }
 
-bool HTMLContainer::spend(long& count, long budget, PageBudget kind) {
-    if (++count <= budget)
-        return true;
-    if (!spent_)
-        spent_ = kind;
-    return false;
+const std::chrono::nanoseconds HTMLContainer::kProcessorTime =
+    std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::seconds(1) * kSanitizerSlowdown);
+
+void HTMLContainer::beginWork() {
+    workStarted_ = threadProcessorTime();
+    calls_ = 0;
 }
 
-bool HTMLContainer::spendSelection() { return spend(selections_, kMaximumSelections, PageBudget::styleWork); }
-
-bool HTMLContainer::spendRender() { return spend(renders_, kMaximumRenders, PageBudget::layoutWork); }
+bool HTMLContainer::inTime() {
+    if (spent_)
+        return false;
+    // The clock costs a system call: it is read every so many calls.
+    if (++calls_ % 64 == 0 && threadProcessorTime() - workStarted_ > kProcessorTime)
+        spent_ = PageBudget::processorTime;
+    return !spent_;
+}
 
 bool HTMLContainer::takeImagesChanged() { return std::exchange(imagesChanged_, false); }
 
@@ -320,7 +333,7 @@ void HTMLContainer::delete_font(litehtml::uint_ptr font) {
 
 int HTMLContainer::text_width(const char* text, litehtml::uint_ptr font) {
     const auto* f = reinterpret_cast<const Font*>(font);
-    if (!f || !text || !*text)
+    if (!f || !text || !*text || !inTime())
         return 0;
     std::string key(reinterpret_cast<const char*>(&f), sizeof f);
     key += text;
@@ -354,7 +367,7 @@ void HTMLContainer::draw_text(litehtml::uint_ptr hdc, const char* text, litehtml
                               litehtml::web_color color, const litehtml::position& pos) {
     CGContext* g = graphics(hdc);
     const auto* f = reinterpret_cast<const Font*>(font);
-    if (!g || !g->canDraw() || !f || !text || !*text)
+    if (!g || !g->canDraw() || !f || !text || !*text || !inTime())
         return;
     cairo_t* cr = begin(*g);
     PangoContext* context = pangotext::context();
@@ -393,7 +406,7 @@ int HTMLContainer::pt_to_px(int pt) const {
 
 void HTMLContainer::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_marker& marker) {
     CGContext* g = graphics(hdc);
-    if (!g || !g->canDraw())
+    if (!g || !g->canDraw() || !inTime())
         return;
     cairo_t* cr = begin(*g);
     setColour(cr, marker.color, g->globalAlpha());
@@ -451,7 +464,7 @@ void HTMLContainer::get_image_size(const char* src, const char* baseurl, litehtm
 
 void HTMLContainer::draw_background(litehtml::uint_ptr hdc, const litehtml::background_paint& bg) {
     CGContext* g = graphics(hdc);
-    if (!g || !g->canDraw())
+    if (!g || !g->canDraw() || !inTime())
         return;
     cairo_t* cr = begin(*g);
     cairo_rectangle(cr, bg.clip_box.x, bg.clip_box.y, bg.clip_box.width, bg.clip_box.height);
@@ -484,7 +497,7 @@ void HTMLContainer::draw_background(litehtml::uint_ptr hdc, const litehtml::back
 void HTMLContainer::draw_borders(litehtml::uint_ptr hdc, const litehtml::borders& borders,
                                  const litehtml::position& pos, bool) {
     CGContext* g = graphics(hdc);
-    if (!g || !g->canDraw())
+    if (!g || !g->canDraw() || !inTime())
         return;
     cairo_t* cr = begin(*g);
     const auto side = [&](const litehtml::border& b, double x, double y, double w, double h) {

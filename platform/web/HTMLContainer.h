@@ -6,6 +6,7 @@
 #include <litehtml.h>
 #include <litehtml/url.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,11 +51,14 @@ public:
     std::optional<Click> takeClick();
     const std::string& title() const { return title_; }
 
-    // The page's work, counted by its elements against budgets that start
-    // again with each piece of work (building the page, a layout, a tap).
-    void beginWork() { selections_ = renders_ = 0; }
-    bool spendSelection();
-    bool spendRender();
+    // Each piece of the page's work (building the page, a layout, a draw, a
+    // tap) may take so much of this thread's processor time; once it has,
+    // the rest of that work is skipped where the engine calls us, and the
+    // page is not shown.
+    static const std::chrono::nanoseconds kProcessorTime;
+    void beginWork();
+    // False once the piece of work is past its time.
+    bool inTime();
     // The first budget the page ran out of, if any.
     const std::optional<PageBudget>& spent() const { return spent_; }
     // Style being computed for an element and those inside it: only the
@@ -94,8 +98,6 @@ public:
     void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override;
 
 private:
-    // Counts one more piece of work against its budget; false once it is spent.
-    bool spend(long& count, long budget, PageBudget kind);
     struct Font;
     // Saves the drawing state and applies the engine's clips; cairo_restore() ends it.
     cairo_t* begin(CGContext& context) const;
@@ -115,6 +117,7 @@ private:
     std::string title_;
     int width_ = 0;
     int height_ = 0;
-    long selections_ = 0, renders_ = 0;
+    std::chrono::nanoseconds workStarted_{0};
+    unsigned calls_ = 0;
     std::optional<PageBudget> spent_;
 };

@@ -95,10 +95,10 @@ HTMLDocument::HTMLDocument(FilteredHTML page, std::optional<URL> baseURL, ImageR
 
 void HTMLDocument::refuse(PageBudget budget) {
     const std::string address = impl_->container.baseURL() ? impl_->container.baseURL()->absoluteString() : "";
-    const char* const work = budget == PageBudget::parserMemory ? "parser memory"
-                             : budget == PageBudget::parserTime ? "parser time"
-                             : budget == PageBudget::styleWork  ? "style work"
-                                                                : "layout work";
+    const char* const work = budget == PageBudget::parserMemory    ? "parser memory"
+                             : budget == PageBudget::parserTime    ? "parser time"
+                             : budget == PageBudget::processorTime ? "processor time"
+                                                                   : "memory";
     std::printf("HTMLDocument: ERROR: the page %s is not shown: it needs more %s than a page may take.\n",
                 address.empty() ? "(no URL)" : address.c_str(), work);
     std::fflush(stdout);
@@ -116,8 +116,12 @@ void HTMLDocument::checkBudgets() {
 
 HTMLDocument::~HTMLDocument() = default;
 
+int HTMLDocument::layoutWidth(CGFloat width) {
+    return int(std::clamp<CGFloat>(std::isfinite(width) ? std::floor(width) : 0, 1, kMaximumWidth));
+}
+
 void HTMLDocument::layout(CGFloat width) {
-    const int pixels = int(std::clamp<CGFloat>(std::isfinite(width) ? std::floor(width) : 0, 1, kMaximumWidth));
+    const int pixels = layoutWidth(width);
     if (!impl_->document || (pixels == impl_->width && !impl_->container.takeImagesChanged()))
         return;
     impl_->width = pixels;
@@ -166,8 +170,10 @@ void HTMLDocument::draw(CGContext& context, CGFloat top, CGSize size) {
     litehtml::position clip(0, y, impl_->width, int(std::ceil(std::clamp<CGFloat>(size.height, 0, 1e6))) + 1);
     context.saveGState();
     context.translateBy(0, -y);
+    impl_->container.beginWork();
     impl_->document->draw(reinterpret_cast<litehtml::uint_ptr>(&context), 0, 0, &clip);
     context.restoreGState();
+    checkBudgets();  // laid out and drawn on the next layout() and draw()
 }
 
 std::optional<HTMLDocument::Link> HTMLDocument::linkAt(CGPoint point) {

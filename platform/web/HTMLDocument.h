@@ -30,10 +30,12 @@ public:
 
     // Untrusted pages (from the network, or any bytes at all) go through
     // filterHTML() first; our own pages are taken as they are. A page that
-    // runs out of a budget, parsing, styling or in a layout, is replaced by
-    // a page saying so.
+    // runs out of a budget, parsing, or a piece of work (building it, a
+    // layout, a draw, a tap) past its processor time, is replaced by a page
+    // saying so.
     HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage = {});
-    // An untrusted page its caller has filtered already.
+    // An untrusted page its caller has filtered already, or one refused
+    // before it was built (`spent` set).
     HTMLDocument(FilteredHTML page, std::optional<URL> baseURL, ImageRequest requestImage = {});
     ~HTMLDocument();
     HTMLDocument(const HTMLDocument&) = delete;
@@ -41,6 +43,8 @@ public:
 
     // Lays the page out again when the width or its pictures changed.
     void layout(CGFloat width);
+    // The width in pixels a page is laid out at for a view `width` points wide.
+    static int layoutWidth(CGFloat width);
     CGFloat height() const;
     const std::string& title() const;
     const std::optional<URL>& baseURL() const;

@@ -7,10 +7,10 @@
 // The budgets an untrusted page's work runs under; a page that spends one
 // is not shown.
 enum class PageBudget {
-    parserMemory,  // the parse's own allocator
-    parserTime,    // the parse's processor time
-    styleWork,     // selectors tried against elements
-    layoutWork,    // elements laid out in one layout
+    parserMemory,   // the parse's own allocator
+    parserTime,     // the parse's processor time
+    processorTime,  // the processor time of one piece of work: building, a layout, a draw, a tap
+    memory,         // the resident memory of the page's trial
 };
 
 struct FilteredHTML {

@@ -78,21 +78,20 @@ void PDFDocument::drawPage(int index, CGContext& context) const {
     cairo_restore(cr);
 }
 
-std::optional<std::string> PDFDocument::linkAt(int index, CGPoint point) const {
+std::vector<PDFDocument::Link> PDFDocument::links(int index) const {
     const CGSize size = pageSize(index);
     if (size.width <= 0)
-        return std::nullopt;
-    // Link areas are in PDF space: y grows upwards from the page's bottom.
-    const double x = point.x, y = size.height - point.y;
-    std::optional<std::string> found;
-    GList* links = poppler_page_get_link_mapping(impl_->pages[size_t(index)]);
-    for (GList* item = links; item && !found; item = item->next) {
+        return {};
+    std::vector<Link> found;
+    GList* mapping = poppler_page_get_link_mapping(impl_->pages[size_t(index)]);
+    for (GList* item = mapping; item; item = item->next) {
         const auto* link = static_cast<const PopplerLinkMapping*>(item->data);
+        if (!link->action || link->action->type != POPPLER_ACTION_URI || !link->action->uri.uri)
+            continue;
+        // Link areas are in PDF space: y grows upwards from the page's bottom.
         const PopplerRectangle& a = link->area;
-        if (x >= a.x1 && x <= a.x2 && y >= a.y1 && y <= a.y2 && link->action &&
-            link->action->type == POPPLER_ACTION_URI && link->action->uri.uri)
-            found = link->action->uri.uri;
+        found.push_back({CGRect(a.x1, size.height - a.y2, a.x2 - a.x1, a.y2 - a.y1), link->action->uri.uri});
     }
-    poppler_page_free_link_mapping(links);
+    poppler_page_free_link_mapping(mapping);
     return found;
 }

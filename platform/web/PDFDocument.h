@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,9 +10,16 @@
 class CGContext;
 
 // A PDF file opened with poppler: page sizes in points, pages drawn through
-// Cairo, and the addresses of the links on a page.
+// Cairo, and the addresses of the links on a page. Poppler works on one
+// document from one thread at a time: a document is used where it is kept.
 class PDFDocument {
 public:
+    // A link to an address, over an area in page points from the page's top left corner.
+    struct Link {
+        CGRect area;
+        std::string uri;
+    };
+
     // None, with the reason in `error`, when the file is missing or no PDF.
     static std::unique_ptr<PDFDocument> open(const std::string& path, std::string& error);
     // The same from the file's bytes (a PDF that came over the network).
@@ -28,9 +34,8 @@ public:
     // Draws the page on white with its top left corner at (0, 0), one point
     // to the unit of the context; nothing for a page that does not exist.
     void drawPage(int index, CGContext& context) const;
-    // The address of the link under a point of the page (page points from
-    // its top left corner).
-    std::optional<std::string> linkAt(int index, CGPoint point) const;
+    // The links to addresses on the page; none for a page that does not exist.
+    std::vector<Link> links(int index) const;
 
 private:
     struct Impl;

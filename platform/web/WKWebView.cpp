@@ -18,6 +18,7 @@
 #include "platform/web/HTMLDocument.h"
 #include "platform/web/PDFDocument.h"
 #include "platform/web/PDFPageStack.h"
+#include "platform/web/PageTrial.h"
 
 namespace {
 
@@ -110,6 +111,12 @@ URLSession& pageSession() {
     return *session;
 }
 
+// Pages not of this machine are tried here, each in a child process of its own.
+DispatchQueue& pageTrials() {
+    static DispatchQueue* const queue = new DispatchQueue("WKWebView.trials", 2);
+    return *queue;
+}
+
 URLSession& pictureSession() {
     static URLSession* const session = new URLSession(pictureDownloads(), pictureDownloads());
     return *session;
@@ -175,10 +182,22 @@ WKWebView::~WKWebView() {
     *self_ = nullptr;
     if (pageTask_)
         pageTask_->cancel();
+    cancelTrial();
     dropPictures();
 }
 
-bool WKWebView::isLoading() const { return pageTask_ || (pictures_ && pictures_->pending > 0); }
+bool WKWebView::isLoading() const { return pageTask_ || pageTrial_ || (pictures_ && pictures_->pending > 0); }
+
+void WKWebView::cancelTrial() {
+    if (pageTrial_)
+        *pageTrial_ = true;
+    pageTrial_.reset();
+}
+
+void WKWebView::dropPicturesOfARefusedPage() {
+    if (html_ && html_->overBudget() && pictures_)
+        dropPictures();
+}
 
 void WKWebView::dropPictures() {
     if (pictures_)
@@ -215,10 +234,11 @@ void WKWebView::followLink(const URLRequest& request, bool newWindow) {
 
 void WKWebView::navigate(const URLRequest& request, WKNavigationType type, std::optional<std::string> html) {
     const std::uint64_t navigation = ++navigation_;
-    // A page still on its way would be dropped when it came.
+    // A page still on its way, or on trial, would be dropped when it came.
     if (pageTask_)
         pageTask_->cancel();
     pageTask_.reset();
+    cancelTrial();
     std::weak_ptr<WKWebView*> self = self_;
     auto decide = answeredOnce<WKNavigationActionPolicy>(
         "action", [self, navigation, request, html = std::move(html)](WKNavigationActionPolicy policy) {
@@ -334,16 +354,44 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
     if (navigation != navigation_)
         return;
     if (mimeType == "application/pdf") {
-        std::string error;
-        std::unique_ptr<PDFDocument> document =
-            body ? PDFDocument::fromData(*body, error) : PDFDocument::open(url.path(), error);
-        if (!document) {
-            fail("could not show " + url.absoluteString() + ": " + error + ".", url);
-            return;
-        }
+        // Opened off the main thread: the navigation finishes, or fails, once it is.
+        PDFPageStack::Opener open;
+        if (body)
+            open = [bytes = std::make_shared<const Data>(std::move(*body))](std::string& error) {
+                return PDFDocument::fromData(*bytes, error);
+            };
+        else
+            open = [path = url.path()](std::string& error) { return PDFDocument::open(path, error); };
+        std::weak_ptr<WKWebView*> self = self_;
+        const auto view = [self]() -> WKWebView* {
+            const auto alive = self.lock();
+            return alive ? *alive : nullptr;
+        };
+        PDFPageStack::Events events;
+        events.opened = [view, navigation] {
+            WKWebView* v = view();
+            if (!v)
+                return;
+            v->setNeedsDisplay();
+            // A newer navigation on its way is the one the delegate waits to hear of.
+            if (auto delegate = v->navigationDelegate(); delegate && navigation == v->navigation_)
+                delegate->didFinishNavigation(*v);
+        };
+        events.failed = [view, url](const std::string& error) {
+            if (WKWebView* v = view())
+                v->fail("could not show " + url.absoluteString() + ": " + error + ".", url);
+        };
+        events.drawn = [view](int) {
+            if (WKWebView* v = view())
+                v->setNeedsDisplay();
+        };
         html_.reset();
         dropPictures();
-        pdf_ = std::make_unique<PDFPageStack>(std::move(document));
+        pdf_ = std::make_unique<PDFPageStack>(std::move(open), std::move(events));
+        url_ = url;
+        offset_ = 0;
+        setNeedsDisplay();
+        return;
     } else if (mimeType == "text/html" || mimeType == "application/xhtml+xml" || mimeType == "text/plain") {
         std::string text;
         if (body) {
@@ -359,16 +407,60 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
         }
         if (mimeType == "text/plain")
             text = "<pre>" + escapedHTML(text) + "</pre>";
+        // A page of this machine's files is laid out at once; any other is tried first.
+        if (!url.isFileURL()) {
+            tryPage(navigation, std::move(text), url);
+            return;
+        }
         showHTML(text, url);
     } else {
         fail("could not show " + url.absoluteString() + ": content of the type " + mimeType + " cannot be shown.", url);
         return;
     }
+    finish(url);
+}
+
+void WKWebView::finish(const URL& url) {
     url_ = url;
     offset_ = 0;
     setNeedsDisplay();
     if (auto delegate = navigationDelegate())
         delegate->didFinishNavigation(*this);
+}
+
+void WKWebView::tryPage(std::uint64_t navigation, std::string text, const URL& url) {
+    cancelTrial();
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    pageTrial_ = cancelled;
+    const int width = HTMLDocument::layoutWidth(bounds().width());
+    const int height = HTMLDocument::layoutWidth(bounds().height());
+    std::weak_ptr<WKWebView*> self = self_;
+    pageTrials().async([self, navigation, text = std::move(text), url, width, height, cancelled]() mutable {
+        PageTrial::Verdict verdict = PageTrial::run(text, url, width, height, cancelled);
+        DispatchQueue::main().async([self, navigation, text = std::move(text), url, cancelled,
+                                     verdict = std::move(verdict)] {
+            const auto view = self.lock();
+            if (!view || !*view || *cancelled || navigation != (*view)->navigation_)
+                return;
+            (*view)->pageTrial_.reset();
+            switch (verdict.kind) {
+            case PageTrial::Verdict::Kind::cancelled:
+                return;
+            case PageTrial::Verdict::Kind::failed:
+                (*view)->fail("could not show " + url.absoluteString() + ": " + verdict.why + ".", url);
+                return;
+            case PageTrial::Verdict::Kind::refused:
+                (*view)->pdf_.reset();
+                (*view)->dropPictures();
+                (*view)->html_ = std::make_unique<HTMLDocument>(FilteredHTML{"", verdict.budget}, url);
+                break;
+            case PageTrial::Verdict::Kind::shown:
+                (*view)->showHTML(text, url);
+                break;
+            }
+            (*view)->finish(url);
+        });
+    });
 }
 
 void WKWebView::showHTML(const std::string& text, const URL& url) {
@@ -406,9 +498,11 @@ void WKWebView::showHTML(const std::string& text, const URL& url) {
     pdf_.reset();
     html_ = std::make_unique<HTMLDocument>(text, url, true, std::move(requestImage));
     pictures_ = std::move(pictures);
+    dropPicturesOfARefusedPage();
 }
 
 void WKWebView::showMessage(const std::optional<URL>& url, const std::string& message) {
+    cancelTrial();
     pdf_.reset();
     dropPictures();
     html_ = std::make_unique<HTMLDocument>(errorPageHTML(url ? url->absoluteString() : "", message), std::nullopt, false);
@@ -459,6 +553,7 @@ void WKWebView::draw(const CGRect&) {
         context->setFillColor(UIColor::white());
         UIBezierPath::rect(area)->fill();
         html_->draw(*context, offset_, area.size);
+        dropPicturesOfARefusedPage();
     }
     context->restoreGState();
 }
@@ -514,7 +609,7 @@ void WKWebView::touchesEnded(const UITouchSet& touches, const UIEvent* event) {
     const auto hit = pdf_->pageAt({point.x, point.y + offset_});
     if (!hit)
         return;
-    if (const auto link = pdf_->document().linkAt(hit->first, hit->second))
+    if (const auto link = pdf_->linkAt(hit->first, hit->second))
         followLink(URLRequest{URL::string(*link)});
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -143,6 +144,13 @@ private:
     void decideResponse(std::uint64_t navigation, const URLResponse& response, std::optional<Data> body);
     void show(std::uint64_t navigation, const URL& url, const std::string& mimeType, std::optional<Data> body);
     void showHTML(const std::string& text, const URL& url);
+    // Shows the page once its trial in a child process allows, or the message.
+    void tryPage(std::uint64_t navigation, std::string text, const URL& url);
+    // The content shown is that of `url`.
+    void finish(const URL& url);
+    void cancelTrial();
+    // A page replaced by the message wants none of its pictures.
+    void dropPicturesOfARefusedPage();
     void fail(const std::string& message, const std::optional<URL>& url = std::nullopt);
     // Cancels the pictures of the page shown; they will never arrive.
     void dropPictures();
@@ -159,6 +167,8 @@ private:
     std::unique_ptr<HTMLDocument> html_;
     std::shared_ptr<Pictures> pictures_;  // those of html_
     std::shared_ptr<URLSessionDataTask> pageTask_;
+    // Set to end the trial of the page on its way.
+    std::shared_ptr<std::atomic<bool>> pageTrial_;
     CGFloat offset_ = 0;
     std::optional<CGPoint> dragStart_;
     CGFloat dragOffset_ = 0;

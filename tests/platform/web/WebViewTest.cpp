@@ -19,6 +19,7 @@
 #include "platform/web/PDFDocument.h"
 #include "platform/web/WKWebView.h"
 #include "tests/support/FileOpens.h"
+#include "tests/support/HostilePages.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainQueue.h"
 #include "tests/support/OpenedURLs.h"
@@ -117,6 +118,24 @@ void writePDF(const std::string& path, CGSize size, int pages, CGRect box, const
     cairo_surface_destroy(surface);
 }
 
+// Draws the view until the PDF it shows is open and the pages in view have
+// arrived from the drawing queue; answers the last picture.
+std::unique_ptr<ImageSurface> drawnPDF(Page& page) {
+    std::unique_ptr<ImageSurface> picture;
+    const bool drawn = testkit::drainMainQueueUntil([&] {
+        picture = page.picture();
+        const PDFPageStack* pages = page.view->pdfPages();
+        if (!pages || pages->state() != PDFPageStack::State::open)
+            return false;
+        for (int i = 0; i < pages->pageCount(); ++i)
+            if (pages->isPending(i))
+                return false;
+        return true;
+    });
+    EXPECT_TRUE(drawn);
+    return picture;
+}
+
 int PDFPages(const URL& file) {
     std::string error;
     const auto document = PDFDocument::open(file.path(), error);
@@ -187,6 +206,8 @@ TEST(WebView, ALoadGoesOnOnlyWhenTheRequestAndThenTheResponseAreAllowed) {
         page.navigator->action = c.action;
         page.navigator->response = c.response;
         page.view->load(URLRequest{c.url});
+        // A PDF finishes once it is open.
+        testkit::drainMainQueueUntil([&] { return page.navigator->asked.size() >= c.asked.size(); });
         EXPECT_EQ(page.navigator->asked, c.asked);
         EXPECT_EQ(page.view->isShowingPDF(), c.shown == Shown::pdf);
         EXPECT_EQ(page.view->isShowingHTML(), c.shown == Shown::html || c.shown == Shown::message);
@@ -216,7 +237,10 @@ TEST(WebView, EveryDecisionCountsOnceADroppedOneCancelsAndALateOneStillApplies) 
         page.view->load(URLRequest{kManual});
         const std::vector<std::string> lines = capture.lines();
         capture.finish();
-        EXPECT_EQ(std::count(page.navigator->asked.begin(), page.navigator->asked.end(), "finish"), 1);
+        const auto& asked = page.navigator->asked;
+        const auto finished = [&] { return std::count(asked.begin(), asked.end(), "finish"); };
+        EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return finished() > 0; }));
+        EXPECT_EQ(finished(), 1);
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                                 [](const std::string& l) { return l.find("answered twice") != std::string::npos; }),
                   2);
@@ -261,9 +285,9 @@ TEST(WebView, ThePDFIsDrawnAtTheViewsWidthAndScrollsByDragAndWheelWithinItsPages
     Page page;
     page.view->load(URLRequest{kManual});
     ASSERT_TRUE(page.view->isShowingPDF());
+    const auto top = drawnPDF(page);
     EXPECT_GE(page.view->pageCount(), 2);
     EXPECT_GT(page.view->contentHeight(), 2 * 300);
-    const auto top = page.picture();
     EXPECT_GT(darkPixels(*top), 500);  // the title and the first lines
     // The grey around the page, white on it.
     EXPECT_TRUE(testkit::pixelNear(*top, {4, 150}, testkit::overWhite({{0.82, 0.82, 0.84, 1}})));
@@ -297,6 +321,7 @@ TEST(WebView, ATapOnALinkOfThePDFFollowsItOverTheNetwork) {
     Page page;
     page.view->load(URLRequest{URL::fileURLWithPath(path)});
     ASSERT_TRUE(page.view->isShowingPDF());
+    drawnPDF(page);  // a page's links come with its picture
     page.navigator->asked.clear();
     const CGFloat scale = (400 - 24) / 400.0;  // the page at the view's width, inside its margins
     page.window->touchUp(page.window->touchDown({12 + 50 * scale, 12 + 50 * scale}));  // beside the link
@@ -311,19 +336,20 @@ TEST(WebView, ATapOnALinkOfThePDFFollowsItOverTheNetwork) {
     EXPECT_TRUE(page.opened.urls.empty());
 }
 
-// Documents that a naive view makes slow or greedy: a draw renders only the
+// Documents that a naive view makes slow or greedy: a draw asks only for the
 // pages that show, a page drawn before comes from the cache, the cache keeps
-// to its budget, and a tap finds its page however far down it lies.
+// to its budget (a page too large for it is drawn at fewer pixels), and a tap
+// finds its page however far down it lies.
 TEST(WebView, LongTallOrOddlyShapedPDFsDrawOnlyWhatShowsWithinTheCacheBudget) {
     struct Case {
         const char* name;
         int pages;
         CGSize size;
-        std::uint64_t firstDraw, redraw;  // pages rendered
+        std::uint64_t firstDraw;  // pages rendered
     } cases[] = {
-        {"ten thousand pages", 10000, {400, 200}, 2, 0},
-        {"tall pages beyond the budget", 24, {400, 4000}, 1, 0},
-        {"a sliver too tall to keep", 2, {1, 14000}, 1, 1},  // drawn straight, every time
+        {"ten thousand pages", 10000, {400, 200}, 2},
+        {"tall pages beyond the budget", 24, {400, 4000}, 1},
+        {"a sliver too tall to keep at its width", 2, {1, 14000}, 1},
     };
     testkit::TempFolder folder;
     for (const auto& c : cases) {
@@ -336,19 +362,20 @@ TEST(WebView, LongTallOrOddlyShapedPDFsDrawOnlyWhatShowsWithinTheCacheBudget) {
         page.view->load(URLRequest{URL::fileURLWithPath(path)});
         page.navigator->action = Action::cancel;  // asked, never fetched
         ASSERT_TRUE(page.view->isShowingPDF()) << c.name;
+        drawnPDF(page);
         ASSERT_EQ(page.view->pageCount(), c.pages);
         const PDFPageStack& pages = *page.view->pdfPages();
-        page.picture();
         EXPECT_EQ(pages.pagesRendered(), c.firstDraw) << c.name;
-        page.picture();
-        EXPECT_EQ(pages.pagesRendered(), c.firstDraw + c.redraw) << c.name;
+        drawnPDF(page);
+        EXPECT_EQ(pages.pagesRendered(), c.firstDraw) << c.name;
         // Down through the whole of a short document, a page at a time.
         for (int i = 0; c.pages < 100 && i < 2 * c.pages; ++i) {
             page.view->setContentOffset(page.view->contentHeight() * i / (2 * c.pages));
-            page.picture();
+            drawnPDF(page);
             EXPECT_LE(pages.cachedBytes(), PDFPageStack::kCacheBytes) << c.name;
         }
         page.view->setContentOffset(1e12);
+        drawnPDF(page);
         page.window->touchUp(page.window->touchDown({200, 280}));
         EXPECT_EQ(page.navigator->asked.back(), "action https://example.com/last") << c.name;
     }
@@ -379,6 +406,7 @@ TEST(WebView, AnHTMLTextIsDrawnInTheViewWithItsPicturesAndLinksResolvedAgainstIt
     EXPECT_TRUE(page.navigator->asked.empty());
     page.window->touchUp(page.window->touchDown({30, 30}));
     const std::string manual = URL::fileURLWithPath((folder / "manual.pdf").string()).absoluteString();
+    EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return page.navigator->asked.size() >= 3; }));
     EXPECT_EQ(page.navigator->asked,
               (std::vector<std::string>{"action " + manual, "response " + manual + " application/pdf", "finish"}));
     EXPECT_TRUE(page.view->isShowingPDF());
@@ -390,6 +418,7 @@ TEST(WebView, ALongHTMLPageScrollsLikeThePDF) {
         html += "<p>Paragraph " + std::to_string(i) + "</p>";
     Page page;
     page.view->loadHTMLString(html + "</body>", std::nullopt);
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !page.view->isLoading(); }));
     ASSERT_TRUE(page.view->isShowingHTML());
     EXPECT_GT(page.view->contentHeight(), 10 * 300);
     const auto top = page.picture();
@@ -429,8 +458,10 @@ TEST(WebView, AServerThatIsDownOrSendsNoPageGivesAMessageInThePage) {
     }
 }
 
-// A page over its parse or its style budget shows the message that says so,
-// as a page that cannot be loaded does, and the log says which budget.
+// A page whose work needs more memory or processor time than a page may
+// take, wherever the engine spends it, shows the message that says so, as a
+// page that cannot be loaded does, and wants none of its pictures; a page
+// with a style sheet of a common framework's size is shown.
 TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
     std::string reopened = "<!--><p>";
     for (int i = 0; i < 3000; ++i)
@@ -438,26 +469,49 @@ TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
     reopened += "</p>";
     for (int i = 0; i < 3000; ++i)
         reopened += "<p>x</p>";
-    std::string selectors = "<title>Styled</title><style>";
-    for (int i = 0; i < 2000; ++i)
-        selectors += "div div p.c" + std::to_string(i) + " {color:red}\n";
-    selectors += "</style>";
-    for (int i = 0; i < 3000; ++i)
-        selectors += "<div><p>x</p></div>";
     const struct Case {
-        std::string html, budget;
-    } cases[] = {{reopened, "parser"}, {selectors, "style work"}};
+        std::string name, html, budget;  // none: shown
+    } cases[] = {
+        {"reopened", reopened, "parser"},
+        {"content before", testkit::contentBefore(5000, 10000), "memory"},
+        {"floats", "<img src='http://127.0.0.1:9/a.png'>" + testkit::floats(9000), "processor time"},
+        {"framework", testkit::framework("Framework"), ""},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.budget);
+        SCOPED_TRACE(c.name);
         Page page;
         testkit::StdoutCapture capture;
         page.view->loadHTMLString(c.html, URL::string("http://127.0.0.1/big.html"));
+        ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !page.view->isLoading(); }));
+        const auto picture = page.picture();
         const std::string log = capture.finish();
+        EXPECT_EQ(page.navigator->asked.back(), "finish");
+        if (c.budget.empty()) {
+            EXPECT_EQ(page.view->title(), "Framework");
+            EXPECT_EQ(log.find("is not shown"), std::string::npos) << log;
+            continue;
+        }
         EXPECT_NE(log.find("the page http://127.0.0.1/big.html is not shown: it needs more " + c.budget),
                   std::string::npos) << log;
         EXPECT_EQ(page.view->title(), "Cannot show the page");
-        EXPECT_GT(darkPixels(*page.picture()), 200);  // the message
+        EXPECT_GT(darkPixels(*picture), 200);  // the message
     }
+}
+
+// A page that the message replaces, here for styles past their processor
+// time in this process, hangs up on the pictures still on their way.
+TEST(WebView, APageReplacedByTheMessageStopsItsPictures) {
+    testkit::LoopbackServer server({{"/slow.png", {200, "image/png", "", "", true}}});
+    testkit::TempFolder folder;
+    std::string html = "<title>Siblings</title>";
+    for (int i = 0; i < 4; ++i)
+        html += "<img src='" + server.url("/slow.png?" + std::to_string(i)) + "' width='10' height='10'>";
+    std::ofstream(folder / "siblings.html") << html << testkit::structuralSiblings();
+    Page page;
+    page.view->load(URLRequest{URL::fileURLWithPath((folder / "siblings.html").string())});  // built at once
+    EXPECT_EQ(page.view->title(), "Cannot show the page");
+    EXPECT_FALSE(page.view->isLoading());
+    EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return server.holding() == 0; }));
 }
 
 // Pictures, background pictures and links of every kind of page: local files

@@ -1,0 +1,104 @@
+#include "platform/web/PageTrial.h"
+
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <system_error>
+
+#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/FileDescriptor.h"
+#include "platform/foundation/Sanitizers.h"
+
+std::chrono::milliseconds PageTrial::processorTime() {
+    return std::chrono::milliseconds(std::llround(2000 * kSanitizerSlowdown));
+}
+
+std::size_t PageTrial::memoryBytes() {
+    // A sanitizer's shadow and quarantine take resident memory of their own.
+    return (std::size_t(kSanitizedBuild ? 640 : 200)) << 20;
+}
+
+PageTrial::Verdict PageTrial::run(const std::string& html, const std::optional<URL>& baseURL, int width, int height,
+                                  std::shared_ptr<const std::atomic<bool>> cancelled) {
+    Verdict verdict;
+    const auto failed = [&](std::string why) {
+        verdict.kind = Verdict::Kind::failed;
+        verdict.why = std::move(why);
+        return verdict;
+    };
+    const std::optional<std::string> program = ChildTrial::programBeside("orvo-page-trial");
+    if (!program)
+        return failed("the page's trial program cannot be found");
+    // The page as a file in memory: the child reads it whole, at its own pace.
+    const FileDescriptor page(::memfd_create("page", MFD_CLOEXEC));
+    if (page.get() < 0)
+        return failed("no memory file for the page's trial: " + std::error_code(errno, std::generic_category()).message());
+    for (std::size_t written = 0; written < html.size();) {
+        const ssize_t wrote = ::write(page.get(), html.data() + written, html.size() - written);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return failed("the page cannot be handed to its trial: " +
+                          std::error_code(errno, std::generic_category()).message());
+        written += std::size_t(wrote);
+    }
+    ChildTrial::Setup setup;
+    setup.program = *program;
+    setup.arguments = {std::to_string(width), std::to_string(height)};
+    if (baseURL)
+        setup.arguments.push_back(baseURL->absoluteString());
+    setup.descriptors = {{page.get(), kPageDescriptor}};
+    // Elapsed time only bounds a trial that waits on nothing; the processor time is the page's measure.
+    setup.limits.time = std::max(std::chrono::milliseconds(30000), 4 * processorTime());
+    setup.limits.processorTime = processorTime();
+    setup.limits.memoryBytes = memoryBytes();
+    setup.cancelled = std::move(cancelled);
+    const ChildTrial::Ending ending = ChildTrial::run(std::move(setup));
+    using Kind = ChildTrial::Ending::Kind;
+    switch (ending.kind) {
+    case Kind::notStarted:
+        return failed(ending.why);
+    case Kind::quit:
+        verdict.kind = Verdict::Kind::cancelled;
+        return verdict;
+    case Kind::timedOut:
+    case Kind::overProcessorTime:
+        verdict.kind = Verdict::Kind::refused;
+        verdict.budget = PageBudget::processorTime;
+        return verdict;
+    case Kind::overMemory:
+        verdict.kind = Verdict::Kind::refused;
+        verdict.budget = PageBudget::memory;
+        return verdict;
+    case Kind::ended:
+        break;
+    }
+    if (WIFEXITED(ending.status) && WEXITSTATUS(ending.status) == kOutOfMemory) {
+        verdict.kind = Verdict::Kind::refused;
+        verdict.budget = PageBudget::memory;
+        return verdict;
+    }
+    if (WIFEXITED(ending.status) && WEXITSTATUS(ending.status) == 0) {
+        if (ending.marker == kShown) {
+            verdict.kind = Verdict::Kind::shown;
+            return verdict;
+        }
+        if (ending.marker.starts_with(kRefused)) {
+            const int budget = std::atoi(ending.marker.c_str() + std::strlen(kRefused));
+            if (budget >= int(PageBudget::parserMemory) && budget <= int(PageBudget::memory)) {
+                verdict.kind = Verdict::Kind::refused;
+                verdict.budget = PageBudget(budget);
+                return verdict;
+            }
+        }
+    }
+    const std::string line = ChildTrial::lastLine(ending.output);
+    return failed((WIFSIGNALED(ending.status) ? "its layout was ended by " + ChildTrial::signalName(WTERMSIG(ending.status))
+                                              : "its layout ended with status " + std::to_string(WEXITSTATUS(ending.status))) +
+                  (line.empty() ? "" : ": " + line));
+}

@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <cairo-pdf.h>
+#include <cairo.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/ImageSurface.h"
+#include "platform/web/PDFPageStack.h"
+#include "tests/support/MainQueue.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+const std::string kLink = "https://example.com/top";
+
+// Pages black over their top half, which links to kLink, with `strokes` more
+// lines over each to make them slow to draw.
+std::string writePDF(const testkit::TempFolder& folder, CGSize size, int pages, int strokes = 0) {
+    const std::string path =
+        (folder / (std::to_string(pages) + "-" + std::to_string(strokes) + ".pdf")).string();
+    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), size.width, size.height);
+    cairo_t* cr = cairo_create(surface);
+    const std::string link = "rect=[0 0 " + std::to_string(size.width) + " " +
+                             std::to_string(size.height / 2) + "] uri='" + kLink + "'";
+    for (int i = 0; i < pages; ++i) {
+        cairo_tag_begin(cr, CAIRO_TAG_LINK, link.c_str());
+        cairo_rectangle(cr, 0, 0, size.width, size.height / 2);
+        cairo_fill(cr);
+        cairo_tag_end(cr, CAIRO_TAG_LINK);
+        for (int s = 0; s < strokes; ++s) {
+            cairo_move_to(cr, s % 97 * size.width / 97, 0);
+            cairo_line_to(cr, s % 89 * size.width / 89, size.height);
+            cairo_stroke(cr);
+        }
+        cairo_show_page(cr);
+    }
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    return path;
+}
+
+// A stack of the file's pages 200 points wide within its margins, and what it told.
+struct Stack {
+    int opened = 0;
+    std::vector<int> drawn;
+    std::unique_ptr<PDFPageStack> pages;
+
+    explicit Stack(const std::string& path) {
+        pages = std::make_unique<PDFPageStack>(
+            [path](std::string& error) { return PDFDocument::open(path, error); },
+            PDFPageStack::Events{[this] { ++opened; }, {}, [this](int page) { drawn.push_back(page); }});
+        pages->setWidth(224);
+    }
+    bool open() {
+        return testkit::drainMainQueueUntil([&] { return opened == 1; });
+    }
+    std::unique_ptr<ImageSurface> draw(CGFloat top, CGFloat scale = 1) {
+        auto picture = std::make_unique<ImageSurface>(CGSize{224, 300}, scale);
+        picture->draw([&](CGContext& context) { pages->draw(context, top, 300); });
+        return picture;
+    }
+};
+
+// Keeps the drawing queue busy until released: a main thread that waited on
+// the queue meanwhile would hold it until the cap, which released() tells.
+class QueueHold {
+public:
+    QueueHold() {
+        PDFPageStack::drawingQueue().async([state = state_] {
+            state->released = testkit::waitUntil([&] { return state->releasing.load(); });
+            state->done = true;
+        });
+    }
+    ~QueueHold() { state_->releasing = true; }
+    bool released() {
+        state_->releasing = true;
+        return testkit::waitUntil([&] { return state_->done.load(); }) && state_->released;
+    }
+
+private:
+    struct State {
+        std::atomic<bool> releasing{false}, released{false}, done{false};
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// Everything queued for drawing so far has run, and what it sent the main thread too.
+void settle() {
+    auto reached = std::make_shared<std::atomic<bool>>(false);
+    PDFPageStack::drawingQueue().async([reached] { *reached = true; });
+    EXPECT_TRUE(testkit::waitUntil([&] { return reached->load(); }));
+    DispatchQueue::main().drain();
+}
+
+bool white(const ImageSurface& picture, CGPoint point) {
+    return picture.pixelAt(point) == ImageSurface::Pixel{255, 255, 255, 255};
+}
+
+bool black(const ImageSurface& picture, CGPoint point) {
+    return picture.pixelAt(point) == ImageSurface::Pixel{0, 0, 0, 255};
+}
+
+} // namespace
+
+// A draw returns with the queue held, showing blank pages (one letter page
+// while the document opens); a page's picture and links arrive through the
+// main queue, one too large for the cache at fewer pixels, and a picture at
+// another scale shows scaled until the new one comes.
+TEST(PDFPageStack, PagesShowBlankUntilTheirPicturesArriveThroughTheMainQueue) {
+    testkit::TempFolder folder;
+    const struct {
+        CGSize page;
+        int pages, shown; // in a view 300 points tall
+        bool sharper;     // drawn again at twice the pixels
+    } cases[] = {{{200, 100}, 5, 3, true},
+                 {{100, 14000}, 1, 1, false}}; // the second at most its share of the cache
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page.height);
+        QueueHold opening;
+        Stack stack(writePDF(folder, c.page, c.pages));
+        EXPECT_NEAR(stack.pages->contentHeight(), 12 + 200 * 792 / 612.0 + 12, 1e-9);
+        EXPECT_TRUE(white(*stack.draw(0), {112, 100}));
+        ASSERT_TRUE(opening.released());
+        ASSERT_TRUE(stack.open());
+        ASSERT_EQ(stack.pages->pageCount(), c.pages);
+        const CGFloat scale = 200 / c.page.width,
+                      inTopHalf = std::min<CGFloat>(c.page.height * scale / 4, 50);
+        const CGPoint inPage{100 / scale, inTopHalf / scale};
+
+        QueueHold drawing;
+        EXPECT_TRUE(white(*stack.draw(0), {112, 12 + inTopHalf}));
+        for (int i = 0; i < c.pages; ++i) EXPECT_EQ(stack.pages->isPending(i), i < c.shown) << i;
+        EXPECT_EQ(stack.pages->linkAt(0, inPage), std::nullopt);
+        ASSERT_TRUE(drawing.released());
+        ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return int(stack.drawn.size()) == c.shown; }));
+        EXPECT_LE(stack.pages->cachedBytes(), c.shown * PDFPageStack::kPictureBytes + 4096); // links apart
+        EXPECT_TRUE(black(*stack.draw(0), {112, 12 + inTopHalf}));
+        EXPECT_EQ(stack.pages->linkAt(0, inPage), kLink);
+        EXPECT_EQ(stack.pages->linkAt(0, {inPage.x, c.page.height * 3 / 4}), std::nullopt);
+
+        QueueHold sharper;
+        EXPECT_TRUE(black(*stack.draw(0, 2), {112, 12 + inTopHalf}));
+        EXPECT_EQ(stack.pages->isPending(0), c.sharper);
+        ASSERT_TRUE(sharper.released());
+        ASSERT_TRUE(testkit::drainMainQueueUntil(
+            [&] { return int(stack.drawn.size()) == (c.sharper ? 2 : 1) * c.shown; }));
+        settle();
+        EXPECT_EQ(stack.pages->pagesRendered(), std::uint64_t(c.sharper ? 2 * c.shown : c.shown));
+    }
+}
+
+// Pages are drawn one at a time from the latest wish: those that scrolled
+// out of view before their turn never are.
+TEST(PDFPageStack, OnlyThePagesInViewAtTheLatestDrawAreDrawn) {
+    testkit::TempFolder folder;
+    const std::string path = writePDF(folder, {200, 100}, 100);
+    const struct {
+        std::vector<CGFloat> tops; // drawn one after the other, the queue held
+        std::vector<int> drawn;
+    } cases[] = {{{0, 5612}, {50, 51, 52}}, {{0, 5612, 0}, {0, 1, 2}}, {{0, 124}, {1, 2, 3}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tops.back());
+        Stack stack(path);
+        ASSERT_TRUE(stack.open());
+        QueueHold hold;
+        for (const CGFloat top : c.tops) stack.draw(top);
+        ASSERT_TRUE(hold.released());
+        ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return stack.drawn.size() >= c.drawn.size(); }));
+        settle();
+        EXPECT_EQ(stack.drawn, c.drawn);
+    }
+}
+
+// Leaving a document waits for nothing on the queue, whatever it does for
+// the stack, and nothing of the stack is called after it has gone.
+TEST(PDFPageStack, DestroyingTheStackNeverWaitsForTheQueueAndHearsNothingAfter) {
+    testkit::TempFolder folder;
+    const std::string heavy = writePDF(folder, {612, 792}, 2, 20000);
+    enum class When { opening, asked, drawing };
+    for (const When when : {When::opening, When::asked, When::drawing}) {
+        SCOPED_TRACE(int(when));
+        Stack stack(heavy);
+        if (when != When::opening) {
+            ASSERT_TRUE(stack.open());
+        }
+        QueueHold hold;
+        stack.draw(0);
+        if (when == When::drawing) {
+            ASSERT_TRUE(hold.released()); // the queue takes the first page up now
+        }
+        stack.pages.reset();
+        ASSERT_TRUE(hold.released());
+        settle();
+        EXPECT_EQ(stack.opened, when == When::opening ? 0 : 1);
+        EXPECT_TRUE(stack.drawn.empty());
+    }
+}
