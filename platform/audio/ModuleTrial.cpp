@@ -106,10 +106,7 @@ struct FileKey {
 
 struct Record {
     std::map<std::string, std::string> verdicts; // factory function -> why it failed, empty when it passed
-    // Loaded in this process. Its descriptor stays open for good: the loader
-    // was asked for the module by that descriptor's name, and a name reused
-    // for another file would be taken for this module.
-    void* module = nullptr;
+    void* module = nullptr;                      // loaded in this process
 };
 
 struct Verdicts {
@@ -213,6 +210,48 @@ std::nullptr_t forget(Verdicts& shared, std::map<FileKey, Record>::iterator reco
     return nullptr;
 }
 
+// Ends the trials and waits for a load under way: false, once it has said
+// so, when that load outlasted the wait.
+bool endTrialsAndLoads() {
+    ChildTrial::endAll();
+    // A module that passed may be loading into this process: the program
+    // exits only once it is in, for a loader still at work after exit has run
+    // the libraries' destructors would run their constructors again. When
+    // the module ends the program as it loads, the load is this very thread's
+    // and waiting for it would never end; a load that hangs is waited for
+    // only as long as a trial may take, and only once.
+    Verdicts& shared = verdicts();
+    if (shared.loading.load() == std::this_thread::get_id()) return true;
+    static std::atomic<bool> abandoned{false};
+    const auto until =
+        std::chrono::steady_clock::now() + (abandoned ? std::chrono::milliseconds(0) : ModuleTrial::timeLimit());
+    for (;;) {
+        if (shared.mutex.try_lock()) {
+            shared.mutex.unlock();
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!abandoned.exchange(true)) {
+        std::printf("AVAudioUnit::WARNING: A module was still loading when the program quit, after %s seconds; "
+                    "the program does not wait for it.\n",
+                    seconds(ModuleTrial::timeLimit()).c_str());
+        std::fflush(stdout);
+    }
+    return false;
+}
+
+// A program that never calls endTrials still must not exit under a load.
+// Exit runs the libraries' destructors holding the loader's lock, which a
+// load that hangs holds for good: past the wait, the program ends without
+// them. Registered at the first load, so that it runs before them.
+void endTrialsAtExit(int status, void*) {
+    if (endTrialsAndLoads()) return;
+    std::fflush(nullptr);
+    ::_exit(status);
+}
+
 } // namespace
 
 void* ModuleTrial::open(int descriptor, const std::string& path, std::string& why, bool& replaced) {
@@ -240,10 +279,19 @@ void* ModuleTrial::open(int descriptor, const std::string& path, std::string& wh
         return nullptr;
     }
     // The loader knows its objects by device and inode: asked, without
-    // loading, for the file open on the descriptor, it answers with the
-    // object of that file, if one is loaded.
-    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(descriptor);
+    // loading, for the file open on a descriptor, it answers with the object
+    // of that file, if one is loaded, and knows that object by the
+    // descriptor's name from then on. So it is asked by a copy's name, and
+    // the copy is kept open for good then: that name never names another file.
+    const int copy = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+        why = systemMessage(errno);
+        ::dlclose(module);
+        return nullptr;
+    }
+    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(copy);
     void* checked = ::dlopen(byDescriptor.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (!checked) ::close(copy);
     // The path must have loaded that very object: an object of the tried
     // file loaded earlier under another name says nothing of what the path
     // loaded now.
@@ -279,6 +327,7 @@ AUPrincipalClassFunction ModuleTrial::entryPoint(void* module, const std::string
 
 AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::string& function,
                                            std::string& why) {
+    [[maybe_unused]] static const int atExit = ::on_exit(endTrialsAtExit, nullptr);
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
         why = systemMessage(errno);
@@ -333,41 +382,11 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
         bool replaced = false;
         record->second.module = open(file.get(), path, why, replaced);
         if (!record->second.module) return forget(shared, record, function);
-        file.release();
     }
     return entryPoint(record->second.module, function, why);
 }
 
-void ModuleTrial::endTrials() {
-    ChildTrial::endAll();
-    // A module that passed may be loading into this process: the program
-    // exits only once it is in, for a loader still at work after exit has run
-    // the libraries' destructors would run their constructors again. When
-    // the module ends the program as it loads, the load is this very thread's
-    // and waiting for it would never end; a load that hangs is waited for
-    // only as long as a trial may take.
-    if (verdicts().loading.load() == std::this_thread::get_id()) return;
-    const auto until = std::chrono::steady_clock::now() + timeLimit();
-    for (;;) {
-        if (verdicts().mutex.try_lock()) {
-            verdicts().mutex.unlock();
-            return;
-        }
-        if (std::chrono::steady_clock::now() >= until) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    std::printf("AVAudioUnit::WARNING: A module was still loading when the program quit, after %s seconds; the "
-                "program does not wait for it.\n",
-                seconds(timeLimit()).c_str());
-    std::fflush(stdout);
-}
-
-namespace {
-// A program that never calls endTrials still must not exit under a load.
-struct EndTrialsAtExit {
-    ~EndTrialsAtExit() { ModuleTrial::endTrials(); }
-} endTrialsAtExit;
-} // namespace
+void ModuleTrial::endTrials() { endTrialsAndLoads(); }
 
 std::chrono::milliseconds ModuleTrial::timeLimit() {
     if (const char* text = std::getenv("ORVO_MODULE_TRIAL_SECONDS")) {

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -39,6 +41,21 @@ fs::path dependentModule(const fs::path& folder) {
     return written(folder / "dependent.so", bytes);
 }
 
+// The program headers of `bytes`, each with where it lies; those that can be read.
+std::vector<std::pair<std::size_t, ElfW(Phdr)>> segments(const std::vector<char>& bytes) {
+    ElfW(Ehdr) header;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    std::vector<std::pair<std::size_t, ElfW(Phdr)>> found;
+    for (std::size_t i = 0; i < header.e_phnum; ++i) {
+        ElfW(Phdr) segment;
+        const std::size_t at = header.e_phoff + i * sizeof segment;
+        if (at + sizeof segment > bytes.size()) break;
+        std::memcpy(&segment, bytes.data() + at, sizeof segment);
+        found.emplace_back(at, segment);
+    }
+    return found;
+}
+
 // The test component with `change` made to its bytes.
 template <typename Change> fs::path changedComponent(const fs::path& path, Change change) {
     std::vector<char> bytes = contents(ORVO_TEST_COMPONENT_FILE);
@@ -66,13 +83,7 @@ fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
         return dependentModule(folder);
     case BrokenModule::zeroedDynamicSegment:
         return changedComponent(folder / "zeroed.so", [](std::vector<char>& bytes) {
-            ElfW(Ehdr) header;
-            std::memcpy(&header, bytes.data(), sizeof header);
-            for (std::size_t i = 0; i < header.e_phnum; ++i) {
-                ElfW(Phdr) segment;
-                const std::size_t at = header.e_phoff + i * sizeof segment;
-                if (at + sizeof segment > bytes.size()) return false;
-                std::memcpy(&segment, bytes.data() + at, sizeof segment);
+            for (const auto& [at, segment] : segments(bytes)) {
                 if (segment.p_type != PT_DYNAMIC) continue;
                 if (segment.p_offset + segment.p_filesz > bytes.size()) return false;
                 std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(segment.p_offset), segment.p_filesz,
@@ -81,10 +92,24 @@ fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
             }
             return false;
         });
+    case BrokenModule::beyondAddressSpace:
+        return changedComponent(folder / "beyond.so", [](std::vector<char>& bytes) {
+            // The last loadable segment: the loader reserves the span up to its end at once.
+            std::optional<std::pair<std::size_t, ElfW(Phdr)>> last;
+            for (const auto& found : segments(bytes))
+                if (found.second.p_type == PT_LOAD && (!last || found.second.p_vaddr > last->second.p_vaddr))
+                    last = found;
+            if (!last) return false;
+            last->second.p_memsz = ElfW(Xword){1} << 50; // a petabyte
+            std::memcpy(bytes.data() + last->first, &last->second, sizeof last->second);
+            return true;
+        });
     case BrokenModule::exitingAsItLoads:
         return copied(ORVO_TEST_EXITING_COMPONENT_FILE, folder);
     case BrokenModule::exitingOnceTried:
         return copied(ORVO_TEST_LATE_EXITING_COMPONENT_FILE, folder);
+    case BrokenModule::hangingOnceTried:
+        return copied(ORVO_TEST_LATE_HANGING_COMPONENT_FILE, folder);
     case BrokenModule::anotherMachine:
         return changedComponent(folder / "aarch64.so", [](std::vector<char>& bytes) {
             ElfW(Ehdr) header;

@@ -13,6 +13,8 @@ enum class BrokenModule {
     anotherMachine,       // built, says its header, for AArch64 (for x86-64 on AArch64)
     exitingAsItLoads,     // its constructor ends the program with status 0
     exitingOnceTried,     // the same, but not in the trial program: it passes its trial
+    hangingOnceTried,     // its constructor hangs any program but the trial program
+    beyondAddressSpace,   // a segment larger than any address space: the loader runs out of memory
 };
 
 // The broken module's path in `folder`; empty when it could not be made.

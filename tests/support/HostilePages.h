@@ -25,7 +25,7 @@ inline std::string structuralSiblings() {
 inline std::string floats(int count) {
     std::string page;
     for (int i = 0; i < count; ++i)
-        page += "<span style='float:left'>x</span>";
+        page += "<span style='float:left'>x" + std::to_string(i) + "</span>";
     return page;
 }
 

@@ -1,6 +1,9 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <link.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/audio/AVAudioUnit.h"
@@ -21,6 +25,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MainQueue.h"
 #include "tests/support/NamedPipe.h"
+#include "tests/support/Patience.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
 
@@ -265,7 +270,9 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
 // starts no second trial until the file changes (in time, or for another).
 // A module that fails is skipped for the next match. A file put in the place
 // of one this process has loaded passes its trial but is not loaded in the
-// host, which would get the earlier file by that path: it is tried again.
+// host, which would get the earlier file by that path, even when the new file
+// is in the host already by another path: it is tried again, and what the
+// loader was asked about it misleads no later load.
 TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
     const auto copy = folder / "copy.so";
     std::filesystem::copy_file(module, copy);
@@ -288,6 +295,13 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
         std::filesystem::copy_file(module, folder / "fresh.so");
         std::filesystem::rename(folder / "fresh.so", copy);
     };
+    const auto other = folder / "other.so";
+    std::filesystem::copy_file(module, other);
+    write("othr.plist", manifest("aumf", "othr", other.string()));
+    const auto moveOther = [&] { std::filesystem::rename(other, copy); };
+    const auto third = folder / "third.so";
+    std::filesystem::copy_file(module, third);
+    write("thrd.plist", manifest("aumf", "thrd", third.string()));
     struct Step {
         const char* name;
         const char* subtype;
@@ -300,6 +314,9 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
         {"broken, then good", "next", {}, true, 0}, {"two broken", "both", {}, false, 0},
         {"touched", "good", touch, true, 1},
         {"replaced", "good", replace, false, 1},    {"replaced, again", "good", {}, false, 1},
+        {"another", "othr", {}, true, 1},
+        {"replaced by one loaded by another path", "good", moveOther, false, 1},
+        {"a new one after", "thrd", {}, true, 1},
     };
     for (const Step& step : steps) {
         if (step.before) step.before();
@@ -360,10 +377,14 @@ TEST_F(RegistryTest, AModuleThatPassesIsLoadedFromItsOwnPath) {
     }
 }
 
-// What keeps a trial from running or ending (no descriptors left, a machine
-// too busy to finish in time) says nothing about the module: the next search
-// tries it again.
-TEST_F(RegistryTest, ATrialThatCouldNotRunOrEndIsTriedAgainAtTheNextSearch) {
+// Only a trial that reached the module and ended by the module's doing gives
+// a verdict that is kept. What keeps a trial from running or ending (no
+// descriptors left, a trial program that cannot start, a machine too busy to
+// finish in time), a loader short of memory, and a kill this program did not
+// send (the system's out-of-memory killer) say nothing about the module: the
+// next search tries it again.
+TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch) {
+    enum class Around { nothing, noDescriptors, noTrialProgram, tooBusy };
     // All descriptors but one in use: the module opens, its trial's pipe does not.
     const auto exhaust = [](std::vector<int>& held) {
         rlimit limit{};
@@ -373,33 +394,64 @@ TEST_F(RegistryTest, ATrialThatCouldNotRunOrEndIsTriedAgainAtTheNextSearch) {
         for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
         if (!held.empty()) ::close(held.back()), held.pop_back();
     };
+    // The platform library, empty where the trial program's loader looks first.
+    const auto breakTrialProgram = [&] {
+        Dl_info platform{};
+        if (!::dladdr(reinterpret_cast<void*>(&ModuleTrial::timeLimit), &platform) || !platform.dli_fname) return;
+        std::filesystem::create_directory(folder / "libraries");
+        std::ofstream(folder / "libraries" / std::filesystem::path(platform.dli_fname).filename());
+        testkit::ScopedEnvironment::set("LD_LIBRARY_PATH", (folder / "libraries").string());
+    };
+    const auto copy = [&](const std::string& name) {
+        std::filesystem::copy_file(module, folder / name);
+        return (folder / name).string();
+    };
+    std::filesystem::create_directory(folder / "beyond");
     const struct {
         const char* name;
-        std::string function, firstSays;
-        bool exhausted;
-        bool loadsAtLast;
+        std::string path, function;
+        Around around;
+        std::string firstSays;
+        bool kept, loadsAtLast;
     } cases[] = {
-        {"no descriptors", "AUPrincipalClassFactory", "Too many open files", true, true},
-        {"time-out", "HangingPrincipalClassFactory", "its trial did not end within", false, false},
+        {"no descriptors", copy("descriptors.so"), "AUPrincipalClassFactory", Around::noDescriptors,
+         "Too many open files", false, true},
+        {"trial program cannot start", copy("program.so"), "AUPrincipalClassFactory", Around::noTrialProgram,
+         "before it reached the module", false, true},
+        {"time-out", copy("time-out.so"), "HangingPrincipalClassFactory", Around::tooBusy,
+         "its trial did not end within", false, false},
+        {"loader short of memory",
+         testkit::brokenModule(testkit::BrokenModule::beyondAddressSpace, folder / "beyond").string(),
+         "AUPrincipalClassFactory", Around::nothing, "failed to map segment", false, false},
+        {"killed from outside", copy("killed.so"), "KilledPrincipalClassFactory", Around::nothing,
+         "killed by signal 9", false, false},
+        // A crash of the module's own is kept, however a sanitizer's build tells it.
+        {"its own crash", copy("aborting.so"), "AbortingPrincipalClassFactory", Around::nothing,
+         "while it was tried", true, false},
     };
     for (const auto& c : cases) {
-        // A file of its own, that no earlier test left a verdict on.
-        const std::string copy = (folder / (std::string(c.name) + ".so")).string();
-        std::filesystem::copy_file(module, copy);
+        ASSERT_FALSE(c.path.empty()) << c.name;
         const testkit::ChildOutcome run = testkit::runInChild(
             [&]() -> std::string {
-                std::vector<int> held;
-                if (c.exhausted) exhaust(held);
-                if (!c.loadsAtLast) hangsOnPurpose();
                 std::string first;
-                const bool loadedFirst = ModuleTrial::load(copy, c.function, first) != nullptr;
-                for (const int fd : held) ::close(fd);
+                bool loadedFirst = false;
+                {
+                    testkit::ScopedEnvironment libraries{"LD_LIBRARY_PATH"};
+                    std::vector<int> held;
+                    if (c.around == Around::noDescriptors) exhaust(held);
+                    if (c.around == Around::noTrialProgram) breakTrialProgram();
+                    if (c.around == Around::tooBusy) hangsOnPurpose();
+                    loadedFirst = ModuleTrial::load(c.path, c.function, first) != nullptr;
+                    for (const int fd : held) ::close(fd);
+                }
                 if (loadedFirst || first.find(c.firstSays) == std::string::npos) return "first: " + first;
                 const std::size_t before = ModuleTrial::trialsStarted();
                 std::string second;
-                const bool loaded = ModuleTrial::load(copy, c.function, second) != nullptr;
-                if (ModuleTrial::trialsStarted() - before != 1) return "not tried again after: " + first;
+                const bool loaded = ModuleTrial::load(c.path, c.function, second) != nullptr;
+                if (ModuleTrial::trialsStarted() - before != (c.kept ? 0u : 1u))
+                    return std::string(c.kept ? "tried again" : "not tried again") + " after: " + first;
                 if (loaded != c.loadsAtLast) return "then: " + (loaded ? "loaded" : second);
+                if (c.kept && second != first) return "then: " + second;
                 return "";
             },
             std::chrono::seconds(120));
@@ -407,22 +459,96 @@ TEST_F(RegistryTest, ATrialThatCouldNotRunOrEndIsTriedAgainAtTheNextSearch) {
     }
 }
 
-// A module that passed its trial may still end the program as it loads in
-// the host: the program ends, as the module asked, and never hangs on its
-// own wait for loads under way.
-TEST_F(RegistryTest, AModuleEndingItsHostAsItLoadsEndsItWithoutAHang) {
-    std::filesystem::create_directory(folder / "late");
-    const std::string path = testkit::brokenModule(testkit::BrokenModule::exitingOnceTried, folder / "late");
+// A trial ends with its host, however the host ends: a host killed can
+// neither end its trial nor wait for it, and a trial left to its own time
+// limit would hold on to the module, and to the machine, that long.
+TEST_F(RegistryTest, ATrialEndsWithItsHost) {
+    std::filesystem::create_directory(folder / "dpip");
+    const std::string path =
+        testkit::brokenModule(testkit::BrokenModule::pipeDependency, folder / "dpip").string();
     ASSERT_FALSE(path.empty());
+    std::filesystem::path library; // the pipe
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "dpip"))
+        if (entry.is_fifo()) library = entry.path();
+    ASSERT_FALSE(library.empty());
     const testkit::ChildOutcome run = testkit::runInChild(
         [&]() -> std::string {
-            std::string why;
-            ModuleTrial::load(path, "AUPrincipalClassFactory", why);
-            return "the load returned: " + why;
+            // The trial, orphaned, comes to this process, which sees how it ends.
+            if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return "no subreaper";
+            const pid_t host = ::fork();
+            if (host == 0) {
+                std::string why;
+                ModuleTrial::load(path, "AUPrincipalClassFactory", why);
+                ::_exit(0);
+            }
+            // The trial's loader opens the library for reading, and then waits for bytes nobody writes.
+            int writer = -1;
+            const bool reached = testkit::waitUntil(
+                [&] { return (writer = ::open(library.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; });
+            ::kill(host, SIGKILL);
+            ::waitpid(host, nullptr, 0);
+            if (!reached) return "the trial never opened the module's library";
+            int status = 0;
+            const bool ended = testkit::waitUntil([&] { return ::waitpid(-1, &status, WNOHANG) > 0; });
+            ::close(writer); // a trial still there reads the library's end, and fails
+            if (!ended) {
+                ::waitpid(-1, nullptr, 0);
+                return "the trial outlived its host";
+            }
+            if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL)
+                return "the trial ended with status " + std::to_string(status) + ", not by its host's end";
+            return "";
         },
         std::chrono::seconds(120));
-    EXPECT_EQ(run.end, testkit::ChildOutcome::End::exited) << run.describe();
-    EXPECT_EQ(run.code, 0) << run.describe();
+    EXPECT_TRUE(run.passed()) << run.describe();
+}
+
+// A module that passed its trial may still end the program as it loads in
+// the host, or hang it there, holding the loader's lock that the program's
+// exit needs: either way the program ends, and never hangs on its own wait
+// for a load under way, which lasts no longer than a trial may take.
+TEST_F(RegistryTest, AModuleEndingOrHangingItsHostAsItLoadsLetsTheProgramEnd) {
+    const struct {
+        const char* name;
+        testkit::BrokenModule kind;
+        std::string says;
+    } cases[] = {
+        {"ends it", testkit::BrokenModule::exitingOnceTried, ""},
+        {"hangs it", testkit::BrokenModule::hangingOnceTried, "still loading when the program quit"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::create_directory(folder / c.name);
+        const std::string path = testkit::brokenModule(c.kind, folder / c.name);
+        ASSERT_FALSE(path.empty()) << c.name;
+        const testkit::ChildOutcome run = testkit::runInChild(
+            [&]() -> std::string {
+                const auto load = [&] {
+                    std::string why;
+                    ModuleTrial::load(path, "AUPrincipalClassFactory", why);
+                    return "the load returned: " + why;
+                };
+                if (c.kind == testkit::BrokenModule::exitingOnceTried) return load();
+                std::thread(load).detach();
+                // Mapped in, so past its trial: its constructor runs next, and never returns.
+                std::string name = path;
+                const auto mapped = [&] {
+                    return ::dl_iterate_phdr(
+                               [](dl_phdr_info* info, std::size_t, void* wanted) {
+                                   return int(info->dlpi_name &&
+                                              *static_cast<std::string*>(wanted) == info->dlpi_name);
+                               },
+                               &name) != 0;
+                };
+                if (!testkit::waitUntil(mapped)) return "never loaded";
+                hangsOnPurpose(); // the wait as the program quits
+                ModuleTrial::endTrials();
+                std::exit(0);
+            },
+            std::chrono::seconds(120));
+        EXPECT_EQ(run.end, testkit::ChildOutcome::End::exited) << c.name << ": " << run.describe();
+        EXPECT_EQ(run.code, 0) << c.name << ": " << run.describe();
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << c.name << ": " << run.output;
+    }
 }
 
 } // namespace
