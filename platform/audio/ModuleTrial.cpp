@@ -20,7 +20,6 @@
 #include <cstring>
 #include <map>
 #include <optional>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -34,7 +33,6 @@ namespace {
 using ElfHeader = ElfW(Ehdr);
 using ProgramHeader = ElfW(Phdr);
 
-std::string systemMessage(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 // The machine this code runs on, as its own library's header says.
 ElfW(Half) ownMachine() {
@@ -149,13 +147,12 @@ Verdict verdictOn(int status, const std::string& output, const std::string& mark
     const bool reached = marker.starts_with(ModuleTrial::kReached);
     const std::string line = ChildTrial::lastLine(output);
     if (WIFSIGNALED(status)) {
-        const std::string killed = "it was killed by " + ChildTrial::signalName(WTERMSIG(status));
+        const std::string signal = ChildTrial::signalName(WTERMSIG(status));
         if (WTERMSIG(status) == SIGKILL)
-            return retried(killed + " while it was tried, not by this program (the system may be short of memory)");
-        if (!reached)
-            return retried("its trial program was killed by " + ChildTrial::signalName(WTERMSIG(status)) +
-                           " before it reached the module");
-        return {killed + " while it was tried"};
+            return retried("it was killed by " + signal +
+                           " while it was tried, not by this program (the system may be short of memory)");
+        if (!reached) return retried("its trial program was killed by " + signal + " before it reached the module");
+        return {"it was killed by " + signal + " while it was tried"};
     }
     const int code = WEXITSTATUS(status);
     const std::string said = line.empty() ? "" : ": " + line;
@@ -259,7 +256,7 @@ void* ModuleTrial::open(int descriptor, const std::string& path, std::string& wh
     struct stat tried {};
     struct stat named {};
     if (::fstat(descriptor, &tried) != 0) {
-        why = systemMessage(errno);
+        why = ChildTrial::systemMessage(errno);
         return nullptr;
     }
     // Narrows the window in which the path could name something the loader hangs on.
@@ -285,7 +282,7 @@ void* ModuleTrial::open(int descriptor, const std::string& path, std::string& wh
     // the copy is kept open for good then: that name never names another file.
     const int copy = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) {
-        why = systemMessage(errno);
+        why = ChildTrial::systemMessage(errno);
         ::dlclose(module);
         return nullptr;
     }
@@ -330,12 +327,12 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
     [[maybe_unused]] static const int atExit = ::on_exit(endTrialsAtExit, nullptr);
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
-        why = systemMessage(errno);
+        why = ChildTrial::systemMessage(errno);
         return nullptr;
     }
     struct stat status {};
     if (::fstat(file.get(), &status) != 0) {
-        why = systemMessage(errno);
+        why = ChildTrial::systemMessage(errno);
         return nullptr;
     }
     if (const auto reason = unloadable(file.get(), status)) {

@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -26,6 +25,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/foundation/Sanitizers.h"
@@ -39,8 +39,6 @@ constexpr char kParentVariable[] = "ORVO_TRIAL_PARENT";
 
 // How often a trial is looked at: its end, its resources, the program quitting.
 constexpr int kWatchMilliseconds = 10;
-
-std::string systemMessage(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 // The trials under way.
 struct Trials {
@@ -60,64 +58,13 @@ Trials& trials() {
     return *shared;
 }
 
-// The one thread every trial is started from; it never ends, so a trial's
-// parent-death signal waits for the process's end.
-class Spawner {
-public:
-    // Runs `work` on the spawning thread and waits for it.
-    void run(const std::function<void()>& work) {
-        auto job = std::make_shared<Job>();
-        job->work = &work;
-        {
-            MutexLock lock(mutex_);
-            if (!started_) {
-                std::thread([this] { serve(); }).detach();
-                started_ = true;
-            }
-            jobs_.push_back(job);
-        }
-        wake_.notify_all();
-        MutexLock lock(mutex_);
-        while (!job->done)
-            done_.wait(mutex_);
-    }
-
-private:
-    struct Job {
-        const std::function<void()>* work = nullptr;
-        bool done = false;
-    };
-
-    void serve() {
-        for (;;) {
-            std::shared_ptr<Job> job;
-            {
-                MutexLock lock(mutex_);
-                while (jobs_.empty())
-                    wake_.wait(mutex_);
-                job = jobs_.front();
-                jobs_.pop_front();
-            }
-            (*job->work)();
-            {
-                MutexLock lock(mutex_);
-                job->done = true;
-            }
-            done_.notify_all();
-        }
-    }
-
-    Mutex mutex_;
-    std::condition_variable_any wake_, done_;
-    std::deque<std::shared_ptr<Job>> jobs_ GUARDED_BY(mutex_);
-    bool started_ GUARDED_BY(mutex_) = false;
-};
-
-Spawner& spawner() {
-    // A forked child has none of its parent's threads: it starts a spawner of its own.
-    static Spawner* shared = [] {
-        ::pthread_atfork(nullptr, nullptr, [] { shared = new Spawner; });
-        return new Spawner;
+// The one thread every trial is started from: never destroyed, its thread
+// never ends, so a trial's parent-death signal waits for the process's end.
+// A forked child has none of its parent's threads: it makes a queue of its own.
+DispatchQueue& spawner() {
+    static DispatchQueue* shared = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { shared = new DispatchQueue("ChildTrial.spawner"); });
+        return new DispatchQueue("ChildTrial.spawner");
     }();
     return *shared;
 }
@@ -169,7 +116,7 @@ int spawn(const ChildTrial::Setup& setup, int output, int marker, pid_t& child) 
     envp.push_back(nullptr);
     // posix_spawn, not fork: after a fork this threaded process could only make async-signal-safe calls.
     int error = 0;
-    spawner().run([&] {
+    spawner().sync([&] {
         error = ::posix_spawn(&child, setup.program.c_str(), &actions, &attributes, argv.data(), envp.data());
     });
     posix_spawn_file_actions_destroy(&actions);
@@ -338,6 +285,12 @@ void ChildTrial::endAll() {
 }
 
 bool ChildTrial::quitting() { return quittingNow(); }
+
+std::string ChildTrial::systemMessage(int error) { return std::generic_category().message(error); }
+
+bool ChildTrial::say(std::string_view what) {
+    return ::write(kMarkerDescriptor, what.data(), what.size()) == static_cast<ssize_t>(what.size());
+}
 
 bool ChildTrial::bindToParent() {
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -64,6 +65,8 @@ public:
     // For the trial program, first thing: ends it with its host. False when
     // the host is gone already (the program should exit at once).
     static bool bindToParent();
+    // For the trial program: writes `what` on its marker descriptor.
+    static bool say(std::string_view what);
 
     // This process's environment for a trial program: a sanitizer build of it
     // would symbolise a crash's stack before it exits, which takes seconds on
@@ -74,6 +77,8 @@ public:
     // app, in the build tree and in an install).
     static std::optional<std::string> programBeside(const std::string& name);
 
+    // What an error number means.
+    static std::string systemMessage(int error);
     // The last line with something on it.
     static std::string lastLine(const std::string& text);
     // "signal 9 (Killed)".

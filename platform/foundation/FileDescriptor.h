@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <span>
 
 // An open file descriptor, closed on every way out unless it is released.
 class FileDescriptor {
@@ -30,3 +32,14 @@ public:
 private:
     int fd_;
 };
+
+// Writes all of `bytes` to `fd`: 0, or the errno of the first failure.
+inline int writeAll(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return errno;
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return 0;
+}

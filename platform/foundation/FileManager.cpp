@@ -43,17 +43,6 @@ bool isDirectory(const std::string& path) {
     throwFileError("folder", url, "created", code);
 }
 
-// errno of the first failure, or 0.
-int writeAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0) return errno;
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return 0;
-}
-
 // A new, empty file beside `url`, opened for writing, with a name no one else
 // uses; the permissions follow the umask.
 FileDescriptor createTemporaryBeside(const URL& url, std::string& path) {

@@ -19,11 +19,6 @@
 
 namespace {
 
-bool say(const char* what) {
-    const std::size_t length = std::strlen(what);
-    return ::write(ModuleTrial::kMarkerDescriptor, what, length) == static_cast<ssize_t>(length);
-}
-
 // What the loader says when this process, not the module, ran short.
 bool shortOfResources(const std::string& why) {
     for (const int error : {ENOMEM, EMFILE, ENFILE})
@@ -46,7 +41,7 @@ int main(int argc, char** argv) {
     ::alarm(
         static_cast<unsigned>(2 * std::chrono::ceil<std::chrono::seconds>(ModuleTrial::timeLimit()).count()));
     const std::string path = argv[1], function = argv[2];
-    if (!say(ModuleTrial::kReached)) return ModuleTrial::kRefused;
+    if (!ChildTrial::say(ModuleTrial::kReached)) return ModuleTrial::kRefused;
     std::string why;
     bool replaced = false;
     void* module = ModuleTrial::open(ModuleTrial::kModuleDescriptor, path, why, replaced);
@@ -67,5 +62,5 @@ int main(int argc, char** argv) {
     std::fflush(nullptr);
     // Only here, past the factory: a module that ends the process earlier, even with status 0, fails.
     // Nothing of the module's runs at exit: what it made is left as it is.
-    ::_exit(say(ModuleTrial::kPassed) ? 0 : ModuleTrial::kRefused);
+    ::_exit(ChildTrial::say(ModuleTrial::kPassed) ? 0 : ModuleTrial::kRefused);
 }

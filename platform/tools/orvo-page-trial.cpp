@@ -22,10 +22,6 @@ namespace {
 // At most what the web view reads of a page.
 constexpr std::size_t kMostBytes = std::size_t(16) << 20;
 
-bool say(const std::string& what) {
-    return ::write(ChildTrial::kMarkerDescriptor, what.data(), what.size()) == static_cast<ssize_t>(what.size());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +55,7 @@ int main(int argc, char** argv) {
         view.draw([&](CGContext& context) { document.draw(context, 0, {CGFloat(width), document.height()}); });
     }
     std::fflush(nullptr);
-    const bool said = document.overBudget() ? say(PageTrial::kRefused + std::to_string(int(*document.overBudget())))
-                                            : say(PageTrial::kShown);
+    const bool said = document.overBudget() ? ChildTrial::say(PageTrial::kRefused + std::to_string(int(*document.overBudget())))
+                                            : ChildTrial::say(PageTrial::kShown);
     ::_exit(said ? 0 : 1);
 }

@@ -18,14 +18,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <ctime>
 #include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "platform/foundation/Sanitizers.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/PangoText.h"
 #include "platform/ui/UIImage.h"
@@ -95,12 +93,6 @@ std::pair<int, int> metricsOf(const PangoFontDescription* description) {
     return result;
 }
 
-// Selectors tried against elements while styles are computed (a style
-// sheet's every selector against every element, and against ancestors for
-// each descendant combinator), and elements laid out in one layout (tables,
-// shrink-to-fit boxes and floats lay their content out again, so nesting
-// multiplies the count). An ordinary page of 10,000 elements takes a small
-// part of each.
 // Tables nested in tables: each lays its cells out more than once.
 constexpr int kMaximumTables = 3;
 
@@ -175,12 +167,6 @@ void boundTables(litehtml::element& top) {
 
 namespace {
 
-std::chrono::nanoseconds threadProcessorTime() {
-    timespec now{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
-
 // An element of litehtml's kind held to the page's budgets: its computed
 // font size is held (sizes in em compound from parent to child, and every
 // length in em is taken from it), tables in it nest at most
@@ -233,9 +219,7 @@ struct HTMLContainer::Font {
 };
 
 HTMLContainer::HTMLContainer(std::optional<URL> baseURL, ImageRequest requestImage)
-    : baseURL_(std::move(baseURL)), requestImage_(std::move(requestImage)) {
-    beginWork();
-}
+    : baseURL_(std::move(baseURL)), requestImage_(std::move(requestImage)) {}
 
 HTMLContainer::~HTMLContainer() = default;
 
@@ -249,19 +233,10 @@ std::string HTMLContainer::resolve(const std::string& href) const {
     }
 }
 
-const std::chrono::nanoseconds HTMLContainer::kProcessorTime =
-    std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::seconds(1) * kSanitizerSlowdown);
-
-void HTMLContainer::beginWork() {
-    workStarted_ = threadProcessorTime();
-    calls_ = 0;
-}
+void HTMLContainer::beginWork() { time_.restart(); }
 
 bool HTMLContainer::inTime() {
-    if (spent_)
-        return false;
-    // The clock costs a system call: it is read every so many calls.
-    if (++calls_ % 64 == 0 && threadProcessorTime() - workStarted_ > kProcessorTime)
+    if (!spent_ && time_.spent())
         spent_ = PageBudget::processorTime;
     return !spent_;
 }

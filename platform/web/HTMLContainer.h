@@ -16,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Sanitizers.h"
 #include "platform/foundation/URL.h"
 #include "platform/web/HTMLFilter.h"
+#include "platform/web/ProcessorTimeBudget.h"
 
 class CGContext;
 class UIImage;
@@ -55,7 +57,8 @@ public:
     // tap) may take so much of this thread's processor time; once it has,
     // the rest of that work is skipped where the engine calls us, and the
     // page is not shown.
-    static const std::chrono::nanoseconds kProcessorTime;
+    static constexpr std::chrono::nanoseconds kProcessorTime =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::seconds(1) * kSanitizerSlowdown);
     void beginWork();
     // False once the piece of work is past its time.
     bool inTime();
@@ -117,7 +120,7 @@ private:
     std::string title_;
     int width_ = 0;
     int height_ = 0;
-    std::chrono::nanoseconds workStarted_{0};
-    unsigned calls_ = 0;
+    // Read every 64 calls: work between them is seen late, but seen.
+    ProcessorTimeBudget time_{kProcessorTime, 64};
     std::optional<PageBudget> spent_;
 };

@@ -2,10 +2,9 @@
 
 #include <gumbo.h>
 
-#include <time.h>
-
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <csetjmp>
 #include <cstddef>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "platform/foundation/Sanitizers.h"
+#include "platform/web/ProcessorTimeBudget.h"
 
 namespace {
 
@@ -44,7 +44,8 @@ constexpr int kMaximumBraces = 3;  // @media { rule { } } and one more
 // formatting elements opened again in every block take memory, attributes
 // compared with all before them take time.
 constexpr std::size_t kParseBytes = std::size_t(96) << 20;
-constexpr double kParseSeconds = 0.5 * kSanitizerSlowdown;
+constexpr auto kParseTime =
+    std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::milliseconds(500) * kSanitizerSlowdown);
 
 // The parser's memory: bump allocated from large blocks, all freed at once
 // with the arena. A parse that spends the budget is left by longjmp() from
@@ -52,7 +53,7 @@ constexpr double kParseSeconds = 0.5 * kSanitizerSlowdown;
 // the parse.
 class ParseArena {
 public:
-    ParseArena(std::size_t budget, double seconds) : budget_(budget), deadline_(threadSeconds() + seconds) {}
+    ParseArena(std::size_t budget, std::chrono::nanoseconds time) : budget_(budget), time_(time, kClockEvery) {}
     ~ParseArena() {
         while (blocks_) {
             Block* next = blocks_->next;
@@ -85,12 +86,6 @@ private:
     static constexpr std::size_t kBlockSize = std::size_t(1) << 20;
     static constexpr unsigned kClockEvery = 256;  // allocations between looks at the clock
 
-    static double threadSeconds() {
-        timespec now{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-        return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-    }
-
     void* take(std::size_t size) {
         size = (std::max<std::size_t>(size, 1) + kAlignment - 1) / kAlignment * kAlignment;
         taken_ += size;
@@ -98,7 +93,7 @@ private:
             spent = PageBudget::parserMemory;
             return nullptr;
         }
-        if (++allocations_ % kClockEvery == 0 && threadSeconds() > deadline_) {
+        if (time_.spent()) {
             spent = PageBudget::parserTime;
             return nullptr;
         }
@@ -118,9 +113,8 @@ private:
     }
 
     const std::size_t budget_;
-    const double deadline_;
+    ProcessorTimeBudget time_;
     std::size_t taken_ = 0;
-    unsigned allocations_ = 0;
     Block* blocks_ = nullptr;
 };
 
@@ -525,7 +519,7 @@ FilteredHTML filterHTML(std::string_view bytes) {
     // longjmp() leaves indeterminate any local of this frame changed since
     // setjmp(): the arena, which the parse changes, lives on the heap behind
     // a pointer that does not change.
-    const auto arena = std::make_unique<ParseArena>(kParseBytes, kParseSeconds);
+    const auto arena = std::make_unique<ParseArena>(kParseBytes, kParseTime);
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;
     options.allocator = ParseArena::allocate;

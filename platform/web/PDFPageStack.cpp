@@ -146,7 +146,7 @@ void PDFPageStack::Worker::drawNext(const std::shared_ptr<Worker>& worker) {
         links = worker->document->links(request.page);
     } catch (const std::exception& failure) {
         // Shown blank rather than asked for again and again.
-        std::printf("PDFPageStack ERROR: page %d could not be drawn: %s\n", request.page + 1, failure.what());
+        std::printf("PDFPageStack: ERROR: page %d could not be drawn: %s\n", request.page + 1, failure.what());
         std::fflush(stdout);
     }
     const std::uint64_t sequence = ++worker->sent;

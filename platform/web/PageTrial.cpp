@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
-#include <system_error>
 
 #include "platform/foundation/ChildTrial.h"
 #include "platform/foundation/FileDescriptor.h"
@@ -37,16 +37,10 @@ PageTrial::Verdict PageTrial::run(const std::string& html, const std::optional<U
     // The page as a file in memory: the child reads it whole, at its own pace.
     const FileDescriptor page(::memfd_create("page", MFD_CLOEXEC));
     if (page.get() < 0)
-        return failed("no memory file for the page's trial: " + std::error_code(errno, std::generic_category()).message());
-    for (std::size_t written = 0; written < html.size();) {
-        const ssize_t wrote = ::write(page.get(), html.data() + written, html.size() - written);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return failed("the page cannot be handed to its trial: " +
-                          std::error_code(errno, std::generic_category()).message());
-        written += std::size_t(wrote);
-    }
+        return failed("no memory file for the page's trial: " + ChildTrial::systemMessage(errno));
+    if (const int error =
+            writeAll(page.get(), {reinterpret_cast<const std::uint8_t*>(html.data()), html.size()}))
+        return failed("the page cannot be handed to its trial: " + ChildTrial::systemMessage(error));
     ChildTrial::Setup setup;
     setup.program = *program;
     setup.arguments = {std::to_string(width), std::to_string(height)};

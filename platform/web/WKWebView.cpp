@@ -412,7 +412,7 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
             tryPage(navigation, std::move(text), url);
             return;
         }
-        showHTML(text, url);
+        showHTML(filterHTML(text), url);
     } else {
         fail("could not show " + url.absoluteString() + ": content of the type " + mimeType + " cannot be shown.", url);
         return;
@@ -450,12 +450,10 @@ void WKWebView::tryPage(std::uint64_t navigation, std::string text, const URL& u
                 (*view)->fail("could not show " + url.absoluteString() + ": " + verdict.why + ".", url);
                 return;
             case PageTrial::Verdict::Kind::refused:
-                (*view)->pdf_.reset();
-                (*view)->dropPictures();
-                (*view)->html_ = std::make_unique<HTMLDocument>(FilteredHTML{"", verdict.budget}, url);
+                (*view)->showHTML(FilteredHTML{"", verdict.budget}, url);
                 break;
             case PageTrial::Verdict::Kind::shown:
-                (*view)->showHTML(text, url);
+                (*view)->showHTML(filterHTML(text), url);
                 break;
             }
             (*view)->finish(url);
@@ -463,7 +461,7 @@ void WKWebView::tryPage(std::uint64_t navigation, std::string text, const URL& u
     });
 }
 
-void WKWebView::showHTML(const std::string& text, const URL& url) {
+void WKWebView::showHTML(FilteredHTML page, const URL& url) {
     dropPictures();
     auto pictures = std::make_shared<Pictures>(url);
     std::weak_ptr<WKWebView*> self = self_;
@@ -496,7 +494,7 @@ void WKWebView::showHTML(const std::string& text, const URL& url) {
         pictures->tasks.push_back(pictureSession().dataTask(URLRequest{image, kPictureTimeout}, arrived));
     };
     pdf_.reset();
-    html_ = std::make_unique<HTMLDocument>(text, url, true, std::move(requestImage));
+    html_ = std::make_unique<HTMLDocument>(std::move(page), url, std::move(requestImage));
     pictures_ = std::move(pictures);
     dropPicturesOfARefusedPage();
 }

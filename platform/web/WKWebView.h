@@ -11,6 +11,7 @@
 #include "platform/foundation/URL.h"
 #include "platform/foundation/URLSession.h"
 #include "platform/ui/UIView.h"
+#include "platform/web/HTMLFilter.h"
 
 class HTMLDocument;
 class PDFPageStack;
@@ -143,7 +144,8 @@ private:
     void arrived(std::uint64_t navigation, const URLRequest& request, const URLResponse& response, Data body);
     void decideResponse(std::uint64_t navigation, const URLResponse& response, std::optional<Data> body);
     void show(std::uint64_t navigation, const URL& url, const std::string& mimeType, std::optional<Data> body);
-    void showHTML(const std::string& text, const URL& url);
+    // An untrusted page, filtered, or refused before it was built.
+    void showHTML(FilteredHTML page, const URL& url);
     // Shows the page once its trial in a child process allows, or the message.
     void tryPage(std::uint64_t navigation, std::string text, const URL& url);
     // The content shown is that of `url`.
