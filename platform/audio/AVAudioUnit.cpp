@@ -74,7 +74,7 @@ std::shared_ptr<AVAudioUnit> AVAudioUnit::instantiate(const AudioComponentDescri
 
 void AVAudioUnit::instantiate(const AudioComponentDescription& description,
                               AudioComponentInstantiationOptions options, Completion completion) {
-    DispatchQueue::global().async([description, options, completion = std::move(completion)] {
+    DispatchQueue::global().async([description, options, completion = std::move(completion)]() mutable {
         std::shared_ptr<AVAudioUnit> unit;
         std::optional<NSError> error;
         try {
@@ -82,9 +82,12 @@ void AVAudioUnit::instantiate(const AudioComponentDescription& description,
         } catch (const NSError& failure) {
             error = failure;
         }
-        DispatchQueue::main().async([completion, unit, error] {
-            if (completion) completion(unit, error);
-        });
+        // Handed on whole: what the completion holds goes on the main thread,
+        // never on this one, which may still be at work as the program exits.
+        DispatchQueue::main().async(
+            [completion = std::move(completion), unit = std::move(unit), error = std::move(error)] {
+                if (completion) completion(unit, error);
+            });
     });
 }
 

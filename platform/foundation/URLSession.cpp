@@ -188,7 +188,7 @@ std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URLRequest request, Com
     auto task = std::make_shared<URLSessionDataTask>();
     if (!completion)
         return task;
-    workers_.async([this, task, request = std::move(request), completion = std::move(completion)] {
+    workers_.async([this, task, request = std::move(request), completion = std::move(completion)]() mutable {
         std::optional<Data> data;
         std::optional<URLResponse> response;
         std::optional<NSError> error;
@@ -203,7 +203,9 @@ std::shared_ptr<URLSessionDataTask> URLSession::dataTask(URLRequest request, Com
             completion(data, response, error);
             return;
         }
-        completions_.async([completion, data = std::move(data), response = std::move(response),
+        // Handed on whole: what the completion holds goes where it runs, not here.
+        completions_.async([completion = std::move(completion), data = std::move(data),
+                            response = std::move(response),
                             error = std::move(error)] { completion(data, response, error); });
     });
     return task;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,7 @@
 #include "platform/foundation/Thread.h"
 #include "tests/support/BrokenModules.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/CopyTally.h"
 #include "tests/support/MainQueue.h"
 #include "tests/support/NamedPipe.h"
 #include "tests/support/Patience.h"
@@ -151,19 +153,25 @@ TEST_F(RegistryTest, TheEnvironmentsFoldersComeFirstInTheirOrder) {
     EXPECT_EQ(found[1]->manifestURL().path(), (second / "a.plist").string());
 }
 
-// Instantiation, its result always on the main queue.
+// Instantiation, its result always on the main queue, and the completion
+// handed there whole: the worker keeps no copy of it (nor of what it holds,
+// which it would release on its own thread, maybe while the program exits).
 struct Outcome {
     bool arrived = false;
     bool onMainThread = false;
     std::shared_ptr<AVAudioUnit> unit;
     std::optional<NSError> error;
+    int completionCopies = 0;
 };
 
 Outcome instantiate(const AudioComponentDescription& description) {
     Outcome outcome;
+    const auto copies = std::make_shared<std::atomic<int>>(0);
     AVAudioUnit::instantiate(description, 0,
-                             [&](std::shared_ptr<AVAudioUnit> unit, std::optional<NSError> error) {
-                                 outcome = {true, Thread::isMainThread(), std::move(unit), std::move(error)};
+                             [&, tally = testkit::CopyTally(copies)](std::shared_ptr<AVAudioUnit> unit,
+                                                                     std::optional<NSError> error) {
+                                 outcome = {true, Thread::isMainThread(), std::move(unit), std::move(error),
+                                            copies->load()};
                              });
     EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return outcome.arrived; }));
     return outcome;
@@ -174,6 +182,7 @@ TEST_F(RegistryTest, InstantiatesTheFirstMatchThroughItsModuleOnTheMainQueue) {
     const Outcome outcome = instantiate({aumf, ohdn, VLMR, 2, 0});
     ASSERT_TRUE(outcome.unit) << (outcome.error ? outcome.error->what() : "");
     EXPECT_TRUE(outcome.onMainThread);
+    EXPECT_EQ(outcome.completionCopies, 0);
     EXPECT_TRUE(outcome.unit->principalClass());
     EXPECT_EQ(outcome.unit->auAudioUnit()->componentDescription(),
               (AudioComponentDescription{aumf, ohdn, VLMR, 2, 0}));
@@ -197,6 +206,7 @@ TEST_F(RegistryTest, EveryFailureArrivesAsAnErrorOnTheMainQueue) {
         const Outcome outcome = instantiate({aumf, code(c.subtype), VLMR, 0, 0});
         EXPECT_FALSE(outcome.unit) << c.subtype;
         EXPECT_TRUE(outcome.onMainThread);
+        EXPECT_EQ(outcome.completionCopies, 0) << c.subtype;
         ASSERT_TRUE(outcome.error) << c.subtype;
         EXPECT_NE(std::string(outcome.error->what()).find(c.says), std::string::npos)
             << outcome.error->what();

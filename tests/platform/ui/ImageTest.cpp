@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "platform/graphics/ImageSurface.h"
 #include "platform/graphics/UIBezierPath.h"
 #include "platform/ui/UIImage.h"
+#include "tests/support/CopyTally.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainQueue.h"
 #include "tests/support/PixelProbe.h"
@@ -109,11 +111,14 @@ TEST(URLSession, TransfersOnAWorkerAndCompletesOnTheMainQueueWithWhereTheContent
     };
     std::map<std::string, std::pair<std::string, std::string>> results;
     const std::thread::id main = std::this_thread::get_id();
+    // The worker hands each completion on whole, keeping no copy to release on its own thread.
+    const auto copies = std::make_shared<std::atomic<int>>(0);
     for (const Case& c : cases) {
         URLSession::shared().dataTask(
             {URL::string(c.address), c.timeout},
-            [&, address = c.address](const std::optional<Data>& data, const std::optional<URLResponse>& response,
-                                     const std::optional<NSError>& error) {
+            [&, address = c.address, tally = testkit::CopyTally(copies)](
+                const std::optional<Data>& data, const std::optional<URLResponse>& response,
+                const std::optional<NSError>& error) {
                 EXPECT_EQ(std::this_thread::get_id(), main);
                 results[address] = error ? std::make_pair("error " + std::to_string(error->code()), std::string())
                                          : std::make_pair(std::to_string(data->size()) + " " +
@@ -134,4 +139,5 @@ TEST(URLSession, TransfersOnAWorkerAndCompletesOnTheMainQueueWithWhereTheContent
         EXPECT_EQ(results[c.address].first, c.result);
         EXPECT_EQ(results[c.address].second, c.from);
     }
+    EXPECT_EQ(copies->load(), 0);
 }

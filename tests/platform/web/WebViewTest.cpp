@@ -461,7 +461,8 @@ TEST(WebView, AServerThatIsDownOrSendsNoPageGivesAMessageInThePage) {
 // A page whose work needs more memory or processor time than a page may
 // take, wherever the engine spends it, shows the message that says so, as a
 // page that cannot be loaded does, and wants none of its pictures; a page
-// with a style sheet of a common framework's size is shown.
+// with a style sheet of a common framework's size is shown. A page past two
+// limits meets either first, as busy the machine is: any refusal will do.
 TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
     std::string reopened = "<!--><p>";
     for (int i = 0; i < 3000; ++i)
@@ -470,12 +471,13 @@ TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
     for (int i = 0; i < 3000; ++i)
         reopened += "<p>x</p>";
     const struct Case {
-        std::string name, html, budget;  // none: shown
+        std::string name, html, budget;  // empty: any
+        bool shown = false;
     } cases[] = {
         {"reopened", reopened, "parser"},
-        {"content before", testkit::contentBefore(5000, 10000), "memory"},
+        {"content before", testkit::contentBefore(5000, 10000), ""},  // memory and processor time
         {"floats", testkit::floats(9000), "processor time"},
-        {"framework", testkit::framework("Framework"), ""},
+        {"framework", testkit::framework("Framework"), "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -486,7 +488,7 @@ TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
         const auto picture = page.picture();
         const std::string log = capture.finish();
         EXPECT_EQ(page.navigator->asked.back(), "finish");
-        if (c.budget.empty()) {
+        if (c.shown) {
             EXPECT_EQ(page.view->title(), "Framework");
             EXPECT_EQ(log.find("is not shown"), std::string::npos) << log;
             continue;
