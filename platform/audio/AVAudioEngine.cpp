@@ -48,14 +48,15 @@ struct AVAudioEngine::Graph {
 };
 
 namespace {
-// Every engine alive, for stopAll().
+// Every engine alive, for stopAll(). Never destroyed: an engine may go on
+// another thread while the program exits.
 std::mutex& enginesMutex() {
     static std::mutex mutex;
     return mutex;
 }
 std::vector<AVAudioEngine*>& engines() {
-    static std::vector<AVAudioEngine*> all;
-    return all;
+    static auto* const all = new std::vector<AVAudioEngine*>;
+    return *all;
 }
 }  // namespace
 
