@@ -21,6 +21,7 @@
 #include <map>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/ChildTrial.h"
@@ -199,6 +200,20 @@ Verdict tryInChild(int fd, const std::string& path, const std::string& function)
     return verdictOn(ending.status, ending.output, ending.marker);
 }
 
+// The copies of tried files' descriptors that the loader knows an object by,
+// by the file's device and inode: one for each file, held while the process
+// lives. While it is held, no other file can have that device and inode.
+struct KeptCopies {
+    Mutex mutex;
+    std::map<std::pair<dev_t, ino_t>, FileDescriptor> copies GUARDED_BY(mutex);
+};
+
+KeptCopies& keptCopies() {
+    // Never destroyed: the loader may know an object by their names until the very end.
+    static KeptCopies* const shared = new KeptCopies;
+    return *shared;
+}
+
 // Drops what a trial said of `function` in `record`: it is tried again.
 std::nullptr_t forget(Verdicts& shared, std::map<FileKey, Record>::iterator record,
                       const std::string& function) REQUIRES(shared.mutex) {
@@ -279,16 +294,29 @@ void* ModuleTrial::open(int descriptor, const std::string& path, std::string& wh
     // loading, for the file open on a descriptor, it answers with the object
     // of that file, if one is loaded, and knows that object by the
     // descriptor's name from then on. So it is asked by a copy's name, and
-    // the copy is kept open for good then: that name never names another file.
-    const int copy = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) {
-        why = ChildTrial::systemMessage(errno);
-        ::dlclose(module);
-        return nullptr;
+    // the copy is kept open for good then: that name never names another
+    // file. A file asked about again is asked by the copy kept for it.
+    void* checked = nullptr;
+    {
+        KeptCopies& kept = keptCopies();
+        MutexLock lock(kept.mutex);
+        const auto found = kept.copies.find({tried.st_dev, tried.st_ino});
+        const int copy =
+            found != kept.copies.end() ? found->second.get() : ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) {
+            why = ChildTrial::systemMessage(errno);
+            ::dlclose(module);
+            return nullptr;
+        }
+        const std::string byDescriptor = "/proc/self/fd/" + std::to_string(copy);
+        checked = ::dlopen(byDescriptor.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+        if (found == kept.copies.end()) {
+            if (checked)
+                kept.copies.try_emplace({tried.st_dev, tried.st_ino}, copy);
+            else
+                ::close(copy);
+        }
     }
-    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(copy);
-    void* checked = ::dlopen(byDescriptor.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-    if (!checked) ::close(copy);
     // The path must have loaded that very object: an object of the tried
     // file loaded earlier under another name says nothing of what the path
     // loaded now.

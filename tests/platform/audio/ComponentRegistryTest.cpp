@@ -272,7 +272,8 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
 // of one this process has loaded passes its trial but is not loaded in the
 // host, which would get the earlier file by that path, even when the new file
 // is in the host already by another path: it is tried again, and what the
-// loader was asked about it misleads no later load.
+// loader was asked about it misleads no later load; searched again and
+// again, it holds no more descriptors open.
 TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
     const auto copy = folder / "copy.so";
     std::filesystem::copy_file(module, copy);
@@ -340,6 +341,18 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
         }
         EXPECT_EQ(ModuleTrial::trialsStarted() - before, step.trials) << step.name;
     }
+    const std::size_t descriptors = openDescriptors();
+    int refused = 0;
+    for (int search = 0; search < 3; ++search) {
+        testkit::StdoutCapture capture;
+        try {
+            AVAudioUnit::instantiate({aumf, code("good"), VLMR, 0, 0}, 0);
+        } catch (const NSError&) {
+            ++refused;
+        }
+    }
+    EXPECT_EQ(refused, 3);
+    EXPECT_EQ(openDescriptors(), descriptors);
     DispatchQueue::main().drain();
 }
 
