@@ -27,6 +27,7 @@
 #include "platform/foundation/ChildTrial.h"
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Mutex.h"
+#include "platform/foundation/Sanitizers.h"
 
 
 namespace {
@@ -178,6 +179,7 @@ Verdict tryInChild(int fd, const std::string& path, const std::string& function)
     setup.arguments = {path, function};
     setup.descriptors = {{fd, ModuleTrial::kModuleDescriptor}};
     setup.limits.time = ModuleTrial::timeLimit();
+    setup.limits.memoryBytes = ModuleTrial::memoryBytes();
     setup.endedByQuit = [path](double seconds) {
         std::printf("AVAudioUnit::WARNING: The module '%s' was still being tried when the program quit, after "
                     "%.1f seconds; its trial is ended.\n",
@@ -190,9 +192,10 @@ Verdict tryInChild(int fd, const std::string& path, const std::string& function)
         return retried(ending.why);
     case ChildTrial::Ending::Kind::quit:
         return retried("its trial was ended unfinished as the program quit");
+    case ChildTrial::Ending::Kind::overMemory:
+        return {ModuleTrial::tookTooMuchMemory()};
     case ChildTrial::Ending::Kind::timedOut:
     case ChildTrial::Ending::Kind::overProcessorTime:
-    case ChildTrial::Ending::Kind::overMemory:
         return retried("its trial did not end within " + seconds(ModuleTrial::timeLimit()) + " seconds");
     case ChildTrial::Ending::Kind::ended:
         break;
@@ -421,6 +424,12 @@ std::chrono::milliseconds ModuleTrial::timeLimit() {
             return std::chrono::milliseconds(std::llround(seconds * 1000));
     }
     return kTimeLimit;
+}
+
+std::size_t ModuleTrial::memoryBytes() { return std::size_t(kSanitizedBuild ? 2048 : 1024) << 20; }
+
+std::string ModuleTrial::tookTooMuchMemory() {
+    return "it took more than " + std::to_string(memoryBytes() >> 20) + " MB of memory while it was tried";
 }
 
 std::size_t ModuleTrial::trialsStarted() {

@@ -104,6 +104,8 @@ fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
             std::memcpy(bytes.data() + last->first, &last->second, sizeof last->second);
             return true;
         });
+    case BrokenModule::swellingAsItIsMade:
+        return copied(ORVO_TEST_SWELLING_COMPONENT_FILE, folder);
     case BrokenModule::exitingAsItLoads:
         return copied(ORVO_TEST_EXITING_COMPONENT_FILE, folder);
     case BrokenModule::exitingOnceTried:

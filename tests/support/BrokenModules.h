@@ -15,6 +15,7 @@ enum class BrokenModule {
     exitingOnceTried,     // the same, but not in the trial program: it passes its trial
     hangingOnceTried,     // its constructor hangs any program but the trial program
     beyondAddressSpace,   // a segment larger than any address space: the loader runs out of memory
+    swellingAsItIsMade,   // its principal class takes 3 GB of memory, touches it, and returns
 };
 
 // The broken module's path in `folder`; empty when it could not be made.

@@ -60,6 +60,15 @@ std::size_t openDescriptors() {
     return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
+// Whether the loader has mapped the object at `path` into this process.
+bool mappedHere(std::string path) {
+    return ::dl_iterate_phdr(
+               [](dl_phdr_info* info, std::size_t, void* wanted) {
+                   return int(info->dlpi_name && *static_cast<std::string*>(wanted) == info->dlpi_name);
+               },
+               &path) != 0;
+}
+
 // A registry folder of its own, searched before the test component's folder.
 // Trials get a minute, so that a busy machine never turns a verdict into a
 // time-out; a case that hangs on purpose shortens it (a hang never ends).
@@ -395,7 +404,9 @@ TEST_F(RegistryTest, AModuleThatPassesIsLoadedFromItsOwnPath) {
 // descriptors left, a trial program that cannot start, a machine too busy to
 // finish in time), a loader short of memory, and a kill this program did not
 // send (the system's out-of-memory killer) say nothing about the module: the
-// next search tries it again.
+// next search tries it again. A module that takes more memory than a trial
+// may is refused for good, before the system's killer picks a process. A
+// module refused is never loaded into the host.
 TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch) {
     enum class Around { nothing, noDescriptors, noTrialProgram, tooBusy };
     // All descriptors but one in use: the module opens, its trial's pipe does not.
@@ -420,6 +431,7 @@ TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch
         return (folder / name).string();
     };
     std::filesystem::create_directory(folder / "beyond");
+    std::filesystem::create_directory(folder / "swelling");
     const struct {
         const char* name;
         std::string path, function;
@@ -441,6 +453,9 @@ TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch
         // A crash of the module's own is kept, however a sanitizer's build tells it.
         {"its own crash", copy("aborting.so"), "AbortingPrincipalClassFactory", Around::nothing,
          "while it was tried", true, false},
+        {"too much memory",
+         testkit::brokenModule(testkit::BrokenModule::swellingAsItIsMade, folder / "swelling").string(),
+         "AUPrincipalClassFactory", Around::nothing, ModuleTrial::tookTooMuchMemory(), true, false},
     };
     for (const auto& c : cases) {
         ASSERT_FALSE(c.path.empty()) << c.name;
@@ -465,6 +480,7 @@ TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch
                     return std::string(c.kept ? "tried again" : "not tried again") + " after: " + first;
                 if (loaded != c.loadsAtLast) return "then: " + (loaded ? "loaded" : second);
                 if (c.kept && second != first) return "then: " + second;
+                if (!loaded && mappedHere(c.path)) return "refused, yet loaded into this process";
                 return "";
             },
             std::chrono::seconds(120));
@@ -543,16 +559,7 @@ TEST_F(RegistryTest, AModuleEndingOrHangingItsHostAsItLoadsLetsTheProgramEnd) {
                 if (c.kind == testkit::BrokenModule::exitingOnceTried) return load();
                 std::thread(load).detach();
                 // Mapped in, so past its trial: its constructor runs next, and never returns.
-                std::string name = path;
-                const auto mapped = [&] {
-                    return ::dl_iterate_phdr(
-                               [](dl_phdr_info* info, std::size_t, void* wanted) {
-                                   return int(info->dlpi_name &&
-                                              *static_cast<std::string*>(wanted) == info->dlpi_name);
-                               },
-                               &name) != 0;
-                };
-                if (!testkit::waitUntil(mapped)) return "never loaded";
+                if (!testkit::waitUntil([&] { return mappedHere(path); })) return "never loaded";
                 hangsOnPurpose(); // the wait as the program quits
                 ModuleTrial::endTrials();
                 std::exit(0);
