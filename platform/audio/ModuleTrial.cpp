@@ -107,6 +107,7 @@ struct FileKey {
 struct Record {
     std::map<std::string, std::string> verdicts; // factory function -> why it failed, empty when it passed
     void* module = nullptr;                      // loaded in this process
+    int shortages = 0;                           // trials in a row that ran short of resources
 };
 
 struct Verdicts {
@@ -136,6 +137,7 @@ std::string seconds(std::chrono::milliseconds time) {
 struct Verdict {
     std::string why;
     bool lasting = true;
+    bool shortOfResources = false; // the loader lacked memory or descriptors for it
 };
 
 Verdict retried(std::string why) { return {std::move(why), false}; }
@@ -160,8 +162,8 @@ Verdict verdictOn(int status, const std::string& output, const std::string& mark
     const std::string said = line.empty() ? "" : ": " + line;
     if (code == 0 && reached && marker.ends_with(ModuleTrial::kPassed)) return {};
     if (code == ModuleTrial::kRefused && reached && !line.empty()) return {line};
-    if ((code == ModuleTrial::kShortOfResources || code == ModuleTrial::kReplaced) && !line.empty())
-        return retried(line);
+    if (code == ModuleTrial::kShortOfResources && !line.empty()) return {line, false, true};
+    if (code == ModuleTrial::kReplaced && !line.empty()) return retried(line);
     if (!reached)
         return retried("its trial program ended with status " + std::to_string(code) + " before it reached the module" +
                        said);
@@ -221,7 +223,8 @@ KeptCopies& keptCopies() {
 std::nullptr_t forget(Verdicts& shared, std::map<FileKey, Record>::iterator record,
                       const std::string& function) REQUIRES(shared.mutex) {
     record->second.verdicts.erase(function);
-    if (record->second.verdicts.empty() && !record->second.module) shared.records.erase(record);
+    if (record->second.verdicts.empty() && !record->second.module && !record->second.shortages)
+        shared.records.erase(record);
     return nullptr;
 }
 
@@ -385,6 +388,12 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
     if (verdict == record->second.verdicts.end()) {
         ++shared.trials;
         Verdict tried = tryInChild(file.get(), path, function);
+        // A shortage that lasts as long as the file does is, likely, the file's own doing.
+        int& shortages = record->second.shortages;
+        shortages = tried.shortOfResources ? shortages + 1 : 0;
+        if (shortages >= ModuleTrial::kMostShortages)
+            tried = {tried.why + " (its last " + std::to_string(shortages) +
+                     " trials ran short of resources; it is tried again once the file changes)"};
         if (!tried.lasting) {
             why = tried.why;
             return forget(shared, record, function);

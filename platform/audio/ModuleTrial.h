@@ -32,6 +32,10 @@ public:
     static constexpr int kReplaced = 4;
     static constexpr int kShortOfResources = 5;
     static constexpr std::chrono::seconds kTimeLimit{5};
+    // How many trials in a row may run short of resources for a file as it
+    // is before that stands as its verdict: a shortage that clears gets its
+    // retries, a module the loader can never map is not tried at every search.
+    static constexpr int kMostShortages = 3;
 
     // How long a trial may take: kTimeLimit, or ORVO_MODULE_TRIAL_SECONDS
     // (0.1 to 600) for a machine too slow or too busy for it.
@@ -50,7 +54,7 @@ public:
     // path, device, inode, size and modification time, so the file is tried
     // again only once it has changed; a trial that could not start or did not
     // end in time, and a pass the host then cannot load, are tried again at
-    // the next search.
+    // the next search, and one short of resources up to kMostShortages times.
     static AUPrincipalClassFunction load(const std::string& path, const std::string& function,
                                          std::string& why);
 

@@ -488,6 +488,63 @@ TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch
     }
 }
 
+// A trial whose loader runs short of resources is tried again, up to a few
+// times for the file as it is: a module whose own segment no address space
+// can hold runs every trial short, and would be tried at every search for
+// good. Then the loader's reason stands until the file changes. A shortage
+// that clears before then (here, its library put right) still gets its retry.
+TEST_F(RegistryTest, AModuleWhoseTrialsRunShortOfResourcesIsTriedAFewTimesForItsFile) {
+    std::filesystem::create_directory(folder / "beyond");
+    std::filesystem::create_directory(folder / "dependency");
+    const std::string beyond =
+        testkit::brokenModule(testkit::BrokenModule::beyondAddressSpace, folder / "beyond").string();
+    const std::string dependent =
+        testkit::brokenModule(testkit::BrokenModule::unmappableDependency, folder / "dependency").string();
+    ASSERT_FALSE(beyond.empty());
+    ASSERT_FALSE(dependent.empty());
+    const auto touch = [&] {
+        const auto modified = std::filesystem::last_write_time(beyond);
+        std::filesystem::last_write_time(beyond, modified + std::chrono::seconds(1));
+        return true;
+    };
+    const auto mend = [&] { return testkit::mendDependency(folder / "dependency"); };
+    const struct {
+        const char* name;
+        const std::string& path;
+        std::function<bool()> before;
+        bool tried, loads;
+    } steps[] = {
+        {"first", beyond, {}, true, false},
+        {"second", beyond, {}, true, false},
+        {"third", beyond, {}, true, false},
+        {"fourth: its verdict stands", beyond, {}, false, false},
+        {"changed", beyond, touch, true, false},
+        {"a library short", dependent, {}, true, false},
+        {"short again", dependent, {}, true, false},
+        {"then put right", dependent, mend, true, true},
+    };
+    const testkit::ChildOutcome run = testkit::runInChild(
+        [&]() -> std::string {
+            std::string failures;
+            for (const auto& step : steps) {
+                if (step.before && !step.before()) return std::string(step.name) + ": not made";
+                const std::size_t before = ModuleTrial::trialsStarted();
+                std::string why;
+                const bool loaded = ModuleTrial::load(step.path, "AUPrincipalClassFactory", why) != nullptr;
+                if ((ModuleTrial::trialsStarted() - before == 1) != step.tried)
+                    failures += std::string(step.name) + (step.tried ? ": not tried\n" : ": tried again\n");
+                if (loaded != step.loads)
+                    failures += std::string(step.name) + ": " + (loaded ? "loaded" : why) + "\n";
+                // The loader's reason, whether the trial ran or its verdict stood.
+                if (!loaded && why.find("failed to map segment") == std::string::npos)
+                    failures += std::string(step.name) + ": " + why + "\n";
+            }
+            return failures;
+        },
+        std::chrono::seconds(120));
+    EXPECT_TRUE(run.passed()) << run.describe();
+}
+
 // A trial ends with its host, however the host ends: a host killed can
 // neither end its trial nor wait for it, and a trial left to its own time
 // limit would hold on to the module, and to the machine, that long.
