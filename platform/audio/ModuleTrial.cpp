@@ -21,11 +21,13 @@
 #include <map>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/ChildTrial.h"
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Mutex.h"
+#include "platform/foundation/Sanitizers.h"
 
 
 namespace {
@@ -105,6 +107,7 @@ struct FileKey {
 struct Record {
     std::map<std::string, std::string> verdicts; // factory function -> why it failed, empty when it passed
     void* module = nullptr;                      // loaded in this process
+    int shortages = 0;                           // trials in a row that ran short of resources
 };
 
 struct Verdicts {
@@ -134,6 +137,7 @@ std::string seconds(std::chrono::milliseconds time) {
 struct Verdict {
     std::string why;
     bool lasting = true;
+    bool shortOfResources = false; // the loader lacked memory or descriptors for it
 };
 
 Verdict retried(std::string why) { return {std::move(why), false}; }
@@ -158,8 +162,8 @@ Verdict verdictOn(int status, const std::string& output, const std::string& mark
     const std::string said = line.empty() ? "" : ": " + line;
     if (code == 0 && reached && marker.ends_with(ModuleTrial::kPassed)) return {};
     if (code == ModuleTrial::kRefused && reached && !line.empty()) return {line};
-    if ((code == ModuleTrial::kShortOfResources || code == ModuleTrial::kReplaced) && !line.empty())
-        return retried(line);
+    if (code == ModuleTrial::kShortOfResources && !line.empty()) return {line, false, true};
+    if (code == ModuleTrial::kReplaced && !line.empty()) return retried(line);
     if (!reached)
         return retried("its trial program ended with status " + std::to_string(code) + " before it reached the module" +
                        said);
@@ -177,6 +181,7 @@ Verdict tryInChild(int fd, const std::string& path, const std::string& function)
     setup.arguments = {path, function};
     setup.descriptors = {{fd, ModuleTrial::kModuleDescriptor}};
     setup.limits.time = ModuleTrial::timeLimit();
+    setup.limits.memoryBytes = ModuleTrial::memoryBytes();
     setup.endedByQuit = [path](double seconds) {
         std::printf("AVAudioUnit::WARNING: The module '%s' was still being tried when the program quit, after "
                     "%.1f seconds; its trial is ended.\n",
@@ -189,9 +194,10 @@ Verdict tryInChild(int fd, const std::string& path, const std::string& function)
         return retried(ending.why);
     case ChildTrial::Ending::Kind::quit:
         return retried("its trial was ended unfinished as the program quit");
+    case ChildTrial::Ending::Kind::overMemory:
+        return {ModuleTrial::tookTooMuchMemory()};
     case ChildTrial::Ending::Kind::timedOut:
     case ChildTrial::Ending::Kind::overProcessorTime:
-    case ChildTrial::Ending::Kind::overMemory:
         return retried("its trial did not end within " + seconds(ModuleTrial::timeLimit()) + " seconds");
     case ChildTrial::Ending::Kind::ended:
         break;
@@ -199,11 +205,26 @@ Verdict tryInChild(int fd, const std::string& path, const std::string& function)
     return verdictOn(ending.status, ending.output, ending.marker);
 }
 
+// The copies of tried files' descriptors that the loader knows an object by,
+// by the file's device and inode: one for each file, held while the process
+// lives. While it is held, no other file can have that device and inode.
+struct KeptCopies {
+    Mutex mutex;
+    std::map<std::pair<dev_t, ino_t>, FileDescriptor> copies GUARDED_BY(mutex);
+};
+
+KeptCopies& keptCopies() {
+    // Never destroyed: the loader may know an object by their names until the very end.
+    static KeptCopies* const shared = new KeptCopies;
+    return *shared;
+}
+
 // Drops what a trial said of `function` in `record`: it is tried again.
 std::nullptr_t forget(Verdicts& shared, std::map<FileKey, Record>::iterator record,
                       const std::string& function) REQUIRES(shared.mutex) {
     record->second.verdicts.erase(function);
-    if (record->second.verdicts.empty() && !record->second.module) shared.records.erase(record);
+    if (record->second.verdicts.empty() && !record->second.module && !record->second.shortages)
+        shared.records.erase(record);
     return nullptr;
 }
 
@@ -279,16 +300,29 @@ void* ModuleTrial::open(int descriptor, const std::string& path, std::string& wh
     // loading, for the file open on a descriptor, it answers with the object
     // of that file, if one is loaded, and knows that object by the
     // descriptor's name from then on. So it is asked by a copy's name, and
-    // the copy is kept open for good then: that name never names another file.
-    const int copy = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) {
-        why = ChildTrial::systemMessage(errno);
-        ::dlclose(module);
-        return nullptr;
+    // the copy is kept open for good then: that name never names another
+    // file. A file asked about again is asked by the copy kept for it.
+    void* checked = nullptr;
+    {
+        KeptCopies& kept = keptCopies();
+        MutexLock lock(kept.mutex);
+        const auto found = kept.copies.find({tried.st_dev, tried.st_ino});
+        const int copy =
+            found != kept.copies.end() ? found->second.get() : ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) {
+            why = ChildTrial::systemMessage(errno);
+            ::dlclose(module);
+            return nullptr;
+        }
+        const std::string byDescriptor = "/proc/self/fd/" + std::to_string(copy);
+        checked = ::dlopen(byDescriptor.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+        if (found == kept.copies.end()) {
+            if (checked)
+                kept.copies.try_emplace({tried.st_dev, tried.st_ino}, copy);
+            else
+                ::close(copy);
+        }
     }
-    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(copy);
-    void* checked = ::dlopen(byDescriptor.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-    if (!checked) ::close(copy);
     // The path must have loaded that very object: an object of the tried
     // file loaded earlier under another name says nothing of what the path
     // loaded now.
@@ -354,6 +388,12 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
     if (verdict == record->second.verdicts.end()) {
         ++shared.trials;
         Verdict tried = tryInChild(file.get(), path, function);
+        // A shortage that lasts as long as the file does is, likely, the file's own doing.
+        int& shortages = record->second.shortages;
+        shortages = tried.shortOfResources ? shortages + 1 : 0;
+        if (shortages >= ModuleTrial::kMostShortages)
+            tried = {tried.why + " (its last " + std::to_string(shortages) +
+                     " trials ran short of resources; it is tried again once the file changes)"};
         if (!tried.lasting) {
             why = tried.why;
             return forget(shared, record, function);
@@ -393,6 +433,12 @@ std::chrono::milliseconds ModuleTrial::timeLimit() {
             return std::chrono::milliseconds(std::llround(seconds * 1000));
     }
     return kTimeLimit;
+}
+
+std::size_t ModuleTrial::memoryBytes() { return std::size_t(kSanitizedBuild ? 2048 : 1024) << 20; }
+
+std::string ModuleTrial::tookTooMuchMemory() {
+    return "it took more than " + std::to_string(memoryBytes() >> 20) + " MB of memory while it was tried";
 }
 
 std::size_t ModuleTrial::trialsStarted() {

@@ -21,9 +21,9 @@ public:
     // once the factory returned: an exit after the first and without the
     // second is the module's doing, an exit before the first the program's
     // own. It exits with kRefused after a line saying why when it cannot load
-    // the module, with kShortOfResources when the loader lacked memory or
-    // descriptors for it, with kReplaced when its path names another file
-    // than the one it got.
+    // the module or the module took more memory than memoryBytes(), with
+    // kShortOfResources when the loader lacked memory or descriptors for it,
+    // with kReplaced when its path names another file than the one it got.
     static constexpr int kModuleDescriptor = 3;
     static constexpr int kMarkerDescriptor = ChildTrial::kMarkerDescriptor;
     static constexpr char kReached[] = "reached the module; ";
@@ -32,18 +32,29 @@ public:
     static constexpr int kReplaced = 4;
     static constexpr int kShortOfResources = 5;
     static constexpr std::chrono::seconds kTimeLimit{5};
+    // How many trials in a row may run short of resources for a file as it
+    // is before that stands as its verdict: a shortage that clears gets its
+    // retries, a module the loader can never map is not tried at every search.
+    static constexpr int kMostShortages = 3;
 
     // How long a trial may take: kTimeLimit, or ORVO_MODULE_TRIAL_SECONDS
     // (0.1 to 600) for a machine too slow or too busy for it.
     static std::chrono::milliseconds timeLimit();
 
+    // The resident memory a trial may take (more in a sanitizer build, whose
+    // shadow and quarantine take memory of their own); a module that takes
+    // more is refused, for good, with the reason tookTooMuchMemory() gives.
+    static std::size_t memoryBytes();
+    static std::string tookTooMuchMemory();
+
     // The module's factory function `function`, loaded in this process (for
     // good) once the module has passed its trial; null, with the reason in
     // `why`, when it cannot be. Verdicts about the module (it passed, it was
-    // refused, it crashed) are kept for the file's path, device, inode, size
-    // and modification time, so the file is tried again only once it has
-    // changed; a trial that could not start or did not end in time, and a
-    // pass the host then cannot load, are tried again at the next search.
+    // refused, it crashed, it took too much memory) are kept for the file's
+    // path, device, inode, size and modification time, so the file is tried
+    // again only once it has changed; a trial that could not start or did not
+    // end in time, and a pass the host then cannot load, are tried again at
+    // the next search, and one short of resources up to kMostShortages times.
     static AUPrincipalClassFunction load(const std::string& path, const std::string& function,
                                          std::string& why);
 

@@ -60,13 +60,22 @@ Trials& trials() {
 
 // The one thread every trial is started from: never destroyed, its thread
 // never ends, so a trial's parent-death signal waits for the process's end.
-// A forked child has none of its parent's threads: it makes a queue of its own.
+// A forked child has none of its parent's threads: it only forgets the
+// queue, and makes one of its own when it first starts a trial, so that a
+// child that never does runs no thread of ours and allocates nothing.
 DispatchQueue& spawner() {
-    static DispatchQueue* shared = [] {
-        ::pthread_atfork(nullptr, nullptr, [] { shared = new DispatchQueue("ChildTrial.spawner"); });
-        return new DispatchQueue("ChildTrial.spawner");
-    }();
-    return *shared;
+    static std::atomic<DispatchQueue*> shared{nullptr};
+    [[maybe_unused]] static const int forgotten =
+        ::pthread_atfork(nullptr, nullptr, [] { shared.store(nullptr); });
+    DispatchQueue* queue = shared.load();
+    if (!queue) {
+        DispatchQueue* made = new DispatchQueue("ChildTrial.spawner");
+        if (shared.compare_exchange_strong(queue, made))
+            queue = made;
+        else
+            delete made;
+    }
+    return *queue;
 }
 
 // Starts the program: 0, or the error number. A process group of its own, to

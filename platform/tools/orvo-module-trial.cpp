@@ -3,10 +3,12 @@
 // in a process of its own, so that whatever crashes, hangs or exits there ends
 // this process only. Says on descriptor 4 when it turns to the module and when
 // it reached its end, and exits 0 when the module loaded; exits
-// ModuleTrial::kRefused after a line saying why when it did not,
-// kShortOfResources when the loader lacked memory or descriptors for it,
-// kReplaced when the path names another file. A crash, a hang or an exit of
-// the module's the host sees for itself.
+// ModuleTrial::kRefused after a line saying why when it did not, or when the
+// module took more memory than a trial may (the host watches it grow; this
+// sees a peak between two of its looks), kShortOfResources when the loader
+// lacked memory or descriptors for it, kReplaced when the path names another
+// file. A crash, a hang or an exit of the module's the host sees for itself.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +26,13 @@ bool shortOfResources(const std::string& why) {
     for (const int error : {ENOMEM, EMFILE, ENFILE})
         if (why.find(std::strerror(error)) != std::string::npos) return true;
     return why.find("failed to map segment") != std::string::npos;
+}
+
+// A line saying why for the host, then the end, with `status`.
+[[noreturn]] void endSaying(const std::string& why, int status) {
+    std::printf("%s\n", why.c_str());
+    std::fflush(stdout);
+    ::_exit(status);
 }
 
 } // namespace
@@ -46,13 +55,10 @@ int main(int argc, char** argv) {
     bool replaced = false;
     void* module = ModuleTrial::open(ModuleTrial::kModuleDescriptor, path, why, replaced);
     const AUPrincipalClassFunction entry = module ? ModuleTrial::entryPoint(module, function, why) : nullptr;
-    if (!entry) {
-        std::printf("%s\n", why.c_str());
-        std::fflush(stdout);
-        ::_exit(replaced                 ? ModuleTrial::kReplaced
-                : shortOfResources(why) ? ModuleTrial::kShortOfResources
-                                        : ModuleTrial::kRefused);
-    }
+    if (!entry)
+        endSaying(why, replaced                 ? ModuleTrial::kReplaced
+                       : shortOfResources(why) ? ModuleTrial::kShortOfResources
+                                               : ModuleTrial::kRefused);
     std::shared_ptr<AUAudioUnitFactory> principal;
     try {
         entry(&principal);
@@ -60,6 +66,10 @@ int main(int argc, char** argv) {
         // The host hears of a throw when it calls the factory itself.
     }
     std::fflush(nullptr);
+    rusage usage{};
+    if (::getrusage(RUSAGE_SELF, &usage) == 0 &&
+        std::size_t(usage.ru_maxrss) * 1024 > ModuleTrial::memoryBytes())
+        endSaying(ModuleTrial::tookTooMuchMemory(), ModuleTrial::kRefused);
     // Only here, past the factory: a module that ends the process earlier, even with status 0, fails.
     // Nothing of the module's runs at exit: what it made is left as it is.
     ::_exit(ChildTrial::say(ModuleTrial::kPassed) ? 0 : ModuleTrial::kRefused);

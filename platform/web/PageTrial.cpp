@@ -14,6 +14,26 @@
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Sanitizers.h"
 
+namespace {
+
+// A file in memory holding `bytes`, for a trial program to read; -1, with
+// the reason in `why`, when there is none.
+int memoryFile(const char* name, const std::string& bytes, std::string& why) {
+    FileDescriptor file(::memfd_create(name, MFD_CLOEXEC));
+    if (file.get() < 0) {
+        why = "no memory file for the page's trial: " + ChildTrial::systemMessage(errno);
+        return -1;
+    }
+    if (const int error =
+            writeAll(file.get(), {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()})) {
+        why = "the page cannot be handed to its trial: " + ChildTrial::systemMessage(error);
+        return -1;
+    }
+    return file.release();
+}
+
+}  // namespace
+
 std::chrono::milliseconds PageTrial::processorTime() {
     return std::chrono::milliseconds(std::llround(2000 * kSanitizerSlowdown));
 }
@@ -34,19 +54,18 @@ PageTrial::Verdict PageTrial::run(const std::string& html, const std::optional<U
     const std::optional<std::string> program = ChildTrial::programBeside("orvo-page-trial");
     if (!program)
         return failed("the page's trial program cannot be found");
-    // The page as a file in memory: the child reads it whole, at its own pace.
-    const FileDescriptor page(::memfd_create("page", MFD_CLOEXEC));
+    // The page and its address as files in memory: the child reads them whole, at its own pace.
+    std::string why;
+    const FileDescriptor page(memoryFile("page", html, why));
     if (page.get() < 0)
-        return failed("no memory file for the page's trial: " + ChildTrial::systemMessage(errno));
-    if (const int error =
-            writeAll(page.get(), {reinterpret_cast<const std::uint8_t*>(html.data()), html.size()}))
-        return failed("the page cannot be handed to its trial: " + ChildTrial::systemMessage(error));
+        return failed(why);
+    const FileDescriptor address(memoryFile("address", baseURL ? baseURL->absoluteString() : "", why));
+    if (address.get() < 0)
+        return failed(why);
     ChildTrial::Setup setup;
     setup.program = *program;
     setup.arguments = {std::to_string(width), std::to_string(height)};
-    if (baseURL)
-        setup.arguments.push_back(baseURL->absoluteString());
-    setup.descriptors = {{page.get(), kPageDescriptor}};
+    setup.descriptors = {{page.get(), kPageDescriptor}, {address.get(), kBaseURLDescriptor}};
     // Elapsed time only bounds a trial that waits on nothing; the processor time is the page's measure.
     setup.limits.time = std::max(std::chrono::milliseconds(30000), 4 * processorTime());
     setup.limits.processorTime = processorTime();

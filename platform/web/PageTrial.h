@@ -18,10 +18,13 @@
 // reached its end within them.
 class PageTrial {
 public:
-    // The trial program gets the page's bytes on kPageDescriptor and writes
+    // The trial program gets the page's bytes on kPageDescriptor and its
+    // base address (empty when it has none) on kBaseURLDescriptor, not on
+    // its command line, which any user of the machine may read; it writes
     // kShown, or kRefused and the number of the budget the page ran out of,
     // on its marker descriptor once it is done.
     static constexpr int kPageDescriptor = 3;
+    static constexpr int kBaseURLDescriptor = 5;
     static constexpr char kShown[] = "shown";
     static constexpr char kRefused[] = "refused ";
     // Its exit status when an allocation failed.

@@ -56,11 +56,28 @@ std::vector<std::pair<std::size_t, ElfW(Phdr)>> segments(const std::vector<char>
     return found;
 }
 
-// The test component with `change` made to its bytes.
-template <typename Change> fs::path changedComponent(const fs::path& path, Change change) {
-    std::vector<char> bytes = contents(ORVO_TEST_COMPONENT_FILE);
+// The built module `from` with `change` made to its bytes, written at `path`.
+template <typename Change> fs::path changedModule(const fs::path& from, const fs::path& path, Change change) {
+    std::vector<char> bytes = contents(from);
     if (bytes.size() < sizeof(ElfW(Ehdr)) || !change(bytes)) return {};
     return written(path, bytes);
+}
+
+template <typename Change> fs::path changedComponent(const fs::path& path, Change change) {
+    return changedModule(ORVO_TEST_COMPONENT_FILE, path, change);
+}
+
+// The last loadable segment made larger than any address space: the loader
+// reserves the span up to its end at once, and fails.
+bool beyondAddressSpace(std::vector<char>& bytes) {
+    std::optional<std::pair<std::size_t, ElfW(Phdr)>> last;
+    for (const auto& found : segments(bytes))
+        if (found.second.p_type == PT_LOAD && (!last || found.second.p_vaddr > last->second.p_vaddr))
+            last = found;
+    if (!last) return false;
+    last->second.p_memsz = ElfW(Xword){1} << 50; // a petabyte
+    std::memcpy(bytes.data() + last->first, &last->second, sizeof last->second);
+    return true;
 }
 
 fs::path copied(const fs::path& file, const fs::path& folder) {
@@ -93,17 +110,12 @@ fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
             return false;
         });
     case BrokenModule::beyondAddressSpace:
-        return changedComponent(folder / "beyond.so", [](std::vector<char>& bytes) {
-            // The last loadable segment: the loader reserves the span up to its end at once.
-            std::optional<std::pair<std::size_t, ElfW(Phdr)>> last;
-            for (const auto& found : segments(bytes))
-                if (found.second.p_type == PT_LOAD && (!last || found.second.p_vaddr > last->second.p_vaddr))
-                    last = found;
-            if (!last) return false;
-            last->second.p_memsz = ElfW(Xword){1} << 50; // a petabyte
-            std::memcpy(bytes.data() + last->first, &last->second, sizeof last->second);
-            return true;
-        });
+        return changedComponent(folder / "beyond.so", beyondAddressSpace);
+    case BrokenModule::unmappableDependency:
+        if (changedModule(ORVO_TEST_DEPENDENCY_FILE, dependency, beyondAddressSpace).empty()) return {};
+        return dependentModule(folder);
+    case BrokenModule::swellingAsItIsMade:
+        return copied(ORVO_TEST_SWELLING_COMPONENT_FILE, folder);
     case BrokenModule::exitingAsItLoads:
         return copied(ORVO_TEST_EXITING_COMPONENT_FILE, folder);
     case BrokenModule::exitingOnceTried:
@@ -120,6 +132,15 @@ fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
         });
     }
     return {};
+}
+
+bool mendDependency(const fs::path& folder) {
+    const fs::path dependency = folder / fs::path(ORVO_TEST_DEPENDENCY_FILE).filename();
+    std::error_code error;
+    // Renamed into place, as an install puts a library in place.
+    fs::copy_file(ORVO_TEST_DEPENDENCY_FILE, folder / "mended.so", error);
+    if (!error) fs::rename(folder / "mended.so", dependency, error);
+    return !error;
 }
 
 fs::path moduleWithItsLibrary(const fs::path& folder) {

@@ -15,10 +15,15 @@ enum class BrokenModule {
     exitingOnceTried,     // the same, but not in the trial program: it passes its trial
     hangingOnceTried,     // its constructor hangs any program but the trial program
     beyondAddressSpace,   // a segment larger than any address space: the loader runs out of memory
+    unmappableDependency, // its own library is so, until mendDependency puts it back as built
+    swellingAsItIsMade,   // its principal class takes 3 GB of memory, touches it, and returns
 };
 
 // The broken module's path in `folder`; empty when it could not be made.
 std::filesystem::path brokenModule(BrokenModule kind, const std::filesystem::path& folder);
+
+// Puts the library of a module made broken in `folder` back as it was built: false when it cannot.
+bool mendDependency(const std::filesystem::path& folder);
 
 // A sound module installed as plug-ins ship: its run path $ORIGIN, its own
 // library beside it in `folder`. Its path there; empty when it could not be made.

@@ -62,6 +62,15 @@ std::size_t openDescriptors() {
     return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
+// Whether the loader has mapped the object at `path` into this process.
+bool mappedHere(std::string path) {
+    return ::dl_iterate_phdr(
+               [](dl_phdr_info* info, std::size_t, void* wanted) {
+                   return int(info->dlpi_name && *static_cast<std::string*>(wanted) == info->dlpi_name);
+               },
+               &path) != 0;
+}
+
 // A registry folder of its own, searched before the test component's folder.
 // Trials get a minute, so that a busy machine never turns a verdict into a
 // time-out; a case that hangs on purpose shortens it (a hang never ends).
@@ -282,7 +291,8 @@ TEST_F(RegistryTest, ABrokenModuleIsAnErrorNeverACrashOrAHang) {
 // of one this process has loaded passes its trial but is not loaded in the
 // host, which would get the earlier file by that path, even when the new file
 // is in the host already by another path: it is tried again, and what the
-// loader was asked about it misleads no later load.
+// loader was asked about it misleads no later load; searched again and
+// again, it holds no more descriptors open.
 TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
     const auto copy = folder / "copy.so";
     std::filesystem::copy_file(module, copy);
@@ -350,6 +360,18 @@ TEST_F(RegistryTest, AModuleIsTriedOnceUntilItsFileChanges) {
         }
         EXPECT_EQ(ModuleTrial::trialsStarted() - before, step.trials) << step.name;
     }
+    const std::size_t descriptors = openDescriptors();
+    int refused = 0;
+    for (int search = 0; search < 3; ++search) {
+        testkit::StdoutCapture capture;
+        try {
+            AVAudioUnit::instantiate({aumf, code("good"), VLMR, 0, 0}, 0);
+        } catch (const NSError&) {
+            ++refused;
+        }
+    }
+    EXPECT_EQ(refused, 3);
+    EXPECT_EQ(openDescriptors(), descriptors);
     DispatchQueue::main().drain();
 }
 
@@ -392,7 +414,9 @@ TEST_F(RegistryTest, AModuleThatPassesIsLoadedFromItsOwnPath) {
 // descriptors left, a trial program that cannot start, a machine too busy to
 // finish in time), a loader short of memory, and a kill this program did not
 // send (the system's out-of-memory killer) say nothing about the module: the
-// next search tries it again.
+// next search tries it again. A module that takes more memory than a trial
+// may is refused for good, before the system's killer picks a process. A
+// module refused is never loaded into the host.
 TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch) {
     enum class Around { nothing, noDescriptors, noTrialProgram, tooBusy };
     // All descriptors but one in use: the module opens, its trial's pipe does not.
@@ -417,6 +441,7 @@ TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch
         return (folder / name).string();
     };
     std::filesystem::create_directory(folder / "beyond");
+    std::filesystem::create_directory(folder / "swelling");
     const struct {
         const char* name;
         std::string path, function;
@@ -438,6 +463,9 @@ TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch
         // A crash of the module's own is kept, however a sanitizer's build tells it.
         {"its own crash", copy("aborting.so"), "AbortingPrincipalClassFactory", Around::nothing,
          "while it was tried", true, false},
+        {"too much memory",
+         testkit::brokenModule(testkit::BrokenModule::swellingAsItIsMade, folder / "swelling").string(),
+         "AUPrincipalClassFactory", Around::nothing, ModuleTrial::tookTooMuchMemory(), true, false},
     };
     for (const auto& c : cases) {
         ASSERT_FALSE(c.path.empty()) << c.name;
@@ -462,11 +490,69 @@ TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch
                     return std::string(c.kept ? "tried again" : "not tried again") + " after: " + first;
                 if (loaded != c.loadsAtLast) return "then: " + (loaded ? "loaded" : second);
                 if (c.kept && second != first) return "then: " + second;
+                if (!loaded && mappedHere(c.path)) return "refused, yet loaded into this process";
                 return "";
             },
             std::chrono::seconds(120));
         EXPECT_TRUE(run.passed()) << c.name << ": " << run.describe();
     }
+}
+
+// A trial whose loader runs short of resources is tried again, up to a few
+// times for the file as it is: a module whose own segment no address space
+// can hold runs every trial short, and would be tried at every search for
+// good. Then the loader's reason stands until the file changes. A shortage
+// that clears before then (here, its library put right) still gets its retry.
+TEST_F(RegistryTest, AModuleWhoseTrialsRunShortOfResourcesIsTriedAFewTimesForItsFile) {
+    std::filesystem::create_directory(folder / "beyond");
+    std::filesystem::create_directory(folder / "dependency");
+    const std::string beyond =
+        testkit::brokenModule(testkit::BrokenModule::beyondAddressSpace, folder / "beyond").string();
+    const std::string dependent =
+        testkit::brokenModule(testkit::BrokenModule::unmappableDependency, folder / "dependency").string();
+    ASSERT_FALSE(beyond.empty());
+    ASSERT_FALSE(dependent.empty());
+    const auto touch = [&] {
+        const auto modified = std::filesystem::last_write_time(beyond);
+        std::filesystem::last_write_time(beyond, modified + std::chrono::seconds(1));
+        return true;
+    };
+    const auto mend = [&] { return testkit::mendDependency(folder / "dependency"); };
+    const struct {
+        const char* name;
+        const std::string& path;
+        std::function<bool()> before;
+        bool tried, loads;
+    } steps[] = {
+        {"first", beyond, {}, true, false},
+        {"second", beyond, {}, true, false},
+        {"third", beyond, {}, true, false},
+        {"fourth: its verdict stands", beyond, {}, false, false},
+        {"changed", beyond, touch, true, false},
+        {"a library short", dependent, {}, true, false},
+        {"short again", dependent, {}, true, false},
+        {"then put right", dependent, mend, true, true},
+    };
+    const testkit::ChildOutcome run = testkit::runInChild(
+        [&]() -> std::string {
+            std::string failures;
+            for (const auto& step : steps) {
+                if (step.before && !step.before()) return std::string(step.name) + ": not made";
+                const std::size_t before = ModuleTrial::trialsStarted();
+                std::string why;
+                const bool loaded = ModuleTrial::load(step.path, "AUPrincipalClassFactory", why) != nullptr;
+                if ((ModuleTrial::trialsStarted() - before == 1) != step.tried)
+                    failures += std::string(step.name) + (step.tried ? ": not tried\n" : ": tried again\n");
+                if (loaded != step.loads)
+                    failures += std::string(step.name) + ": " + (loaded ? "loaded" : why) + "\n";
+                // The loader's reason, whether the trial ran or its verdict stood.
+                if (!loaded && why.find("failed to map segment") == std::string::npos)
+                    failures += std::string(step.name) + ": " + why + "\n";
+            }
+            return failures;
+        },
+        std::chrono::seconds(120));
+    EXPECT_TRUE(run.passed()) << run.describe();
 }
 
 // A trial ends with its host, however the host ends: a host killed can
@@ -540,16 +626,7 @@ TEST_F(RegistryTest, AModuleEndingOrHangingItsHostAsItLoadsLetsTheProgramEnd) {
                 if (c.kind == testkit::BrokenModule::exitingOnceTried) return load();
                 std::thread(load).detach();
                 // Mapped in, so past its trial: its constructor runs next, and never returns.
-                std::string name = path;
-                const auto mapped = [&] {
-                    return ::dl_iterate_phdr(
-                               [](dl_phdr_info* info, std::size_t, void* wanted) {
-                                   return int(info->dlpi_name &&
-                                              *static_cast<std::string*>(wanted) == info->dlpi_name);
-                               },
-                               &name) != 0;
-                };
-                if (!testkit::waitUntil(mapped)) return "never loaded";
+                if (!testkit::waitUntil([&] { return mappedHere(path); })) return "never loaded";
                 hangsOnPurpose(); // the wait as the program quits
                 ModuleTrial::endTrials();
                 std::exit(0);
