@@ -45,10 +45,6 @@ std::optional<PageRenderer::State> getState(WireReader& in) {
 
 }  // namespace
 
-std::string PageRenderer::openRequest(int width) {
-    return WireWriter().put(std::uint8_t(Request::open)).put(std::int32_t(width)).take();
-}
-
 std::string PageRenderer::layoutRequest(int width) {
     return WireWriter().put(std::uint8_t(Request::layout)).put(std::int32_t(width)).take();
 }
@@ -109,6 +105,12 @@ PageRenderer::~PageRenderer() = default;
 std::string PageRenderer::stateAnswer(int width) {
     if (width > 0)
         width_ = width;
+    // Built at the first request that names a width, for that width.
+    if (!document_) {
+        document_ = std::make_unique<HTMLDocument>(
+            html_, std::move(baseURL_), true, [this](const URL& url) { wanted_.push_back(url); }, CGFloat(width_));
+        html_ = std::string();
+    }
     if (width_ > 0 && !document_->overBudget())
         document_->layout(CGFloat(width_));
     State state;
@@ -124,16 +126,7 @@ std::string PageRenderer::stateAnswer(int width) {
 std::string PageRenderer::answer(std::string_view request) {
     WireReader in(request);
     const auto kind = Request(in.get<std::uint8_t>());
-    // Built at the first request, which is `open` from the web view.
-    const int openedAt = kind == Request::open ? in.get<std::int32_t>() : 0;
-    if (!document_) {
-        document_ = std::make_unique<HTMLDocument>(
-            html_, std::move(baseURL_), true, [this](const URL& url) { wanted_.push_back(url); }, CGFloat(openedAt));
-        html_ = std::string();
-    }
     switch (kind) {
-    case Request::open:
-        return in.ok() ? stateAnswer(0) : std::string();
     case Request::layout: {
         const int width = in.get<std::int32_t>();
         return in.ok() ? stateAnswer(width) : std::string();
@@ -178,7 +171,7 @@ std::string PageRenderer::answer(std::string_view request) {
     case Request::picture: {
         const std::optional<URL> url = URL::string(std::string(in.text()));
         const std::string_view bytes = in.rest();
-        if (!in.ok() || !url)
+        if (!in.ok() || !url || !document_)
             return {};
         const std::span data(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         const std::uint64_t pixels = UIImage::pixelCount(data);

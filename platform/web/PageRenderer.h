@@ -20,9 +20,9 @@ class HTMLDocument;
 // the area asked, for a tap, the link under it.
 class PageRenderer {
 public:
-    // `open` builds the page (filter, parse, style) and comes first: each
-    // request is a piece of work held to the renderer's limit apart.
-    enum class Request : std::uint8_t { open = 'O', layout = 'L', draw = 'D', tap = 'T', picture = 'I' };
+    // Each request is a piece of work held to the renderer's limit apart;
+    // the first builds the page too (filter, parse, style) for its width.
+    enum class Request : std::uint8_t { layout = 'L', draw = 'D', tap = 'T', picture = 'I' };
     // The renderer gets the page on this descriptor: its address, then its bytes.
     static constexpr int kPageDescriptor = 3;
     // Its exit status when an allocation failed.
@@ -48,8 +48,6 @@ public:
     };
 
     // The web view's side: requests, and what their answers hold.
-    // The page built for a first layout at `width`.
-    static std::string openRequest(int width);
     static std::string layoutRequest(int width);
     // `area` in content points (its width the page's); `scale` pixels to the point.
     static std::string drawRequest(int width, CGRect area, CGFloat scale);

@@ -115,14 +115,8 @@ RenderedPage::RenderedPage(const std::string& html, std::optional<URL> baseURL, 
                 (*alive)->ended(budget, why);
         });
     });
-    send(PageRenderer::openRequest(width_), [this](const std::string& answer) { take(answer, PageRenderer::Request::open); });
-    send(PageRenderer::layoutRequest(width_), [this](const std::string& answer) {
-        if (!take(answer, PageRenderer::Request::layout))
-            return;
-        laidOut_ = true;
-        if (events_.laidOut)
-            events_.laidOut();
-    });
+    // The first picture is one request: the page built, laid out and drawn
+    // within one limit, so that a page shows, or is refused, at once.
     ask({width_, 0, viewHeight_ * 2, 1});
 }
 
@@ -194,6 +188,15 @@ void RenderedPage::ask(const Area& area) {
              const std::optional<PageRenderer::Answer> read = take(answer, PageRenderer::Request::draw);
              if (!read)
                  return;
+             if (!laidOut_) {
+                 laidOut_ = true;
+                 if (events_.laidOut) {
+                     const std::shared_ptr<RenderedPage*> alive = self_;
+                     events_.laidOut();
+                     if (!*alive)
+                         return;
+                 }
+             }
              auto image = std::make_shared<ImageSurface>(CGSize{CGFloat(area.width), area.height}, area.scale);
              const PageRenderer::Picture& picture = *read->picture;
              if (image->surface() && image->pixelWidth() == picture.pixelWidth &&
