@@ -33,6 +33,14 @@ CGFloat pixelsPerUnit(cairo_t* cr) {
     return std::hypot(x, y) * deviceX;
 }
 
+// Calls an event through a copy of it: the page, and the event with it, may
+// go inside the call.
+template <class Event, class... Arguments>
+void say(const Event& event, const Arguments&... arguments) {
+    if (const Event copy = event)
+        copy(arguments...);
+}
+
 }  // namespace
 
 std::chrono::milliseconds RenderedPage::processorTime() {
@@ -159,10 +167,10 @@ std::optional<PageRenderer::Answer> RenderedPage::take(const std::string& answer
     // Each event may end the page: `alive` tells, `this` may be gone.
     const std::shared_ptr<RenderedPage*> alive = self_;
     for (const URL& url : read->state.wantedPictures)
-        if (*alive && events_.wantsPicture)
-            events_.wantsPicture(url);
-    if (changed && *alive && events_.changed)
-        events_.changed();
+        if (*alive)
+            say(events_.wantsPicture, url);
+    if (changed && *alive)
+        say(events_.changed);
     if (!*alive)
         return std::nullopt;
     return read;
@@ -190,12 +198,10 @@ void RenderedPage::ask(const Area& area) {
                  return;
              if (!laidOut_) {
                  laidOut_ = true;
-                 if (events_.laidOut) {
-                     const std::shared_ptr<RenderedPage*> alive = self_;
-                     events_.laidOut();
-                     if (!*alive)
-                         return;
-                 }
+                 const std::shared_ptr<RenderedPage*> alive = self_;
+                 say(events_.laidOut);
+                 if (!*alive)
+                     return;
              }
              auto image = std::make_shared<ImageSurface>(CGSize{CGFloat(area.width), area.height}, area.scale);
              const PageRenderer::Picture& picture = *read->picture;
@@ -217,8 +223,7 @@ void RenderedPage::ask(const Area& area) {
                  ask(*wanted_);
              else
                  wanted_.reset();
-             if (events_.changed)
-                 events_.changed();
+             say(events_.changed);
          });
 }
 
@@ -271,8 +276,7 @@ void RenderedPage::setPicture(const URL& url, std::string bytes) {
         stale_ = true;
         if (picture_)
             ask(picture_->area);
-        if (events_.changed)
-            events_.changed();
+        say(events_.changed);
     });
 }
 
@@ -284,6 +288,5 @@ void RenderedPage::ended(std::optional<PageBudget> budget, const std::string& wh
         renderer_->end();
     renderer_.reset();
     picture_.reset();
-    if (events_.refused)
-        events_.refused(budget, why);
+    say(events_.refused, budget, why);
 }
