@@ -44,7 +44,7 @@ void say(const Event& event, const Arguments&... arguments) {
 }  // namespace
 
 std::chrono::milliseconds RenderedPage::processorTime() {
-    return std::chrono::milliseconds(std::llround(2000 * kSanitizerSlowdown));
+    return std::chrono::milliseconds(std::llround(3000 * kSanitizerSlowdown));
 }
 
 std::size_t RenderedPage::memoryBytes() {
@@ -205,8 +205,9 @@ void RenderedPage::ask(const Area& area) {
              }
              auto image = std::make_shared<ImageSurface>(CGSize{CGFloat(area.width), area.height}, area.scale);
              const PageRenderer::Picture& picture = *read->picture;
-             if (image->surface() && image->pixelWidth() == picture.pixelWidth &&
-                 image->pixelHeight() == picture.pixelHeight) {
+             const bool took = image->surface() && image->pixelWidth() == picture.pixelWidth &&
+                               image->pixelHeight() == picture.pixelHeight;
+             if (took) {
                  cairo_surface_flush(image->surface());
                  unsigned char* rows = cairo_image_surface_get_data(image->surface());
                  const int stride = cairo_image_surface_get_stride(image->surface());
@@ -218,8 +219,9 @@ void RenderedPage::ask(const Area& area) {
                  picture_ = Picture{area, std::move(image)};
                  stale_ = pictures != picturesSent_;
              }
-             // A wish that came meanwhile, or a picture of the page that arrived meanwhile, asks again.
-             if (wanted_ && (stale_ || !(picture_ && picture_->area.covers(*wanted_))))
+             // A wish that came meanwhile, or a picture of the page that arrived meanwhile, asks again;
+             // an area whose picture could not be made is not asked for again at once.
+             if (wanted_ && (took ? stale_ || !picture_->area.covers(*wanted_) : !(*wanted_ == area)))
                  ask(*wanted_);
              else
                  wanted_.reset();
@@ -242,12 +244,15 @@ void RenderedPage::draw(CGContext& context, CGFloat top, CGSize size) {
         cairo_fill(cr);
         context.restoreGState();
     }
-    // The area in view, and as much again above and below it for scrolling.
-    const CGFloat scale = std::clamp<CGFloat>(pixelsPerUnit(cr), 0.25, 4);
+    // The area in view, and as much again above and below it for scrolling,
+    // in a picture of a size a surface takes.
+    const CGFloat scale = std::min<CGFloat>(std::clamp<CGFloat>(pixelsPerUnit(cr), 0.25, 4),
+                                            CGFloat(ImageSurface::kLargestSide) / CGFloat(width_ + 1));
     const Area shown{width_, top, size.height, scale};
     if (picture_ && !stale_ && picture_->area.covers(shown))
         return;
-    const CGFloat most = kPictureBytes / (4 * width_ * scale * scale);
+    const CGFloat most = std::min<CGFloat>(kPictureBytes / (4 * width_ * scale * scale),
+                                           CGFloat(ImageSurface::kLargestSide - 1) / scale);
     const CGFloat height = std::clamp<CGFloat>(3 * size.height, size.height, std::max(most, size.height));
     const CGFloat from = std::max<CGFloat>(0, top - (height - size.height) / 2);
     const Area wanted{width_, from, std::max(height, top + size.height - from), scale};

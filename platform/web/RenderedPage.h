@@ -72,6 +72,7 @@ private:
     struct Area {
         int width = 0;
         CGFloat top = 0, height = 0, scale = 1;
+        bool operator==(const Area&) const = default;
         bool covers(const Area& other) const {
             return width == other.width && scale == other.scale && top <= other.top &&
                    top + height >= other.top + other.height;
