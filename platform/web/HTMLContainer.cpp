@@ -192,14 +192,6 @@ public:
             boundTables(*this);
     }
 
-    int select(const litehtml::css_selector& selector, bool apply_pseudo) override {
-        return container_.inTime() ? Element::select(selector, apply_pseudo) : litehtml::select_no_match;
-    }
-
-    int render(int x, int y, int max_width, bool second_pass) override {
-        return container_.inTime() ? Element::render(x, y, max_width, second_pass) : 0;
-    }
-
 private:
     HTMLContainer& container_;
 };
@@ -231,14 +223,6 @@ std::string HTMLContainer::resolve(const std::string& href) const {
     } catch (...) {
         return href;
     }
-}
-
-void HTMLContainer::beginWork() { time_.restart(); }
-
-bool HTMLContainer::inTime() {
-    if (!spent_ && time_.spent())
-        spent_ = PageBudget::processorTime;
-    return !spent_;
 }
 
 bool HTMLContainer::takeImagesChanged() { return std::exchange(imagesChanged_, false); }
@@ -308,7 +292,7 @@ void HTMLContainer::delete_font(litehtml::uint_ptr font) {
 
 int HTMLContainer::text_width(const char* text, litehtml::uint_ptr font) {
     const auto* f = reinterpret_cast<const Font*>(font);
-    if (!f || !text || !*text || !inTime())
+    if (!f || !text || !*text)
         return 0;
     std::string key(reinterpret_cast<const char*>(&f), sizeof f);
     key += text;
@@ -342,7 +326,7 @@ void HTMLContainer::draw_text(litehtml::uint_ptr hdc, const char* text, litehtml
                               litehtml::web_color color, const litehtml::position& pos) {
     CGContext* g = graphics(hdc);
     const auto* f = reinterpret_cast<const Font*>(font);
-    if (!g || !g->canDraw() || !f || !text || !*text || !inTime())
+    if (!g || !g->canDraw() || !f || !text || !*text)
         return;
     cairo_t* cr = begin(*g);
     PangoContext* context = pangotext::context();
@@ -381,7 +365,7 @@ int HTMLContainer::pt_to_px(int pt) const {
 
 void HTMLContainer::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_marker& marker) {
     CGContext* g = graphics(hdc);
-    if (!g || !g->canDraw() || !inTime())
+    if (!g || !g->canDraw())
         return;
     cairo_t* cr = begin(*g);
     setColour(cr, marker.color, g->globalAlpha());
@@ -439,7 +423,7 @@ void HTMLContainer::get_image_size(const char* src, const char* baseurl, litehtm
 
 void HTMLContainer::draw_background(litehtml::uint_ptr hdc, const litehtml::background_paint& bg) {
     CGContext* g = graphics(hdc);
-    if (!g || !g->canDraw() || !inTime())
+    if (!g || !g->canDraw())
         return;
     cairo_t* cr = begin(*g);
     cairo_rectangle(cr, bg.clip_box.x, bg.clip_box.y, bg.clip_box.width, bg.clip_box.height);
@@ -472,7 +456,7 @@ void HTMLContainer::draw_background(litehtml::uint_ptr hdc, const litehtml::back
 void HTMLContainer::draw_borders(litehtml::uint_ptr hdc, const litehtml::borders& borders,
                                  const litehtml::position& pos, bool) {
     CGContext* g = graphics(hdc);
-    if (!g || !g->canDraw() || !inTime())
+    if (!g || !g->canDraw())
         return;
     cairo_t* cr = begin(*g);
     const auto side = [&](const litehtml::border& b, double x, double y, double w, double h) {

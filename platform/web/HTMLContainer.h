@@ -6,7 +6,6 @@
 #include <litehtml.h>
 #include <litehtml/url.h>
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,10 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/Sanitizers.h"
 #include "platform/foundation/URL.h"
-#include "platform/web/HTMLFilter.h"
-#include "platform/web/ProcessorTimeBudget.h"
 
 class CGContext;
 class UIImage;
@@ -53,17 +49,6 @@ public:
     std::optional<Click> takeClick();
     const std::string& title() const { return title_; }
 
-    // Each piece of the page's work (building the page, a layout, a draw, a
-    // tap) may take so much of this thread's processor time; once it has,
-    // the rest of that work is skipped where the engine calls us, and the
-    // page is not shown.
-    static constexpr std::chrono::nanoseconds kProcessorTime =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::seconds(1) * kSanitizerSlowdown);
-    void beginWork();
-    // False once the piece of work is past its time.
-    bool inTime();
-    // The first budget the page ran out of, if any.
-    const std::optional<PageBudget>& spent() const { return spent_; }
     // Style being computed for an element and those inside it: only the
     // outermost one bounds its tables.
     int styling = 0;
@@ -120,7 +105,4 @@ private:
     std::string title_;
     int width_ = 0;
     int height_ = 0;
-    // Read every 64 calls: work between them is seen late, but seen.
-    ProcessorTimeBudget time_{kProcessorTime, 64};
-    std::optional<PageBudget> spent_;
 };

@@ -78,40 +78,28 @@ struct HTMLDocument::Impl {
     }
 };
 
-HTMLDocument::HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage)
+HTMLDocument::HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage,
+                           CGFloat width)
     : HTMLDocument(untrusted ? filterHTML(html) : FilteredHTML{std::string(html), std::nullopt}, std::move(baseURL),
-                   std::move(requestImage)) {}
+                   std::move(requestImage), width) {}
 
-HTMLDocument::HTMLDocument(FilteredHTML page, std::optional<URL> baseURL, ImageRequest requestImage)
+HTMLDocument::HTMLDocument(FilteredHTML page, std::optional<URL> baseURL, ImageRequest requestImage, CGFloat width)
     : impl_(std::make_unique<Impl>(std::move(baseURL), std::move(requestImage))) {
     if (page.spent) {
         refuse(*page.spent);
         return;
     }
-    impl_->container.beginWork();
+    if (width > 0)
+        impl_->container.setViewport(layoutWidth(width), layoutWidth(width));
     impl_->document = litehtml::document::createFromUTF8(page.html.c_str(), &impl_->container, &impl_->context);
-    checkBudgets();
 }
 
 void HTMLDocument::refuse(PageBudget budget) {
     const std::string address = impl_->container.baseURL() ? impl_->container.baseURL()->absoluteString() : "";
-    const char* const work = budget == PageBudget::parserMemory    ? "parser memory"
-                             : budget == PageBudget::parserTime    ? "parser time"
-                             : budget == PageBudget::processorTime ? "processor time"
-                                                                   : "memory";
-    std::printf("HTMLDocument: ERROR: the page %s is not shown: it needs more %s than a page may take.\n",
-                address.empty() ? "(no URL)" : address.c_str(), work);
-    std::fflush(stdout);
     overBudget_ = budget;
     impl_ = std::make_unique<Impl>(std::nullopt, ImageRequest{});
-    const std::string message =
-        errorPageHTML(address, "The page needs more memory or time than a page may take here.");
+    const std::string message = errorPageHTML(address, kOverBudgetMessage);
     impl_->document = litehtml::document::createFromUTF8(message.c_str(), &impl_->container, &impl_->context);
-}
-
-void HTMLDocument::checkBudgets() {
-    if (!overBudget_ && impl_->container.spent())
-        refuse(*impl_->container.spent());
 }
 
 HTMLDocument::~HTMLDocument() = default;
@@ -126,15 +114,10 @@ void HTMLDocument::layout(CGFloat width) {
         return;
     impl_->width = pixels;
     impl_->container.setViewport(pixels, pixels);
-    impl_->container.beginWork();
     impl_->document->media_changed();
     if (const litehtml::element::ptr root = impl_->document->root())
         boundTables(*root);
     impl_->document->render(pixels);
-    if (overBudget_ || !impl_->container.spent())
-        return;
-    checkBudgets();
-    layout(width);  // the message
 }
 
 CGFloat HTMLDocument::height() const { return impl_->document && impl_->width > 0 ? impl_->document->height() : 0; }
@@ -170,10 +153,8 @@ void HTMLDocument::draw(CGContext& context, CGFloat top, CGSize size) {
     litehtml::position clip(0, y, impl_->width, int(std::ceil(std::clamp<CGFloat>(size.height, 0, 1e6))) + 1);
     context.saveGState();
     context.translateBy(0, -y);
-    impl_->container.beginWork();
     impl_->document->draw(reinterpret_cast<litehtml::uint_ptr>(&context), 0, 0, &clip);
     context.restoreGState();
-    checkBudgets();  // laid out and drawn on the next layout() and draw()
 }
 
 std::optional<HTMLDocument::Link> HTMLDocument::linkAt(CGPoint point) {
@@ -182,16 +163,11 @@ std::optional<HTMLDocument::Link> HTMLDocument::linkAt(CGPoint point) {
     const int x = int(std::clamp<CGFloat>(point.x, -1e6, 1e6)), y = int(std::clamp<CGFloat>(point.y, -1e6, 1e6));
     litehtml::position::vector redraw;
     impl_->container.takeClick();
-    impl_->container.beginWork();
     impl_->document->on_mouse_over(x, y, x, y, redraw);
     impl_->document->on_lbutton_down(x, y, x, y, redraw);
     impl_->document->on_lbutton_up(x, y, x, y, redraw);
     impl_->document->on_mouse_leave(redraw);
     const std::optional<HTMLContainer::Click> click = impl_->container.takeClick();
-    if (impl_->container.spent()) {
-        checkBudgets();  // laid out on the next layout()
-        return std::nullopt;
-    }
     if (!click)
         return std::nullopt;
     return Link{click->address, click->newWindow};
@@ -199,6 +175,15 @@ std::optional<HTMLDocument::Link> HTMLDocument::linkAt(CGPoint point) {
 
 void HTMLDocument::setImage(const URL& url, std::shared_ptr<UIImage> image) {
     impl_->container.setImage(url, std::move(image));
+}
+
+std::string pageRefusal(const std::optional<URL>& page, PageBudget budget) {
+    const char* const work = budget == PageBudget::parserMemory    ? "parser memory"
+                             : budget == PageBudget::parserTime    ? "parser time"
+                             : budget == PageBudget::processorTime ? "processor time"
+                                                                   : "memory";
+    return "the page " + (page ? page->absoluteString() : std::string("(no URL)")) + " is not shown: it needs more " +
+           work + " than a page may take.";
 }
 
 std::string errorPageHTML(const std::string& address, const std::string& reason) {

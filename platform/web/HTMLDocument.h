@@ -30,13 +30,16 @@ public:
 
     // Untrusted pages (from the network, or any bytes at all) go through
     // filterHTML() first; our own pages are taken as they are. A page that
-    // runs out of a budget, parsing, or a piece of work (building it, a
-    // layout, a draw, a tap) past its processor time, is replaced by a page
-    // saying so.
-    HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage = {});
+    // runs out of a parse budget is replaced by a page saying so. Nothing
+    // here bounds the engine's work: untrusted pages are laid out and drawn
+    // in a renderer process of their own (see RenderedPage).
+    // `width`, when known, is the width the page is first laid out at: the
+    // page's media rules are chosen for it as the page is built.
+    HTMLDocument(std::string_view html, std::optional<URL> baseURL, bool untrusted, ImageRequest requestImage = {},
+                 CGFloat width = 0);
     // An untrusted page its caller has filtered already, or one refused
     // before it was built (`spent` set).
-    HTMLDocument(FilteredHTML page, std::optional<URL> baseURL, ImageRequest requestImage = {});
+    HTMLDocument(FilteredHTML page, std::optional<URL> baseURL, ImageRequest requestImage = {}, CGFloat width = 0);
     ~HTMLDocument();
     HTMLDocument(const HTMLDocument&) = delete;
     HTMLDocument& operator=(const HTMLDocument&) = delete;
@@ -70,12 +73,15 @@ private:
     struct Impl;
     // Shows the message in place of the page, once the page spent `budget`.
     void refuse(PageBudget budget);
-    // After each piece of the page's work.
-    void checkBudgets();
 
     std::unique_ptr<Impl> impl_;
     std::optional<PageBudget> overBudget_;
 };
+
+// What the message page says of a page over one of its budgets.
+inline constexpr char kOverBudgetMessage[] = "The page needs more memory or time than a page may take here.";
+// The log line for it.
+std::string pageRefusal(const std::optional<URL>& page, PageBudget budget);
 
 // The page shown when a page cannot be loaded: a heading, the address and
 // the reason.

@@ -18,7 +18,7 @@
 #include "platform/web/HTMLDocument.h"
 #include "platform/web/PDFDocument.h"
 #include "platform/web/PDFPageStack.h"
-#include "platform/web/PageTrial.h"
+#include "platform/web/RenderedPage.h"
 
 namespace {
 
@@ -111,12 +111,6 @@ URLSession& pageSession() {
     return *session;
 }
 
-// Pages not of this machine are tried here, each in a child process of its own.
-DispatchQueue& pageTrials() {
-    static DispatchQueue* const queue = new DispatchQueue("WKWebView.trials", 2);
-    return *queue;
-}
-
 URLSession& pictureSession() {
     static URLSession* const session = new URLSession(pictureDownloads(), pictureDownloads());
     return *session;
@@ -124,13 +118,13 @@ URLSession& pictureSession() {
 
 }  // namespace
 
-// The pictures of one page. The download threads read only what is atomic
-// or constant here; the rest belongs to the main thread.
+// The pictures of one page, downloaded here and handed to its renderer,
+// which decodes them within the page's budget. The download threads read
+// only what is atomic or constant here; the rest belongs to the main thread.
 struct WKWebView::Pictures {
     explicit Pictures(URL origin) : page(std::move(origin)) {}
 
     const URL page;
-    std::atomic<std::uint64_t> pixelsLeft{kPagePixels};
     std::atomic<bool> cancelled{false};
     std::vector<std::shared_ptr<URLSessionDataTask>> tasks;
     int pending = 0;
@@ -141,25 +135,6 @@ struct WKWebView::Pictures {
             task->cancel();
         tasks.clear();
         pending = 0;
-    }
-
-    // Decodes the picture if the page's budget still holds it.
-    std::shared_ptr<UIImage> decode(const Data& data, const URL& url) {
-        const std::uint64_t pixels = UIImage::pixelCount(data);
-        if (pixels == 0)
-            return nullptr;
-        std::uint64_t left = pixelsLeft.load();
-        do {
-            if (pixels > left) {
-                log("the picture " + url.absoluteString() + " is not shown: the page's pictures are over " +
-                    "their budget of " + std::to_string(kPagePixels) + " pixels.");
-                return nullptr;
-            }
-        } while (!pixelsLeft.compare_exchange_weak(left, left - pixels));
-        std::shared_ptr<UIImage> picture = UIImage::withData(data);
-        if (!picture)
-            pixelsLeft += pixels;
-        return picture;
     }
 };
 
@@ -182,21 +157,11 @@ WKWebView::~WKWebView() {
     *self_ = nullptr;
     if (pageTask_)
         pageTask_->cancel();
-    cancelTrial();
     dropPictures();
 }
 
-bool WKWebView::isLoading() const { return pageTask_ || pageTrial_ || (pictures_ && pictures_->pending > 0); }
-
-void WKWebView::cancelTrial() {
-    if (pageTrial_)
-        *pageTrial_ = true;
-    pageTrial_.reset();
-}
-
-void WKWebView::dropPicturesOfARefusedPage() {
-    if (html_ && html_->overBudget() && pictures_)
-        dropPictures();
+bool WKWebView::isLoading() const {
+    return pageTask_ || (page_ && page_->isBusy()) || (pictures_ && pictures_->pending > 0);
 }
 
 void WKWebView::dropPictures() {
@@ -207,7 +172,7 @@ void WKWebView::dropPictures() {
 
 int WKWebView::pageCount() const { return pdf_ ? pdf_->pageCount() : 0; }
 
-std::string WKWebView::title() const { return html_ ? html_->title() : std::string(); }
+std::string WKWebView::title() const { return page_ ? page_->title() : html_ ? html_->title() : std::string(); }
 
 void WKWebView::load(const URLRequest& request) { navigate(request, WKNavigationType::other, std::nullopt); }
 
@@ -234,11 +199,10 @@ void WKWebView::followLink(const URLRequest& request, bool newWindow) {
 
 void WKWebView::navigate(const URLRequest& request, WKNavigationType type, std::optional<std::string> html) {
     const std::uint64_t navigation = ++navigation_;
-    // A page still on its way, or on trial, would be dropped when it came.
+    // A page still on its way would be dropped when it came.
     if (pageTask_)
         pageTask_->cancel();
     pageTask_.reset();
-    cancelTrial();
     std::weak_ptr<WKWebView*> self = self_;
     auto decide = answeredOnce<WKNavigationActionPolicy>(
         "action", [self, navigation, request, html = std::move(html)](WKNavigationActionPolicy policy) {
@@ -377,15 +341,18 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
             if (auto delegate = v->navigationDelegate(); delegate && navigation == v->navigation_)
                 delegate->didFinishNavigation(*v);
         };
-        events.failed = [view, url](const std::string& error) {
-            if (WKWebView* v = view())
-                v->fail("could not show " + url.absoluteString() + ": " + error + ".", url);
+        // A document no longer shown fails unseen; one superseded by a
+        // navigation on its way fails without ending that navigation.
+        events.failed = [view, url, navigation](const std::string& error) {
+            if (WKWebView* v = view(); v && v->pdf_ && v->url_ == url)
+                v->fail("could not show " + url.absoluteString() + ": " + error + ".", url, navigation);
         };
         events.drawn = [view](int) {
             if (WKWebView* v = view())
                 v->setNeedsDisplay();
         };
         html_.reset();
+        page_.reset();
         dropPictures();
         pdf_ = std::make_unique<PDFPageStack>(std::move(open), std::move(events));
         url_ = url;
@@ -407,66 +374,53 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
         }
         if (mimeType == "text/plain")
             text = "<pre>" + escapedHTML(text) + "</pre>";
-        // A page of this machine's files is laid out at once; any other is tried first.
-        if (!url.isFileURL()) {
-            tryPage(navigation, std::move(text), url);
-            return;
-        }
-        showHTML(filterHTML(text), url);
+        showPage(navigation, text, url);
+        return;
     } else {
         fail("could not show " + url.absoluteString() + ": content of the type " + mimeType + " cannot be shown.", url);
-        return;
     }
-    finish(url);
 }
 
-void WKWebView::finish(const URL& url) {
-    url_ = url;
-    offset_ = 0;
-    setNeedsDisplay();
-    if (auto delegate = navigationDelegate())
-        delegate->didFinishNavigation(*this);
-}
-
-void WKWebView::tryPage(std::uint64_t navigation, std::string text, const URL& url) {
-    cancelTrial();
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    pageTrial_ = cancelled;
-    const int width = HTMLDocument::layoutWidth(bounds().width());
-    const int height = HTMLDocument::layoutWidth(bounds().height());
-    std::weak_ptr<WKWebView*> self = self_;
-    pageTrials().async([self, navigation, text = std::move(text), url, width, height, cancelled]() mutable {
-        PageTrial::Verdict verdict = PageTrial::run(text, url, width, height, cancelled);
-        DispatchQueue::main().async([self, navigation, text = std::move(text), url, cancelled,
-                                     verdict = std::move(verdict)] {
-            const auto view = self.lock();
-            if (!view || !*view || *cancelled || navigation != (*view)->navigation_)
-                return;
-            (*view)->pageTrial_.reset();
-            switch (verdict.kind) {
-            case PageTrial::Verdict::Kind::cancelled:
-                return;
-            case PageTrial::Verdict::Kind::failed:
-                (*view)->fail("could not show " + url.absoluteString() + ": " + verdict.why + ".", url);
-                return;
-            case PageTrial::Verdict::Kind::refused:
-                (*view)->showHTML(FilteredHTML{"", verdict.budget}, url);
-                break;
-            case PageTrial::Verdict::Kind::shown:
-                (*view)->showHTML(filterHTML(text), url);
-                break;
-            }
-            (*view)->finish(url);
-        });
-    });
-}
-
-void WKWebView::showHTML(FilteredHTML page, const URL& url) {
+void WKWebView::showPage(std::uint64_t navigation, const std::string& text, const URL& url) {
+    pdf_.reset();
+    html_.reset();
     dropPictures();
     auto pictures = std::make_shared<Pictures>(url);
     std::weak_ptr<WKWebView*> self = self_;
-    // Asked once per address: a picture used many times is fetched and decoded once.
-    auto requestImage = [self, pictures](const URL& image) {
+    const auto view = [self]() -> WKWebView* {
+        const auto alive = self.lock();
+        return alive ? *alive : nullptr;
+    };
+    RenderedPage::Events events;
+    events.laidOut = [view, navigation, url] {
+        WKWebView* v = view();
+        // A newer navigation on its way is the one the delegate waits to hear of.
+        if (v && navigation == v->navigation_)
+            if (auto delegate = v->navigationDelegate())
+                delegate->didFinishNavigation(*v);
+    };
+    events.changed = [view] {
+        if (WKWebView* v = view())
+            v->setNeedsDisplay();
+    };
+    events.refused = [view, navigation, url](std::optional<PageBudget> budget, const std::string& why) {
+        WKWebView* v = view();
+        if (!v)
+            return;
+        const bool loading = !v->page_->laidOut();
+        if (!budget) {
+            v->fail("could not show " + url.absoluteString() + ": " + why + ".", url, navigation);
+            return;
+        }
+        // A page over its budget is shown as the message that says so.
+        log("ERROR: " + pageRefusal(url, *budget));
+        v->replaceWithMessage(url, kOverBudgetMessage);
+        if (loading && navigation == v->navigation_)
+            if (auto delegate = v->navigationDelegate())
+                delegate->didFinishNavigation(*v);
+    };
+    // Asked once per address: a picture used many times is fetched and handed over once.
+    events.wantsPicture = [self, pictures](const URL& image) {
         if (pictures->cancelled)
             return;  // the view is on its way elsewhere
         if (!reachable(pictures->page, image)) {
@@ -479,43 +433,60 @@ void WKWebView::showHTML(FilteredHTML page, const URL& url) {
                                                      const std::optional<NSError>&) {
             if (pictures->cancelled)
                 return;
-            std::shared_ptr<UIImage> picture = data ? pictures->decode(*data, image) : nullptr;
-            DispatchQueue::main().async([self, pictures, image, picture = std::move(picture)] {
-                const auto view = self.lock();
-                if (pictures->cancelled || !view || !*view)
+            std::string bytes = data ? std::string(data->begin(), data->end()) : std::string();
+            DispatchQueue::main().async([self, pictures, image, bytes = std::move(bytes)]() mutable {
+                const auto alive = self.lock();
+                if (pictures->cancelled || !alive || !*alive)
                     return;
                 --pictures->pending;
-                if (picture && (*view)->html_) {
-                    (*view)->html_->setImage(image, picture);
-                    (*view)->setNeedsDisplay();
-                }
+                if ((*alive)->page_)
+                    (*alive)->page_->setPicture(image, std::move(bytes));
             });
         };
         pictures->tasks.push_back(pictureSession().dataTask(URLRequest{image, kPictureTimeout}, arrived));
     };
-    pdf_.reset();
-    html_ = std::make_unique<HTMLDocument>(std::move(page), url, std::move(requestImage));
     pictures_ = std::move(pictures);
-    dropPicturesOfARefusedPage();
+    page_ = std::make_unique<RenderedPage>(text, url, bounds().width(), bounds().height(), std::move(events));
+    url_ = url;
+    offset_ = 0;
+    setNeedsDisplay();
 }
 
-void WKWebView::showMessage(const std::optional<URL>& url, const std::string& message) {
-    cancelTrial();
+void WKWebView::replaceWithMessage(const std::optional<URL>& url, const std::string& message) {
     pdf_.reset();
+    page_.reset();
     dropPictures();
     html_ = std::make_unique<HTMLDocument>(errorPageHTML(url ? url->absoluteString() : "", message), std::nullopt, false);
     offset_ = 0;
     setNeedsDisplay();
 }
 
-void WKWebView::fail(const std::string& message, const std::optional<URL>& url) {
+void WKWebView::showMessage(const std::optional<URL>& url, const std::string& message) {
+    if (pageTask_)
+        pageTask_->cancel();
+    pageTask_.reset();
+    replaceWithMessage(url, message);
+}
+
+void WKWebView::fail(const std::string& message, const std::optional<URL>& url) { fail(message, url, navigation_); }
+
+void WKWebView::fail(const std::string& message, const std::optional<URL>& url, std::uint64_t navigation) {
     log("ERROR: " + message);
-    showMessage(url, message);
+    replaceWithMessage(url, message);
+    if (navigation != navigation_)
+        return;  // a newer navigation on its way is the one the delegate waits to hear of
+    if (pageTask_)
+        pageTask_->cancel();
+    pageTask_.reset();
     if (auto delegate = navigationDelegate())
         delegate->didFailNavigation(*this, NSError(kLoadFailed, message));
 }
 
 CGFloat WKWebView::contentHeight() const {
+    if (page_) {
+        page_->setWidth(bounds().width());
+        return page_->height();
+    }
     if (html_) {
         html_->layout(bounds().width());
         return html_->height();
@@ -546,18 +517,22 @@ void WKWebView::draw(const CGRect&) {
     if (pdf_) {
         pdf_->setWidth(area.width());
         pdf_->draw(*context, offset_, area.height());
+    } else if (page_) {
+        page_->setWidth(area.width());
+        context->setFillColor(UIColor::white());
+        UIBezierPath::rect(area)->fill();
+        page_->draw(*context, offset_, area.size);
     } else if (html_) {
         html_->layout(area.width());
         context->setFillColor(UIColor::white());
         UIBezierPath::rect(area)->fill();
         html_->draw(*context, offset_, area.size);
-        dropPicturesOfARefusedPage();
     }
     context->restoreGState();
 }
 
 bool WKWebView::scrollWheel(CGPoint, CGFloat notches) {
-    if ((!pdf_ && !html_) || !std::isfinite(notches))
+    if ((!pdf_ && !html_ && !page_) || !std::isfinite(notches))
         return false;
     setContentOffset(offset_ - notches * kWheelStep);
     return true;
@@ -587,18 +562,29 @@ void WKWebView::touchesEnded(const UITouchSet& touches, const UIEvent* event) {
     if (!tap || touches.empty())
         return;
     const CGPoint point = (*touches.begin())->location(this);
-    if (html_) {
+    if (page_) {
         // The press and the release are handed over together, where the tap was.
+        page_->setWidth(bounds().width());
+        std::weak_ptr<WKWebView*> self = self_;
+        page_->tap({point.x, point.y + offset_}, [self](std::optional<HTMLDocument::Link> link) {
+            const auto view = self.lock();
+            if (!view || !*view || !link)
+                return;
+            const std::optional<URL> url = URL::string(link->address);
+            if (!url) {
+                log("ERROR: the link " + link->address + " forms no URL.");
+                return;
+            }
+            (*view)->followLink(URLRequest{url}, link->newWindow);
+        });
+        return;
+    }
+    if (html_) {
         html_->layout(bounds().width());
         const std::optional<HTMLDocument::Link> link = html_->linkAt({point.x, point.y + offset_});
-        if (!link)
-            return;
-        const std::optional<URL> url = URL::string(link->address);
-        if (!url) {
-            log("ERROR: the link " + link->address + " forms no URL.");
-            return;
-        }
-        followLink(URLRequest{url}, link->newWindow);
+        const std::optional<URL> url = link ? URL::string(link->address) : std::nullopt;
+        if (url)
+            followLink(URLRequest{url}, link->newWindow);
         return;
     }
     if (!pdf_)

@@ -11,10 +11,11 @@
 #include "platform/foundation/URL.h"
 #include "platform/foundation/URLSession.h"
 #include "platform/ui/UIView.h"
-#include "platform/web/HTMLFilter.h"
+#include "platform/web/PageRenderer.h"
 
 class HTMLDocument;
 class PDFPageStack;
+class RenderedPage;
 class WKWebView;
 
 enum class WKNavigationActionPolicy { cancel, allow };
@@ -77,19 +78,24 @@ public:
 // then about the response, and goes on only when both allow. A page that
 // cannot be loaded or shown is replaced by a message saying why.
 //
+// An HTML page is drawn by a renderer process of its own (RenderedPage):
+// this view sends it the width, the area in view and taps, and shows the
+// newest picture it has, so that no page holds the main thread or this
+// process's memory.
+//
 // A page reaches local files only when it is one itself: a page from the
 // network (or a text without a file base URL) loads pictures over http(s)
 // only, and its links to file: addresses are not followed. Pictures are
-// fetched and decoded on the view's own download queue, each within a few
-// seconds, and all of a page's together within a budget of pixels; the
-// content that replaces the page (another page, a PDF, a message) or the
-// view's end cancels whatever is still on its way, and a navigation refused
-// on the way leaves them coming.
+// fetched on the view's own download queue, each within a few seconds, and
+// decoded by the page's renderer, all of a page's together within a budget
+// of pixels; the content that replaces the page (another page, a PDF, a
+// message) or the view's end cancels whatever is still on its way, and a
+// navigation refused on the way leaves them coming.
 class WKWebView : public UIView {
 public:
     // Pixels of one page's pictures decoded at most (128 MiB); pictures past
     // it are drawn as missing.
-    static constexpr std::uint64_t kPagePixels = std::uint64_t(1) << 25;
+    static constexpr std::uint64_t kPagePixels = PageRenderer::kPagePixels;
     static constexpr TimeInterval kPictureTimeout = 5;
 
     explicit WKWebView(const CGRect& frame = {});
@@ -115,7 +121,7 @@ public:
     // What is shown now: none before the first load.
     const std::optional<URL>& url() const { return url_; }
     bool isShowingPDF() const { return pdf_ != nullptr; }
-    bool isShowingHTML() const { return html_ != nullptr; }
+    bool isShowingHTML() const { return html_ != nullptr || page_ != nullptr; }
     // The title of the HTML page shown; empty otherwise.
     std::string title() const;
     // The shown PDF's pages as laid out now; none when no PDF is shown.
@@ -144,16 +150,14 @@ private:
     void arrived(std::uint64_t navigation, const URLRequest& request, const URLResponse& response, Data body);
     void decideResponse(std::uint64_t navigation, const URLResponse& response, std::optional<Data> body);
     void show(std::uint64_t navigation, const URL& url, const std::string& mimeType, std::optional<Data> body);
-    // An untrusted page, filtered, or refused before it was built.
-    void showHTML(FilteredHTML page, const URL& url);
-    // Shows the page once its trial in a child process allows, or the message.
-    void tryPage(std::uint64_t navigation, std::string text, const URL& url);
-    // The content shown is that of `url`.
-    void finish(const URL& url);
-    void cancelTrial();
-    // A page replaced by the message wants none of its pictures.
-    void dropPicturesOfARefusedPage();
+    // An HTML page, drawn by a renderer of its own; the navigation finishes
+    // once it is laid out, or shows the message.
+    void showPage(std::uint64_t navigation, const std::string& text, const URL& url);
+    // The message in place of whatever is shown; the page on its way goes on.
+    void replaceWithMessage(const std::optional<URL>& url, const std::string& message);
+    // The message, and the delegate told when it is about `navigation`, the latest.
     void fail(const std::string& message, const std::optional<URL>& url = std::nullopt);
+    void fail(const std::string& message, const std::optional<URL>& url, std::uint64_t navigation);
     // Cancels the pictures of the page shown; they will never arrive.
     void dropPictures();
 
@@ -166,11 +170,10 @@ private:
     std::uint64_t navigation_ = 0;
     std::optional<URL> url_;
     std::unique_ptr<PDFPageStack> pdf_;
-    std::unique_ptr<HTMLDocument> html_;
-    std::shared_ptr<Pictures> pictures_;  // those of html_
+    std::unique_ptr<RenderedPage> page_;
+    std::unique_ptr<HTMLDocument> html_;  // the message shown in place of the content
+    std::shared_ptr<Pictures> pictures_;  // those of page_
     std::shared_ptr<URLSessionDataTask> pageTask_;
-    // Set to end the trial of the page on its way.
-    std::shared_ptr<std::atomic<bool>> pageTrial_;
     CGFloat offset_ = 0;
     std::optional<CGPoint> dragStart_;
     CGFloat dragOffset_ = 0;

@@ -52,4 +52,32 @@ inline std::string framework(const std::string& title) {
     return page;
 }
 
+// A style sheet as large frameworks write them, `rules` rules of descendant
+// and child combinators and :hover, over `elements` nested elements: shown.
+inline std::string combinators(const std::string& title, int rules, int elements) {
+    std::string page = "<title>" + title + "</title><style>";
+    for (int i = 0; i < rules; ++i) {
+        const std::string n = std::to_string(i), m = std::to_string(i * 7 % 97);
+        page += ".n" + m + " .c" + n + " > a:hover, .n" + m + " ul .c" + n + " span{color:#" +
+                std::to_string(100 + i % 800) + ";padding:" + std::to_string(i % 5) + "px}\n";
+    }
+    page += "</style>";
+    for (int i = 0; i < elements; i += 4)
+        page += "<div class='n" + std::to_string(i % 97) + "'><ul><li class='c" + std::to_string(i * 13 % rules) +
+                "'><a href='#" + std::to_string(i) + "'>item</a> <span>" + std::to_string(i) + "</span></li></ul></div>";
+    return page;
+}
+
+// Ordinary at a wide view; at a narrow one, a rule makes every word of a
+// `::before` text an element of the engine's own.
+inline std::string narrowRules(const std::string& title) {
+    std::string page = "<title>" + title + "</title><style>@media (max-width: 600px) { b::before{content:\"";
+    for (int i = 0; i < 500; ++i)
+        page += "a ";
+    page += "\"} }</style><p>Wide enough</p>";
+    for (int i = 0; i < 2000; ++i)
+        page += "<b></b>";
+    return page;
+}
+
 }  // namespace testkit

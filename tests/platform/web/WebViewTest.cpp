@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cairo-pdf.h>
 #include <cairo.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/Sanitizers.h"
 #include "platform/ui/UIWindow.h"
 #include "platform/web/PDFPageStack.h"
 #include "platform/web/PDFDocument.h"
@@ -86,20 +89,54 @@ private:
 };
 
 struct Page {
-    std::shared_ptr<UIWindow> window = std::make_shared<UIWindow>(CGRect(0, 0, 400, 300));
-    std::shared_ptr<WKWebView> view = std::make_shared<WKWebView>(CGRect(0, 0, 400, 300));
+    CGSize size;
+    std::shared_ptr<UIWindow> window;
+    std::shared_ptr<WKWebView> view;
     std::shared_ptr<Navigator> navigator = std::make_shared<Navigator>();
     testkit::OpenedURLs opened;
 
-    Page() {
+    explicit Page(CGSize viewSize = {400, 300})
+        : size(viewSize),
+          window(std::make_shared<UIWindow>(CGRect(0, 0, size.width, size.height))),
+          view(std::make_shared<WKWebView>(CGRect(0, 0, size.width, size.height))) {
         window->addSubview(view);
         view->setNavigationDelegate(navigator);
         view->setUIDelegate(navigator);
     }
     std::unique_ptr<ImageSurface> picture() {
-        return testkit::renderOverWhite({400, 300}, 1, [this](CGContext& c) { view->render(c); });
+        return testkit::renderOverWhite(size, 1, [this](CGContext& c) { view->render(c); });
+    }
+    // Draws the view until what it shows is all there: the page, its
+    // pictures and its picture of the area in view.
+    std::unique_ptr<ImageSurface> settled() {
+        std::unique_ptr<ImageSurface> drawn;
+        EXPECT_TRUE(testkit::drainMainQueueUntil([&] {
+            drawn = picture();
+            return !view->isLoading();
+        }));
+        return drawn;
+    }
+    // A tap, and whatever it sets off, answered.
+    void tap(CGPoint point) {
+        window->touchUp(window->touchDown(point));
+        EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return !view->isLoading(); }));
     }
 };
+
+// The most this process has held in memory so far, in bytes.
+std::size_t peakMemory() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return std::size_t(usage.ru_maxrss) * 1024;
+}
+
+// This process took at most `most` more since it had held `before` at most.
+// A sanitizer keeps what is freed a while, so its builds are not measured.
+void expectGrowthBelow(std::size_t before, std::size_t most) {
+    if constexpr (!kSanitizedBuild) {
+        EXPECT_LT(peakMemory() - before, most);
+    }
+}
 
 // A PDF of `pages` blank pages of `size`, the last with a filled box that
 // links to `uri`.
@@ -393,7 +430,7 @@ TEST(WebView, AnHTMLTextIsDrawnInTheViewWithItsPicturesAndLinksResolvedAgainstIt
                               "<a href='manual.pdf' style='display:block;height:60px'>The manual</a>"
                               "<img src='red.png' width='40' height='40'></body></html>",
                               base);
-    EXPECT_EQ(page.view->title(), "Links");
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return page.view->title() == "Links"; }));
     EXPECT_EQ(page.view->url(), base);
     // The picture comes through the session: drawn once it is there.
     ASSERT_TRUE(testkit::drainMainQueueUntil(
@@ -402,9 +439,9 @@ TEST(WebView, AnHTMLTextIsDrawnInTheViewWithItsPicturesAndLinksResolvedAgainstIt
     EXPECT_FALSE(std::filesystem::exists(folder / "page.html"));  // no copy of the text anywhere
 
     page.navigator->asked.clear();
-    page.window->touchUp(page.window->touchDown({200, 150}));  // below everything
+    page.tap({200, 150});  // below everything
     EXPECT_TRUE(page.navigator->asked.empty());
-    page.window->touchUp(page.window->touchDown({30, 30}));
+    page.tap({30, 30});
     const std::string manual = URL::fileURLWithPath((folder / "manual.pdf").string()).absoluteString();
     EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return page.navigator->asked.size() >= 3; }));
     EXPECT_EQ(page.navigator->asked,
@@ -477,20 +514,26 @@ TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
         {"reopened", reopened, "parser"},
         {"content before", testkit::contentBefore(5000, 10000), ""},  // memory and processor time
         {"floats", testkit::floats(9000), "processor time"},
-        {"framework", testkit::framework("Framework"), "", true},
+        {"structural siblings", testkit::structuralSiblings(), "processor time"},
+        {"framework", testkit::framework("framework"), "", true},
+        {"combinators 2500", testkit::combinators("combinators 2500", 2500, 800), "", true},
+        {"combinators 4000", testkit::combinators("combinators 4000", 4000, 1200), "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Page page;
+        const std::size_t memory = peakMemory();
         testkit::StdoutCapture capture;
         page.view->loadHTMLString(c.html, URL::string("http://127.0.0.1/big.html"));
-        ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !page.view->isLoading(); }));
-        const auto picture = page.picture();
+        const auto picture = page.settled();
         const std::string log = capture.finish();
         EXPECT_EQ(page.navigator->asked.back(), "finish");
+        // The page's work, whatever it costs, is its renderer's.
+        expectGrowthBelow(memory, std::size_t(100) << 20);
         if (c.shown) {
-            EXPECT_EQ(page.view->title(), "Framework");
+            EXPECT_EQ(page.view->title(), c.name);
             EXPECT_EQ(log.find("is not shown"), std::string::npos) << log;
+            EXPECT_GT(darkPixels(*picture), 200);
             continue;
         }
         EXPECT_NE(log.find("the page http://127.0.0.1/big.html is not shown: it needs more " + c.budget),
@@ -500,18 +543,18 @@ TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
     }
 }
 
-// A page that the message replaces, here for styles past their processor
-// time in this process, hangs up on the pictures still on their way.
+// A page that the message replaces, here for a layout past its processor
+// time in its renderer, hangs up on the pictures still on their way.
 TEST(WebView, APageReplacedByTheMessageStopsItsPictures) {
     testkit::LoopbackServer server({{"/slow.png", {200, "image/png", "", "", true}}});
     testkit::TempFolder folder;
-    std::string html = "<title>Siblings</title>";
+    std::string html = "<title>Floats</title>";
     for (int i = 0; i < 4; ++i)
         html += "<img src='" + server.url("/slow.png?" + std::to_string(i)) + "' width='10' height='10'>";
-    std::ofstream(folder / "siblings.html") << html << testkit::structuralSiblings();
+    std::ofstream(folder / "floats.html") << html << testkit::floats(9000);
     Page page;
-    page.view->load(URLRequest{URL::fileURLWithPath((folder / "siblings.html").string())});  // built at once
-    EXPECT_EQ(page.view->title(), "Cannot show the page");
+    page.view->load(URLRequest{URL::fileURLWithPath((folder / "floats.html").string())});
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return page.view->title() == "Cannot show the page"; }));
     EXPECT_FALSE(page.view->isLoading());
     EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return server.holding() == 0; }));
 }
@@ -594,12 +637,12 @@ TEST(WebView, APageReachesLocalFilesOnlyWhenItIsALocalPageItself) {
         if (c.kind == Kind::link) {
             page.navigator->asked.clear();
             testkit::StdoutCapture capture;
-            page.window->touchUp(page.window->touchDown({20, 20}));
+            page.tap({20, 20});
             const std::string log = capture.finish();
             const std::string target = c.local ? localTarget : resources.url("/target.html");
             EXPECT_EQ(!page.navigator->asked.empty() && page.navigator->asked[0] == "action " + target,
                       c.reached);
-            EXPECT_EQ(page.view->title() == "Case", !c.reached || !c.local);  // a local target shows at once
+            EXPECT_EQ(page.view->title() == "Target", c.reached);
             if (!c.reached) {
                 EXPECT_TRUE(page.navigator->asked.empty());
                 EXPECT_NE(log.find(target), std::string::npos);  // said why
@@ -637,11 +680,13 @@ TEST(WebView, APagesPicturesAreDecodedOnceEachWithinItsPixelBudget) {
             html += "<img src='" + server.url("/big.png?" + std::to_string(c.oneAddress ? 0 : i)) +
                     "' width='16' height='16'>";
         const int fetched = server.requests("/big.png");
+        const std::size_t memory = peakMemory();
         Page page;
         page.view->loadHTMLString(html + "</body>", URL::string(server.url("/")));
-        ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !page.view->isLoading(); }));
-        EXPECT_EQ(std::lround(redPixels(*page.picture()) / 256.0), c.drawn);
+        EXPECT_EQ(std::lround(redPixels(*page.settled()) / 256.0), c.drawn);
         EXPECT_EQ(server.requests("/big.png") - fetched, c.fetched);
+        // Decoded by the page's renderer: 128 MiB of pixels, none of them here.
+        expectGrowthBelow(memory, std::size_t(64) << 20);
     }
 }
 
@@ -729,5 +774,82 @@ TEST(WebView, ANavigationRefusedOnTheWayLeavesTheShownPagesPicturesComing) {
         EXPECT_EQ(server.abandoned(), 0);
         EXPECT_EQ(page.navigator->asked.back().rfind(c.refusedAt, 0), 0u)
             << "nothing asked after the refusal";
+    }
+}
+
+// A page is laid out again at every width in its renderer: a rule that
+// applies only at the narrow width and needs more than a page may take
+// replaces the page by the message there (drawn at once, without being
+// asked), and costs this process nothing; an ordinary page, or one with a
+// framework's style sheet, is drawn at both widths.
+TEST(WebView, APageIsLaidOutInItsRendererAtEveryWidthItIsShownAt) {
+    const struct Case {
+        std::string name, html;
+        bool shownNarrow;
+    } cases[] = {
+        {"narrow rules", testkit::narrowRules("narrow rules"), false},
+        {"combinators", testkit::combinators("combinators", 2500, 800), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Page page({800, 600});
+        const std::size_t memory = peakMemory();
+        page.view->loadHTMLString(c.html, URL::string("http://127.0.0.1/wide.html"));
+        const auto wide = page.settled();
+        ASSERT_EQ(page.view->title(), c.name);
+        EXPECT_GT(darkPixels(*wide), 50);
+
+        testkit::StdoutCapture capture;
+        page.size = {420, 600};
+        page.view->setFrame(CGRect(0, 0, 420, 600));
+        page.picture();  // asks for the narrow picture
+        ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !page.view->isLoading(); }));
+        const std::string log = capture.finish();
+        expectGrowthBelow(memory, std::size_t(100) << 20);
+        if (c.shownNarrow) {
+            EXPECT_EQ(page.view->title(), c.name);
+            EXPECT_GT(darkPixels(*page.picture()), 50);
+            continue;
+        }
+        EXPECT_EQ(page.view->title(), "Cannot show the page");
+        EXPECT_NE(log.find("the page http://127.0.0.1/wide.html is not shown: it needs more "), std::string::npos)
+            << log;
+        EXPECT_TRUE(page.view->needsDisplay());
+        EXPECT_GT(darkPixels(*page.picture()), 200);  // the message
+    }
+}
+
+// A document that fails after a newer navigation began fails unseen by the
+// delegate, which hears of the newer one's end, and never ends that one: a
+// text shown at once, and a page still on its way.
+TEST(WebView, AFailureOfADocumentLeftBehindNeverEndsTheNavigationAfterIt) {
+    testkit::TempFolder folder;
+    std::ofstream(folder / "broken.pdf") << "%PDF-1.4 not really";
+    const URL broken = URL::fileURLWithPath((folder / "broken.pdf").string());
+    testkit::LoopbackServer server({{"/after.html", {200, "text/html", "<title>After</title>", "", true}}});
+    for (const bool text : {true, false}) {
+        SCOPED_TRACE(text ? "a text" : "a page on its way");
+        Page page;
+        testkit::StdoutCapture capture;
+        page.view->load(URLRequest{broken});
+        ASSERT_TRUE(page.view->isShowingPDF());
+        const std::size_t asked = page.navigator->asked.size();
+        if (text) {
+            page.view->loadHTMLString("<title>After</title>", URL::string(server.url("/")));
+        } else {
+            page.view->load(URLRequest{URL::string(server.url("/after.html"))});
+            // The document fails while the page is held on its way.
+            ASSERT_TRUE(testkit::drainMainQueueUntil([&] {
+                return capture.text().find("could not show " + broken.absoluteString()) != std::string::npos;
+            }));
+            server.release();
+        }
+        ASSERT_TRUE(
+            testkit::drainMainQueueUntil([&] { return page.view->title() == "After" && !page.view->isLoading(); }));
+        const std::vector<std::string> after(page.navigator->asked.begin() + std::ptrdiff_t(asked),
+                                             page.navigator->asked.end());
+        EXPECT_EQ(std::count(after.begin(), after.end(), "fail"), 0);
+        EXPECT_EQ(after.back(), "finish");
+        capture.finish();
     }
 }

@@ -4,17 +4,15 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <iterator>
 #include <memory>
 #include <string>
 
-#include "platform/web/PageTrial.h"
+#include "platform/web/RenderedPage.h"
 #include "tests/support/NamedPipe.h"
 #include "tests/support/Patience.h"
 #include "tests/support/TempFolder.h"
@@ -26,7 +24,7 @@ std::string contents(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// A child of this process running `program`, or -1.
+// A child of this process running `program` (as the kernel names it, in 15 characters at most), or -1.
 pid_t childRunning(const std::string& program) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
@@ -38,38 +36,34 @@ pid_t childRunning(const std::string& program) {
         char state = 0;
         long parent = 0;
         if (std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &parent) == 2 && parent == ::getpid() &&
-            stat.substr(open + 1, close - open - 1) == program)
+            stat.substr(open + 1, close - open - 1) == program.substr(0, 15))
             return static_cast<pid_t>(std::stol(name));
     }
     return -1;
 }
 
-// A page's address is handed to its trial as the page is, never on the trial
-// program's command line, which any user of the machine may read in /proc.
-TEST(PageTrial, APagesAddressIsNotOnItsTrialsCommandLine) {
-    // The trial program's loader, looking for our library, opens a named pipe
-    // nobody writes to: its trial stays under way until it is cancelled.
+// A page's address is handed to its renderer as the page is, never on the
+// renderer's command line, which any user of the machine may read in /proc.
+TEST(RenderedPage, APagesAddressIsNotOnItsRenderersCommandLine) {
+    // The renderer's loader, looking for our library, opens a named pipe
+    // nobody writes to: the renderer stays at its start until the page goes.
     Dl_info platform{};
-    ASSERT_TRUE(::dladdr(reinterpret_cast<void*>(&PageTrial::memoryBytes), &platform) && platform.dli_fname);
-    testkit::TempFolder folder{"page-trial"};
+    ASSERT_TRUE(::dladdr(reinterpret_cast<void*>(&RenderedPage::memoryBytes), &platform) && platform.dli_fname);
+    testkit::TempFolder folder{"page-renderer"};
     testkit::NamedPipe library(folder / std::filesystem::path(platform.dli_fname).filename().string());
     ASSERT_TRUE(library.made());
     testkit::ScopedEnvironment environment{"LD_LIBRARY_PATH"};
     testkit::ScopedEnvironment::set("LD_LIBRARY_PATH", folder.path().string());
     const std::string address = "https://pages.example/private/a-page-of-its-own.html";
-    const auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    auto verdict = std::async(std::launch::async, [&] {
-        return PageTrial::run("<p>A page</p>", URL::string(address), 320, 240, cancelled);
-    });
+    auto page = std::make_unique<RenderedPage>("<p>A page</p>", URL::string(address), 320, 240, RenderedPage::Events{});
     // The program is named as it starts; its command line is there once its loader is at work.
     std::string commandLine;
     const bool found = testkit::waitUntil([&] {
-        const pid_t child = childRunning("orvo-page-trial");
+        const pid_t child = childRunning("orvo-page-renderer");
         commandLine = child > 0 ? contents("/proc/" + std::to_string(child) + "/cmdline") : "";
-        return commandLine.find("orvo-page-trial") != std::string::npos;
+        return commandLine.find("orvo-page-renderer") != std::string::npos;
     });
-    cancelled->store(true);
-    EXPECT_EQ(verdict.get().kind, PageTrial::Verdict::Kind::cancelled);
+    page.reset();
     ASSERT_TRUE(found);
     EXPECT_EQ(commandLine.find("pages.example"), std::string::npos) << commandLine;
 }

@@ -1,0 +1,188 @@
+#include "platform/web/PageRenderer.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "platform/foundation/Wire.h"
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/ImageSurface.h"
+#include "platform/ui/UIImage.h"
+#include "platform/web/HTMLDocument.h"
+
+namespace {
+
+constexpr std::uint8_t kNoBudget = 0xff;
+
+void putState(WireWriter& out, const PageRenderer::State& state) {
+    out.put(state.refused ? std::uint8_t(*state.refused) : kNoBudget)
+        .put(double(state.height))
+        .put(state.title)
+        .put(std::uint32_t(state.wantedPictures.size()));
+    for (const URL& url : state.wantedPictures)
+        out.put(url.absoluteString());
+}
+
+std::optional<PageRenderer::State> getState(WireReader& in) {
+    PageRenderer::State state;
+    if (const auto budget = in.get<std::uint8_t>(); budget != kNoBudget) {
+        if (budget > std::uint8_t(PageBudget::memory))
+            return std::nullopt;
+        state.refused = PageBudget(budget);
+    }
+    state.height = in.get<double>();
+    state.title = in.text();
+    for (auto count = in.get<std::uint32_t>(); in.ok() && count > 0; --count)
+        if (const std::optional<URL> url = URL::string(std::string(in.text())))
+            state.wantedPictures.push_back(*url);
+    if (!in.ok() || !std::isfinite(state.height))
+        return std::nullopt;
+    return state;
+}
+
+}  // namespace
+
+std::string PageRenderer::layoutRequest(int width) {
+    return WireWriter().put(std::uint8_t(Request::layout)).put(std::int32_t(width)).take();
+}
+
+std::string PageRenderer::drawRequest(int width, CGRect area, CGFloat scale) {
+    return WireWriter()
+        .put(std::uint8_t(Request::draw))
+        .put(std::int32_t(width))
+        .put(double(area.minY()))
+        .put(double(area.height()))
+        .put(double(scale))
+        .take();
+}
+
+std::string PageRenderer::tapRequest(int width, CGPoint point) {
+    return WireWriter().put(std::uint8_t(Request::tap)).put(std::int32_t(width)).put(double(point.x)).put(double(point.y)).take();
+}
+
+std::string PageRenderer::pictureRequest(const URL& url, std::string_view bytes) {
+    return WireWriter().put(std::uint8_t(Request::picture)).put(url.absoluteString()).rest(bytes).take();
+}
+
+std::optional<PageRenderer::Answer> PageRenderer::readAnswer(Request request, std::string_view bytes) {
+    WireReader in(bytes);
+    Answer answer;
+    std::optional<State> state = getState(in);
+    if (!state)
+        return std::nullopt;
+    answer.state = std::move(*state);
+    if (request == Request::draw && !answer.state.refused) {
+        Picture picture;
+        picture.pixelWidth = in.get<std::int32_t>();
+        picture.pixelHeight = in.get<std::int32_t>();
+        const std::string_view pixels = in.rest();
+        if (!in.ok() || picture.pixelWidth < 0 || picture.pixelHeight < 0 ||
+            pixels.size() != std::size_t(picture.pixelWidth) * std::size_t(picture.pixelHeight) * 4)
+            return std::nullopt;
+        picture.pixels = pixels;
+        answer.picture = std::move(picture);
+    } else if (request == Request::tap && !answer.state.refused) {
+        if (in.get<std::uint8_t>()) {
+            Link link;
+            link.address = in.text();
+            link.newWindow = in.get<std::uint8_t>() != 0;
+            answer.link = std::move(link);
+        }
+        if (!in.ok())
+            return std::nullopt;
+    }
+    return answer;
+}
+
+PageRenderer::PageRenderer(std::string html, std::optional<URL> baseURL)
+    : html_(std::move(html)), baseURL_(std::move(baseURL)) {}
+
+PageRenderer::~PageRenderer() = default;
+
+std::string PageRenderer::stateAnswer(int width) {
+    if (width > 0)
+        width_ = width;
+    // Built at the first request that names a width, for that width.
+    if (!document_) {
+        document_ = std::make_unique<HTMLDocument>(
+            html_, std::move(baseURL_), true, [this](const URL& url) { wanted_.push_back(url); }, CGFloat(width_));
+        html_ = std::string();
+    }
+    if (width_ > 0 && !document_->overBudget())
+        document_->layout(CGFloat(width_));
+    State state;
+    state.refused = document_->overBudget();
+    state.height = document_->height();
+    state.title = document_->title();
+    state.wantedPictures = std::exchange(wanted_, {});
+    WireWriter out;
+    putState(out, state);
+    return out.take();
+}
+
+std::string PageRenderer::answer(std::string_view request) {
+    WireReader in(request);
+    const auto kind = Request(in.get<std::uint8_t>());
+    switch (kind) {
+    case Request::layout: {
+        const int width = in.get<std::int32_t>();
+        return in.ok() ? stateAnswer(width) : std::string();
+    }
+    case Request::draw: {
+        const int width = in.get<std::int32_t>();
+        const double top = in.get<double>(), height = in.get<double>(), scale = in.get<double>();
+        if (!in.ok() || !std::isfinite(top) || !(height > 0) || !(scale > 0))
+            return {};
+        std::string answer = stateAnswer(width);
+        if (document_->overBudget())
+            return answer;
+        const int pixelWidth = HTMLDocument::layoutWidth(width);
+        ImageSurface picture(CGSize{CGFloat(pixelWidth), height}, scale);
+        picture.fill(UIColor::white());
+        picture.draw([&](CGContext& context) { document_->draw(context, top, {CGFloat(pixelWidth), height}); });
+        cairo_surface_flush(picture.surface());
+        const int w = picture.pixelWidth(), h = picture.pixelHeight();
+        const int stride = picture.surface() ? cairo_image_surface_get_stride(picture.surface()) : 0;
+        const unsigned char* rows = picture.surface() ? cairo_image_surface_get_data(picture.surface()) : nullptr;
+        WireWriter out;
+        out.rest(answer).put(std::int32_t(rows ? w : 0)).put(std::int32_t(rows ? h : 0));
+        for (int y = 0; rows && y < h; ++y)
+            out.rest({reinterpret_cast<const char*>(rows + std::size_t(y) * std::size_t(stride)), std::size_t(w) * 4});
+        return out.take();
+    }
+    case Request::tap: {
+        const int width = in.get<std::int32_t>();
+        const double x = in.get<double>(), y = in.get<double>();
+        if (!in.ok())
+            return {};
+        std::string answer = stateAnswer(width);
+        if (document_->overBudget())
+            return answer;
+        const std::optional<HTMLDocument::Link> link = document_->linkAt({x, y});
+        WireWriter out;
+        out.rest(answer).put(std::uint8_t(link ? 1 : 0));
+        if (link)
+            out.put(link->address).put(std::uint8_t(link->newWindow ? 1 : 0));
+        return out.take();
+    }
+    case Request::picture: {
+        const std::optional<URL> url = URL::string(std::string(in.text()));
+        const std::string_view bytes = in.rest();
+        if (!in.ok() || !url || !document_)
+            return {};
+        const std::span data(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        const std::uint64_t pixels = UIImage::pixelCount(data);
+        if (pixels > 0 && pixels <= kPagePixels - pixels_) {
+            if (std::shared_ptr<UIImage> image = UIImage::withData(data)) {
+                pixels_ += pixels;
+                document_->setImage(*url, std::move(image));
+            }
+        }
+        return stateAnswer(0);  // at the width laid out last
+    }
+    }
+    return {};
+}
