@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -13,6 +16,8 @@
 #include <string>
 
 #include "platform/web/RenderedPage.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/HostilePages.h"
 #include "tests/support/NamedPipe.h"
 #include "tests/support/Patience.h"
 #include "tests/support/TempFolder.h"
@@ -24,8 +29,8 @@ std::string contents(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// A child of this process running `program` (as the kernel names it, in 15 characters at most), or -1.
-pid_t childRunning(const std::string& program) {
+// A child of `parent` running `program` (as the kernel names it, in 15 characters at most), or -1.
+pid_t childRunning(const std::string& program, pid_t parent = ::getpid()) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
         if (name.empty() || !std::isdigit(static_cast<unsigned char>(name[0]))) continue;
@@ -34,12 +39,24 @@ pid_t childRunning(const std::string& program) {
         const std::size_t open = stat.find('('), close = stat.rfind(')');
         if (open == std::string::npos || close == std::string::npos || close < open) continue;
         char state = 0;
-        long parent = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &parent) == 2 && parent == ::getpid() &&
+        long itsParent = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &itsParent) == 2 && itsParent == parent &&
             stat.substr(open + 1, close - open - 1) == program.substr(0, 15))
             return static_cast<pid_t>(std::stol(name));
     }
     return -1;
+}
+
+// The processor time `process` has spent, in clock ticks.
+long processorTicks(pid_t process) {
+    const std::string stat = contents("/proc/" + std::to_string(process) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    unsigned long user = 0, system = 0;
+    if (close == std::string::npos ||
+        std::sscanf(stat.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
+                    &system) != 2)
+        return 0;
+    return long(user + system);
 }
 
 // A page's address is handed to its renderer as the page is, never on the
@@ -66,6 +83,43 @@ TEST(RenderedPage, APagesAddressIsNotOnItsRenderersCommandLine) {
     page.reset();
     ASSERT_TRUE(found);
     EXPECT_EQ(commandLine.find("pages.example"), std::string::npos) << commandLine;
+}
+
+// An app killed while a page's renderer works leaves no renderer behind.
+TEST(RenderedPage, ARendererEndsWithItsHost) {
+    const testkit::ChildOutcome run = testkit::runInChild(
+        []() -> std::string {
+            // The renderer, orphaned, comes to this process, which sees how it ends.
+            if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+                return "no subreaper";
+            const pid_t host = ::fork();
+            if (host == 0) {
+                RenderedPage page(testkit::floats(9000), URL::string("http://127.0.0.1/floats.html"), 800, 600, {});
+                for (;;)
+                    ::pause();
+            }
+            // At work on the page: half a second of processor time spent.
+            pid_t renderer = -1;
+            const bool working = testkit::waitUntil([&] {
+                renderer = childRunning("orvo-page-renderer", host);
+                return renderer > 0 && processorTicks(renderer) >= ::sysconf(_SC_CLK_TCK) / 2;
+            });
+            ::kill(host, SIGKILL);
+            ::waitpid(host, nullptr, 0);
+            if (!working)
+                return "the host started no renderer";
+            int status = 0;
+            if (!testkit::waitUntil([&] { return ::waitpid(renderer, &status, WNOHANG) == renderer; })) {
+                ::kill(renderer, SIGKILL);
+                ::waitpid(renderer, nullptr, 0);
+                return "the renderer outlived its host";
+            }
+            if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL)
+                return "the renderer ended with status " + std::to_string(status) + ", not by its host's end";
+            return "";
+        },
+        std::chrono::seconds(120));
+    EXPECT_TRUE(run.passed()) << run.describe();
 }
 
 } // namespace
