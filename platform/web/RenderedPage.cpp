@@ -139,7 +139,7 @@ void RenderedPage::send(std::string request, std::function<void(const std::strin
         return;
     ++unanswered_;
     std::weak_ptr<RenderedPage*> self = self_;
-    renderer_->send(std::move(request), [self, answered = std::move(answered)](const std::string& answer) mutable {
+    renderer_->send(std::move(request), [self, answered = std::move(answered)](std::string answer) mutable {
         // Handed on whole: nothing of the page is released on the renderer's thread.
         DispatchQueue::main().async([self, answered = std::move(answered), answer = std::move(answer)] {
             const auto page = self.lock();
