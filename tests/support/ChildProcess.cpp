@@ -8,8 +8,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 
 namespace testkit {
 
@@ -89,6 +92,23 @@ ChildOutcome runInChild(const std::function<std::string()>& body, std::chrono::m
         outcome.code = WEXITSTATUS(status);
     }
     return outcome;
+}
+
+std::vector<pid_t> childProcesses() {
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream file(entry.path() / "stat");
+        std::string text;
+        if (!std::getline(file, text)) continue;  // gone meanwhile
+        // The parent is the second field after the name, which ends at the last ')'.
+        const std::size_t close = text.rfind(')');
+        if (close == std::string::npos || close + 4 >= text.size()) continue;
+        if (std::atol(text.c_str() + close + 4) == long(::getpid())) children.push_back(pid_t(std::atol(name.c_str())));
+    }
+    return children;
 }
 
 } // namespace testkit

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testkit {
 
@@ -22,5 +25,8 @@ struct ChildOutcome {
 // Runs `body` in a forked child, which exits 0 when it returns an empty
 // string and 1 after printing the string otherwise; killed after `limit`.
 ChildOutcome runInChild(const std::function<std::string()>& body, std::chrono::milliseconds limit);
+
+// The processes this one started that are not reaped yet (ended ones included).
+std::vector<pid_t> childProcesses();
 
 } // namespace testkit

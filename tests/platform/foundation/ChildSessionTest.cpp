@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/FileDescriptor.h"
+#include "platform/foundation/Sanitizers.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Patience.h"
+
+namespace {
+
+using Kind = ChildTrial::Ending::Kind;
+using namespace std::chrono_literals;
+
+// Limits no test input comes near unless it means to.
+ChildSession::Limits generous() {
+    return {std::size_t(kSanitizedBuild ? 1024 : 256) << 20, 60s, 120s};
+}
+
+// A session with the test child, and all it said. The child's descriptor 3
+// is a socket whose other end the test holds (`held`), for the "block" request.
+class Session {
+public:
+    explicit Session(ChildSession::Limits limits = generous()) {
+        int ends[2] = {-1, -1};
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        held_ = std::make_unique<FileDescriptor>(ends[0]);
+        const FileDescriptor childs(ends[1]);
+        ChildTrial::Setup setup;
+        setup.program = ORVO_TEST_SESSION_CHILD;
+        setup.descriptors = {{childs.get(), 3}};
+        session = ChildSession::start(std::move(setup), limits, [record = record_](const ChildTrial::Ending& ending) {
+            std::lock_guard lock(record->mutex);
+            record->endings.push_back(ending);
+        });
+    }
+
+    void send(const std::string& request) {
+        session->send(request, [record = record_](std::string reply) {
+            std::lock_guard lock(record->mutex);
+            record->replies.push_back(std::move(reply));
+        });
+    }
+    std::vector<std::string> replies() const {
+        std::lock_guard lock(record_->mutex);
+        return record_->replies;
+    }
+    std::vector<ChildTrial::Ending> endings() const {
+        std::lock_guard lock(record_->mutex);
+        return record_->endings;
+    }
+    bool waitForReplies(std::size_t count) const {
+        return testkit::waitUntil([&] { return replies().size() >= count; });
+    }
+    bool waitForEnd() const {
+        return testkit::waitUntil([&] { return !endings().empty(); });
+    }
+    // Waits for the child to take up a "block" request, or lets it go on.
+    bool blocked() const { return exchange(false); }
+    bool release() const { return exchange(true); }
+
+    std::shared_ptr<ChildSession> session;
+
+private:
+    bool exchange(bool write) const {
+        char byte = 'x';
+        if (write) return ::send(held_->get(), &byte, 1, MSG_NOSIGNAL) == 1;
+        pollfd wait{held_->get(), POLLIN, 0};
+        return ::poll(&wait, 1, int(testkit::kPatience.count())) == 1 && ::read(held_->get(), &byte, 1) == 1;
+    }
+
+    struct Record {
+        mutable std::mutex mutex;
+        std::vector<std::string> replies;
+        std::vector<ChildTrial::Ending> endings;
+    };
+    std::shared_ptr<Record> record_ = std::make_shared<Record>();
+    std::unique_ptr<FileDescriptor> held_;
+};
+
+bool noChildLeft() {
+    return testkit::waitUntil([] { return testkit::childProcesses().empty(); });
+}
+
+}  // namespace
+
+// Requests go one at a time, in order, each answered whole, a reply larger
+// than the channel's buffers included; requests dropped before they were
+// sent are never answered, the one under way still is.
+TEST(ChildSession, RequestsAreAnsweredInOrderAndDroppedOnesNever) {
+    Session child;
+    const std::size_t big = std::size_t(20) << 20;
+    child.send("echo one");
+    child.send("big " + std::to_string(big));
+    child.send("echo three");
+    ASSERT_TRUE(child.waitForReplies(3));
+    auto replies = child.replies();
+    EXPECT_EQ(replies[0], "one");
+    EXPECT_EQ(replies[1], std::string(big, 'b'));
+    EXPECT_EQ(replies[2], "three");
+
+    child.send("block");
+    ASSERT_TRUE(child.blocked());  // under way: the next ones wait in the queue
+    child.send("echo dropped");
+    child.send("echo dropped too");
+    EXPECT_EQ(child.session->dropQueued(), 2u);
+    child.send("echo after");
+    ASSERT_TRUE(child.release());
+    ASSERT_TRUE(child.waitForReplies(5));
+    replies = child.replies();
+    EXPECT_EQ(std::vector<std::string>(replies.begin() + 3, replies.end()),
+              (std::vector<std::string>{"unblocked", "after"}));
+    EXPECT_TRUE(child.endings().empty());
+}
+
+// A child that goes past a limit (its memory watched while it waits between
+// requests too), that ends by itself, or that breaks the channel's rules is
+// ended whole and said so once, and nothing sent after is answered.
+TEST(ChildSession, AChildPastALimitOrEndedByItselfIsEndedAndSaysWhy) {
+    const auto limits = [](std::size_t memoryMiB, std::chrono::milliseconds processorTime,
+                           std::chrono::milliseconds time) {
+        ChildSession::Limits made = generous();
+        if (memoryMiB) made.memoryBytes = (memoryMiB + (kSanitizedBuild ? 256 : 0)) << 20;
+        if (processorTime.count()) made.processorTime = processorTime;
+        if (time.count()) made.time = time;
+        return made;
+    };
+    const struct Case {
+        std::string request;
+        ChildSession::Limits limits;
+        Kind kind;
+        int signal = 0, status = 0;  // of an end by itself
+        bool says = false;           // why it was ended
+    } cases[] = {
+        {"eat 512", limits(128, {}, {}), Kind::overMemory},
+        {"spin", limits(0, 300ms, {}), Kind::overProcessorTime},
+        {"sleep", limits(0, {}, 300ms), Kind::timedOut},
+        {"crash", generous(), Kind::ended, SIGABRT},
+        {"exit 3", generous(), Kind::ended, 0, 3},
+        {"babble", generous(), Kind::ended, SIGKILL, 0, true},
+        {"huge", generous(), Kind::ended, SIGKILL, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        Session child(c.limits);
+        child.send(c.request);
+        ASSERT_TRUE(child.waitForEnd());
+        const ChildTrial::Ending ending = child.endings()[0];
+        EXPECT_EQ(ending.kind, c.kind);
+        if (c.signal) {
+            EXPECT_TRUE(WIFSIGNALED(ending.status) && WTERMSIG(ending.status) == c.signal) << ending.status;
+        } else if (c.kind == Kind::ended) {
+            EXPECT_TRUE(WIFEXITED(ending.status) && WEXITSTATUS(ending.status) == c.status) << ending.status;
+        }
+        EXPECT_EQ(!ending.why.empty(), c.says) << ending.why;
+        EXPECT_TRUE(noChildLeft());
+        child.send("echo late");
+        EXPECT_EQ(child.session->dropQueued(), 0u);
+        EXPECT_EQ(child.endings().size(), 1u);
+        for (const std::string& reply : child.replies()) EXPECT_NE(reply, "late");
+    }
+}
+
+// end() returns at once whatever the child does (answers, spins, is stopped
+// and cannot die by itself) and leaves no process behind; nothing is said
+// after it, neither an end nor a reply.
+TEST(ChildSession, EndNeverWaitsAndLeavesNoProcess) {
+    enum class Doing { waiting, answering, spinning, stopped };
+    for (const Doing doing : {Doing::waiting, Doing::answering, Doing::spinning, Doing::stopped}) {
+        SCOPED_TRACE(int(doing));
+        Session child;
+        child.send("echo ready");
+        ASSERT_TRUE(child.waitForReplies(1));
+        if (doing == Doing::answering) {
+            child.send("block");
+            ASSERT_TRUE(child.blocked());
+        } else if (doing == Doing::spinning) {
+            child.send("spin");
+        } else if (doing == Doing::stopped) {
+            const std::vector<pid_t> children = testkit::childProcesses();
+            ASSERT_EQ(children.size(), 1u);
+            ASSERT_EQ(::kill(children[0], SIGSTOP), 0);
+            child.send("echo never");
+        }
+        child.session->end();
+        child.send("echo after the end");
+        if (doing == Doing::answering) child.release();
+        EXPECT_TRUE(noChildLeft());
+        child.session.reset();
+        EXPECT_TRUE(child.endings().empty());
+        EXPECT_EQ(child.replies(), std::vector<std::string>{"ready"});
+    }
+}
+
+// A program that quits ends its sessions with its trials, each saying so,
+// and leaves no process behind (in a child: no trial starts after a quit).
+TEST(ChildSession, EndAllEndsTheSessionsToo) {
+    const testkit::ChildOutcome run = testkit::runInChild(
+        []() -> std::string {
+            Session idle, busy;
+            idle.send("echo ready");
+            busy.send("spin");
+            if (!idle.waitForReplies(1)) return "no reply";
+            ChildTrial::endAll();
+            if (!testkit::childProcesses().empty()) return "a child is left";
+            for (const Session* session : {&idle, &busy}) {
+                if (!session->waitForEnd()) return "an end was not said";
+                if (session->endings()[0].kind != Kind::quit) return "an end was not the quit";
+            }
+            Session later;
+            if (!later.waitForEnd() || later.endings()[0].kind != Kind::notStarted) return "a session started";
+            return "";
+        },
+        std::chrono::seconds(120));
+    EXPECT_TRUE(run.passed()) << run.describe();
+}

@@ -1,0 +1,67 @@
+// A session's child for the tests: answers each request as it says.
+//   echo TEXT   replies TEXT
+//   big N       replies N bytes
+//   eat N       replies, then takes N MiB and waits
+//   spin        spends processor time, never replying
+//   sleep       waits on nothing, never replying
+//   block       writes a byte on descriptor 3, reads one from it, replies
+//   crash       aborts
+//   exit N      exits with status N
+//   babble      replies twice
+//   huge        announces a frame longer than any channel carries
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/foundation/ChildTrial.h"
+
+namespace {
+
+int number(const std::string& request) { return std::atoi(request.c_str() + request.find(' ') + 1); }
+
+}  // namespace
+
+int main() {
+    if (!ChildTrial::bindToParent())
+        return 1;
+    for (std::string request; ChildSession::nextRequest(request);) {
+        if (request.starts_with("echo ")) {
+            ChildSession::reply(request.substr(5));
+        } else if (request.starts_with("big ")) {
+            ChildSession::reply(std::string(std::size_t(number(request)), 'b'));
+        } else if (request.starts_with("eat ")) {
+            ChildSession::reply("eating");
+            const std::size_t bytes = std::size_t(number(request)) << 20;
+            auto* volatile eaten = static_cast<char*>(std::malloc(bytes));
+            if (eaten)
+                std::memset(eaten, 1, bytes);
+            ::pause();
+        } else if (request == "spin") {
+            for (std::uint64_t turns = 0;; ++turns)
+                asm volatile("" : : "r"(turns));
+        } else if (request == "sleep") {
+            ::pause();
+        } else if (request == "block") {
+            char byte = 'x';
+            if (::write(3, &byte, 1) != 1 || ::read(3, &byte, 1) != 1)
+                return 1;
+            ChildSession::reply("unblocked");
+        } else if (request == "crash") {
+            std::abort();
+        } else if (request.starts_with("exit ")) {
+            ::_exit(number(request));
+        } else if (request == "babble") {
+            ChildSession::reply("once");
+            ChildSession::reply("twice");
+        } else if (request == "huge") {
+            const std::uint64_t length = ChildSession::kLargestFrame + 1;
+            (void)!::write(ChildSession::kChannelDescriptor, &length, sizeof length);
+            ::pause();
+        }
+    }
+    return 0;
+}
