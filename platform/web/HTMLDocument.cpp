@@ -95,12 +95,8 @@ HTMLDocument::HTMLDocument(FilteredHTML page, std::optional<URL> baseURL, ImageR
 
 void HTMLDocument::refuse(PageBudget budget) {
     const std::string address = impl_->container.baseURL() ? impl_->container.baseURL()->absoluteString() : "";
-    const char* const work = budget == PageBudget::parserMemory    ? "parser memory"
-                             : budget == PageBudget::parserTime    ? "parser time"
-                             : budget == PageBudget::processorTime ? "processor time"
-                                                                   : "memory";
-    std::printf("HTMLDocument: ERROR: the page %s is not shown: it needs more %s than a page may take.\n",
-                address.empty() ? "(no URL)" : address.c_str(), work);
+    std::printf("HTMLDocument: ERROR: the page %s is not shown: %s.\n", address.empty() ? "(no URL)" : address.c_str(),
+                overBudgetReason(budget, "a page").c_str());
     std::fflush(stdout);
     overBudget_ = budget;
     impl_ = std::make_unique<Impl>(std::nullopt, ImageRequest{});
