@@ -738,9 +738,10 @@ bool ChildSession::nextRequest(std::string& request) {
     return readExactly(kChannelDescriptor, request.data(), request.size());
 }
 
-bool ChildSession::reply(std::string_view reply) {
-    const std::uint64_t length = reply.size();
+bool ChildSession::reply(std::string_view reply, std::span<const std::uint8_t> tail) {
+    const std::uint64_t length = reply.size() + tail.size();
     return length <= kLargestFrame &&
            writeAll(kChannelDescriptor, {reinterpret_cast<const std::uint8_t*>(&length), sizeof length}) == 0 &&
-           writeAll(kChannelDescriptor, {reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()}) == 0;
+           writeAll(kChannelDescriptor, {reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()}) == 0 &&
+           writeAll(kChannelDescriptor, tail) == 0;
 }

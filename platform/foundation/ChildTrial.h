@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -133,9 +134,9 @@ public:
     void end();
 
     // For the child program: the next request (false once the host is gone),
-    // and the reply to it.
+    // and the reply to it, `tail` (a picture, say) sent from where it lies.
     static bool nextRequest(std::string& request);
-    static bool reply(std::string_view reply);
+    static bool reply(std::string_view reply, std::span<const std::uint8_t> tail = {});
 
 private:
     struct State;

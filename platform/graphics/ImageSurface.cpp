@@ -76,6 +76,26 @@ ImageSurface::Pixel ImageSurface::pixel(int x, int y) const {
     return {channel((argb >> 16) & 0xff), channel((argb >> 8) & 0xff), channel(argb & 0xff), a};
 }
 
+std::span<const std::uint8_t> ImageSurface::bytes() const {
+    const unsigned char* data = cairo_image_surface_get_data(surface_);
+    // ARGB32 rows are whole words: no gap between them.
+    if (!data || cairo_image_surface_get_stride(surface_) != 4 * width_)
+        return {};
+    return {data, std::size_t(width_) * std::size_t(height_) * 4};
+}
+
+bool ImageSurface::setBytes(std::span<const std::uint8_t> bytes) {
+    const std::span<const std::uint8_t> own = this->bytes();
+    if (own.size() != bytes.size())
+        return false;
+    if (bytes.empty())
+        return true;
+    cairo_surface_flush(surface_);
+    std::memcpy(cairo_image_surface_get_data(surface_), bytes.data(), bytes.size());
+    cairo_surface_mark_dirty(surface_);
+    return true;
+}
+
 bool ImageSurface::writePNG(const std::string& path) const {
     // Written through a file of our own, so that a failure says what the system said.
     std::FILE* file = std::fopen(path.c_str(), "wb");

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "platform/graphics/CGGeometry.h"
@@ -45,6 +46,13 @@ public:
     // The pixel holding the point, un-premultiplied; outside: transparent.
     Pixel pixelAt(CGPoint point) const;
     Pixel pixel(int x, int y) const;
+
+    // The pixels as Cairo keeps them: pixelHeight() rows of pixelWidth()
+    // premultiplied ARGB32 words in this machine's order, with no gaps.
+    std::span<const std::uint8_t> bytes() const;
+    // Replaces them with as many bytes in that form; false, and nothing
+    // changed, when the count is not the picture's.
+    bool setBytes(std::span<const std::uint8_t> bytes);
 
     // False (and a log line) when the file cannot be written.
     bool writePNG(const std::string& path) const;

@@ -178,12 +178,8 @@ void HTMLDocument::setImage(const URL& url, std::shared_ptr<UIImage> image) {
 }
 
 std::string pageRefusal(const std::optional<URL>& page, PageBudget budget) {
-    const char* const work = budget == PageBudget::parserMemory    ? "parser memory"
-                             : budget == PageBudget::parserTime    ? "parser time"
-                             : budget == PageBudget::processorTime ? "processor time"
-                                                                   : "memory";
-    return "the page " + (page ? page->absoluteString() : std::string("(no URL)")) + " is not shown: it needs more " +
-           work + " than a page may take.";
+    return "the page " + (page ? page->absoluteString() : std::string("(no URL)")) + " is not shown: " +
+           overBudgetReason(budget, "a page") + ".";
 }
 
 std::string errorPageHTML(const std::string& address, const std::string& reason) {

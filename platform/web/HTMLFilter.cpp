@@ -533,3 +533,11 @@ FilteredHTML filterHTML(std::string_view bytes) {
     GumboOutput* output = gumbo_parse_with_options(&options, bytes.data(), bytes.size());
     return {serialize(output->document), std::nullopt};
 }
+
+std::string overBudgetReason(PageBudget budget, const std::string& what) {
+    const char* const work = budget == PageBudget::parserMemory    ? "parser memory"
+                             : budget == PageBudget::parserTime    ? "parser time"
+                             : budget == PageBudget::processorTime ? "processor time"
+                                                                   : "memory";
+    return std::string("it needs more ") + work + " than " + what + " may take";
+}

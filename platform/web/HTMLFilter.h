@@ -13,6 +13,10 @@ enum class PageBudget {
     memory,         // the resident memory of the page's trial
 };
 
+// Why a piece of work (`what`: "a page") was refused for the budget it spent:
+// "it needs more processor time than a page may take".
+std::string overBudgetReason(PageBudget budget, const std::string& what);
+
 struct FilteredHTML {
     std::string html;                 // empty when the parse went over budget
     std::optional<PageBudget> spent;  // the budget the parse ran out of

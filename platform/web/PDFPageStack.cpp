@@ -1,50 +1,28 @@
 #include "platform/web/PDFPageStack.h"
 
 #include <cairo.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <deque>
-#include <exception>
 #include <iterator>
-#include <thread>
 
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/FileDescriptor.h"
+#include "platform/foundation/Sanitizers.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageSurface.h"
+#include "platform/web/HTMLFilter.h"
 
 namespace {
 
 // What shows while the document opens: a letter page.
 constexpr CGSize kOpeningPage{612, 792};
-
-// Set when the program exits: the queue starts nothing more.
-std::atomic<bool> exiting{false};
-
-// How long exit waits for the page the queue has in hand.
-constexpr auto kExitWait = std::chrono::seconds(2);
-
-// Poppler's globals are torn down at exit, maybe under a page being drawn:
-// exit waits for the block the queue has in hand (a page at most), and the
-// queue starts nothing after it. A page that outlasts the wait would be drawn
-// on what exit tears down: the program then ends at once, with its status.
-// Registered with the queue, so that it runs before the libraries' own.
-void endDrawingAtExit(int status, void* queue) {
-    exiting = true;
-    const auto done = std::make_shared<std::atomic<bool>>(false);
-    static_cast<DispatchQueue*>(queue)->async([done] { *done = true; });
-    const auto until = std::chrono::steady_clock::now() + kExitWait;
-    while (!*done && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (*done)
-        return;
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
 
 // Device pixels to one unit of the context as it stands.
 CGFloat pixelsPerUnit(cairo_t* cr) {
@@ -54,146 +32,154 @@ CGFloat pixelsPerUnit(cairo_t* cr) {
     return std::hypot(x, y) * deviceX;
 }
 
+// Runs `body` with the stack on the main queue, if the stack is still there then.
+template <class Body>
+void onMain(const std::weak_ptr<PDFPageStack*>& stack, Body body) {
+    DispatchQueue::main().async([stack, body = std::move(body)]() mutable {
+        if (const auto self = stack.lock(); self && *self)
+            body(**self);
+    });
+}
+
 }  // namespace
 
-// The queue's side of a stack. Only `stack` and `closed` are read by both
-// threads (the one constant, the other atomic); the rest is touched on the
-// drawing queue alone, and goes with the last block that holds it there.
-struct PDFPageStack::Worker {
-    explicit Worker(std::weak_ptr<PDFPageStack*> owner) : stack(std::move(owner)) {}
-
-    const std::weak_ptr<PDFPageStack*> stack;
-    // Set when the stack goes: what is queued for it is dropped.
-    std::atomic<bool> closed{false};
-    bool dropped() const { return closed || exiting; }
-
-    std::unique_ptr<PDFDocument> document;
-    // The pages still to draw from the latest request.
-    std::deque<Request> wanted;
-    // Pictures sent to the main queue that the stack had not taken when it last asked.
-    std::vector<std::pair<std::uint64_t, Request>> inTransit;
-    std::uint64_t sent = 0;
-    bool scheduled = false;
-
-    static void open(const std::shared_ptr<Worker>& worker, const Opener& opener);
-    static void take(const std::shared_ptr<Worker>& worker, const std::vector<Request>& requests,
-                     std::uint64_t received);
-    static void drawNext(const std::shared_ptr<Worker>& worker);
-    static void schedule(const std::shared_ptr<Worker>& worker);
-};
-
-void PDFPageStack::Worker::open(const std::shared_ptr<Worker>& worker, const Opener& opener) {
-    if (worker->dropped())
-        return;
-    std::string error;
-    try {
-        worker->document = opener(error);
-    } catch (const std::exception& failure) {
-        error = failure.what();
-    }
-    std::vector<CGSize> sizes;
-    std::optional<std::string> failure;
-    if (worker->document) {
-        sizes.reserve(std::size_t(worker->document->pageCount()));
-        for (int i = 0; i < worker->document->pageCount(); ++i)
-            sizes.push_back(worker->document->pageSize(i));
-    } else {
-        failure = error.empty() ? "the file cannot be read" : error;
-    }
-    DispatchQueue::main().async([stack = worker->stack, sizes = std::move(sizes), failure]() mutable {
-        if (const auto self = stack.lock(); self && *self)
-            (*self)->opened(std::move(sizes), failure);
-    });
+ChildSession::Limits PDFPageStack::limits() {
+    ChildSession::Limits limits;
+    // A sanitizer's shadow and quarantine take resident memory of their own.
+    limits.memoryBytes = std::size_t(kSanitizedBuild ? 1024 : 512) << 20;
+    limits.processorTime = std::chrono::milliseconds(std::llround(10000 * kSanitizerSlowdown));
+    // Elapsed time only bounds a renderer that waits on nothing.
+    limits.time = 4 * limits.processorTime;
+    return limits;
 }
 
-void PDFPageStack::Worker::take(const std::shared_ptr<Worker>& worker, const std::vector<Request>& requests,
-                                std::uint64_t received) {
-    if (worker->dropped())
-        return;
-    auto& transit = worker->inTransit;
-    transit.erase(std::remove_if(transit.begin(), transit.end(), [&](const auto& t) { return t.first <= received; }),
-                  transit.end());
-    // A picture on its way is not drawn again.
-    worker->wanted.clear();
-    for (const Request& request : requests)
-        if (std::none_of(transit.begin(), transit.end(), [&](const auto& t) { return t.second == request; }))
-            worker->wanted.push_back(request);
-    schedule(worker);
-}
-
-void PDFPageStack::Worker::schedule(const std::shared_ptr<Worker>& worker) {
-    if (worker->scheduled || worker->wanted.empty())
-        return;
-    worker->scheduled = true;
-    // A page a block: requests that come meanwhile take their turn before the next page.
-    drawingQueue().async([worker] { drawNext(worker); });
-}
-
-void PDFPageStack::Worker::drawNext(const std::shared_ptr<Worker>& worker) {
-    worker->scheduled = false;
-    if (worker->dropped() || worker->wanted.empty() || !worker->document)
-        return;
-    const Request request = worker->wanted.front();
-    worker->wanted.pop_front();
-    std::shared_ptr<ImageSurface> image;
-    std::vector<PDFDocument::Link> links;
-    try {
-        image = std::make_shared<ImageSurface>(worker->document->pageSize(request.page), request.pixelsPerPoint);
-        if (image->pixelWidth() > 0)
-            image->draw([&](CGContext& context) { worker->document->drawPage(request.page, context); });
-        else
-            image.reset();
-        links = worker->document->links(request.page);
-    } catch (const std::exception& failure) {
-        // Shown blank rather than asked for again and again.
-        std::printf("PDFPageStack: ERROR: page %d could not be drawn: %s\n", request.page + 1, failure.what());
-        std::fflush(stdout);
-    }
-    const std::uint64_t sequence = ++worker->sent;
-    worker->inTransit.emplace_back(sequence, request);
-    DispatchQueue::main().async([stack = worker->stack, sequence, request, image = std::move(image),
-                                 links = std::move(links)]() mutable {
-        if (const auto self = stack.lock(); self && *self)
-            (*self)->arrived(sequence, request, std::move(image), std::move(links));
-    });
-    schedule(worker);
-}
-
-DispatchQueue& PDFPageStack::drawingQueue() {
-    // Never destroyed: the last blocks of a stack may still be on their way at exit.
-    static DispatchQueue* const queue = [] {
-        auto* made = new DispatchQueue("PDFPageStack.drawing");
-        ::on_exit(endDrawingAtExit, made);
-        return made;
-    }();
-    return *queue;
-}
-
-PDFPageStack::PDFPageStack(Opener open, Events events)
+PDFPageStack::PDFPageStack(const std::string& path, Events events)
     : events_(std::move(events)), sizes_{kOpeningPage}, self_(std::make_shared<PDFPageStack*>(this)) {
-    worker_ = std::make_shared<Worker>(self_);
-    drawingQueue().async([worker = worker_, open = std::move(open)] { Worker::open(worker, open); });
     setWidth(0);
+    // Only a regular file is handed over: a pipe in its place would stall the renderer.
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    std::string why;
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0)
+        why = ChildTrial::systemMessage(errno);
+    else if (!S_ISREG(status.st_mode))
+        why = "it is not a regular file";
+    else if (std::uintmax_t(status.st_size) > PDFRenderer::kMostBytes)
+        why = tooLarge();
+    else
+        why = start(file.get());
+    if (why.empty())
+        open(*renderer_, self_);
+    else
+        failLater(why);
 }
 
-PDFPageStack::~PDFPageStack() {
-    worker_->closed = true;
-    // The document goes with the queue's last hold on it, never here: poppler
-    // takes its time over a long one, and may be drawing a page of it now.
-    drawingQueue().async([worker = std::move(worker_)] {});
-}
-
-void PDFPageStack::opened(std::vector<CGSize> sizes, const std::optional<std::string>& error) {
-    state_ = error ? State::failed : State::open;
-    sizes_ = error ? std::vector<CGSize>{} : std::move(sizes);
-    layOut();
-    if (error) {
-        const auto failed = events_.failed;
-        if (failed)
-            failed(*error);
-    } else if (const auto done = events_.opened) {
-        done();
+PDFPageStack::PDFPageStack(std::vector<std::uint8_t> bytes, Events events)
+    : events_(std::move(events)), sizes_{kOpeningPage}, self_(std::make_shared<PDFPageStack*>(this)) {
+    setWidth(0);
+    // The bytes as a file in memory, written off the main thread: the renderer reads it once asked to open it.
+    auto file = std::make_shared<FileDescriptor>(::memfd_create("document", MFD_CLOEXEC));
+    std::string why = bytes.size() > PDFRenderer::kMostBytes ? tooLarge()
+                      : file->get() < 0 ? "no memory file for its renderer: " + ChildTrial::systemMessage(errno)
+                                        : start(file->get());
+    if (!why.empty()) {
+        failLater(why);
+        return;
     }
+    DispatchQueue::global().async([self = std::weak_ptr<PDFPageStack*>(self_), file, bytes = std::move(bytes),
+                                   renderer = std::weak_ptr<ChildSession>(renderer_)] {
+        if (const int error = writeAll(file->get(), bytes))
+            return onMain(self, [error](PDFPageStack& stack) {
+                stack.fail("it cannot be handed to its renderer: " + ChildTrial::systemMessage(error));
+            });
+        if (const auto session = renderer.lock())
+            open(*session, self);
+    });
+}
+
+std::string PDFPageStack::tooLarge() { return "it is larger than " + std::to_string(PDFRenderer::kMostBytes >> 20) + " MiB"; }
+
+void PDFPageStack::failLater(const std::string& why) {
+    // Said through the main queue: the caller holds no stack yet.
+    onMain(self_, [why](PDFPageStack& stack) { stack.fail(why); });
+}
+
+std::string PDFPageStack::start(int document) {
+    const std::optional<std::string> program = ChildTrial::programBeside("orvo-pdf-renderer");
+    if (!program)
+        return "its renderer cannot be found";
+    ChildTrial::Setup setup;
+    setup.program = *program;
+    setup.descriptors = {{document, PDFRenderer::kDocumentDescriptor}};
+    renderer_ = ChildSession::start(std::move(setup), limits(),
+                                    [self = std::weak_ptr<PDFPageStack*>(self_)](const ChildTrial::Ending& ending) {
+                                        // The program quits: nobody is left to tell.
+                                        if (ending.kind != ChildTrial::Ending::Kind::quit)
+                                            onMain(self, [why = describe(ending)](PDFPageStack& stack) { stack.fail(why); });
+                                    });
+    return "";
+}
+
+void PDFPageStack::open(ChildSession& renderer, const std::weak_ptr<PDFPageStack*>& self) {
+    renderer.send(PDFRenderer::openRequest(), [self](std::string reply) {
+        onMain(self, [opened = PDFRenderer::opened(reply)](PDFPageStack& stack) mutable { stack.opened(std::move(opened)); });
+    });
+}
+
+
+// The renderer is ended at once, whatever it does: it may be drawing a heavy page.
+PDFPageStack::~PDFPageStack() = default;
+
+std::string PDFPageStack::describe(const ChildTrial::Ending& ending) {
+    using Kind = ChildTrial::Ending::Kind;
+    switch (ending.kind) {
+    case Kind::overMemory:
+        return overBudgetReason(PageBudget::memory, "a PDF");
+    case Kind::overProcessorTime:
+    case Kind::timedOut:
+        return overBudgetReason(PageBudget::processorTime, "a PDF");
+    case Kind::notStarted:
+    case Kind::quit:
+        return "its renderer cannot be started: " + ending.why;
+    case Kind::ended:
+        break;
+    }
+    if (!ending.why.empty())
+        return "its renderer " + ending.why;
+    const std::string line = ChildTrial::lastLine(ending.output);
+    return (WIFSIGNALED(ending.status) ? "its renderer was ended by " + ChildTrial::signalName(WTERMSIG(ending.status))
+                                       : "its renderer ended with status " + std::to_string(WEXITSTATUS(ending.status))) +
+           (line.empty() ? "" : ": " + line);
+}
+
+void PDFPageStack::fail(const std::string& why) {
+    if (state_ == State::failed)
+        return;
+    renderer_.reset();
+    state_ = State::failed;
+    sizes_.clear();
+    cache_.clear();
+    cached_.clear();
+    cachedBytes_ = 0;
+    asked_.clear();
+    sent_.clear();
+    layOut();
+    if (const auto failed = events_.failed)
+        failed(why);
+}
+
+void PDFPageStack::opened(std::optional<PDFRenderer::Opened> opened) {
+    if (state_ != State::opening)
+        return;
+    if (!opened)
+        return fail("its renderer answered what was not asked");
+    if (!opened->error.empty())
+        return fail(opened->error);
+    state_ = State::open;
+    sizes_ = std::move(opened->sizes);
+    layOut();
+    if (const auto done = events_.opened)
+        done();
 }
 
 CGFloat PDFPageStack::scale(int index) const {
@@ -284,18 +270,41 @@ void PDFPageStack::draw(CGContext& context, CGFloat top, CGFloat height) {
         context.restoreGState();
     }
     // Only the latest wish counts: pages that scrolled away before their turn are never drawn.
-    if (wanted != asked_) {
+    if (wanted != asked_ && renderer_) {
         asked_ = wanted;
-        drawingQueue().async([worker = worker_, wanted = std::move(wanted), received = received_] {
-            Worker::take(worker, wanted, received);
-        });
+        for (std::size_t dropped = renderer_->dropQueued(); dropped > 0 && !sent_.empty(); --dropped)
+            sent_.pop_back();
+        // A page on its way is not asked for again.
+        for (const Request& request : wanted)
+            if (std::find(sent_.begin(), sent_.end(), request) == sent_.end())
+                send(request);
     }
 }
 
-void PDFPageStack::arrived(std::uint64_t sequence, Request request, std::shared_ptr<const ImageSurface> image,
-                           std::vector<PDFDocument::Link> links) {
-    received_ = sequence;
+void PDFPageStack::send(const Request& request) {
+    sent_.push_back(request);
+    const CGSize size = sizes_[std::size_t(request.page)];
+    renderer_->send(PDFRenderer::drawRequest(request.page, request.pixelsPerPoint),
+                    [self = std::weak_ptr<PDFPageStack*>(self_), request, size](std::string reply) {
+                        // The picture is made here, off the main thread.
+                        onMain(self, [request, drawn = PDFRenderer::drawn(reply, size, request.pixelsPerPoint)](
+                                         PDFPageStack& stack) mutable { stack.arrived(request, std::move(drawn)); });
+                    });
+}
+
+void PDFPageStack::arrived(Request request, std::optional<PDFRenderer::Drawn> answer) {
+    if (state_ != State::open)
+        return;
+    if (!sent_.empty())
+        sent_.pop_front();
     asked_.erase(std::remove(asked_.begin(), asked_.end(), request), asked_.end());
+    if (!answer)
+        return fail("its renderer answered what was not asked");
+    // A page that left the view while it was drawn is not kept.
+    if (!std::binary_search(shown_.begin(), shown_.end(), request.page))
+        return;
+    std::shared_ptr<const ImageSurface> image = std::move(answer->picture);
+    std::vector<PDFDocument::Link> links = std::move(answer->links);
     if (const auto found = cached_.find(request.page); found != cached_.end()) {
         cachedBytes_ -= found->second->bytes;
         cache_.erase(found->second);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -11,11 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/ChildTrial.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/web/PDFDocument.h"
+#include "platform/web/PDFRenderer.h"
 
 class CGContext;
-class DispatchQueue;
 class ImageSurface;
 
 // The pages of a PDF one under the other at a width, with margins around and
@@ -23,13 +25,16 @@ class ImageSurface;
 // search, whatever the length of the document), and pages are drawn as
 // pictures kept within a memory budget.
 //
-// Poppler is slow on heavy pages and long documents, so the document is
-// opened and its pages drawn on one serial queue shared by all stacks, never
-// on the main thread. A draw shows the pictures at hand, a white page for the
-// others, and asks for the pages that show and have none, one at a time; a
+// Poppler is slow on heavy pages and greedy on large pictures, so each
+// document is opened and its pages drawn by a renderer process of its own
+// (PDFRenderer), held to limits of memory and of processor time a request:
+// no document waits for another, and none holds the main thread or this
+// process's memory. A draw shows the pictures at hand, a white page for the
+// others, and asks the renderer for the pages that show and have none; a
 // picture reaches the stack through the main queue. Until the document is
-// open it shows as one blank page. Everything here but drawingQueue() is for
-// the main thread; destroying the stack waits for nothing.
+// open it shows as one blank page. A renderer past a limit, or ended, fails
+// the stack, saying why. Everything here is for the main thread; destroying
+// the stack ends the renderer at once and waits for nothing.
 class PDFPageStack {
 public:
     static constexpr CGFloat kMargin = 12;
@@ -38,20 +43,23 @@ public:
     // it shows with is drawn at fewer, so that the pages in view fit the cache.
     static constexpr std::size_t kPictureBytes = kCacheBytes / 4;
 
-    // Opens the document; runs on the drawing queue.
-    using Opener = std::function<std::unique_ptr<PDFDocument>(std::string& error)>;
     // Called on the main thread; the stack may be destroyed inside any of them.
     struct Events {
         std::function<void()> opened;                        // the pages are laid out
-        std::function<void(const std::string& why)> failed;  // it cannot be opened
+        std::function<void(const std::string& why)> failed;  // it cannot be opened or drawn
         std::function<void(int page)> drawn;                 // a page's picture arrived
     };
     enum class State { opening, open, failed };
 
-    // The queue that opens and draws every document, one block at a time.
-    static DispatchQueue& drawingQueue();
+    // What a document's renderer may take: resident memory, and processor
+    // time for each request (more in a sanitizer's build, which is slower
+    // and keeps memory of its own).
+    static ChildSession::Limits limits();
 
-    PDFPageStack(Opener open, Events events);
+    // The document in the file at `path`, or in `bytes` (from the network),
+    // PDFRenderer::kMostBytes at most. The renderer reads it, not this thread.
+    PDFPageStack(const std::string& path, Events events);
+    PDFPageStack(std::vector<std::uint8_t> bytes, Events events);
     ~PDFPageStack();
     PDFPageStack(const PDFPageStack&) = delete;
     PDFPageStack& operator=(const PDFPageStack&) = delete;
@@ -76,11 +84,10 @@ public:
     // Pictures that arrived so far, and the bytes the cache holds now.
     std::uint64_t pagesRendered() const { return rendered_; }
     std::size_t cachedBytes() const { return cachedBytes_; }
-    // Asked of the queue by the latest draw and not arrived yet.
+    // Asked of the renderer by the latest draw and not arrived yet.
     bool isPending(int page) const;
 
 private:
-    struct Worker;
     struct Request {
         int page;
         CGFloat pixelsPerPoint;
@@ -94,9 +101,18 @@ private:
         std::size_t bytes;
     };
 
-    void opened(std::vector<CGSize> sizes, const std::optional<std::string>& error);
-    void arrived(std::uint64_t sequence, Request request, std::shared_ptr<const ImageSurface> image,
-                 std::vector<PDFDocument::Link> links);
+    // Starts the renderer with the document's file: empty, or why not.
+    std::string start(int document);
+    // Asks it to open the document, once that is all in its file.
+    static void open(ChildSession& renderer, const std::weak_ptr<PDFPageStack*>& self);
+    static std::string tooLarge();
+    void failLater(const std::string& why);
+    void opened(std::optional<PDFRenderer::Opened> opened);
+    void arrived(Request request, std::optional<PDFRenderer::Drawn> answer);
+    void fail(const std::string& why);
+    void send(const Request& request);
+    // Why a renderer that ended cannot go on.
+    static std::string describe(const ChildTrial::Ending& ending);
     CGFloat scale(int index) const;
     // The pixels per point of a page's picture: as wanted, within the limits.
     CGFloat fitted(int index, CGFloat pixelsPerPoint) const;
@@ -118,9 +134,10 @@ private:
     // asked for and not arrived.
     std::vector<int> shown_;
     std::vector<Request> asked_;
-    // The last picture to arrive, in the order the queue sent them.
-    std::uint64_t received_ = 0;
-    std::shared_ptr<Worker> worker_;
+    // Given to the renderer and neither arrived nor dropped, oldest first:
+    // it answers in order, and drops the newest.
+    std::deque<Request> sent_;
+    std::shared_ptr<ChildSession> renderer_;
     // Blocks that reach the main queue after the stack has gone find this empty.
     std::shared_ptr<PDFPageStack*> self_;
 };

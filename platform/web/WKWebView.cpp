@@ -16,7 +16,6 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UITouch.h"
 #include "platform/web/HTMLDocument.h"
-#include "platform/web/PDFDocument.h"
 #include "platform/web/PDFPageStack.h"
 #include "platform/web/RenderedPage.h"
 
@@ -318,21 +317,16 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
     if (navigation != navigation_)
         return;
     if (mimeType == "application/pdf") {
-        // Opened off the main thread: the navigation finishes, or fails, once it is.
-        PDFPageStack::Opener open;
-        if (body)
-            open = [bytes = std::make_shared<const Data>(std::move(*body))](std::string& error) {
-                return PDFDocument::fromData(*bytes, error);
-            };
-        else
-            open = [path = url.path()](std::string& error) { return PDFDocument::open(path, error); };
+        // Opened by its renderer: the navigation finishes, or fails, once it is.
         std::weak_ptr<WKWebView*> self = self_;
         const auto view = [self]() -> WKWebView* {
             const auto alive = self.lock();
             return alive ? *alive : nullptr;
         };
         PDFPageStack::Events events;
-        events.opened = [view, navigation] {
+        const auto finished = std::make_shared<bool>(false);
+        events.opened = [view, navigation, finished] {
+            *finished = true;
             WKWebView* v = view();
             if (!v)
                 return;
@@ -341,11 +335,20 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
             if (auto delegate = v->navigationDelegate(); delegate && navigation == v->navigation_)
                 delegate->didFinishNavigation(*v);
         };
-        // A document no longer shown fails unseen; one superseded by a
-        // navigation on its way fails without ending that navigation.
-        events.failed = [view, url, navigation](const std::string& error) {
-            if (WKWebView* v = view(); v && v->pdf_ && v->url_ == url)
-                v->fail("could not show " + url.absoluteString() + ": " + error + ".", url, navigation);
+        events.failed = [view, url, navigation, finished](const std::string& error) {
+            WKWebView* v = view();
+            if (!v || !v->pdf_)
+                return;
+            const std::string message = "could not show " + url.absoluteString() + ": " + error + ".";
+            // A document that stops after its navigation finished fails no
+            // navigation, nor does one that a navigation on its way supersedes
+            // (that one goes on): the message takes its place.
+            if (!*finished) {
+                v->fail(message, url, navigation);
+                return;
+            }
+            log("ERROR: " + message);
+            v->replaceWithMessage(url, message);
         };
         events.drawn = [view](int) {
             if (WKWebView* v = view())
@@ -354,7 +357,8 @@ void WKWebView::show(std::uint64_t navigation, const URL& url, const std::string
         html_.reset();
         page_.reset();
         dropPictures();
-        pdf_ = std::make_unique<PDFPageStack>(std::move(open), std::move(events));
+        pdf_ = body ? std::make_unique<PDFPageStack>(std::move(*body), std::move(events))
+                    : std::make_unique<PDFPageStack>(url.path(), std::move(events));
         url_ = url;
         offset_ = 0;
         setNeedsDisplay();

@@ -2,9 +2,11 @@
 
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageSurface.h"
 #include "platform/web/PDFPageStack.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/MainQueue.h"
 #include "tests/support/TempFolder.h"
 
@@ -50,12 +53,14 @@ std::string writePDF(const testkit::TempFolder& folder, CGSize size, int pages, 
 struct Stack {
     int opened = 0;
     std::vector<int> drawn;
+    std::vector<std::string> failures;
     std::unique_ptr<PDFPageStack> pages;
 
     explicit Stack(const std::string& path) {
         pages = std::make_unique<PDFPageStack>(
-            [path](std::string& error) { return PDFDocument::open(path, error); },
-            PDFPageStack::Events{[this] { ++opened; }, {}, [this](int page) { drawn.push_back(page); }});
+            path,
+            PDFPageStack::Events{[this] { ++opened; }, [this](const std::string& why) { failures.push_back(why); },
+                                 [this](int page) { drawn.push_back(page); }});
         pages->setWidth(224);
     }
     bool open() {
@@ -68,35 +73,50 @@ struct Stack {
     }
 };
 
-// Keeps the drawing queue busy until released: a main thread that waited on
-// the queue meanwhile would hold it until the cap, which released() tells.
-class QueueHold {
+// The renderers of this process's documents, once there are `count` of
+// them running the renderer (or the cap passed).
+std::vector<pid_t> renderers(std::size_t count) {
+    std::vector<pid_t> found;
+    testkit::waitUntil([&] {
+        found.clear();
+        for (const pid_t child : testkit::childProcesses()) {
+            std::error_code error;
+            const auto program = std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/exe", error);
+            if (program.filename() == "orvo-pdf-renderer") found.push_back(child);
+        }
+        return found.size() >= count;
+    });
+    return found;
+}
+
+// Stops the renderers running now (`count` of them, once they are) until
+// released: a stack that waited on one meanwhile would never come back to
+// the test. released() tells whether it held them.
+class RendererHold {
 public:
-    QueueHold() {
-        PDFPageStack::drawingQueue().async([state = state_] {
-            state->released = testkit::waitUntil([&] { return state->releasing.load(); });
-            state->done = true;
-        });
+    explicit RendererHold(std::size_t count = 1) : held_(renderers(count)), all_(held_.size() == count) {
+        for (const pid_t renderer : held_) ::kill(renderer, SIGSTOP);
     }
-    ~QueueHold() { state_->releasing = true; }
+    ~RendererHold() { released(); }
     bool released() {
-        state_->releasing = true;
-        return testkit::waitUntil([&] { return state_->done.load(); }) && state_->released;
+        for (const pid_t renderer : held_) ::kill(renderer, SIGCONT);
+        held_.clear();
+        return all_;
     }
 
 private:
-    struct State {
-        std::atomic<bool> releasing{false}, released{false}, done{false};
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
+    std::vector<pid_t> held_;
+    const bool all_;
 };
 
-// Everything queued for drawing so far has run, and what it sent the main thread too.
-void settle() {
-    auto reached = std::make_shared<std::atomic<bool>>(false);
-    PDFPageStack::drawingQueue().async([reached] { *reached = true; });
-    EXPECT_TRUE(testkit::waitUntil([&] { return reached->load(); }));
-    DispatchQueue::main().drain();
+// Everything asked of the stack's renderer has arrived (unless the stack
+// has gone), and what it sent the main thread has run.
+void settle(const Stack& stack) {
+    EXPECT_TRUE(testkit::drainMainQueueUntil([&] {
+        for (int i = 0; stack.pages && i < stack.pages->pageCount(); ++i)
+            if (stack.pages->isPending(i)) return false;
+        return true;
+    }));
 }
 
 bool white(const ImageSurface& picture, CGPoint point) {
@@ -109,7 +129,7 @@ bool black(const ImageSurface& picture, CGPoint point) {
 
 } // namespace
 
-// A draw returns with the queue held, showing blank pages (one letter page
+// A draw returns with the renderer held, showing blank pages (one letter page
 // while the document opens); a page's picture and links arrive through the
 // main queue, one too large for the cache at fewer pixels, and a picture at
 // another scale shows scaled until the new one comes.
@@ -123,8 +143,8 @@ TEST(PDFPageStack, PagesShowBlankUntilTheirPicturesArriveThroughTheMainQueue) {
                  {{100, 14000}, 1, 1, false}}; // the second at most its share of the cache
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page.height);
-        QueueHold opening;
         Stack stack(writePDF(folder, c.page, c.pages));
+        RendererHold opening;
         EXPECT_NEAR(stack.pages->contentHeight(), 12 + 200 * 792 / 612.0 + 12, 1e-9);
         EXPECT_TRUE(white(*stack.draw(0), {112, 100}));
         ASSERT_TRUE(opening.released());
@@ -134,7 +154,7 @@ TEST(PDFPageStack, PagesShowBlankUntilTheirPicturesArriveThroughTheMainQueue) {
                       inTopHalf = std::min<CGFloat>(c.page.height * scale / 4, 50);
         const CGPoint inPage{100 / scale, inTopHalf / scale};
 
-        QueueHold drawing;
+        RendererHold drawing;
         EXPECT_TRUE(white(*stack.draw(0), {112, 12 + inTopHalf}));
         for (int i = 0; i < c.pages; ++i) EXPECT_EQ(stack.pages->isPending(i), i < c.shown) << i;
         EXPECT_EQ(stack.pages->linkAt(0, inPage), std::nullopt);
@@ -145,13 +165,13 @@ TEST(PDFPageStack, PagesShowBlankUntilTheirPicturesArriveThroughTheMainQueue) {
         EXPECT_EQ(stack.pages->linkAt(0, inPage), kLink);
         EXPECT_EQ(stack.pages->linkAt(0, {inPage.x, c.page.height * 3 / 4}), std::nullopt);
 
-        QueueHold sharper;
+        RendererHold sharper;
         EXPECT_TRUE(black(*stack.draw(0, 2), {112, 12 + inTopHalf}));
         EXPECT_EQ(stack.pages->isPending(0), c.sharper);
         ASSERT_TRUE(sharper.released());
         ASSERT_TRUE(testkit::drainMainQueueUntil(
             [&] { return int(stack.drawn.size()) == (c.sharper ? 2 : 1) * c.shown; }));
-        settle();
+        settle(stack);
         EXPECT_EQ(stack.pages->pagesRendered(), std::uint64_t(c.sharper ? 2 * c.shown : c.shown));
     }
 }
@@ -162,25 +182,25 @@ TEST(PDFPageStack, OnlyThePagesInViewAtTheLatestDrawAreDrawn) {
     testkit::TempFolder folder;
     const std::string path = writePDF(folder, {200, 100}, 100);
     const struct {
-        std::vector<CGFloat> tops; // drawn one after the other, the queue held
+        std::vector<CGFloat> tops; // drawn one after the other, the renderer held
         std::vector<int> drawn;
     } cases[] = {{{0, 5612}, {50, 51, 52}}, {{0, 5612, 0}, {0, 1, 2}}, {{0, 124}, {1, 2, 3}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tops.back());
         Stack stack(path);
         ASSERT_TRUE(stack.open());
-        QueueHold hold;
+        RendererHold hold;
         for (const CGFloat top : c.tops) stack.draw(top);
         ASSERT_TRUE(hold.released());
         ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return stack.drawn.size() >= c.drawn.size(); }));
-        settle();
+        settle(stack);
         EXPECT_EQ(stack.drawn, c.drawn);
     }
 }
 
-// Leaving a document waits for nothing on the queue, whatever it does for
-// the stack, and nothing of the stack is called after it has gone.
-TEST(PDFPageStack, DestroyingTheStackNeverWaitsForTheQueueAndHearsNothingAfter) {
+// Leaving a document waits for nothing of its renderer, whatever it does,
+// and nothing of the stack is called after it has gone.
+TEST(PDFPageStack, DestroyingTheStackNeverWaitsForTheRendererAndHearsNothingAfter) {
     testkit::TempFolder folder;
     const std::string heavy = writePDF(folder, {612, 792}, 2, 20000);
     enum class When { opening, asked, drawing };
@@ -190,15 +210,64 @@ TEST(PDFPageStack, DestroyingTheStackNeverWaitsForTheQueueAndHearsNothingAfter) 
         if (when != When::opening) {
             ASSERT_TRUE(stack.open());
         }
-        QueueHold hold;
+        RendererHold hold;
         stack.draw(0);
         if (when == When::drawing) {
-            ASSERT_TRUE(hold.released()); // the queue takes the first page up now
+            ASSERT_TRUE(hold.released()); // the renderer takes the first page up now
         }
         stack.pages.reset();
         ASSERT_TRUE(hold.released());
-        settle();
+        settle(stack);
         EXPECT_EQ(stack.opened, when == When::opening ? 0 : 1);
         EXPECT_TRUE(stack.drawn.empty());
     }
+}
+
+// No document waits for another: a light one opened while a heavy one's page
+// is drawn (its renderer held at it, so that it still is) opens and shows its
+// page, the heavy page still on its way.
+TEST(PDFPageStack, ALightDocumentIsDrawnWhileAHeavyOneStillDraws) {
+    testkit::TempFolder folder;
+    Stack heavy(writePDF(folder, {612, 792}, 1, 100000));
+    ASSERT_TRUE(heavy.open());
+    heavy.draw(0);
+    RendererHold drawing;
+    Stack light(writePDF(folder, {200, 100}, 1));
+    ASSERT_TRUE(light.open());
+    light.draw(0);
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !light.drawn.empty(); }));
+    EXPECT_TRUE(black(*light.draw(0), {112, 12 + 25}));
+    EXPECT_TRUE(heavy.pages->isPending(0));
+    EXPECT_TRUE(heavy.drawn.empty());
+    EXPECT_TRUE(drawing.released());
+}
+
+// Leaving a document while its renderer draws a heavy page ends the renderer
+// at once: no process of it is left behind.
+TEST(PDFPageStack, LeavingADocumentWhileAPageDrawsEndsItsRenderer) {
+    testkit::TempFolder folder;
+    Stack heavy(writePDF(folder, {612, 792}, 1, 100000));
+    ASSERT_TRUE(heavy.open());
+    heavy.draw(0);
+    ASSERT_EQ(renderers(1).size(), 1u);
+    EXPECT_TRUE(heavy.pages->isPending(0));
+    heavy.pages.reset();
+    EXPECT_TRUE(testkit::waitUntil([] { return testkit::childProcesses().empty(); }));
+}
+
+// A renderer that dies (here killed from outside, as the system's
+// out-of-memory killer would) fails its stack, which says how and shows no
+// page any more.
+TEST(PDFPageStack, ARendererThatDiesFailsItsStackSayingHow) {
+    testkit::TempFolder folder;
+    Stack stack(writePDF(folder, {200, 100}, 3));
+    ASSERT_TRUE(stack.open());
+    const std::vector<pid_t> renderer = renderers(1);
+    ASSERT_EQ(renderer.size(), 1u);
+    ASSERT_EQ(::kill(renderer[0], SIGKILL), 0);
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return !stack.failures.empty(); }));
+    EXPECT_NE(stack.failures[0].find("signal 9"), std::string::npos) << stack.failures[0];
+    EXPECT_EQ(stack.failures.size(), 1u);
+    EXPECT_EQ(stack.pages->state(), PDFPageStack::State::failed);
+    EXPECT_EQ(stack.pages->pageCount(), 0);
 }

@@ -7,6 +7,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -155,8 +156,49 @@ void writePDF(const std::string& path, CGSize size, int pages, CGRect box, const
     cairo_surface_destroy(surface);
 }
 
+// A PDF of one page 200 points square covered by one black picture of `side`
+// x `side` pixels, a bit each and run-length coded: a few hundred KB on disk
+// for a picture that takes 4 bytes a pixel once decoded to be drawn.
+void writeHugePicturePDF(const std::string& path, int side) {
+    const std::size_t bytes = std::size_t((side + 7) / 8) * std::size_t(side);
+    std::string picture;
+    for (std::size_t left = bytes; left > 0;) {
+        const std::size_t run = std::min<std::size_t>(left, 128);
+        picture += char(run == 1 ? 0 : 257 - run);  // `run` copies of the next byte (one: a literal byte)
+        picture += char(0);
+        left -= run;
+    }
+    picture += char(128);  // the end
+    const std::string content = "q 200 0 0 200 0 0 cm /Picture Do Q";
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R"
+        " /Resources << /XObject << /Picture 5 0 R >> >> >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+        "<< /Type /XObject /Subtype /Image /Width " + std::to_string(side) + " /Height " + std::to_string(side) +
+            " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /RunLengthDecode /Length " +
+            std::to_string(picture.size()) + " >>\nstream\n" + picture + "\nendstream",
+    };
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t table = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t offset : offsets) {
+        const std::string number = std::to_string(offset);
+        pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(table) + "\n%%EOF\n";
+    std::ofstream(path, std::ios::binary) << pdf;
+}
+
 // Draws the view until the PDF it shows is open and the pages in view have
-// arrived from the drawing queue; answers the last picture.
+// arrived from its renderer; answers the last picture.
 std::unique_ptr<ImageSurface> drawnPDF(Page& page) {
     std::unique_ptr<ImageSurface> picture;
     const bool drawn = testkit::drainMainQueueUntil([&] {
@@ -541,6 +583,30 @@ TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
         EXPECT_EQ(page.view->title(), "Cannot show the page");
         EXPECT_GT(darkPixels(*picture), 200);  // the message
     }
+}
+
+// A PDF whose page needs more memory to draw than a PDF may take (a picture
+// of a quarter more pixels than its renderer's limit has bytes a pixel) ends
+// its renderer, and the message says so in its place.
+TEST(WebView, APDFThatNeedsMoreMemoryThanItMayTakeShowsTheMessage) {
+    testkit::TempFolder folder;
+    const std::string path = (folder / "huge picture.pdf").string();
+    writeHugePicturePDF(path, int(std::ceil(std::sqrt(PDFPageStack::limits().memoryBytes * 1.25 / 4))));
+    ASSERT_LT(std::filesystem::file_size(path), std::uintmax_t(1) << 20);
+    Page page;
+    testkit::StdoutCapture capture;
+    page.view->load(URLRequest{URL::fileURLWithPath(path)});
+    ASSERT_TRUE(page.view->isShowingPDF());
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] {
+        page.picture();  // asks for the page
+        return !page.view->isShowingPDF();
+    }));
+    const std::string log = capture.finish();
+    EXPECT_NE(log.find("could not show " + URL::fileURLWithPath(path).absoluteString() + ": it needs more memory"),
+              std::string::npos) << log;
+    EXPECT_EQ(page.view->title(), "Cannot show the page");
+    EXPECT_GT(darkPixels(*page.picture()), 200);  // the message
+    EXPECT_EQ(page.navigator->asked.back(), "finish");  // it opened: no navigation failed
 }
 
 // A page that the message replaces, here for a layout past its processor
