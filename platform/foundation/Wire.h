@@ -65,15 +65,18 @@ public:
         bytes_.remove_prefix(size);
         return text;
     }
+    // What is left, taken whole.
     std::string_view rest() { return std::exchange(bytes_, std::string_view()); }
+    std::size_t left() const { return bytes_.size(); }
 
     bool ok() const { return ok_; }
-
-private:
+    // For what reads a message on top of this: what it read makes no sense.
     void fail() {
         ok_ = false;
         bytes_ = {};
     }
+
+private:
 
     std::string_view bytes_;
     bool ok_ = true;

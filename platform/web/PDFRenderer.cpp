@@ -1,9 +1,8 @@
 #include "platform/web/PDFRenderer.h"
 
 #include <cmath>
-#include <cstring>
-#include <type_traits>
 
+#include "platform/foundation/Wire.h"
 #include "platform/graphics/ImageSurface.h"
 
 namespace {
@@ -13,73 +12,32 @@ constexpr char kOpen = 'o', kDraw = 'd';
 // any real page, small enough that a document's length stays finite.
 constexpr CGFloat kLargestSide = 1e7;
 
-// Numbers and texts one after the other, in this machine's order.
-class Writer {
-public:
-    template <class T>
-        requires std::is_arithmetic_v<T>
-    Writer& put(T value) {
-        bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
-        return *this;
-    }
-    Writer& put(std::string_view text) {
-        put(std::uint32_t(text.size()));
-        bytes.append(text);
-        return *this;
-    }
-    std::string bytes;
-};
-
-// Reads what a Writer wrote; every take is false once one came short.
-class Reader {
-public:
-    explicit Reader(std::string_view bytes) : rest_(bytes) {}
-
-    template <class T>
-        requires std::is_arithmetic_v<T>
-    bool take(T& value) {
-        if (!ok_ || rest_.size() < sizeof value)
-            return ok_ = false;
-        std::memcpy(&value, rest_.data(), sizeof value);
-        rest_.remove_prefix(sizeof value);
-        return true;
-    }
-    bool take(std::string& text) {
-        std::uint32_t size = 0;
-        if (!take(size) || rest_.size() < size)
-            return ok_ = false;
-        text.assign(rest_.substr(0, size));
-        rest_.remove_prefix(size);
-        return true;
-    }
-    bool take(CGSize& size) { return take(size.width) && take(size.height) && sane(size.width) && sane(size.height); }
-    std::string_view rest() const { return rest_; }
-
-private:
-    static bool sane(CGFloat side) { return std::isfinite(side) && side >= 0 && side <= kLargestSide; }
-
-    std::string_view rest_;
-    bool ok_ = true;
-};
+// A page's size as a reply gives it: sane, or the reader fails.
+CGSize takeSize(WireReader& reader) {
+    const CGSize size{reader.get<CGFloat>(), reader.get<CGFloat>()};
+    const auto sane = [](CGFloat side) { return std::isfinite(side) && side >= 0 && side <= kLargestSide; };
+    if (!sane(size.width) || !sane(size.height))
+        reader.fail();
+    return size;
+}
 
 }  // namespace
 
-std::string PDFRenderer::openRequest() { return std::move(Writer().put(kOpen).bytes); }
+std::string PDFRenderer::openRequest() { return WireWriter().put(kOpen).take(); }
 
 std::string PDFRenderer::drawRequest(int page, CGFloat pixelsPerPoint) {
-    return std::move(Writer().put(kDraw).put(std::int32_t(page)).put(pixelsPerPoint).bytes);
+    return WireWriter().put(kDraw).put(std::int32_t(page)).put(pixelsPerPoint).take();
 }
 
 std::optional<PDFRenderer::Request> PDFRenderer::request(std::string_view bytes) {
-    Reader reader(bytes);
-    char kind = 0;
+    WireReader reader(bytes);
+    const char kind = reader.get<char>();
     Request request;
-    if (!reader.take(kind))
-        return std::nullopt;
-    if (kind == kOpen && reader.rest().empty())
+    if (reader.ok() && kind == kOpen && reader.left() == 0)
         return request;
-    std::int32_t page = 0;
-    if (kind != kDraw || !reader.take(page) || !reader.take(request.pixelsPerPoint) || !reader.rest().empty())
+    const std::int32_t page = reader.get<std::int32_t>();
+    request.pixelsPerPoint = reader.get<CGFloat>();
+    if (!reader.ok() || kind != kDraw || reader.left() != 0)
         return std::nullopt;
     request.kind = Request::Kind::draw;
     request.page = page;
@@ -87,60 +45,63 @@ std::optional<PDFRenderer::Request> PDFRenderer::request(std::string_view bytes)
 }
 
 std::string PDFRenderer::openedReply(const Opened& opened) {
-    Writer writer;
+    WireWriter writer;
     writer.put(std::uint8_t(opened.error.empty()));
     if (!opened.error.empty())
-        return std::move(writer.put(opened.error).bytes);
+        return writer.put(opened.error).take();
     writer.put(std::uint32_t(opened.sizes.size()));
     for (const CGSize size : opened.sizes)
         writer.put(size.width).put(size.height);
-    return std::move(writer.bytes);
+    return writer.take();
 }
 
 std::optional<PDFRenderer::Opened> PDFRenderer::opened(std::string_view reply) {
-    Reader reader(reply);
-    std::uint8_t open = 0;
+    WireReader reader(reply);
+    const std::uint8_t open = reader.get<std::uint8_t>();
     Opened opened;
-    if (!reader.take(open))
+    if (!reader.ok())
         return std::nullopt;
     if (!open) {
-        if (!reader.take(opened.error) || opened.error.empty() || !reader.rest().empty())
+        opened.error = reader.text();
+        if (!reader.ok() || opened.error.empty() || reader.left() != 0)
             return std::nullopt;
         return opened;
     }
-    std::uint32_t count = 0;
-    if (!reader.take(count) || reader.rest().size() != std::size_t(count) * 2 * sizeof(CGFloat))
+    const std::uint32_t count = reader.get<std::uint32_t>();
+    if (!reader.ok() || reader.left() != std::size_t(count) * 2 * sizeof(CGFloat))
         return std::nullopt;
     opened.sizes.resize(count);
     for (CGSize& size : opened.sizes)
-        if (!reader.take(size))
-            return std::nullopt;
+        size = takeSize(reader);
+    if (!reader.ok())
+        return std::nullopt;
     return opened;
 }
 
 std::string PDFRenderer::drawnReply(const Drawn& drawn) {
-    Writer writer;
+    WireWriter writer;
     const ImageSurface* picture = drawn.picture.get();
     writer.put(std::int32_t(picture ? picture->pixelWidth() : 0)).put(std::int32_t(picture ? picture->pixelHeight() : 0));
     writer.put(std::uint32_t(drawn.links.size()));
     for (const PDFDocument::Link& link : drawn.links)
         writer.put(link.area.origin.x).put(link.area.origin.y).put(link.area.size.width).put(link.area.size.height)
             .put(link.uri);
-    return std::move(writer.bytes);
+    return writer.take();
 }
 
 std::optional<PDFRenderer::Drawn> PDFRenderer::drawn(std::string_view reply, CGSize size, CGFloat pixelsPerPoint) {
-    Reader reader(reply);
-    std::int32_t width = 0, height = 0;
-    std::uint32_t links = 0;
-    if (!reader.take(width) || !reader.take(height) || !reader.take(links))
+    WireReader reader(reply);
+    const std::int32_t width = reader.get<std::int32_t>(), height = reader.get<std::int32_t>();
+    const std::uint32_t links = reader.get<std::uint32_t>();
+    if (!reader.ok())
         return std::nullopt;
     Drawn drawn;
     for (std::uint32_t i = 0; i < links; ++i) {
         PDFDocument::Link link;
-        CGPoint origin;
-        if (!reader.take(origin.x) || !reader.take(origin.y) || !reader.take(link.area.size) || !reader.take(link.uri) ||
-            !std::isfinite(origin.x) || !std::isfinite(origin.y))
+        const CGPoint origin{reader.get<CGFloat>(), reader.get<CGFloat>()};
+        link.area.size = takeSize(reader);
+        link.uri = reader.text();
+        if (!reader.ok() || !std::isfinite(origin.x) || !std::isfinite(origin.y))
             return std::nullopt;
         link.area.origin = origin;
         drawn.links.push_back(std::move(link));

@@ -1,10 +1,7 @@
 #include "platform/web/PageRenderer.h"
 
-#include <cairo.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <utility>
 
 #include "platform/foundation/Wire.h"
@@ -143,14 +140,10 @@ std::string PageRenderer::answer(std::string_view request) {
         ImageSurface picture(CGSize{CGFloat(pixelWidth), height}, scale);
         picture.fill(UIColor::white());
         picture.draw([&](CGContext& context) { document_->draw(context, top, {CGFloat(pixelWidth), height}); });
-        cairo_surface_flush(picture.surface());
-        const int w = picture.pixelWidth(), h = picture.pixelHeight();
-        const int stride = picture.surface() ? cairo_image_surface_get_stride(picture.surface()) : 0;
-        const unsigned char* rows = picture.surface() ? cairo_image_surface_get_data(picture.surface()) : nullptr;
+        const std::span<const std::uint8_t> pixels = picture.bytes();
         WireWriter out;
-        out.rest(answer).put(std::int32_t(rows ? w : 0)).put(std::int32_t(rows ? h : 0));
-        for (int y = 0; rows && y < h; ++y)
-            out.rest({reinterpret_cast<const char*>(rows + std::size_t(y) * std::size_t(stride)), std::size_t(w) * 4});
+        out.rest(answer).put(std::int32_t(picture.pixelWidth())).put(std::int32_t(picture.pixelHeight()));
+        out.rest({reinterpret_cast<const char*>(pixels.data()), pixels.size()});
         return out.take();
     }
     case Request::tap: {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <utility>
 
 #include "platform/foundation/ChildTrial.h"
@@ -205,17 +204,10 @@ void RenderedPage::ask(const Area& area) {
              }
              auto image = std::make_shared<ImageSurface>(CGSize{CGFloat(area.width), area.height}, area.scale);
              const PageRenderer::Picture& picture = *read->picture;
-             const bool took = image->surface() && image->pixelWidth() == picture.pixelWidth &&
-                               image->pixelHeight() == picture.pixelHeight;
+             const bool took =
+                 image->pixelWidth() == picture.pixelWidth && image->pixelHeight() == picture.pixelHeight &&
+                 image->setBytes({reinterpret_cast<const std::uint8_t*>(picture.pixels.data()), picture.pixels.size()});
              if (took) {
-                 cairo_surface_flush(image->surface());
-                 unsigned char* rows = cairo_image_surface_get_data(image->surface());
-                 const int stride = cairo_image_surface_get_stride(image->surface());
-                 for (int y = 0; rows && y < picture.pixelHeight; ++y)
-                     std::memcpy(rows + std::size_t(y) * std::size_t(stride),
-                                 picture.pixels.data() + std::size_t(y) * std::size_t(picture.pixelWidth) * 4,
-                                 std::size_t(picture.pixelWidth) * 4);
-                 cairo_surface_mark_dirty(image->surface());
                  picture_ = Picture{area, std::move(image)};
                  stale_ = pictures != picturesSent_;
              }

@@ -30,18 +30,7 @@
 #include "tests/support/Patience.h"
 #include "tests/support/StdoutCapture.h"
 #include "tests/support/TempFolder.h"
-
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
+#include "tests/support/ThreadSanitizer.h"
 
 namespace {
 
@@ -484,7 +473,7 @@ TEST_F(RegistryTest, ATrialThatSaysNothingOfTheModuleIsTriedAgainAtTheNextSearch
         // ThreadSanitizer shadows every byte a module touches several times
         // over: gigabytes take a busy machine past the trial's minute there,
         // and say nothing of threads.
-        if (kThreadSanitizer && c.path.find("swelling") != std::string::npos) continue;
+        if (testkit::kThreadSanitizer && c.path.find("swelling") != std::string::npos) continue;
         const testkit::ChildOutcome run = testkit::runInChild(
             [&]() -> std::string {
                 std::string first;

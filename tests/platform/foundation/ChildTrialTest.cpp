@@ -10,20 +10,9 @@
 #include "platform/foundation/ChildTrial.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Patience.h"
+#include "tests/support/ThreadSanitizer.h"
 
 namespace {
-
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
 
 // A trial of the shell that says it reached its end: empty when it did, else how it ended.
 std::string shellTrial() {
@@ -53,7 +42,7 @@ TEST(ChildTrial, AForkedChildStartsItsOwnTrialsOnlyWhenItRunsOne) {
         []() -> std::string {
             if (threads() != 1) return std::to_string(threads()) + " threads after the fork";
             // ThreadSanitizer ends a child of a threaded process as it starts a thread.
-            if constexpr (kThreadSanitizer) return "";
+            if constexpr (testkit::kThreadSanitizer) return "";
             for (const char* trial : {"first", "second"})
                 if (const std::string failed = shellTrial(); !failed.empty())
                     return std::string(trial) + " trial: " + failed;
