@@ -609,17 +609,22 @@ TEST(WebView, APDFThatNeedsMoreMemoryThanItMayTakeShowsTheMessage) {
     EXPECT_EQ(page.navigator->asked.back(), "finish");  // it opened: no navigation failed
 }
 
-// A page that the message replaces, here for a layout past its processor
-// time in its renderer, hangs up on the pictures still on their way.
+// A page that the message replaces, here for a rule of the narrow width
+// that needs more memory than a page may take, hangs up on the pictures it
+// asked for and that are still on their way.
 TEST(WebView, APageReplacedByTheMessageStopsItsPictures) {
     testkit::LoopbackServer server({{"/slow.png", {200, "image/png", "", "", true}}});
     testkit::TempFolder folder;
-    std::string html = "<title>Floats</title>";
+    std::string html;
     for (int i = 0; i < 4; ++i)
         html += "<img src='" + server.url("/slow.png?" + std::to_string(i)) + "' width='10' height='10'>";
-    std::ofstream(folder / "floats.html") << html << testkit::floats(9000);
-    Page page;
-    page.view->load(URLRequest{URL::fileURLWithPath((folder / "floats.html").string())});
+    std::ofstream(folder / "narrow.html") << html << testkit::narrowRules("Narrow");
+    Page page({800, 600});
+    page.view->load(URLRequest{URL::fileURLWithPath((folder / "narrow.html").string())});
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return page.view->title() == "Narrow" && server.holding() == 4; }));
+    page.size = {420, 600};
+    page.view->setFrame(CGRect(0, 0, 420, 600));
+    page.picture();  // asks for the narrow picture
     ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return page.view->title() == "Cannot show the page"; }));
     EXPECT_FALSE(page.view->isLoading());
     EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return server.holding() == 0; }));
