@@ -176,6 +176,13 @@ CGAffineTransform CGContext::userSpaceToDeviceSpaceTransform() const {
     return {m.xx, m.yx, m.xy, m.yy, m.x0, m.y0};
 }
 
+CGFloat CGContext::pixelsPerUnit() const {
+    double x = 1, y = 0, deviceX = 1, deviceY = 1;
+    cairo_user_to_device_distance(cr_, &x, &y);
+    cairo_surface_get_device_scale(cairo_get_target(cr_), &deviceX, &deviceY);
+    return std::hypot(x, y) * deviceX;
+}
+
 void CGContext::clip(const CGRect& rect) { clip(std::vector<CGRect>{rect}); }
 
 void CGContext::clip(const std::vector<CGRect>& rects) {

@@ -37,6 +37,9 @@ public:
     void concatCTM(const CGAffineTransform& transform);
     // The current transform, user space to device pixels.
     CGAffineTransform userSpaceToDeviceSpaceTransform() const;
+    // Pixels of the target to one unit along x as the context stands: its
+    // transform and the surface's own scale.
+    CGFloat pixelsPerUnit() const;
     // Intersects the clip with the rectangle (standardised first).
     void clip(const CGRect& rect);
     // Intersects the clip with the union of the rectangles.

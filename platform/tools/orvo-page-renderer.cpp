@@ -19,6 +19,12 @@ namespace {
 // At most what the web view reads of a page, and its address.
 constexpr std::size_t kMostBytes = (std::size_t(16) << 20) + (std::size_t(1) << 20);
 
+[[noreturn]] void outOfMemory() {
+    static const char line[] = "orvo-page-renderer: out of memory\n";
+    (void)!::write(STDERR_FILENO, line, sizeof line - 1);
+    ::_exit(PageRenderer::kOutOfMemory);
+}
+
 }  // namespace
 
 int main(int argc, char**) {
@@ -28,11 +34,7 @@ int main(int argc, char**) {
         std::fputs("usage: orvo-page-renderer (the page open on descriptor 3, requests on descriptor 5)\n", stderr);
         return 2;
     }
-    std::set_new_handler([] {
-        static const char line[] = "orvo-page-renderer: out of memory\n";
-        (void)!::write(STDERR_FILENO, line, sizeof line - 1);
-        ::_exit(PageRenderer::kOutOfMemory);
-    });
+    std::set_new_handler(outOfMemory);
     std::string bytes;
     char chunk[65536];
     for (ssize_t got; bytes.size() < kMostBytes && (got = ::pread(PageRenderer::kPageDescriptor, chunk, sizeof chunk,
@@ -49,9 +51,16 @@ int main(int argc, char**) {
         return 1;
     bytes = std::string();
     PageRenderer page(std::move(html), address.empty() ? std::nullopt : URL::string(address));
-    for (std::string request; ChildSession::nextRequest(request);)
-        if (!ChildSession::reply(page.answer(request)))
+    for (std::string request; ChildSession::nextRequest(request);) {
+        std::string answer;
+        try {
+            answer = page.answer(request);
+        } catch (const std::bad_alloc&) {
+            outOfMemory();
+        }
+        if (!ChildSession::reply(answer))
             break;
+    }
     std::fflush(nullptr);
     ::_exit(0);
 }

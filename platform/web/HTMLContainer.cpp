@@ -27,6 +27,7 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/PangoText.h"
 #include "platform/ui/UIImage.h"
+#include "platform/web/HTMLFilter.h"
 
 namespace litehtml {
 // A list item, which numbers itself when laid out, as litehtml 0.6 builds
@@ -47,8 +48,6 @@ constexpr int kMinimumFontSize = 1;
 constexpr int kMaximumFontSize = 400;
 constexpr int kMaximumTiles = 4096;
 constexpr std::size_t kRememberedWidths = 65536;  // a repeated background stops here
-// Pictures asked for per page: each takes a worker of the session for a while.
-constexpr std::size_t kMaximumImages = 128;
 
 struct LayoutFree {
     void operator()(PangoLayout* layout) const { g_object_unref(layout); }
@@ -408,7 +407,7 @@ std::shared_ptr<UIImage> HTMLContainer::image(const char* src, const char* baseu
 
 void HTMLContainer::load_image(const char* src, const char* baseurl, bool) {
     const std::optional<URL> url = imageURL(src, baseurl);
-    if (!url || images_.size() >= kMaximumImages || !images_.emplace(url->absoluteString(), nullptr).second)
+    if (!url || images_.size() >= kMostPagePictures || !images_.emplace(url->absoluteString(), nullptr).second)
         return;
     if (requestImage_)
         requestImage_(*url);

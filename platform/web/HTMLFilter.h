@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@ enum class PageBudget {
 // Why a piece of work (`what`: "a page") was refused for the budget it spent:
 // "it needs more processor time than a page may take".
 std::string overBudgetReason(PageBudget budget, const std::string& what);
+
+// The most pictures one page may ask for: each takes a download for a
+// while, and those past it are drawn as missing.
+inline constexpr std::size_t kMostPagePictures = 128;
 
 struct FilteredHTML {
     std::string html;                 // empty when the parse went over budget

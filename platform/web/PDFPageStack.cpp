@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,19 +17,12 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageSurface.h"
 #include "platform/web/HTMLFilter.h"
+#include "platform/web/RendererEnding.h"
 
 namespace {
 
 // What shows while the document opens: a letter page.
 constexpr CGSize kOpeningPage{612, 792};
-
-// Device pixels to one unit of the context as it stands.
-CGFloat pixelsPerUnit(cairo_t* cr) {
-    double x = 1, y = 0, deviceX = 1, deviceY = 1;
-    cairo_user_to_device_distance(cr, &x, &y);
-    cairo_surface_get_device_scale(cairo_get_target(cr), &deviceX, &deviceY);
-    return std::hypot(x, y) * deviceX;
-}
 
 // Runs `body` with the stack on the main queue, if the stack is still there then.
 template <class Body>
@@ -113,9 +105,8 @@ std::string PDFPageStack::start(int document) {
     setup.descriptors = {{document, PDFRenderer::kDocumentDescriptor}};
     renderer_ = ChildSession::start(std::move(setup), limits(),
                                     [self = std::weak_ptr<PDFPageStack*>(self_)](const ChildTrial::Ending& ending) {
-                                        // The program quits: nobody is left to tell.
-                                        if (ending.kind != ChildTrial::Ending::Kind::quit)
-                                            onMain(self, [why = describe(ending)](PDFPageStack& stack) { stack.fail(why); });
+                                        if (std::optional<std::string> why = describe(ending))
+                                            onMain(self, [why = std::move(*why)](PDFPageStack& stack) { stack.fail(why); });
                                     });
     return "";
 }
@@ -130,26 +121,11 @@ void PDFPageStack::open(ChildSession& renderer, const std::weak_ptr<PDFPageStack
 // The renderer is ended at once, whatever it does: it may be drawing a heavy page.
 PDFPageStack::~PDFPageStack() = default;
 
-std::string PDFPageStack::describe(const ChildTrial::Ending& ending) {
-    using Kind = ChildTrial::Ending::Kind;
-    switch (ending.kind) {
-    case Kind::overMemory:
-        return overBudgetReason(PageBudget::memory, "a PDF");
-    case Kind::overProcessorTime:
-    case Kind::timedOut:
-        return overBudgetReason(PageBudget::processorTime, "a PDF");
-    case Kind::notStarted:
-    case Kind::quit:
-        return "its renderer cannot be started: " + ending.why;
-    case Kind::ended:
-        break;
-    }
-    if (!ending.why.empty())
-        return "its renderer " + ending.why;
-    const std::string line = ChildTrial::lastLine(ending.output);
-    return (WIFSIGNALED(ending.status) ? "its renderer was ended by " + ChildTrial::signalName(WTERMSIG(ending.status))
-                                       : "its renderer ended with status " + std::to_string(WEXITSTATUS(ending.status))) +
-           (line.empty() ? "" : ": " + line);
+std::optional<std::string> PDFPageStack::describe(const ChildTrial::Ending& ending) {
+    const std::optional<RendererEnding> said = RendererEnding::of(ending, limits().time);
+    if (!said)
+        return std::nullopt;
+    return said->budget ? overBudgetReason(*said->budget, "a PDF") : said->why;
 }
 
 void PDFPageStack::fail(const std::string& why) {
@@ -172,7 +148,7 @@ void PDFPageStack::opened(std::optional<PDFRenderer::Opened> opened) {
     if (state_ != State::opening)
         return;
     if (!opened)
-        return fail("its renderer answered what was not asked");
+        return fail(kRendererAnsweredWrongly);
     if (!opened->error.empty())
         return fail(opened->error);
     state_ = State::open;
@@ -263,7 +239,7 @@ void PDFPageStack::draw(CGContext& context, CGFloat top, CGFloat height) {
             cache_.splice(cache_.begin(), cache_, found->second);
         if (state_ == State::open) {
             shown_.push_back(i);
-            const CGFloat pixelsPerPoint = fitted(i, pixelsPerUnit(cr));
+            const CGFloat pixelsPerPoint = fitted(i, context.pixelsPerUnit());
             if (pixelsPerPoint > 0 && (!picture || picture->pixelsPerPoint != pixelsPerPoint))
                 wanted.push_back({i, pixelsPerPoint});
         }
@@ -299,7 +275,7 @@ void PDFPageStack::arrived(Request request, std::optional<PDFRenderer::Drawn> an
         sent_.pop_front();
     asked_.erase(std::remove(asked_.begin(), asked_.end(), request), asked_.end());
     if (!answer)
-        return fail("its renderer answered what was not asked");
+        return fail(kRendererAnsweredWrongly);
     // A page that left the view while it was drawn is not kept.
     if (!std::binary_search(shown_.begin(), shown_.end(), request.page))
         return;

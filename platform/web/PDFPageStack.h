@@ -111,8 +111,8 @@ private:
     void arrived(Request request, std::optional<PDFRenderer::Drawn> answer);
     void fail(const std::string& why);
     void send(const Request& request);
-    // Why a renderer that ended cannot go on.
-    static std::string describe(const ChildTrial::Ending& ending);
+    // Why a renderer that ended cannot go on; none when the program quits.
+    static std::optional<std::string> describe(const ChildTrial::Ending& ending);
     CGFloat scale(int index) const;
     // The pixels per point of a page's picture: as wanted, within the limits.
     CGFloat fitted(int index, CGFloat pixelsPerPoint) const;

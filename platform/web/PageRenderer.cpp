@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <utility>
 
 #include "platform/foundation/Wire.h"
@@ -32,7 +33,10 @@ std::optional<PageRenderer::State> getState(WireReader& in) {
     }
     state.height = in.get<double>();
     state.title = in.text();
-    for (auto count = in.get<std::uint32_t>(); in.ok() && count > 0; --count)
+    const auto count = in.get<std::uint32_t>();
+    if (count > kMostPagePictures)
+        return std::nullopt;
+    for (auto left = count; in.ok() && left > 0; --left)
         if (const std::optional<URL> url = URL::string(std::string(in.text())))
             state.wantedPictures.push_back(*url);
     if (!in.ok() || !std::isfinite(state.height))
@@ -62,6 +66,12 @@ std::string PageRenderer::tapRequest(int width, CGPoint point) {
 
 std::string PageRenderer::pictureRequest(const URL& url, std::string_view bytes) {
     return WireWriter().put(std::uint8_t(Request::picture)).put(url.absoluteString()).rest(bytes).take();
+}
+
+bool PageRenderer::pictureFits(const URL& url, std::size_t bytes, std::uint64_t most) {
+    // The kind, the address and its length before the picture's bytes.
+    const std::uint64_t before = 1 + sizeof(std::uint64_t) + url.absoluteString().size();
+    return before <= most && bytes <= most - before;
 }
 
 std::optional<PageRenderer::Answer> PageRenderer::readAnswer(Request request, std::string_view bytes) {
@@ -137,7 +147,12 @@ std::string PageRenderer::answer(std::string_view request) {
         if (document_->overBudget())
             return answer;
         const int pixelWidth = HTMLDocument::layoutWidth(width);
+        const double bytes = std::ceil(pixelWidth * scale) * std::ceil(height * scale) * 4;
+        if (!(bytes <= double(kLargestPicture)))
+            return {};
         ImageSurface picture(CGSize{CGFloat(pixelWidth), height}, scale);
+        if (picture.pixelWidth() == 0)
+            throw std::bad_alloc();  // Cairo had no memory for it
         picture.fill(UIColor::white());
         picture.draw([&](CGContext& context) { document_->draw(context, top, {CGFloat(pixelWidth), height}); });
         const std::span<const std::uint8_t> pixels = picture.bytes();

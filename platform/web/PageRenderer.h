@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -30,6 +31,8 @@ public:
     // Pixels of one page's pictures decoded at most (128 MiB of them):
     // pictures past it are drawn as missing.
     static constexpr std::uint64_t kPagePixels = std::uint64_t(1) << 25;
+    // The most bytes of a draw's picture: an area that takes more is no request of ours.
+    static constexpr std::size_t kLargestPicture = std::size_t(16) << 20;
 
     // What every answer says of the page.
     struct State {
@@ -54,12 +57,15 @@ public:
     static std::string tapRequest(int width, CGPoint point);
     // A picture the page asked for, as it arrived (empty: it could not be had).
     static std::string pictureRequest(const URL& url, std::string_view bytes);
+    // Whether a picture of so many bytes makes a request of at most `most` bytes.
+    static bool pictureFits(const URL& url, std::size_t bytes, std::uint64_t most);
     struct Answer {
         State state;
         std::optional<Picture> picture;  // a draw's
         std::optional<Link> link;        // a tap's, when it hit one
     };
-    // None for an answer that is no answer of ours. A picture's pixels are
+    // None for an answer that is no answer of ours: malformed, truncated,
+    // or naming more pictures than a page may have. A picture's pixels are
     // read in place: the answer must outlive them.
     static std::optional<Answer> readAnswer(Request request, std::string_view bytes);
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/foundation/URL.h"
 #include "platform/graphics/CGGeometry.h"
@@ -22,17 +24,27 @@ class ImageSurface;
 // as browsers draw pages: the page's filter, parse, style, layout at each
 // width, drawing and hit-testing happen there, under a limit of resident
 // memory watched from outside and a limit of processor time for each
-// request. This side never waits on it: it sends the width, the area to draw
-// and taps, and draws the newest picture it has (the old width's picture,
-// scaled, until the new one comes). Everything here is for the main thread;
-// the events come on it, and the page may be destroyed inside any of them.
+// request. This side never waits on it: it sends the width, the strips of
+// the page to draw and taps, and draws the newest pictures it has (the old
+// width's, scaled, until the new ones come). A page is drawn in strips the
+// page's width across and at most PageRenderer::kLargestPicture each, so that a view of any
+// size and scale is drawn a request at a time within the renderer's limits
+// and the channel's frame. Every answer is checked: a renderer that answers
+// what it was not asked, or asks for more pictures than a page may have, is
+// ended and the page refused. Everything here is for the main thread; the
+// events come on it, and the page may be destroyed inside any of them.
 // Destroying it ends its renderer at once.
 class RenderedPage {
 public:
+    // The most rows of pixels of one strip: a small view's first picture is quick.
+    static constexpr int kStripRows = 1024;
+
     // What a page's renderer may take: enough for a page with a style sheet of
     // a common framework's size several times over, and its pictures.
     static std::chrono::milliseconds processorTime();
     static std::size_t memoryBytes();
+    // How long a request may go unanswered, whatever the renderer does.
+    static std::chrono::milliseconds answerTime();
 
     struct Events {
         std::function<void()> laidOut;                // the first layout: the title and height are known
@@ -43,10 +55,10 @@ public:
         std::function<void(std::optional<PageBudget> budget, const std::string& why)> refused;
     };
 
-    // `width` and `viewHeight` in points: the first picture, of the page's
-    // top, is asked for at once.
+    // `width` and `viewHeight` in points: the page's top is asked for at
+    // once. `program` stands in for the renderer (tests).
     RenderedPage(const std::string& html, std::optional<URL> baseURL, CGFloat width, CGFloat viewHeight,
-                 Events events);
+                 Events events, std::optional<std::string> program = std::nullopt);
     ~RenderedPage();
     RenderedPage(const RenderedPage&) = delete;
     RenderedPage& operator=(const RenderedPage&) = delete;
@@ -60,8 +72,8 @@ public:
     // True while an answer is awaited: the first layout, or a picture asked for.
     bool isBusy() const { return !refused_ && (!laidOut_ || unanswered_ > 0); }
 
-    // Draws what it has of `height` points of the page from `top`, the
-    // content's `top` at the context's y = 0, and asks for what it lacks.
+    // Draws what it has of `size` from `top` of the page, the content's
+    // `top` at the context's y = 0, and asks for what it lacks.
     void draw(CGContext& context, CGFloat top, CGSize size);
     // The link under a point of the content, answered later (none: no link).
     void tap(CGPoint point, std::function<void(std::optional<HTMLDocument::Link>)> answered);
@@ -69,44 +81,55 @@ public:
     void setPicture(const URL& url, std::string bytes);
 
 private:
-    struct Area {
+    // A strip of the page at a width and scale: strips of one width and
+    // scale lie one under the other from the page's top.
+    struct Strip {
         int width = 0;
-        CGFloat top = 0, height = 0, scale = 1;
-        bool operator==(const Area&) const = default;
-        bool covers(const Area& other) const {
-            return width == other.width && scale == other.scale && top <= other.top &&
-                   top + height >= other.top + other.height;
-        }
+        CGFloat scale = 1;
+        std::int64_t index = 0;
+        bool operator==(const Strip&) const = default;
+        bool sameGrid(const Strip& other) const { return width == other.width && scale == other.scale; }
+        // Its top and height in points.
+        CGFloat height() const;
+        CGFloat top() const { return CGFloat(index) * height(); }
     };
-    struct Picture {
-        Area area;
+    struct Tile {
+        Strip strip;
+        std::uint64_t pictures = 0;  // of the page's pictures handed over, those it shows
         std::shared_ptr<const ImageSurface> image;
     };
+    // What is wanted now: the strips in view, then the others kept for scrolling.
+    struct Wish {
+        Strip first;  // the grid, and the first strip kept
+        std::int64_t last = 0, firstShown = 0, lastShown = 0;
+    };
+    struct Reply;
 
-    void send(std::string request, std::function<void(const std::string&)> answered);
-    // Takes what an answer says of the page: none when the page is refused
+    void send(std::string request, PageRenderer::Request kind, std::optional<Strip> strip,
+              std::function<void(Reply&)> answered);
+    // Takes what an answer says of the page: false when the page is refused
     // or went with an event.
-    std::optional<PageRenderer::Answer> take(const std::string& answer, PageRenderer::Request request);
-    void ask(const Area& area);
+    bool take(Reply& reply);
+    // Asks for the next strip the wish lacks, unless one is on its way.
+    void askNext();
+    void keep(Tile tile);
     void ended(std::optional<PageBudget> budget, const std::string& why);
 
     Events events_;
     std::shared_ptr<ChildSession> renderer_;
     int width_ = 0;
-    CGFloat viewHeight_;
     CGFloat height_ = 0;
     std::string title_;
     bool laidOut_ = false;
     bool refused_ = false;
-    std::optional<Picture> picture_;
-    // The area to draw next, and whether a draw is under way.
-    std::optional<Area> wanted_;
+    // Pictures of strips, in the order they came.
+    std::vector<Tile> tiles_;
+    Wish wish_;
     bool drawing_ = false;
     int unanswered_ = 0;
-    // Pictures of the page handed over so far.
+    // Pictures of the page handed over so far, and the addresses it asked for.
     std::uint64_t picturesSent_ = 0;
-    // The picture shows what the page was before a picture of its own arrived.
-    bool stale_ = false;
+    std::unordered_set<std::string> picturesAsked_;
     // Answers that come after the page has gone find this empty.
     std::shared_ptr<RenderedPage*> self_;
 };

@@ -413,7 +413,14 @@ void WKWebView::showPage(std::uint64_t navigation, const std::string& text, cons
             return;
         const bool loading = !v->page_->laidOut();
         if (!budget) {
-            v->fail("could not show " + url.absoluteString() + ": " + why + ".", url, navigation);
+            const std::string message = "could not show " + url.absoluteString() + ": " + why + ".";
+            // A page whose navigation finished fails no navigation: the message takes its place.
+            if (loading) {
+                v->fail(message, url, navigation);
+                return;
+            }
+            log("ERROR: " + message);
+            v->replaceWithMessage(url, message);
             return;
         }
         // A page over its budget is shown as the message that says so.
