@@ -12,10 +12,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <vector>
 #include <memory>
 #include <string>
 
+#include "platform/graphics/CGContext.h"
+#include "platform/foundation/Wire.h"
 #include "platform/web/RenderedPage.h"
+#include "platform/web/RendererEnding.h"
+#include "tests/support/MainQueue.h"
+#include "tests/support/PixelProbe.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/HostilePages.h"
 #include "tests/support/NamedPipe.h"
@@ -47,30 +54,62 @@ pid_t childRunning(const std::string& program, pid_t parent = ::getpid()) {
     return -1;
 }
 
-// A page's address is handed to its renderer as the page is, never on the
-// renderer's command line, which any user of the machine may read in /proc.
-TEST(RenderedPage, APagesAddressIsNotOnItsRenderersCommandLine) {
-    // The renderer's loader, looking for our library, opens a named pipe
-    // nobody writes to: the renderer stays at its start until the page goes.
-    Dl_info platform{};
-    ASSERT_TRUE(::dladdr(reinterpret_cast<void*>(&RenderedPage::memoryBytes), &platform) && platform.dli_fname);
-    testkit::TempFolder folder{"page-renderer"};
-    testkit::NamedPipe library(folder / std::filesystem::path(platform.dli_fname).filename().string());
-    ASSERT_TRUE(library.made());
-    testkit::ScopedEnvironment environment{"LD_LIBRARY_PATH"};
-    testkit::ScopedEnvironment::set("LD_LIBRARY_PATH", folder.path().string());
-    const std::string address = "https://pages.example/private/a-page-of-its-own.html";
-    auto page = std::make_unique<RenderedPage>("<p>A page</p>", URL::string(address), 320, 240, RenderedPage::Events{});
-    // The program is named as it starts; its command line is there once its loader is at work.
-    std::string commandLine;
-    const bool found = testkit::waitUntil([&] {
-        const pid_t child = childRunning("orvo-page-renderer");
-        commandLine = child > 0 ? contents("/proc/" + std::to_string(child) + "/cmdline") : "";
-        return commandLine.find("orvo-page-renderer") != std::string::npos;
-    });
-    page.reset();
-    ASSERT_TRUE(found);
+// A page and what it said, drawn by its renderer (or a stand-in) as a view
+// of `size` would.
+struct Watched {
+    explicit Watched(const std::string& html, std::optional<std::string> program = std::nullopt,
+                     std::optional<URL> address = URL::string("https://pages.example/private/a-page-of-its-own.html"),
+                     CGSize viewSize = {320, 240})
+        : size(viewSize) {
+        RenderedPage::Events events;
+        events.laidOut = [this] { laidOut = true; };
+        events.wantsPicture = [this](const URL& url) { wanted.push_back(url.absoluteString()); };
+        events.refused = [this](std::optional<PageBudget> spent, const std::string& reason) {
+            refused = true;
+            budget = spent;
+            why = reason;
+        };
+        page = std::make_unique<RenderedPage>(html, std::move(address), size.width, size.height, std::move(events),
+                                              std::move(program));
+    }
+    // Draws the page until it is drawn whole, or refused.
+    bool settle() {
+        return testkit::drainMainQueueUntil([&] {
+            if (!refused)
+                testkit::renderOverWhite(size, 1, [&](CGContext& context) { page->draw(context, 0, size); });
+            return refused || (laidOut && !page->isBusy());
+        });
+    }
+
+    CGSize size;
+    std::unique_ptr<RenderedPage> page;
+    bool laidOut = false, refused = false;
+    std::optional<PageBudget> budget;
+    std::string why;
+    std::vector<std::string> wanted;
+};
+
+// A page's address is handed to its renderer with the page, never on the
+// renderer's command line or in its environment, which other programs may
+// read in /proc: the renderer knows it (a relative link resolves against it)
+// and neither shows it.
+TEST(RenderedPage, APagesAddressReachesItsRendererButNotItsCommandLineOrEnvironment) {
+    Watched watched("<a href=\"next.html\" style=\"display:block;height:100px\">Next</a>");
+    ASSERT_TRUE(watched.settle());
+    ASSERT_FALSE(watched.refused) << watched.why;
+    const pid_t renderer = childRunning("orvo-page-renderer");
+    ASSERT_GT(renderer, 0);
+    const std::string process = "/proc/" + std::to_string(renderer);
+    const std::string commandLine = contents(process + "/cmdline"), environment = contents(process + "/environ");
+    std::optional<std::optional<HTMLDocument::Link>> tapped;
+    watched.page->tap({20, 20}, [&](std::optional<HTMLDocument::Link> link) { tapped = link; });
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return tapped.has_value(); }));
+    ASSERT_TRUE(tapped->has_value());
+    EXPECT_EQ((*tapped)->address, "https://pages.example/private/next.html");
+    EXPECT_NE(commandLine.find("orvo-page-renderer"), std::string::npos);
     EXPECT_EQ(commandLine.find("pages.example"), std::string::npos) << commandLine;
+    EXPECT_FALSE(environment.empty());
+    EXPECT_EQ(environment.find("pages.example"), std::string::npos);
 }
 
 // An app killed while a page's renderer works leaves no renderer behind.
@@ -110,6 +149,131 @@ TEST(RenderedPage, ARendererEndsWithItsHost) {
         },
         std::chrono::seconds(120));
     EXPECT_TRUE(run.passed()) << run.describe();
+}
+
+// A renderer is trusted with nothing: one that answers what it was not asked,
+// or asks for more pictures than a page may have, is ended and the page
+// refused, whatever it did before; each address is asked for once. Each
+// stand-in answers a draw of the page's top and a tap.
+TEST(RenderedPage, ARendererTakenOverByItsPageIsEndedAtItsFirstWrongAnswer) {
+    struct Case {
+        std::string how;
+        bool refused;
+        std::size_t mostWanted;
+    };
+    for (const Case& c : std::vector<Case>{{"honest", false, 0},
+                                           {"one address", false, 1},
+                                           {"wrong size", true, 0},
+                                           {"flood", true, 0},
+                                           {"many in turns", true, kMostPagePictures},
+                                           {"tall", true, 0},
+                                           {"babble", true, 0}}) {
+        SCOPED_TRACE(c.how);
+        Watched watched(c.how, ORVO_TEST_STAND_IN_RENDERER);
+        ASSERT_TRUE(watched.settle());
+        // A tap is one answer more.
+        bool tapped = false;
+        watched.page->tap({1, 1}, [&](std::optional<HTMLDocument::Link>) { tapped = true; });
+        if (c.refused)
+            EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return watched.refused; }));
+        else
+            EXPECT_TRUE(testkit::drainMainQueueUntil([&] { return tapped; }));
+        EXPECT_EQ(watched.refused, c.refused);
+        EXPECT_LE(watched.wanted.size(), c.mostWanted);
+        if (c.refused) {
+            EXPECT_FALSE(watched.budget);
+            EXPECT_FALSE(watched.why.empty());
+            EXPECT_TRUE(testkit::waitUntil([] { return childRunning("orvo-test-stand-in-renderer") < 0; }));
+        } else {
+            EXPECT_EQ(watched.page->title(), "Stand-in");
+            EXPECT_EQ(watched.page->height(), 1000);
+        }
+    }
+}
+
+// What the web view reads of a renderer's answer: a real answer reads, and
+// one cut short, longer than its picture, of sizes that do not agree, or of
+// numbers that make no sense reads as none.
+TEST(RenderedPage, AnAnswerIsReadOnlyWhenItIsWholeAndSane) {
+    PageRenderer renderer("<title>T</title><p>Read me</p>", URL::string("https://pages.example/"));
+    const std::string drawn = renderer.answer(PageRenderer::drawRequest(40, CGRect(0, 0, 40, 10), 2));
+    const std::optional<PageRenderer::Answer> read = PageRenderer::readAnswer(PageRenderer::Request::draw, drawn);
+    ASSERT_TRUE(read && read->picture);
+    EXPECT_EQ(read->state.title, "T");
+    EXPECT_EQ(read->picture->pixelWidth, 80);
+    EXPECT_EQ(read->picture->pixelHeight, 20);
+    for (std::size_t cut = 0; cut < drawn.size(); cut += 1 + cut / 8)
+        EXPECT_FALSE(PageRenderer::readAnswer(PageRenderer::Request::draw, drawn.substr(0, cut))) << cut;
+    EXPECT_FALSE(PageRenderer::readAnswer(PageRenderer::Request::draw, drawn + "x"));
+
+    // Answers made up field by field.
+    struct Made {
+        std::string name;
+        std::uint8_t budget = 0xff;
+        double height = 100;
+        std::uint32_t addresses = 1;
+        std::int32_t width = 2, rows = 3;
+        std::size_t pixels = 2 * 3 * 4;
+        bool reads = false;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    for (const Made& m : std::vector<Made>{
+             {.name = "sane", .reads = true},
+             {.name = "most addresses", .addresses = std::uint32_t(kMostPagePictures), .reads = true},
+             {.name = "an address too many", .addresses = std::uint32_t(kMostPagePictures) + 1},
+             {.name = "addresses past the end", .addresses = 0xffffffff},
+             {.name = "no such budget", .budget = 9},
+             {.name = "height NaN", .height = nan},
+             {.name = "height infinite", .height = inf},
+             {.name = "negative width", .width = -2, .pixels = 0},
+             {.name = "negative sides", .width = -2, .rows = -3},
+             {.name = "sides that do not agree", .rows = 4},
+             {.name = "pixels short", .pixels = 2 * 3 * 4 - 1},
+         }) {
+        SCOPED_TRACE(m.name);
+        WireWriter out;
+        out.put(m.budget).put(m.height).put("Title").put(m.addresses);
+        for (std::uint32_t i = 0; i < std::min<std::uint32_t>(m.addresses, kMostPagePictures); ++i)
+            out.put("https://pages.example/" + std::to_string(i) + ".png");
+        out.put(m.width).put(m.rows).rest(std::string(m.pixels, '\0'));
+        EXPECT_EQ(PageRenderer::readAnswer(PageRenderer::Request::draw, out.take()).has_value(), m.reads);
+    }
+}
+
+// How a renderer's end is told: a budget only for the limit it went over,
+// and what happened otherwise, the same for pages and PDFs.
+TEST(RenderedPage, ARenderersEndIsToldAsWhatHappened) {
+    using Kind = ChildTrial::Ending::Kind;
+    struct Case {
+        Kind kind;
+        int status;
+        std::string why;
+        std::optional<PageBudget> budget;
+        std::string says;
+    };
+    for (const Case& c : std::vector<Case>{
+             {Kind::overMemory, 0, "", PageBudget::memory, ""},
+             {Kind::overProcessorTime, 0, "", PageBudget::processorTime, ""},
+             {Kind::timedOut, 0, "", std::nullopt, "did not answer within 30 seconds"},
+             {Kind::ended, SIGKILL, "it said something it was not asked", std::nullopt, "broke the rules of its channel"},
+             {Kind::ended, SIGSEGV, "", std::nullopt, "ended by signal 11"},
+             {Kind::ended, PageRenderer::kOutOfMemory << 8, "", PageBudget::memory, ""},
+         }) {
+        ChildTrial::Ending ending;
+        ending.kind = c.kind;
+        ending.status = c.status;
+        ending.why = c.why;
+        const std::optional<RendererEnding> said = RendererEnding::of(ending, std::chrono::seconds(30));
+        ASSERT_TRUE(said);
+        EXPECT_EQ(said->budget, c.budget) << c.says;
+        EXPECT_NE(said->why.find(c.says), std::string::npos) << said->why;
+        if (c.budget) {
+            EXPECT_TRUE(said->why.empty());
+        }
+    }
+    ChildTrial::Ending quit;
+    quit.kind = Kind::quit;
+    EXPECT_FALSE(RendererEnding::of(quit, std::chrono::seconds(30)));
 }
 
 } // namespace

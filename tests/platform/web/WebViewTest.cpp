@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -17,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/ChildTrial.h"
 #include "platform/foundation/Sanitizers.h"
 #include "platform/ui/UIWindow.h"
 #include "platform/web/PDFPageStack.h"
 #include "platform/web/PDFDocument.h"
 #include "platform/web/WKWebView.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FileOpens.h"
 #include "tests/support/HostilePages.h"
 #include "tests/support/LoopbackServer.h"
@@ -583,6 +586,70 @@ TEST(WebView, APageOverItsBudgetShowsAMessageInItsPlace) {
         EXPECT_EQ(page.view->title(), "Cannot show the page");
         EXPECT_GT(darkPixels(*picture), 200);  // the message
     }
+}
+
+// A page fills a view of any size up to a large display's, at any scale:
+// its renderer draws it in strips within its limits and the channel's.
+TEST(WebView, APageFillsALargeViewAtAnyScale) {
+    const struct Case {
+        CGSize size;
+        CGFloat scale;
+    } cases[] = {{{5120, 2880}, 1}, {{3840, 2160}, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size.width);
+        Page page(c.size);
+        // A blue band across the page just above the view's bottom.
+        const CGFloat band = c.size.height - 120;
+        page.view->loadHTMLString("<title>Large</title><body style='margin:0'><div style='height:" +
+                                      std::to_string(int(band)) +
+                                      "px'></div><div style='height:80px;background:#0000ff'></div>",
+                                  URL::string("http://127.0.0.1/large.html"));
+        std::unique_ptr<ImageSurface> picture;
+        ASSERT_TRUE(testkit::drainMainQueueUntil([&] {
+            picture = testkit::renderOverWhite(c.size, c.scale, [&](CGContext& context) { page.view->render(context); });
+            return !page.view->isLoading();
+        }));
+        EXPECT_EQ(page.view->title(), "Large");
+        EXPECT_EQ(page.navigator->asked.back(), "finish");
+        const auto blue = testkit::overWhite({UIColor{0, 0, 1, 1}}), white = testkit::overWhite({UIColor::white()});
+        for (const CGFloat x : {CGFloat(2), c.size.width / 2, c.size.width - 2}) {
+            EXPECT_TRUE(testkit::pixelNear(*picture, {x, band + 40}, blue)) << x;
+            EXPECT_TRUE(testkit::pixelNear(*picture, {x, band - 40}, white)) << x;
+        }
+    }
+}
+
+// A page whose renderer ends after its navigation finished (killed here, or
+// out of memory as it scrolls) is replaced by the message, and fails no
+// navigation: the delegate heard that one finish.
+TEST(WebView, APageWhoseRendererEndsAfterItsNavigationFinishedFailsNoNavigation) {
+    Page page;
+    page.view->loadHTMLString("<title>Short-lived</title><p>Here</p>", URL::string("http://127.0.0.1/short.html"));
+    page.settled();
+    ASSERT_EQ(page.navigator->asked.back(), "finish");
+    int killed = 0;
+    for (const pid_t child : testkit::childProcesses())
+        if (contents("/proc/" + std::to_string(child) + "/comm") == "orvo-page-rende\n")
+            killed += ::kill(child, SIGKILL) == 0;
+    ASSERT_EQ(killed, 1);
+    ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return page.view->title() == "Cannot show the page"; }));
+    EXPECT_EQ(std::count(page.navigator->asked.begin(), page.navigator->asked.end(), "fail"), 0);
+    EXPECT_EQ(page.navigator->asked.back(), "finish");
+}
+
+// A picture too large to hand to the page's renderer in one request is left
+// out, as one that cannot be decoded is: the page stays as it is.
+TEST(WebView, APictureTooLargeForARequestIsLeftOutOfThePage) {
+    testkit::TempFolder folder;
+    std::ofstream(folder / "big.png").close();
+    std::filesystem::resize_file(folder / "big.png", ChildSession::kLargestFrame + 1);
+    std::ofstream(folder / "page.html") << "<title>Big picture</title><img src='big.png' width=10 height=10><p>Text</p>";
+    Page page;
+    page.view->load(URLRequest{URL::fileURLWithPath((folder / "page.html").string())});
+    page.settled();
+    EXPECT_EQ(page.view->title(), "Big picture");
+    EXPECT_EQ(page.navigator->asked.back(), "finish");
+    EXPECT_FALSE(page.view->isLoading());
 }
 
 // A PDF whose page needs more memory to draw than a PDF may take (a picture

@@ -1,0 +1,72 @@
+// A page's renderer for the tests that answers as a renderer taken over by
+// its page might: the page's text (after its address, on descriptor 3) says
+// how. Every other answer is as the real renderer's would be, of a white page
+// 1000 points tall titled "Stand-in".
+//   honest         nothing else
+//   wrong size     a draw's picture a pixel wider than asked
+//   flood          names 200,000 picture addresses in its first answer
+//   many in turns  names 100 new addresses in each answer
+//   one address    names the same address in each answer
+//   tall           says the page is 1e300 points tall
+//   babble         answers the first request twice
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/Wire.h"
+#include "platform/web/PageRenderer.h"
+
+namespace {
+
+std::string readPage() {
+    std::string bytes;
+    char chunk[4096];
+    for (ssize_t got; (got = ::pread(PageRenderer::kPageDescriptor, chunk, sizeof chunk, off_t(bytes.size()))) > 0;)
+        bytes.append(chunk, std::size_t(got));
+    WireReader in(bytes);
+    in.text();
+    return std::string(in.rest());
+}
+
+}  // namespace
+
+int main() {
+    if (!ChildTrial::bindToParent())
+        return 1;
+    const std::string how = readPage();
+    int answers = 0;
+    for (std::string request; ChildSession::nextRequest(request); ++answers) {
+        std::vector<std::string> addresses;
+        if (how == "flood" && answers == 0)
+            for (int i = 0; i < 200000; ++i)
+                addresses.push_back("http://127.0.0.1/flood/" + std::to_string(i) + ".png");
+        if (how == "many in turns")
+            for (int i = 0; i < 100; ++i)
+                addresses.push_back("http://127.0.0.1/turn/" + std::to_string(answers) + "/" + std::to_string(i) + ".png");
+        if (how == "one address")
+            addresses.push_back("http://127.0.0.1/one.png");
+        WireWriter out;
+        out.put(std::uint8_t(0xff)).put(how == "tall" ? 1e300 : 1000.0).put("Stand-in").put(std::uint32_t(addresses.size()));
+        for (const std::string& address : addresses)
+            out.put(address);
+        WireReader in(request);
+        if (in.get<std::uint8_t>() == std::uint8_t(PageRenderer::Request::draw)) {
+            const int width = in.get<std::int32_t>();
+            in.get<double>();
+            const double height = in.get<double>(), scale = in.get<double>();
+            const auto pixelWidth = std::int32_t(std::ceil(width * scale)) + (how == "wrong size" ? 1 : 0);
+            const auto pixelHeight = std::int32_t(std::ceil(height * scale));
+            out.put(pixelWidth).put(pixelHeight).rest(std::string(std::size_t(pixelWidth) * std::size_t(pixelHeight) * 4, '\xff'));
+        } else if (request.front() == char(PageRenderer::Request::tap)) {
+            out.put(std::uint8_t(0));
+        }
+        const std::string answer = out.take();
+        if (!ChildSession::reply(answer) || (how == "babble" && !ChildSession::reply(answer)))
+            return 1;
+    }
+    return 0;
+}
