@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Sanitizers.h"
 #include "tests/support/ChildProcess.h"
@@ -38,7 +38,7 @@ public:
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         held_ = std::make_unique<FileDescriptor>(ends[0]);
         const FileDescriptor childs(ends[1]);
-        ChildTrial::Setup setup;
+        ChildSession::Setup setup;
         setup.program = ORVO_TEST_SESSION_CHILD;
         setup.descriptors = {{childs.get(), 3}};
         session = ChildSession::start(std::move(setup), limits, [record = record_](const ChildTrial::Ending& ending) {

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 
 namespace {
 
