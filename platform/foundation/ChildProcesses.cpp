@@ -108,6 +108,12 @@ int spawn(const Start& start, pid_t& child) {
     posix_spawn_file_actions_adddup2(&actions, start.output, STDERR_FILENO);
     for (const auto& [from, to] : moves)
         posix_spawn_file_actions_adddup2(&actions, from, to);
+    // A descriptor of ours left open on exec, at a number below the highest
+    // the child gets but not one of them, would reach it too. (A close of a
+    // number that is not open there is no failure.)
+    for (int number = STDERR_FILENO + 1; number <= highest; ++number)
+        if (std::none_of(moves.begin(), moves.end(), [&](const auto& move) { return move.second == number; }))
+            posix_spawn_file_actions_addclose(&actions, number);
     posix_spawn_file_actions_addclosefrom_np(&actions, highest + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);

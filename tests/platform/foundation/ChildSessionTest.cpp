@@ -18,6 +18,7 @@
 #include "platform/foundation/Sanitizers.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Patience.h"
+#include "tests/support/StrayDescriptors.h"
 
 namespace {
 
@@ -29,18 +30,19 @@ ChildSession::Limits generous() {
     return {std::size_t(kSanitizedBuild ? 1024 : 256) << 20, 60s, 120s};
 }
 
-// A session with the test child, and all it said. The child's descriptor 3
-// is a socket whose other end the test holds (`held`), for the "block" request.
+// A session with the test child, and all it said. The child's descriptor
+// `heldAt` is a socket whose other end the test holds (`held`), for the
+// "block" request at 3.
 class Session {
 public:
-    explicit Session(ChildSession::Limits limits = generous()) {
+    explicit Session(ChildSession::Limits limits = generous(), int heldAt = 3) {
         int ends[2] = {-1, -1};
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         held_ = std::make_unique<FileDescriptor>(ends[0]);
         const FileDescriptor childs(ends[1]);
         ChildSession::Setup setup;
         setup.program = ORVO_TEST_SESSION_CHILD;
-        setup.descriptors = {{childs.get(), 3}};
+        setup.descriptors = {{childs.get(), heldAt}};
         session = ChildSession::start(std::move(setup), limits, [record = record_](const ChildTrial::Ending& ending) {
             std::lock_guard lock(record->mutex);
             record->endings.push_back(ending);
@@ -201,6 +203,25 @@ TEST(ChildSession, EndNeverWaitsAndLeavesNoProcess) {
         child.session.reset();
         EXPECT_TRUE(child.endings().empty());
         EXPECT_EQ(child.replies(), std::vector<std::string>{"ready"});
+    }
+}
+
+// The child has its standard descriptors, the ones it is given and its
+// channel, and none of this process's: not even one left open on exec at a
+// number between those it is given.
+TEST(ChildSession, TheChildHasOnlyTheDescriptorsItIsGiven) {
+    const testkit::StrayDescriptors strays({3, 4, 6, 40});
+    ASSERT_TRUE(strays.placed());
+    const struct Case {
+        int heldAt;
+        std::string open;
+    } cases[] = {{3, "0 1 2 3 5"}, {4, "0 1 2 4 5"}, {7, "0 1 2 5 7"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.heldAt);
+        Session child(generous(), c.heldAt);
+        child.send("fds");
+        ASSERT_TRUE(child.waitForReplies(1));
+        EXPECT_EQ(child.replies()[0], c.open);
     }
 }
 
