@@ -5,8 +5,10 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <deque>
@@ -53,12 +55,37 @@ bool readExactly(int from, char* into, std::size_t size) {
     return true;
 }
 
-std::string framed(std::string_view bytes) {
-    const std::uint64_t length = bytes.size();
-    std::string frame(reinterpret_cast<const char*>(&length), sizeof length);
-    frame.append(bytes);
-    return frame;
-}
+// A frame going out over a session's channel, its length and then its bytes
+// sent from where they lie: a request may be a page's picture.
+class Outgoing {
+public:
+    // Takes the bytes over (no copy) and is then pending until all are sent.
+    void start(std::string bytes) {
+        length_ = bytes.size();
+        body_ = std::move(bytes);
+        sent_ = 0;
+    }
+    bool pending() const { return sent_ < sizeof length_ + body_.size(); }
+    // Sends what the channel takes now; lets the bytes go once all are sent.
+    void sendSome(int channel) {
+        const std::size_t inHeader = std::min(sent_, sizeof length_), inBody = sent_ - inHeader;
+        iovec parts[2] = {{reinterpret_cast<char*>(&length_) + inHeader, sizeof length_ - inHeader},
+                          {body_.data() + inBody, body_.size() - inBody}};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = 2;
+        const ssize_t wrote = ::sendmsg(channel, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (wrote > 0)
+            sent_ += std::size_t(wrote);
+        if (!pending())
+            std::string().swap(body_);
+    }
+
+private:
+    std::uint64_t length_ = 0;
+    std::string body_;
+    std::size_t sent_ = sizeof length_;
+};
 
 // A frame coming in over a session's channel, read as it comes.
 class Incoming {
@@ -245,7 +272,7 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
 
     detail::Watch watch{std::nullopt, {}, limits.memoryBytes, std::nullopt};
     std::optional<Answered> answering;  // the request under way
-    std::string out;                    // what is left to write of its frame
+    Outgoing out;                       // its frame, while not all of it is sent
     Incoming in;
     bool outputOpen = true, channelOpen = true;
     for (;;) {
@@ -255,7 +282,8 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
             if (state->ending)
                 break;
             if (!answering && channelOpen && !state->queued.empty()) {
-                out = framed(state->queued.front().first);
+                // Moved, not copied: send() and end() wait for this lock.
+                out.start(std::move(state->queued.front().first));
                 answering = std::move(state->queued.front().second);
                 state->queued.pop_front();
                 sent = true;
@@ -278,7 +306,7 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
             break;
         }
         pollfd waits[3] = {{state->wake.get(), POLLIN, 0},
-                           {channelOpen ? channel.get() : -1, short(POLLIN | (out.empty() ? 0 : POLLOUT)), 0},
+                           {channelOpen ? channel.get() : -1, short(POLLIN | (out.pending() ? POLLOUT : 0)), 0},
                            {outputOpen ? reading.get() : -1, POLLIN, 0}};
         if (::poll(waits, 3, answering || !channelOpen ? detail::kWatchMilliseconds : kIdleWatchMilliseconds) <= 0)
             continue;
@@ -288,11 +316,8 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
         }
         if (waits[2].revents)
             outputOpen = detail::readSome(reading.get(), ending.output);
-        if (waits[1].revents & POLLOUT) {
-            const ssize_t wrote = ::send(channel.get(), out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (wrote > 0)
-                out.erase(0, std::size_t(wrote));
-        }
+        if (waits[1].revents & POLLOUT)
+            out.sendSome(channel.get());
         if (!(waits[1].revents & (POLLIN | POLLHUP | POLLERR)))
             continue;
         const Incoming::Read read = in.readSome(channel.get());
