@@ -2,7 +2,7 @@
 //   echo TEXT   replies TEXT
 //   big N       replies N bytes
 //   eat N       replies, then takes N MiB and waits
-//   spin        spends processor time, never replying
+//   spin [TEXT] spends processor time, never replying (but TEXT first)
 //   sleep       waits on nothing, never replying
 //   block       writes a byte on descriptor 3, reads one from it, replies
 //   crash       aborts
@@ -60,7 +60,9 @@ int main() {
             if (eaten)
                 std::memset(eaten, 1, bytes);
             ::pause();
-        } else if (request == "spin") {
+        } else if (request == "spin" || request.starts_with("spin ")) {
+            if (request != "spin")
+                ChildSession::reply(request.substr(5));
             for (std::uint64_t turns = 0;; ++turns)
                 asm volatile("" : : "r"(turns));
         } else if (request == "sleep") {
