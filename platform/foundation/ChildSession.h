@@ -47,9 +47,12 @@ public:
     // Starts `setup.program` with its arguments and descriptors as a trial is
     // started, never waiting for it. `ended` is called once, on the session's
     // own thread, when the child ends for any reason but end(): `overMemory`,
-    // `overProcessorTime`, `timedOut`, `ended` by itself (its status, and
-    // `why` when it broke the channel's rules), `quit` when the program quits,
-    // `notStarted` (inside this call when not even its thread can be had).
+    // `overProcessorTime`, `timedOut`, `ended` by itself (its status; when it
+    // broke the channel's rules, `why` says how in a clause that starts with
+    // "it ", for the caller to put after words of its own: "it said something
+    // it was not asked", "it sent a frame of N bytes, more than a channel
+    // carries"), `quit` when the program quits, `notStarted` (inside this call
+    // when not even its thread can be had).
     static std::shared_ptr<ChildSession> start(Setup setup, Limits limits, Ended ended);
     ~ChildSession();
     ChildSession(const ChildSession&) = delete;
