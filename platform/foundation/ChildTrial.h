@@ -3,19 +3,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-class FileDescriptor;
-
-// A program of ours run on untrusted input (a module, a page) in a process of
+// A program of ours run once on untrusted input (a module, say) in a process of
 // its own, under limits watched from outside: a time limit, and optionally
 // limits of processor time and resident memory. Whatever the input makes the
 // library do there, crash, hang, spin or swell, ends that process only. The
@@ -54,7 +50,10 @@ public:
         int status = 0;      // how it ended (waitpid's status), when it did
         std::string output;  // the last 4 KB of what it wrote on standard output and error
         std::string marker;  // what it wrote on its marker descriptor
-        std::string why;     // why it did not start
+        // Why it did not start; for `ended` (a session's child that broke the
+        // rules of its channel), a clause on the child that starts with "it ":
+        // "it said something it was not asked".
+        std::string why;
     };
 
     // Runs the trial and waits for its end (or a limit, or the program
@@ -87,62 +86,4 @@ public:
     static std::string lastLine(const std::string& text);
     // "signal 9 (Killed)".
     static std::string signalName(int signal);
-};
-
-// A program of ours kept running beside its host on untrusted input (a
-// document), that answers the host's requests one at a time: started, held
-// to limits and ended with its host as a trial is. Its resident memory is
-// watched for its whole life, each request's processor time while it is
-// answered. A child past a limit, or one that ends by itself, is ended whole
-// and said so once; nothing is answered after that.
-class ChildSession {
-public:
-    // Where the child finds its end of the channel: a stream socket carrying
-    // frames of an 8-byte length (this machine's order) and as many bytes.
-    static constexpr int kChannelDescriptor = 5;
-    // The longest frame either side takes (a page's picture is 16 MiB at most).
-    static constexpr std::uint64_t kLargestFrame = std::uint64_t(64) << 20;
-
-    struct Limits {
-        std::size_t memoryBytes = std::size_t(512) << 20;        // resident, for its whole life
-        std::chrono::milliseconds processorTime{10000};          // a request's, while it is answered
-        std::chrono::milliseconds time{40000};                   // a request's, elapsed: bounds a child that waits on nothing
-    };
-    using Ended = std::function<void(const ChildTrial::Ending&)>;
-    using Answered = std::function<void(std::string reply)>;
-
-    // Starts `setup.program` with its arguments and descriptors as a trial
-    // (its limits and `cancelled` unused), never waiting for it. `ended` is
-    // called once, on the session's own thread, when the child ends for any
-    // reason but end(): `overMemory`, `overProcessorTime`, `timedOut`, `ended`
-    // by itself (its status, and `why` when it broke the channel's rules),
-    // `quit` when the program quits, `notStarted` (inside this call when
-    // not even its thread can be had).
-    static std::shared_ptr<ChildSession> start(ChildTrial::Setup setup, Limits limits, Ended ended);
-    ~ChildSession();
-    ChildSession(const ChildSession&) = delete;
-    ChildSession& operator=(const ChildSession&) = delete;
-
-    // Queues a request and returns: requests are sent one at a time, in
-    // order, and `answered` runs with the reply on the session's thread.
-    void send(std::string request, Answered answered);
-    // Drops the requests not sent yet (the newest ones); answers how many.
-    std::size_t dropQueued();
-    // Ends the child at once, whatever it does, and returns: its thread
-    // reaps it. No callback starts after this (one under way may finish).
-    // The destructor does the same.
-    void end();
-
-    // For the child program: the next request (false once the host is gone),
-    // and the reply to it, `tail` (a picture, say) sent from where it lies.
-    static bool nextRequest(std::string& request);
-    static bool reply(std::string_view reply, std::span<const std::uint8_t> tail = {});
-
-private:
-    struct State;
-    explicit ChildSession(std::shared_ptr<State> state) : state_(std::move(state)) {}
-    static void serve(const std::shared_ptr<State>& state, ChildTrial::Setup setup, Limits limits,
-                      std::vector<std::unique_ptr<FileDescriptor>> copies);
-
-    const std::shared_ptr<State> state_;
 };

@@ -10,7 +10,7 @@
 #include <new>
 #include <string>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 #include "platform/foundation/Wire.h"
 #include "platform/web/PageRenderer.h"
 

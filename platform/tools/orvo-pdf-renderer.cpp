@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageSurface.h"
 #include "platform/web/PDFDocument.h"

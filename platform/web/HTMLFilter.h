@@ -11,7 +11,7 @@ enum class PageBudget {
     parserMemory,   // the parse's own allocator
     parserTime,     // the parse's processor time
     processorTime,  // the processor time of one piece of work: building, a layout, a draw, a tap
-    memory,         // the resident memory of the page's trial
+    memory,         // the resident memory of the page's renderer
 };
 
 // Why a piece of work (`what`: "a page") was refused for the budget it spent:

@@ -100,7 +100,7 @@ std::string PDFPageStack::start(int document) {
     const std::optional<std::string> program = ChildTrial::programBeside("orvo-pdf-renderer");
     if (!program)
         return "its renderer cannot be found";
-    ChildTrial::Setup setup;
+    ChildSession::Setup setup;
     setup.program = *program;
     setup.descriptors = {{document, PDFRenderer::kDocumentDescriptor}};
     renderer_ = ChildSession::start(std::move(setup), limits(),

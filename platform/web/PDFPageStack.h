@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/web/PDFDocument.h"
 #include "platform/web/PDFRenderer.h"

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <utility>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Sanitizers.h"
@@ -97,7 +97,7 @@ RenderedPage::RenderedPage(const std::string& html, std::optional<URL> baseURL, 
         failed("the page cannot be handed to its renderer: " + ChildTrial::systemMessage(error));
         return;
     }
-    ChildTrial::Setup setup;
+    ChildSession::Setup setup;
     setup.program = *program;
     setup.descriptors = {{page.get(), PageRenderer::kPageDescriptor}};
     ChildSession::Limits limits;

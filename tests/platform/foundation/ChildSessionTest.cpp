@@ -6,18 +6,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Sanitizers.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Patience.h"
+#include "tests/support/StrayDescriptors.h"
 
 namespace {
 
@@ -29,18 +33,19 @@ ChildSession::Limits generous() {
     return {std::size_t(kSanitizedBuild ? 1024 : 256) << 20, 60s, 120s};
 }
 
-// A session with the test child, and all it said. The child's descriptor 3
-// is a socket whose other end the test holds (`held`), for the "block" request.
+// A session with the test child, and all it said. The child's descriptor
+// `heldAt` is a socket whose other end the test holds (`held`), for the
+// "block" request at 3.
 class Session {
 public:
-    explicit Session(ChildSession::Limits limits = generous()) {
+    explicit Session(ChildSession::Limits limits = generous(), int heldAt = 3) {
         int ends[2] = {-1, -1};
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         held_ = std::make_unique<FileDescriptor>(ends[0]);
         const FileDescriptor childs(ends[1]);
-        ChildTrial::Setup setup;
+        ChildSession::Setup setup;
         setup.program = ORVO_TEST_SESSION_CHILD;
-        setup.descriptors = {{childs.get(), 3}};
+        setup.descriptors = {{childs.get(), heldAt}};
         session = ChildSession::start(std::move(setup), limits, [record = record_](const ChildTrial::Ending& ending) {
             std::lock_guard lock(record->mutex);
             record->endings.push_back(ending);
@@ -96,20 +101,23 @@ bool noChildLeft() {
 
 }  // namespace
 
-// Requests go one at a time, in order, each answered whole, a reply larger
-// than the channel's buffers included; requests dropped before they were
-// sent are never answered, the one under way still is.
+// Requests go one at a time, in order, each answered whole, a request and a
+// reply larger than the channel's buffers included; requests dropped before
+// they were sent are never answered, the one under way still is.
 TEST(ChildSession, RequestsAreAnsweredInOrderAndDroppedOnesNever) {
     Session child;
     const std::size_t big = std::size_t(20) << 20;
+    // Half the longest frame, each byte telling where it lies.
+    std::string large(std::size_t(ChildSession::kLargestFrame / 2), '\0');
+    for (std::size_t at = 0; at < large.size(); ++at) large[at] = char(at % 251);
     child.send("echo one");
     child.send("big " + std::to_string(big));
-    child.send("echo three");
+    child.send("echo " + large);
     ASSERT_TRUE(child.waitForReplies(3));
     auto replies = child.replies();
     EXPECT_EQ(replies[0], "one");
     EXPECT_EQ(replies[1], std::string(big, 'b'));
-    EXPECT_EQ(replies[2], "three");
+    EXPECT_TRUE(replies[2] == large) << "a reply of " << replies[2].size() << " bytes";
 
     child.send("block");
     ASSERT_TRUE(child.blocked());  // under way: the next ones wait in the queue
@@ -173,34 +181,64 @@ TEST(ChildSession, AChildPastALimitOrEndedByItselfIsEndedAndSaysWhy) {
     }
 }
 
-// end() returns at once whatever the child does (answers, spins, is stopped
-// and cannot die by itself) and leaves no process behind; nothing is said
-// after it, neither an end nor a reply.
+// end() returns at once whatever the child does (waits for a request, spins,
+// is stopped and cannot die by itself), even while the session's own thread
+// is held in a callback of the caller, and leaves no process behind; nothing
+// is said after it, neither an end nor a reply.
 TEST(ChildSession, EndNeverWaitsAndLeavesNoProcess) {
-    enum class Doing { waiting, answering, spinning, stopped };
-    for (const Doing doing : {Doing::waiting, Doing::answering, Doing::spinning, Doing::stopped}) {
+    enum class Doing { waiting, spinning, stopped };
+    for (const Doing doing : {Doing::waiting, Doing::spinning, Doing::stopped}) {
         SCOPED_TRACE(int(doing));
         Session child;
-        child.send("echo ready");
-        ASSERT_TRUE(child.waitForReplies(1));
-        if (doing == Doing::answering) {
-            child.send("block");
-            ASSERT_TRUE(child.blocked());
-        } else if (doing == Doing::spinning) {
-            child.send("spin");
-        } else if (doing == Doing::stopped) {
+        // The session's thread stays in the reply's callback until the test lets it go.
+        struct Hold {
+            std::promise<void> release;
+            std::shared_future<void> released = release.get_future().share();
+            std::atomic<bool> inside{false};
+        };
+        const auto hold = std::make_shared<Hold>();
+        child.session->send(doing == Doing::spinning ? "spin held" : "echo held", [hold](const std::string&) {
+            hold->inside = true;
+            hold->released.wait_for(testkit::kPatience);
+        });
+        ASSERT_TRUE(testkit::waitUntil([&] { return hold->inside.load(); }));
+        if (doing == Doing::stopped) {
             const std::vector<pid_t> children = testkit::childProcesses();
             ASSERT_EQ(children.size(), 1u);
             ASSERT_EQ(::kill(children[0], SIGSTOP), 0);
-            child.send("echo never");
         }
-        child.session->end();
+        std::atomic<bool> ended{false};
+        std::thread ender([&] {
+            child.session->end();
+            ended = true;
+        });
+        EXPECT_TRUE(testkit::waitUntil([&] { return ended.load(); })) << "end() waited for the session's thread";
+        hold->release.set_value();
+        ender.join();
         child.send("echo after the end");
-        if (doing == Doing::answering) child.release();
         EXPECT_TRUE(noChildLeft());
         child.session.reset();
         EXPECT_TRUE(child.endings().empty());
-        EXPECT_EQ(child.replies(), std::vector<std::string>{"ready"});
+        EXPECT_TRUE(child.replies().empty());
+    }
+}
+
+// The child has its standard descriptors, the ones it is given and its
+// channel, and none of this process's: not even one left open on exec at a
+// number between those it is given.
+TEST(ChildSession, TheChildHasOnlyTheDescriptorsItIsGiven) {
+    const testkit::StrayDescriptors strays({3, 4, 6, 40});
+    ASSERT_TRUE(strays.placed());
+    const struct Case {
+        int heldAt;
+        std::string open;
+    } cases[] = {{3, "0 1 2 3 5"}, {4, "0 1 2 4 5"}, {7, "0 1 2 5 7"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.heldAt);
+        Session child(generous(), c.heldAt);
+        child.send("fds");
+        ASSERT_TRUE(child.waitForReplies(1));
+        EXPECT_EQ(child.replies()[0], c.open);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "platform/foundation/ChildTrial.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Patience.h"
+#include "tests/support/StrayDescriptors.h"
 #include "tests/support/ThreadSanitizer.h"
 
 namespace {
@@ -51,6 +52,22 @@ TEST(ChildTrial, AForkedChildStartsItsOwnTrialsOnlyWhenItRunsOne) {
         },
         testkit::kPatience);
     EXPECT_TRUE(run.passed()) << run.describe();
+}
+
+// The trial has its standard descriptors and its marker, and none of this
+// process's: not even one left open on exec below the marker.
+TEST(ChildTrial, TheChildHasOnlyTheDescriptorsItIsGiven) {
+    const testkit::StrayDescriptors strays({3, 40});
+    ASSERT_TRUE(strays.placed());
+    ChildTrial::Setup setup;
+    setup.program = "/bin/sh";
+    // The shell's own descriptors, listed by a process of its own (a
+    // redirection would open one more in the shell).
+    setup.arguments = {"-c", "ls /proc/$$/fd; true"};
+    setup.limits.time = testkit::kPatience;
+    const ChildTrial::Ending ending = ChildTrial::run(std::move(setup));
+    ASSERT_EQ(ending.kind, ChildTrial::Ending::Kind::ended) << ending.why << ending.output;
+    EXPECT_EQ(ending.output, "0\n1\n2\n4\n");
 }
 
 } // namespace

@@ -2,26 +2,46 @@
 //   echo TEXT   replies TEXT
 //   big N       replies N bytes
 //   eat N       replies, then takes N MiB and waits
-//   spin        spends processor time, never replying
+//   spin [TEXT] spends processor time, never replying (but TEXT first)
 //   sleep       waits on nothing, never replying
 //   block       writes a byte on descriptor 3, reads one from it, replies
 //   crash       aborts
 //   exit N      exits with status N
 //   babble      replies twice
 //   huge        announces a frame longer than any channel carries
+//   fds         replies the numbers of its open descriptors: "0 1 2 3 5"
+#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 
 namespace {
 
 int number(const std::string& request) { return std::atoi(request.c_str() + request.find(' ') + 1); }
+
+// All but the one the listing itself holds open.
+std::string openDescriptors() {
+    std::vector<int> open;
+    if (DIR* const listing = ::opendir("/proc/self/fd")) {
+        while (const dirent* entry = ::readdir(listing))
+            if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != ::dirfd(listing))
+                open.push_back(std::atoi(entry->d_name));
+        ::closedir(listing);
+    }
+    std::sort(open.begin(), open.end());
+    std::string numbers;
+    for (const int fd : open)
+        numbers += (numbers.empty() ? "" : " ") + std::to_string(fd);
+    return numbers;
+}
 
 }  // namespace
 
@@ -40,7 +60,9 @@ int main() {
             if (eaten)
                 std::memset(eaten, 1, bytes);
             ::pause();
-        } else if (request == "spin") {
+        } else if (request == "spin" || request.starts_with("spin ")) {
+            if (request != "spin")
+                ChildSession::reply(request.substr(5));
             for (std::uint64_t turns = 0;; ++turns)
                 asm volatile("" : : "r"(turns));
         } else if (request == "sleep") {
@@ -61,6 +83,8 @@ int main() {
             const std::uint64_t length = ChildSession::kLargestFrame + 1;
             (void)!::write(ChildSession::kChannelDescriptor, &length, sizeof length);
             ::pause();
+        } else if (request == "fds") {
+            ChildSession::reply(openDescriptors());
         }
     }
     return 0;
