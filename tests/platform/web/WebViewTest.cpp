@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 #include "platform/foundation/Sanitizers.h"
 #include "platform/ui/UIWindow.h"
 #include "platform/web/PDFPageStack.h"

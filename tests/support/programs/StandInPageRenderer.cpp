@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/ChildSession.h"
 #include "platform/foundation/Wire.h"
 #include "platform/web/PageRenderer.h"
 
