@@ -5,16 +5,19 @@
 // it reached its end, and exits 0 when the module loaded; exits
 // ModuleTrial::kRefused after a line saying why when it did not, or when the
 // module took more memory than a trial may (the host watches it grow; this
-// sees a peak between two of its looks), kShortOfResources when the loader
+// sees a peak between two of its looks, in this program's own address space:
+// not its host's, which it replaced), kShortOfResources when the loader
 // lacked memory or descriptors for it, kReplaced when the path names another
 // file. A crash, a hang or an exit of the module's the host sees for itself.
-#include <sys/resource.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/audio/ModuleTrial.h"
@@ -26,6 +29,29 @@ bool shortOfResources(const std::string& why) {
     for (const int error : {ENOMEM, EMFILE, ENFILE})
         if (why.find(std::strerror(error)) != std::string::npos) return true;
     return why.find("failed to map segment") != std::string::npos;
+}
+
+// The peak resident size of this process's own address space. Not
+// getrusage's ru_maxrss: past an exec, that keeps the peak of the address
+// space the exec replaced, the host's own when it spawned this program.
+// Nothing when /proc cannot tell (the host's own look at us needs it too).
+std::optional<std::size_t> ownPeakBytes() {
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    const std::size_t at = text.find("\nVmHWM:");
+    if (at == std::string::npos) return std::nullopt;
+    char* end = nullptr;
+    const unsigned long long kilobytes = std::strtoull(text.c_str() + at + 7, &end, 10);
+    if (end == text.c_str() + at + 7) return std::nullopt;
+    return std::size_t(kilobytes) * 1024;
 }
 
 // A line saying why for the host, then the end, with `status`.
@@ -66,9 +92,7 @@ int main(int argc, char** argv) {
         // The host hears of a throw when it calls the factory itself.
     }
     std::fflush(nullptr);
-    rusage usage{};
-    if (::getrusage(RUSAGE_SELF, &usage) == 0 &&
-        std::size_t(usage.ru_maxrss) * 1024 > ModuleTrial::memoryBytes())
+    if (const std::optional<std::size_t> peak = ownPeakBytes(); peak && *peak > ModuleTrial::memoryBytes())
         endSaying(ModuleTrial::tookTooMuchMemory(), ModuleTrial::kRefused);
     // Only here, past the factory: a module that ends the process earlier, even with status 0, fails.
     // Nothing of the module's runs at exit: what it made is left as it is.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,15 +35,23 @@ bool readDocument(std::vector<std::uint8_t>& bytes) {
     }
 }
 
+// The page at the size it was answered with (see PDFRenderer::pageSize):
+// what lies beyond it is left out, what poppler's page leaves of it is white.
 PDFRenderer::Drawn draw(const PDFDocument& document, int page, CGFloat pixelsPerPoint) {
     PDFRenderer::Drawn drawn;
     try {
-        drawn.picture = std::make_shared<ImageSurface>(document.pageSize(page), pixelsPerPoint);
-        if (drawn.picture->pixelWidth() > 0)
+        const CGSize own = document.pageSize(page), size = PDFRenderer::pageSize(own);
+        drawn.picture = std::make_shared<ImageSurface>(size, pixelsPerPoint);
+        if (drawn.picture->pixelWidth() > 0) {
+            if (size != own)
+                drawn.picture->fill({1, 1, 1, 1});
             drawn.picture->draw([&](CGContext& context) { document.drawPage(page, context); });
-        else
+        } else {
             drawn.picture.reset();
-        drawn.links = document.links(page);
+        }
+        for (PDFDocument::Link& link : document.links(page))
+            if (const std::optional<CGRect> area = PDFRenderer::linkArea(link.area, size))
+                drawn.links.push_back({*area, std::move(link.uri)});
     } catch (const std::exception& failure) {
         // Shown blank rather than asked for again and again.
         std::fprintf(stderr, "orvo-pdf-renderer: ERROR: page %d could not be drawn: %s\n", page + 1, failure.what());
@@ -73,7 +82,7 @@ int main() {
             else
                 opened.error = "the document cannot be read";
             for (int i = 0; document && i < document->pageCount(); ++i)
-                opened.sizes.push_back(document->pageSize(i));
+                opened.sizes.push_back(PDFRenderer::pageSize(document->pageSize(i)));
             if (!document && opened.error.empty())
                 opened.error = "the file cannot be read";
             reply = PDFRenderer::openedReply(opened);

@@ -12,6 +12,7 @@ class CGContext;
 // A PDF file opened with poppler: page sizes in points, pages drawn through
 // Cairo, and the addresses of the links on a page. Poppler works on one
 // document from one thread at a time: a document is used where it is kept.
+// Built into the PDF renderer only; the platform library uses just Link.
 class PDFDocument {
 public:
     // A link to an address, over an area in page points from the page's top left corner.

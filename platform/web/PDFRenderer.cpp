@@ -1,5 +1,6 @@
 #include "platform/web/PDFRenderer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/foundation/Wire.h"
@@ -8,20 +9,43 @@
 namespace {
 
 constexpr char kOpen = 'o', kDraw = 'd';
-// The largest side of a page in points that a reply may give: far beyond
-// any real page, small enough that a document's length stays finite.
-constexpr CGFloat kLargestSide = 1e7;
 
-// A page's size as a reply gives it: sane, or the reader fails.
-CGSize takeSize(WireReader& reader) {
-    const CGSize size{reader.get<CGFloat>(), reader.get<CGFloat>()};
-    const auto sane = [](CGFloat side) { return std::isfinite(side) && side >= 0 && side <= kLargestSide; };
-    if (!sane(size.width) || !sane(size.height))
+// A link's area as a reply gives it: a finite place, a size no page exceeds
+// (the renderer answers only the part on its page), or the reader fails.
+CGRect takeLinkArea(WireReader& reader) {
+    // Braces: read in order.
+    const CGRect area{reader.get<CGFloat>(), reader.get<CGFloat>(), reader.get<CGFloat>(),
+                      reader.get<CGFloat>()};
+    const auto side = [](CGFloat length) { return length >= 0 && length <= PDFRenderer::kLargestSide; };
+    if (!std::isfinite(area.origin.x) || !std::isfinite(area.origin.y) || !side(area.size.width) ||
+        !side(area.size.height))
         reader.fail();
-    return size;
+    return area;
 }
 
 }  // namespace
+
+bool PDFRenderer::isPageSize(CGSize size) {
+    const auto side = [](CGFloat length) { return length >= kSmallestSide && length <= kLargestSide; };
+    return (size.width == 0 && size.height == 0) || (side(size.width) && side(size.height));
+}
+
+CGSize PDFRenderer::pageSize(CGSize size) {
+    if (!(size.width > 0 && size.height > 0))
+        return {};
+    return {std::clamp(size.width, kSmallestSide, kLargestSide),
+            std::clamp(size.height, kSmallestSide, kLargestSide)};
+}
+
+std::optional<CGRect> PDFRenderer::linkArea(CGRect area, CGSize page) {
+    if (!std::isfinite(area.origin.x) || !std::isfinite(area.origin.y) || !std::isfinite(area.size.width) ||
+        !std::isfinite(area.size.height))
+        return std::nullopt;
+    const CGRect common = area.intersection(CGRect(0, 0, page.width, page.height));
+    if (common.isNull() || common.isEmpty())
+        return std::nullopt;
+    return common;
+}
 
 std::string PDFRenderer::openRequest() { return WireWriter().put(kOpen).take(); }
 
@@ -71,8 +95,11 @@ std::optional<PDFRenderer::Opened> PDFRenderer::opened(std::string_view reply) {
     if (!reader.ok() || reader.left() != std::size_t(count) * 2 * sizeof(CGFloat))
         return std::nullopt;
     opened.sizes.resize(count);
-    for (CGSize& size : opened.sizes)
-        size = takeSize(reader);
+    for (CGSize& size : opened.sizes) {
+        size = {reader.get<CGFloat>(), reader.get<CGFloat>()};
+        if (!isPageSize(size))
+            return std::nullopt;
+    }
     if (!reader.ok())
         return std::nullopt;
     return opened;
@@ -98,12 +125,10 @@ std::optional<PDFRenderer::Drawn> PDFRenderer::drawn(std::string_view reply, CGS
     Drawn drawn;
     for (std::uint32_t i = 0; i < links; ++i) {
         PDFDocument::Link link;
-        const CGPoint origin{reader.get<CGFloat>(), reader.get<CGFloat>()};
-        link.area.size = takeSize(reader);
+        link.area = takeLinkArea(reader);
         link.uri = reader.text();
-        if (!reader.ok() || !std::isfinite(origin.x) || !std::isfinite(origin.y))
+        if (!reader.ok())
             return std::nullopt;
-        link.area.origin = origin;
         drawn.links.push_back(std::move(link));
     }
     const std::string_view pixels = reader.rest();

@@ -34,6 +34,21 @@ public:
     static std::string drawRequest(int page, CGFloat pixelsPerPoint);
     static std::optional<Request> request(std::string_view bytes);
 
+    // The sides of a page in points: PDF's own range (3 to 14,400 units),
+    // with a little room below. A renderer answers each page's size within
+    // it, or 0 by 0 for a page it could not read (shown as nothing); any
+    // other size is refused: a page next to nothing wide and as tall as it
+    // gets would make the document endless.
+    static constexpr CGFloat kSmallestSide = 1;
+    static constexpr CGFloat kLargestSide = 14400;
+    static bool isPageSize(CGSize size);
+    // What the renderer answers for a page poppler says is `size`: the
+    // nearest size in range, 0 by 0 for one with no area.
+    static CGSize pageSize(CGSize size);
+    // What it answers for a link's area on a page of `page` points: the part
+    // on the page; none when there is no such part or it is no number.
+    static std::optional<CGRect> linkArea(CGRect area, CGSize page);
+
     // The answer to "open": the page sizes in points, or why not.
     struct Opened {
         std::vector<CGSize> sizes;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <link.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -408,6 +409,38 @@ TEST_F(RegistryTest, AModuleThatPassesIsLoadedFromItsOwnPath) {
             std::chrono::seconds(120));
         EXPECT_TRUE(run.passed()) << c.name << ": " << run.describe();
     }
+}
+
+// A trial is judged by its own memory: a host that has made more resident
+// than a trial may, and given it back, still has its own module pass. The
+// trial program replaced an address space of the host's when it started, and
+// the kernel's count of a process's peak keeps that one's across the exec.
+TEST_F(RegistryTest, ATrialIsJudgedByItsOwnMemoryNotItsHostsPeak) {
+    // ThreadSanitizer would shadow the host's gigabytes several times over.
+    if (testkit::kThreadSanitizer) GTEST_SKIP() << "gigabytes of shadow under ThreadSanitizer";
+    std::filesystem::copy_file(module, folder / "after-a-peak.so");
+    const std::string path = (folder / "after-a-peak.so").string();
+    const testkit::ChildOutcome run = testkit::runInChild(
+        [&]() -> std::string {
+            // Every page made resident by the kernel as it maps them: a loop
+            // touching them takes seconds under AddressSanitizer.
+            const std::size_t bytes = ModuleTrial::memoryBytes() + (std::size_t(64) << 20);
+            void* memory =
+                ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+            if (memory == MAP_FAILED) return "no memory for the host's peak";
+            ::munmap(memory, bytes);
+            rusage usage{};
+            if (::getrusage(RUSAGE_SELF, &usage) != 0 ||
+                std::size_t(usage.ru_maxrss) * 1024 <= ModuleTrial::memoryBytes())
+                return "the host never had its peak";
+            const std::size_t before = ModuleTrial::trialsStarted();
+            std::string why;
+            if (!ModuleTrial::load(path, "AUPrincipalClassFactory", why)) return "refused: " + why;
+            if (ModuleTrial::trialsStarted() - before != 1) return "not tried once";
+            return "";
+        },
+        std::chrono::seconds(120));
+    EXPECT_TRUE(run.passed()) << run.describe();
 }
 
 // Only a trial that reached the module and ended by the module's doing gives

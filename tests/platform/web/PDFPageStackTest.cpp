@@ -2,21 +2,34 @@
 
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageSurface.h"
 #include "platform/web/PDFPageStack.h"
+#include "platform/web/PDFRenderer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MainQueue.h"
+#include "tests/support/Patience.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -46,6 +59,34 @@ std::string writePDF(const testkit::TempFolder& folder, CGSize size, int pages, 
     }
     cairo_destroy(cr);
     cairo_surface_destroy(surface);
+    return path;
+}
+
+// A PDF of one empty page whose MediaBox is `box`, as written: malformed
+// documents give sizes no writer would.
+std::string writeBoxPDF(const testkit::TempFolder& folder, const std::string& name, const std::string& box) {
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [" + box + "] /Contents 4 0 R >>",
+        "<< /Length 0 >>\nstream\n\nendstream",
+    };
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t table = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t offset : offsets) {
+        const std::string number = std::to_string(offset);
+        pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(table) + "\n%%EOF\n";
+    const std::string path = (folder / name).string();
+    std::ofstream(path, std::ios::binary) << pdf;
     return path;
 }
 
@@ -108,6 +149,57 @@ private:
     std::vector<pid_t> held_;
     const bool all_;
 };
+
+// Holds the global queue's workers, and what is queued after, while it lives.
+class GlobalQueueHold {
+public:
+    GlobalQueueHold() {
+        const unsigned workers = std::max(4u, std::thread::hardware_concurrency());
+        for (unsigned i = 0; i < workers; ++i) DispatchQueue::global().async([held = held_] { held.wait(); });
+    }
+    ~GlobalQueueHold() { released_.set_value(); }
+
+private:
+    std::promise<void> released_;
+    const std::shared_future<void> held_ = released_.get_future().share();
+};
+
+// A copy of a child's descriptor; -1 when the system gives none.
+int stealDescriptor(pid_t child, int fd) {
+    const int process = int(::syscall(SYS_pidfd_open, child, 0));
+    if (process < 0) return -1;
+    const int copy = int(::syscall(SYS_pidfd_getfd, process, fd, 0));
+    ::close(process);
+    return copy;
+}
+
+// Reads or writes all of `bytes` on a channel, giving up after a minute of silence.
+bool transfer(int fd, char* bytes, std::size_t size, bool reading) {
+    for (std::size_t done = 0; done < size;) {
+        pollfd wait{fd, short(reading ? POLLIN : POLLOUT), 0};
+        if (::poll(&wait, 1, int(testkit::kPatience.count())) <= 0) return false;
+        const ssize_t moved =
+            reading ? ::read(fd, bytes + done, size - done) : ::write(fd, bytes + done, size - done);
+        if (moved <= 0 && errno != EINTR) return false;
+        done += moved > 0 ? std::size_t(moved) : 0;
+    }
+    return true;
+}
+
+// A frame of the renderer's channel: its 8-byte length, then its bytes.
+std::optional<std::string> readFrame(int fd) {
+    std::uint64_t length = 0;
+    if (!transfer(fd, reinterpret_cast<char*>(&length), sizeof length, true) || length > 4096)
+        return std::nullopt;
+    std::string frame(length, '\0');
+    return transfer(fd, frame.data(), frame.size(), true) ? std::optional(frame) : std::nullopt;
+}
+
+bool writeFrame(int fd, std::string frame) {
+    std::uint64_t length = frame.size();
+    return transfer(fd, reinterpret_cast<char*>(&length), sizeof length, false) &&
+           transfer(fd, frame.data(), frame.size(), false);
+}
 
 // Everything asked of the stack's renderer has arrived (unless the stack
 // has gone), and what it sent the main thread has run.
@@ -270,4 +362,98 @@ TEST(PDFPageStack, ARendererThatDiesFailsItsStackSayingHow) {
     EXPECT_EQ(stack.failures.size(), 1u);
     EXPECT_EQ(stack.pages->state(), PDFPageStack::State::failed);
     EXPECT_EQ(stack.pages->pageCount(), 0);
+}
+
+// A renderer (taken over, say, by the document it draws) that answers page
+// sizes no PDF has fails its stack, which ends it and says so: a page next to
+// nothing wide and very tall would make the document endless and the view
+// blank. The test answers the stack's "open" in its renderer's place: the
+// stack asks from the global queue once the document is handed over, so with
+// that held the renderer is stopped before it is asked, and the request comes
+// to a copy of its end of the channel.
+TEST(PDFPageStack, ARendererAnsweringPageSizesNoPDFHasFailsItsStack) {
+    testkit::TempFolder folder;
+    std::ifstream file(writePDF(folder, {200, 100}, 1), std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
+                                          std::istreambuf_iterator<char>()};
+    ASSERT_FALSE(bytes.empty());
+    const struct {
+        const char* name;
+        CGSize size;
+    } cases[] = {
+        {"next to nothing wide, very tall", {1e-300, 1e7}},
+        {"no width", {0, 792}},
+        {"beyond the largest side", {PDFRenderer::kLargestSide + 1, 792}},
+    };
+    // The renderer found is this stack's: none of an earlier one is left.
+    ASSERT_TRUE(testkit::waitUntil([] { return testkit::childProcesses().empty(); }));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> failures;
+        std::unique_ptr<PDFPageStack> pages;
+        int channel = -1;
+        {
+            GlobalQueueHold hold;
+            pages = std::make_unique<PDFPageStack>(
+                bytes,
+                PDFPageStack::Events{{}, [&](const std::string& why) { failures.push_back(why); }, {}});
+            pages->setWidth(224);
+            const std::vector<pid_t> renderer = renderers(1);
+            ASSERT_EQ(renderer.size(), 1u);
+            ASSERT_EQ(::kill(renderer[0], SIGSTOP), 0);
+            channel = stealDescriptor(renderer[0], ChildSession::kChannelDescriptor);
+            if (channel < 0) GTEST_SKIP() << "no copy of the renderer's channel: " << std::strerror(errno);
+        }
+        const std::optional<std::string> request = readFrame(channel);
+        EXPECT_EQ(request, PDFRenderer::openRequest());
+        EXPECT_TRUE(writeFrame(channel, PDFRenderer::openedReply({{{612, 792}, c.size}, ""})));
+        ::close(channel);
+        ASSERT_TRUE(
+            testkit::drainMainQueueUntil([&] { return pages->state() != PDFPageStack::State::opening; }));
+        EXPECT_EQ(pages->state(), PDFPageStack::State::failed);
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_NE(failures[0].find("answered what was not asked"), std::string::npos) << failures[0];
+        EXPECT_EQ(pages->pageCount(), 0);
+        EXPECT_TRUE(std::isfinite(pages->contentHeight()));
+        EXPECT_TRUE(testkit::waitUntil([] { return testkit::childProcesses().empty(); }))
+            << "its renderer is left running";
+    }
+}
+
+// A malformed document whose page poppler takes at a size no PDF page has
+// opens with that page at the nearest size one has (none for a page without
+// area), and draws: its renderer holds what poppler says to what its stack
+// accepts, and the document's length stays that of a page.
+TEST(PDFPageStack, APageOfASizeNoPDFHasOpensAtTheNearestSize) {
+    testkit::TempFolder folder;
+    const struct {
+        const char* name;
+        std::string box;
+        CGSize shown;
+    } cases[] = {
+        {"next to nothing wide, very tall", "0 0 0.00001 1000000", {1, PDFRenderer::kLargestSide}},
+        {"beyond the largest side",
+         "0 0 99999999999999999999999999999999999999999 100",
+         {PDFRenderer::kLargestSide, 100}},
+        {"below the smallest side", "0 0 0.5 0.5", {1, 1}},
+        {"no width", "0 0 0 500", {0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stack stack(writeBoxPDF(folder, std::string(c.name) + ".pdf", c.box));
+        ASSERT_TRUE(
+            testkit::drainMainQueueUntil([&] { return stack.opened == 1 || !stack.failures.empty(); }));
+        ASSERT_EQ(stack.failures, std::vector<std::string>{});
+        ASSERT_EQ(stack.pages->pageCount(), 1);
+        const CGFloat height = c.shown.width > 0 ? c.shown.height * 200 / c.shown.width : 0;
+        EXPECT_DOUBLE_EQ(stack.pages->contentHeight(), 12 + height + 12);
+        stack.draw(0);
+        if (c.shown.width > 0) {
+            ASSERT_TRUE(testkit::drainMainQueueUntil(
+                [&] { return !stack.drawn.empty() || !stack.failures.empty(); }));
+        }
+        settle(stack);
+        EXPECT_EQ(stack.drawn, (c.shown.width > 0 ? std::vector<int>{0} : std::vector<int>{}));
+        EXPECT_EQ(stack.failures, std::vector<std::string>{});
+    }
 }

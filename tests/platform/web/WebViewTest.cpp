@@ -22,7 +22,6 @@
 #include "platform/foundation/Sanitizers.h"
 #include "platform/ui/UIWindow.h"
 #include "platform/web/PDFPageStack.h"
-#include "platform/web/PDFDocument.h"
 #include "platform/web/WKWebView.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FileOpens.h"
@@ -218,10 +217,11 @@ std::unique_ptr<ImageSurface> drawnPDF(Page& page) {
     return picture;
 }
 
+// The pages of the PDF file as its own renderer counts them; -1 when it cannot open it.
 int PDFPages(const URL& file) {
-    std::string error;
-    const auto document = PDFDocument::open(file.path(), error);
-    return document ? document->pageCount() : -1;
+    PDFPageStack pages(file.path(), {});
+    testkit::drainMainQueueUntil([&] { return pages.state() != PDFPageStack::State::opening; });
+    return pages.state() == PDFPageStack::State::open ? pages.pageCount() : -1;
 }
 
 int darkPixels(const ImageSurface& picture) {
