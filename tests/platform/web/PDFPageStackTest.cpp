@@ -27,6 +27,7 @@
 #include "platform/graphics/ImageSurface.h"
 #include "platform/web/PDFPageStack.h"
 #include "platform/web/PDFRenderer.h"
+#include "platform/web/RendererEnding.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MainQueue.h"
 #include "tests/support/Patience.h"
@@ -412,7 +413,7 @@ TEST(PDFPageStack, ARendererAnsweringPageSizesNoPDFHasFailsItsStack) {
             testkit::drainMainQueueUntil([&] { return pages->state() != PDFPageStack::State::opening; }));
         EXPECT_EQ(pages->state(), PDFPageStack::State::failed);
         ASSERT_EQ(failures.size(), 1u);
-        EXPECT_NE(failures[0].find("answered what was not asked"), std::string::npos) << failures[0];
+        EXPECT_NE(failures[0].find(kRendererAnsweredWrongly), std::string::npos) << failures[0];
         EXPECT_EQ(pages->pageCount(), 0);
         EXPECT_TRUE(std::isfinite(pages->contentHeight()));
         EXPECT_TRUE(testkit::waitUntil([] { return testkit::childProcesses().empty(); }))
