@@ -23,6 +23,7 @@
 #include "platform/ui/UIWindow.h"
 #include "platform/web/PDFPageStack.h"
 #include "platform/web/WKWebView.h"
+#include "tests/support/HandMadePDF.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FileOpens.h"
 #include "tests/support/HostilePages.h"
@@ -182,20 +183,7 @@ void writeHugePicturePDF(const std::string& path, int side) {
             " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /RunLengthDecode /Length " +
             std::to_string(picture.size()) + " >>\nstream\n" + picture + "\nendstream",
     };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t table = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const std::size_t offset : offsets) {
-        const std::string number = std::to_string(offset);
-        pdf += std::string(10 - number.size(), '0') + number + " 00000 n \n";
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(table) + "\n%%EOF\n";
+    const std::string pdf = testkit::handMadePDF(objects);
     std::ofstream(path, std::ios::binary) << pdf;
 }
 
