@@ -194,12 +194,18 @@ TEST(ChildSession, EndNeverWaitsAndLeavesNoProcess) {
         struct Hold {
             std::promise<void> release;
             std::shared_future<void> released = release.get_future().share();
-            std::atomic<bool> inside{false};
+            std::atomic<bool> inside{false}, letGo{false};
+            void let() {
+                if (!letGo.exchange(true))
+                    release.set_value();
+            }
         };
         const auto hold = std::make_shared<Hold>();
+        // Let go however the case ends, an assertion's early return included.
+        const std::unique_ptr<Hold, void (*)(Hold*)> letGo(hold.get(), [](Hold* held) { held->let(); });
         child.session->send(doing == Doing::spinning ? "spin held" : "echo held", [hold](const std::string&) {
             hold->inside = true;
-            hold->released.wait_for(testkit::kPatience);
+            hold->released.wait();
         });
         ASSERT_TRUE(testkit::waitUntil([&] { return hold->inside.load(); }));
         if (doing == Doing::stopped) {
@@ -212,8 +218,9 @@ TEST(ChildSession, EndNeverWaitsAndLeavesNoProcess) {
             child.session->end();
             ended = true;
         });
-        EXPECT_TRUE(testkit::waitUntil([&] { return ended.load(); })) << "end() waited for the session's thread";
-        hold->release.set_value();
+        const bool endedFirst = testkit::waitUntil([&] { return ended.load(); });
+        EXPECT_TRUE(endedFirst) << "end() waited for the session's thread";
+        hold->let();  // a waiting end() returns too, so the thread can be joined
         ender.join();
         child.send("echo after the end");
         EXPECT_TRUE(noChildLeft());
