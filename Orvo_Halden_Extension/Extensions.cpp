@@ -11,7 +11,7 @@
 #include "platform/foundation/StringEncoding.h"
 #include "platform/foundation/URLSession.h"
 #include "platform/ui/NSLayoutConstraint.h"
-#include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
 
 std::optional<URL> documentsURL;
 std::optional<URL> resourcesURL;

@@ -78,13 +78,3 @@ void UIImage::draw(const CGRect& rect) const {
     cairo_paint_with_alpha(cr, context->globalAlpha());
     cairo_restore(cr);
 }
-
-void UIImageView::setImage(std::shared_ptr<UIImage> image) {
-    image_ = std::move(image);
-    setNeedsDisplay();
-}
-
-void UIImageView::draw(const CGRect&) {
-    if (image_)
-        image_->draw(bounds());
-}

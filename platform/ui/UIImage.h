@@ -5,7 +5,6 @@
 #include <span>
 
 #include "platform/graphics/CGGeometry.h"
-#include "platform/ui/UIView.h"
 
 typedef struct _cairo_surface cairo_surface_t;
 
@@ -29,18 +28,4 @@ public:
 private:
     explicit UIImage(cairo_surface_t* surface) : surface_(surface) {}
     cairo_surface_t* surface_;
-};
-
-// Shows an image stretched over its bounds; nothing while it has none.
-class UIImageView : public UIView {
-public:
-    using UIView::UIView;
-
-    const std::shared_ptr<UIImage>& image() const { return image_; }
-    void setImage(std::shared_ptr<UIImage> image);
-
-    void draw(const CGRect& rect) override;
-
-private:
-    std::shared_ptr<UIImage> image_;
 };

@@ -8,7 +8,7 @@
 #include "Orvo_Halden_Extension/Extensions.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/ImageSurface.h"
-#include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
 #include "tests/support/Geometry.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainQueue.h"

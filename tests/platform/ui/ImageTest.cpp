@@ -14,7 +14,7 @@
 #include "platform/foundation/URLSession.h"
 #include "platform/graphics/ImageSurface.h"
 #include "platform/graphics/UIBezierPath.h"
-#include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
 #include "tests/support/CopyTally.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainQueue.h"
