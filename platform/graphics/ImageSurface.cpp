@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <system_error>
 
 #include "platform/graphics/CGContext.h"
@@ -21,17 +23,43 @@ CGFloat pixels(CGFloat points, CGFloat scale) {
 }  // namespace
 
 ImageSurface::ImageSurface(CGSize pointSize, CGFloat scale) : scale_(std::isfinite(scale) && scale > 0 ? scale : 1) {
-    const CGFloat width = pixels(pointSize.width, scale), height = pixels(pointSize.height, scale);
+    create(pixels(pointSize.width, scale), pixels(pointSize.height, scale), nullptr);
+}
+
+ImageSurface::ImageSurface(std::string pixels, std::size_t offset, int pixelWidth, int pixelHeight, CGFloat scale)
+    : pixels_(std::move(pixels)), scale_(std::isfinite(scale) && scale > 0 ? scale : 1) {
+    const bool agree = pixelWidth > 0 && pixelHeight > 0 && offset <= pixels_.size() &&
+                       pixels_.size() - offset == std::size_t(pixelWidth) * std::size_t(pixelHeight) * 4;
+    if (!agree) {
+        pixels_ = std::string();
+        create(0, 0, nullptr);
+        return;
+    }
+    // Cairo reads whole words: pixels that do not lie on one are moved to the start.
+    if (reinterpret_cast<std::uintptr_t>(pixels_.data() + offset) % alignof(std::uint32_t) != 0)
+        pixels_.erase(0, offset), offset = 0;
+    create(pixelWidth, pixelHeight, reinterpret_cast<unsigned char*>(pixels_.data() + offset));
+}
+
+void ImageSurface::create(CGFloat width, CGFloat height, unsigned char* data) {
     if (width > kLargestSide || height > kLargestSide || width * height > kLargestPixels) {
         std::printf("ImageSurface ERROR: a picture of %.0f x %.0f pixels is refused (at most %d on a side and "
                     "%.0f in all); it stays empty.\n",
                     width, height, kLargestSide, kLargestPixels);
         std::fflush(stdout);
+        data = nullptr;
     } else if (width > 0 && height > 0) {
         width_ = int(width);
         height_ = int(height);
     }
-    surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width_, height_);
+    surface_ = data ? cairo_image_surface_create_for_data(data, CAIRO_FORMAT_ARGB32, width_, height_, 4 * width_)
+                    : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width_, height_);
+    if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) {
+        std::printf("ImageSurface ERROR: a picture of %d x %d pixels cannot be had (%s); it stays empty.\n", width_,
+                    height_, cairo_status_to_string(cairo_surface_status(surface_)));
+        std::fflush(stdout);
+        width_ = height_ = 0;
+    }
     cairo_surface_set_device_scale(surface_, scale_, scale_);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -27,8 +28,13 @@ public:
     static constexpr double kLargestPixels = 16384.0 * 8192.0;
 
     // Sizes that are not finite or not positive make an empty picture, and
-    // so (with a log line) do sizes beyond the largest picture.
+    // so (with a log line) do sizes beyond the largest picture and a
+    // picture there is no memory for.
     ImageSurface(CGSize pointSize, CGFloat scale = 1);
+    // A picture of pixels already made, taken over where they lie: the
+    // bytes of `pixels` from `offset` on, in the form bytes() gives.
+    // Sizes that do not agree with the bytes make an empty picture.
+    ImageSurface(std::string pixels, std::size_t offset, int pixelWidth, int pixelHeight, CGFloat scale);
     ~ImageSurface();
     ImageSurface(const ImageSurface&) = delete;
     ImageSurface& operator=(const ImageSurface&) = delete;
@@ -60,6 +66,9 @@ public:
     cairo_surface_t* surface() const { return surface_; }
 
 private:
+    void create(CGFloat width, CGFloat height, unsigned char* data);
+
+    std::string pixels_;  // those taken over, if any
     cairo_surface_t* surface_ = nullptr;
     int width_ = 0;
     int height_ = 0;

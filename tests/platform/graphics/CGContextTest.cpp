@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <vector>
 #include <functional>
 #include <numbers>
 
@@ -259,5 +261,44 @@ TEST(ImageSurface, RefusesPicturesBeyondItsLargestSizeWithALogLine) {
         const std::string said = capture.finish();
         EXPECT_EQ(surface.pixelWidth(), c.width) << c.points.width << " x " << c.points.height;
         EXPECT_EQ(said.find("ImageSurface ERROR") != std::string::npos, c.width == 0) << said;
+    }
+}
+
+// Pixels made elsewhere (a renderer's answer) are taken over where they lie
+// when they agree with the sides given, wherever in the bytes they start;
+// otherwise the picture is empty.
+TEST(ImageSurface, TakesOverPixelsThatAgreeWithItsSides) {
+    struct Case {
+        const char* name;
+        std::size_t offset, bytes;
+        int width, height;
+        bool taken;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"aligned", 16, 16 + 3 * 2 * 4, 3, 2, true},
+             {"at the start", 0, 3 * 2 * 4, 3, 2, true},
+             {"off a word", 3, 3 + 3 * 2 * 4, 3, 2, true},
+             {"a byte short", 16, 16 + 3 * 2 * 4 - 1, 3, 2, false},
+             {"a byte over", 16, 16 + 3 * 2 * 4 + 1, 3, 2, false},
+             {"past the end", 64, 32, 1, 1, false},
+             {"no width", 0, 0, 0, 2, false},
+             {"negative sides", 0, 24, -3, -2, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        std::string bytes(c.bytes, '\x7f');
+        // Opaque pixels, each red by its place.
+        for (std::size_t at = c.offset, n = 0; at + 4 <= bytes.size(); at += 4, ++n) {
+            const std::uint32_t argb = 0xff000000u | std::uint32_t(n * 40) << 16;
+            std::memcpy(bytes.data() + at, &argb, 4);
+        }
+        ImageSurface surface(std::move(bytes), c.offset, c.width, c.height, 2);
+        EXPECT_EQ(surface.pixelWidth(), c.taken ? c.width : 0);
+        EXPECT_EQ(surface.pixelHeight(), c.taken ? c.height : 0);
+        if (!c.taken)
+            continue;
+        EXPECT_EQ(surface.scale(), 2);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                EXPECT_EQ(surface.pixel(x, y), (ImageSurface::Pixel{std::uint8_t((y * c.width + x) * 40), 0, 0, 255}));
     }
 }
