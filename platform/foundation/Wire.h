@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -33,6 +34,14 @@ public:
         return *this;
     }
 
+    // Zero bytes up to the next multiple of `multiple` from the message's
+    // start, so that what follows lies aligned where the message does.
+    WireWriter& pad(std::size_t multiple) {
+        bytes_.append((multiple - bytes_.size() % multiple) % multiple, '\0');
+        return *this;
+    }
+    std::size_t size() const { return bytes_.size(); }
+
     std::string take() { return std::move(bytes_); }
 
 private:
@@ -41,7 +50,7 @@ private:
 
 class WireReader {
 public:
-    explicit WireReader(std::string_view bytes) : bytes_(bytes) {}
+    explicit WireReader(std::string_view bytes) : bytes_(bytes), size_(bytes.size()) {}
 
     template <class Number>
         requires std::is_arithmetic_v<Number>
@@ -65,6 +74,15 @@ public:
         bytes_.remove_prefix(size);
         return text;
     }
+    // Skips what WireWriter::pad put there.
+    void skipPadding(std::size_t multiple) {
+        const std::size_t padding = (multiple - (size_ - bytes_.size()) % multiple) % multiple;
+        if (!ok_ || bytes_.size() < padding) {
+            fail();
+            return;
+        }
+        bytes_.remove_prefix(padding);
+    }
     // What is left, taken whole.
     std::string_view rest() { return std::exchange(bytes_, std::string_view()); }
     std::size_t left() const { return bytes_.size(); }
@@ -79,5 +97,6 @@ public:
 private:
 
     std::string_view bytes_;
+    std::size_t size_ = 0;
     bool ok_ = true;
 };

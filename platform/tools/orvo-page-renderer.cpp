@@ -52,13 +52,13 @@ int main(int argc, char**) {
     bytes = std::string();
     PageRenderer page(std::move(html), address.empty() ? std::nullopt : URL::string(address));
     for (std::string request; ChildSession::nextRequest(request);) {
-        std::string answer;
+        PageRenderer::Reply answer;
         try {
             answer = page.answer(request);
         } catch (const std::bad_alloc&) {
             outOfMemory();
         }
-        if (!ChildSession::reply(answer))
+        if (!ChildSession::reply(answer.bytes, answer.pixels))
             break;
     }
     std::fflush(nullptr);

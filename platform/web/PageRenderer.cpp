@@ -46,6 +46,10 @@ std::optional<PageRenderer::State> getState(WireReader& in) {
 
 }  // namespace
 
+void PageRenderer::putPictureSides(WireWriter& out, std::int32_t pixelWidth, std::int32_t pixelHeight) {
+    out.put(pixelWidth).put(pixelHeight).pad(kPixelAlignment);
+}
+
 std::string PageRenderer::layoutRequest(int width) {
     return WireWriter().put(std::uint8_t(Request::layout)).put(std::int32_t(width)).take();
 }
@@ -85,6 +89,7 @@ std::optional<PageRenderer::Answer> PageRenderer::readAnswer(Request request, st
         Picture picture;
         picture.pixelWidth = in.get<std::int32_t>();
         picture.pixelHeight = in.get<std::int32_t>();
+        in.skipPadding(kPixelAlignment);
         const std::string_view pixels = in.rest();
         if (!in.ok() || picture.pixelWidth < 0 || picture.pixelHeight < 0 ||
             pixels.size() != std::size_t(picture.pixelWidth) * std::size_t(picture.pixelHeight) * 4)
@@ -130,13 +135,13 @@ std::string PageRenderer::stateAnswer(int width) {
     return out.take();
 }
 
-std::string PageRenderer::answer(std::string_view request) {
+PageRenderer::Reply PageRenderer::answer(std::string_view request) {
     WireReader in(request);
     const auto kind = Request(in.get<std::uint8_t>());
     switch (kind) {
     case Request::layout: {
         const int width = in.get<std::int32_t>();
-        return in.ok() ? stateAnswer(width) : std::string();
+        return {in.ok() ? stateAnswer(width) : std::string(), {}};
     }
     case Request::draw: {
         const int width = in.get<std::int32_t>();
@@ -145,21 +150,25 @@ std::string PageRenderer::answer(std::string_view request) {
             return {};
         std::string answer = stateAnswer(width);
         if (document_->overBudget())
-            return answer;
+            return {std::move(answer), {}};
         const int pixelWidth = HTMLDocument::layoutWidth(width);
         const double bytes = std::ceil(pixelWidth * scale) * std::ceil(height * scale) * 4;
         if (!(bytes <= double(kLargestPicture)))
             return {};
-        ImageSurface picture(CGSize{CGFloat(pixelWidth), height}, scale);
-        if (picture.pixelWidth() == 0)
-            throw std::bad_alloc();  // Cairo had no memory for it
-        picture.fill(UIColor::white());
-        picture.draw([&](CGContext& context) { document_->draw(context, top, {CGFloat(pixelWidth), height}); });
-        const std::span<const std::uint8_t> pixels = picture.bytes();
+        const CGSize size{CGFloat(pixelWidth), height};
+        if (!picture_ || picture_->scale() != scale || picture_->pixelWidth() != int(std::ceil(size.width * scale)) ||
+            picture_->pixelHeight() != int(std::ceil(size.height * scale))) {
+            picture_.reset();
+            picture_ = std::make_unique<ImageSurface>(size, scale);
+            if (picture_->pixelWidth() == 0)
+                throw std::bad_alloc();  // Cairo had no memory for it
+        }
+        picture_->fill(UIColor::white());
+        picture_->draw([&](CGContext& context) { document_->draw(context, top, size); });
         WireWriter out;
-        out.rest(answer).put(std::int32_t(picture.pixelWidth())).put(std::int32_t(picture.pixelHeight()));
-        out.rest({reinterpret_cast<const char*>(pixels.data()), pixels.size()});
-        return out.take();
+        out.rest(answer);
+        putPictureSides(out, picture_->pixelWidth(), picture_->pixelHeight());
+        return {out.take(), picture_->bytes()};
     }
     case Request::tap: {
         const int width = in.get<std::int32_t>();
@@ -168,13 +177,13 @@ std::string PageRenderer::answer(std::string_view request) {
             return {};
         std::string answer = stateAnswer(width);
         if (document_->overBudget())
-            return answer;
+            return {std::move(answer), {}};
         const std::optional<HTMLDocument::Link> link = document_->linkAt({x, y});
         WireWriter out;
         out.rest(answer).put(std::uint8_t(link ? 1 : 0));
         if (link)
             out.put(link->address).put(std::uint8_t(link->newWindow ? 1 : 0));
-        return out.take();
+        return {out.take(), {}};
     }
     case Request::picture: {
         const std::optional<URL> url = URL::string(std::string(in.text()));
@@ -189,7 +198,7 @@ std::string PageRenderer::answer(std::string_view request) {
                 document_->setImage(*url, std::move(image));
             }
         }
-        return stateAnswer(0);  // at the width laid out last
+        return {stateAnswer(0), {}};  // at the width laid out last
     }
     }
     return {};

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "platform/web/HTMLFilter.h"
 
 class HTMLDocument;
+class ImageSurface;
+class WireWriter;
 
 // One page's work in its renderer process, and the messages the web view
 // and the renderer exchange about it. The web view sends a request at a
@@ -45,6 +48,11 @@ public:
         int pixelWidth = 0, pixelHeight = 0;
         std::string_view pixels;  // Cairo's premultiplied 32-bit rows, pixelWidth * 4 bytes each, in the answer
     };
+    // A draw's answer puts its picture's sides, then its pixels where they
+    // lie on a multiple of this from the answer's start: the web view takes
+    // them over as they arrived.
+    static constexpr std::size_t kPixelAlignment = 16;
+    static void putPictureSides(WireWriter& out, std::int32_t pixelWidth, std::int32_t pixelHeight);
     struct Link {
         std::string address;
         bool newWindow = false;
@@ -72,8 +80,14 @@ public:
     // The renderer's side: the page as its bytes came, untrusted.
     PageRenderer(std::string html, std::optional<URL> baseURL);
     ~PageRenderer();
-    // The answer to a request; an empty one to a request it does not understand.
-    std::string answer(std::string_view request);
+    // The answer to a request (an empty one to a request it does not
+    // understand): its bytes, then a draw's pixels, which stay this
+    // renderer's until the next request.
+    struct Reply {
+        std::string bytes;
+        std::span<const std::uint8_t> pixels;
+    };
+    Reply answer(std::string_view request);
 
 private:
     std::string stateAnswer(int width);
@@ -86,4 +100,7 @@ private:
     int width_ = 0;  // laid out last
     // Pixels of pictures decoded so far, against the page's budget.
     std::uint64_t pixels_ = 0;
+    // The last draw's picture, drawn into again while the size holds: the
+    // strips of a view are of one size.
+    std::unique_ptr<ImageSurface> picture_;
 };

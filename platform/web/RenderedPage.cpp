@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "platform/foundation/ChildSession.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -19,12 +20,6 @@
 
 namespace {
 
-// The strips kept for scrolling hold at most this many bytes beyond those
-// in view: a view's worth either way at any ordinary size.
-constexpr CGFloat kScrollingBytes = 48 << 20;
-// The most a page may be tall, as its layout counts.
-constexpr CGFloat kTallestPage = 2147483647;
-
 // Calls an event through a copy of it: the page, and the event with it, may
 // go inside the call.
 template <class Event, class... Arguments>
@@ -33,17 +28,14 @@ void say(const Event& event, const Arguments&... arguments) {
         copy(arguments...);
 }
 
-std::size_t bytesOf(const ImageSurface& image) {
-    return std::size_t(image.pixelWidth()) * std::size_t(image.pixelHeight()) * 4;
-}
-
 }  // namespace
 
 // An answer as read on the renderer's thread, its picture made there too:
 // none when it is no answer to what was asked.
 struct RenderedPage::Reply {
+    int width = 0;  // the renderer's once it answered
     std::optional<PageRenderer::Answer> answer;
-    std::shared_ptr<ImageSurface> image;
+    std::shared_ptr<const ImageSurface> image;
 };
 
 std::chrono::milliseconds RenderedPage::processorTime() {
@@ -62,16 +54,8 @@ std::chrono::milliseconds RenderedPage::answerTime() {
     return std::max(std::chrono::milliseconds(30000), 4 * processorTime());
 }
 
-CGFloat RenderedPage::Strip::height() const {
-    const CGFloat pixelWidth = std::ceil(CGFloat(width) * scale);
-    // A row short of the picture's bytes: its side in pixels is rounded up.
-    const CGFloat rows =
-        std::clamp<CGFloat>(std::floor(CGFloat(PageRenderer::kLargestPicture) / (4 * pixelWidth)) - 1, 1, kStripRows);
-    return rows / scale;
-}
-
 RenderedPage::RenderedPage(const std::string& html, std::optional<URL> baseURL, CGFloat width, CGFloat viewHeight,
-                           Events events, std::optional<std::string> program)
+                           CGFloat scale, Events events, std::optional<std::string> program)
     : events_(std::move(events)), width_(HTMLDocument::layoutWidth(width)), self_(std::make_shared<RenderedPage*>(this)) {
     const auto failed = [&](const std::string& why) {
         // Said once the caller has the page: the event may destroy it.
@@ -114,14 +98,11 @@ RenderedPage::RenderedPage(const std::string& html, std::optional<URL> baseURL, 
                                                 (*alive)->ended(said.budget, said.why);
                                         });
                                     });
-    // The first strip is one request: the page built, laid out and drawn
-    // within one limit, so that a page shows, or is refused, at once. The
-    // rest of the view follows.
-    const Strip top{width_, 1, 0};
-    const CGFloat shown = std::isfinite(viewHeight) ? std::clamp<CGFloat>(viewHeight, 1, kTallestPage) : 1;
-    wish_ = {top, 0, 0, std::int64_t(std::ceil(shown / top.height())) - 1};
-    wish_.last = wish_.lastShown;
-    askNext();
+    // The first request builds the page and lays it out, so that a page
+    // shows, or is refused, at once; its top is drawn next, at the scale of
+    // the first draw if one comes before.
+    strips_.setView(width_, 0, std::isfinite(viewHeight) ? viewHeight : 0, std::isfinite(scale) ? scale : 1);
+    layOut();
 }
 
 RenderedPage::~RenderedPage() {
@@ -130,27 +111,35 @@ RenderedPage::~RenderedPage() {
         renderer_->end();
 }
 
-void RenderedPage::send(std::string request, PageRenderer::Request kind, std::optional<Strip> strip,
-                        std::function<void(Reply&)> answered) {
+void RenderedPage::send(std::string request, PageRenderer::Request kind, int width,
+                        std::optional<PageStrips::Strip> strip, std::function<void(Reply&)> answered) {
     if (!renderer_)
         return;
     ++unanswered_;
+    sentWidth_ = width;
     std::weak_ptr<RenderedPage*> self = self_;
-    renderer_->send(std::move(request), [self, kind, strip, answered = std::move(answered)](std::string bytes) mutable {
+    renderer_->send(std::move(request), [self, kind, width, strip, answered = std::move(answered)](std::string bytes) mutable {
         // Read here, and a strip's picture made here, off the main thread.
         auto reply = std::make_shared<Reply>();
+        reply->width = width;
         reply->answer = PageRenderer::readAnswer(kind, bytes);
         if (reply->answer && reply->answer->picture) {
-            const PageRenderer::Picture& picture = *reply->answer->picture;
-            auto image = std::make_shared<ImageSurface>(CGSize{CGFloat(strip->width), strip->height()}, strip->scale);
-            // Of the size asked, or no answer.
-            if (image->pixelWidth() == picture.pixelWidth && image->pixelHeight() == picture.pixelHeight &&
-                image->setBytes({reinterpret_cast<const std::uint8_t*>(picture.pixels.data()), picture.pixels.size()}))
-                reply->image = std::move(image);
-            else
+            const PageRenderer::Picture picture = *reply->answer->picture;
+            reply->answer->picture.reset();
+            // Of the size asked, or no answer: the same sides as the renderer's own picture of it.
+            const auto side = [&](CGFloat points) { return int(std::ceil(points * strip->scale)); };
+            if (picture.pixelWidth == side(CGFloat(strip->width)) && picture.pixelHeight == side(strip->height())) {
+                // The answer's bytes become the picture: its pixels stay where they arrived.
+                const std::size_t offset = std::size_t(picture.pixels.data() - bytes.data());
+                auto image = std::make_shared<const ImageSurface>(std::move(bytes), offset, picture.pixelWidth,
+                                                                  picture.pixelHeight, strip->scale);
+                if (image->pixelWidth() > 0)
+                    reply->image = std::move(image);
+                else
+                    reply->answer.reset();
+            } else {
                 reply->answer.reset();
-            if (reply->answer)
-                reply->answer->picture.reset();  // its pixels lie in `bytes`, which go now
+            }
         }
         // Handed on whole: nothing of the page is released on the renderer's thread.
         DispatchQueue::main().async([self, answered = std::move(answered), reply = std::move(reply)] {
@@ -173,7 +162,7 @@ bool RenderedPage::take(Reply& reply) {
         ended(state.refused, "");
         return false;
     }
-    if (!(state.height >= 0 && state.height <= kTallestPage)) {
+    if (!(state.height >= 0 && state.height <= PageStrips::kTallestPage)) {
         ended(std::nullopt, kRendererAnsweredWrongly);
         return false;
     }
@@ -189,6 +178,7 @@ bool RenderedPage::take(Reply& reply) {
     const bool changed = state.height != height_ || state.title != title_;
     height_ = state.height;
     title_ = state.title;
+    strips_.setPage(reply.width, height_);
     // Each event may end the page: `alive` tells, `this` may be gone.
     const std::shared_ptr<RenderedPage*> alive = self_;
     for (const URL& url : wanted)
@@ -204,38 +194,20 @@ void RenderedPage::setWidth(CGFloat width) {
     if (pixels == width_ || refused_)
         return;
     width_ = pixels;
-    // Nothing of the old width is asked for again: the next draw says what is wanted.
-    wish_ = {{width_, wish_.first.scale, 0}, -1, 0, -1};
-    send(PageRenderer::layoutRequest(width_), PageRenderer::Request::layout, std::nullopt,
-         [this](Reply& reply) { take(reply); });
+    layOut();
 }
 
-void RenderedPage::askNext() {
-    if (drawing_ || refused_)
+void RenderedPage::layOut() {
+    // A live resize asks for a width each frame: the renderer lays out only
+    // the latest once it is done with the one before, and the last strips it
+    // drew stand in meanwhile.
+    if (layingOut_ || refused_)
         return;
-    const auto wanted = [this](std::int64_t index) {
-        const auto found = std::find_if(tiles_.begin(), tiles_.end(), [&](const Tile& tile) {
-            return tile.strip.sameGrid(wish_.first) && tile.strip.index == index;
-        });
-        return found == tiles_.end() || found->pictures != picturesSent_;
-    };
-    // Those in view first, top down; then those kept for scrolling.
-    std::optional<std::int64_t> next;
-    for (std::int64_t i = wish_.firstShown; i <= wish_.lastShown && !next; ++i)
-        if (wanted(i))
-            next = i;
-    for (std::int64_t i = wish_.first.index; i <= wish_.last && !next; ++i)
-        if (wanted(i))
-            next = i;
-    if (!next)
-        return;
-    Strip strip = wish_.first;
-    strip.index = *next;
-    drawing_ = true;
-    const std::uint64_t pictures = picturesSent_;
-    send(PageRenderer::drawRequest(strip.width, CGRect(0, strip.top(), strip.width, strip.height()), strip.scale),
-         PageRenderer::Request::draw, strip, [this, strip, pictures](Reply& reply) {
-             drawing_ = false;
+    layingOut_ = true;
+    const int width = width_;
+    send(PageRenderer::layoutRequest(width), PageRenderer::Request::layout, width, std::nullopt,
+         [this, width](Reply& reply) {
+             layingOut_ = false;
              if (!take(reply))
                  return;
              if (!laidOut_) {
@@ -245,20 +217,30 @@ void RenderedPage::askNext() {
                  if (!*alive)
                      return;
              }
-             keep({strip, pictures, std::move(reply.image)});
-             askNext();
-             say(events_.changed);
+             if (width_ != width)
+                 layOut();
+             else
+                 askNext();
          });
 }
 
-void RenderedPage::keep(Tile tile) {
-    if (!tile.image)
+void RenderedPage::askNext() {
+    if (drawing_ || layingOut_ || refused_ || !laidOut_)
         return;
-    // A strip of a grid no longer wished for only stands in until the new grid's strips come.
-    if (!tile.strip.sameGrid(wish_.first) || tile.strip.index < wish_.first.index || tile.strip.index > wish_.last)
+    const std::optional<PageStrips::Strip> strip = strips_.next(picturesSent_);
+    if (!strip)
         return;
-    std::erase_if(tiles_, [&](const Tile& kept) { return kept.strip == tile.strip; });
-    tiles_.push_back(std::move(tile));
+    drawing_ = true;
+    const std::uint64_t pictures = picturesSent_;
+    send(PageRenderer::drawRequest(strip->width, CGRect(0, strip->top(), strip->width, strip->height()), strip->scale),
+         PageRenderer::Request::draw, strip->width, strip, [this, strip = *strip, pictures](Reply& reply) {
+             drawing_ = false;
+             if (!take(reply))
+                 return;
+             strips_.keep({strip, pictures, std::move(reply.image)});
+             askNext();
+             say(events_.changed);
+         });
 }
 
 void RenderedPage::draw(CGContext& context, CGFloat top, CGSize size) {
@@ -267,50 +249,13 @@ void RenderedPage::draw(CGContext& context, CGFloat top, CGSize size) {
     cairo_t* cr = context.cairo();
     const CGFloat scale = std::min<CGFloat>(std::clamp<CGFloat>(context.pixelsPerUnit(), 0.25, 4),
                                             CGFloat(ImageSurface::kLargestSide) / CGFloat(width_ + 1));
-    const CGFloat bottom = top + std::min<CGFloat>(size.height, kTallestPage);
-    // The strips in view, and as much again above and below for scrolling
-    // as the bytes allow.
-    Wish wish;
-    wish.first = {width_, scale, 0};
-    const CGFloat stripHeight = wish.first.height();
-    const CGFloat shown = bottom - top;
-    const CGFloat most = kScrollingBytes / (4 * CGFloat(width_) * scale * scale);
-    const CGFloat kept = std::clamp<CGFloat>(3 * shown, shown, std::max(most, shown));
-    const CGFloat from = std::max<CGFloat>(0, top - (kept - shown) / 2);
-    const auto index = [&](CGFloat y) { return std::int64_t(std::floor(std::max<CGFloat>(y, 0) / stripHeight)); };
-    wish.firstShown = index(top);
-    wish.lastShown = std::max(wish.firstShown, index(std::nextafter(bottom, top)));
-    wish.first.index = std::min(index(from), wish.firstShown);
-    wish.last = std::max(index(std::nextafter(std::max(from + kept, bottom), from)), wish.lastShown);
-    wish_ = wish;
-
-    // The new grid's strips, over any other grid's that stand in for them.
-    const auto inView = [&](const Tile& tile) {
-        const CGFloat s = CGFloat(width_) / CGFloat(tile.strip.width);
-        const CGFloat y = tile.strip.top() * s;
-        return y < bottom && y + tile.strip.height() * s > top;
-    };
-    const auto current = [&](const Tile& tile) {
-        return tile.strip.sameGrid(wish.first) && tile.strip.index >= wish.first.index && tile.strip.index <= wish.last;
-    };
-    bool covered = true;
-    for (std::int64_t i = wish.firstShown; i <= wish.lastShown && covered; ++i)
-        covered = std::any_of(tiles_.begin(), tiles_.end(),
-                              [&](const Tile& tile) { return current(tile) && tile.strip.index == i; });
-    std::erase_if(tiles_, [&](const Tile& tile) { return current(tile) ? false : covered || !inView(tile); });
-    // Stand-ins of other grids hold at most the bytes kept for scrolling, the newest kept.
-    std::size_t standIns = 0;
-    for (auto tile = tiles_.rbegin(); tile != tiles_.rend(); ++tile)
-        if (!current(*tile) && (standIns += bytesOf(*tile->image)) > std::size_t(kScrollingBytes))
-            tile->image.reset();
-    std::erase_if(tiles_, [](const Tile& tile) { return !tile.image; });
-    std::stable_partition(tiles_.begin(), tiles_.end(), [&](const Tile& tile) { return !current(tile); });
+    strips_.setView(width_, top, size.height, scale);
 
     context.saveGState();
     // Strips meet edge to edge: pixel-aligned edges leave no seam between them.
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    for (const Tile& tile : tiles_) {
-        if (!inView(tile))
+    for (const PageStrips::Tile& tile : strips_.tiles()) {
+        if (!strips_.inView(tile))
             continue;
         const CGFloat s = CGFloat(width_) / CGFloat(tile.strip.width);
         context.saveGState();
@@ -327,7 +272,7 @@ void RenderedPage::draw(CGContext& context, CGFloat top, CGSize size) {
 }
 
 void RenderedPage::tap(CGPoint point, std::function<void(std::optional<HTMLDocument::Link>)> answered) {
-    send(PageRenderer::tapRequest(width_, point), PageRenderer::Request::tap, std::nullopt,
+    send(PageRenderer::tapRequest(width_, point), PageRenderer::Request::tap, width_, std::nullopt,
          [this, answered = std::move(answered)](Reply& reply) {
              if (!take(reply))
                  return;
@@ -345,7 +290,7 @@ void RenderedPage::setPicture(const URL& url, std::string bytes) {
     std::string request = PageRenderer::pictureRequest(url, bytes);
     bytes = std::string();
     ++picturesSent_;
-    send(std::move(request), PageRenderer::Request::picture, std::nullopt, [this](Reply& reply) {
+    send(std::move(request), PageRenderer::Request::picture, sentWidth_, std::nullopt, [this](Reply& reply) {
         // What is drawn predates the picture: each strip is drawn again.
         if (!take(reply))
             return;
@@ -361,6 +306,6 @@ void RenderedPage::ended(std::optional<PageBudget> budget, const std::string& wh
     if (renderer_)
         renderer_->end();
     renderer_.reset();
-    tiles_.clear();
+    strips_.clear();
     say(events_.refused, budget, why);
 }

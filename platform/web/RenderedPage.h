@@ -8,13 +8,13 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
-#include <vector>
 
 #include "platform/foundation/URL.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/web/HTMLDocument.h"
 #include "platform/web/HTMLFilter.h"
 #include "platform/web/PageRenderer.h"
+#include "platform/web/PageStrips.h"
 
 class CGContext;
 class ChildSession;
@@ -26,19 +26,16 @@ class ImageSurface;
 // memory watched from outside and a limit of processor time for each
 // request. This side never waits on it: it sends the width, the strips of
 // the page to draw and taps, and draws the newest pictures it has (the old
-// width's, scaled, until the new ones come). A page is drawn in strips the
-// page's width across and at most PageRenderer::kLargestPicture each, so that a view of any
-// size and scale is drawn a request at a time within the renderer's limits
-// and the channel's frame. Every answer is checked: a renderer that answers
-// what it was not asked, or asks for more pictures than a page may have, is
-// ended and the page refused. Everything here is for the main thread; the
-// events come on it, and the page may be destroyed inside any of them.
-// Destroying it ends its renderer at once.
+// width's or scale's, scaled, until the new ones come). A page is drawn in
+// strips (PageStrips), so that a view of any size and scale is drawn a
+// request at a time within the renderer's limits and the channel's frame.
+// Every answer is checked: a renderer that answers what it was not asked,
+// or asks for more pictures than a page may have, is ended and the page
+// refused. Everything here is for the main thread; the events come on it,
+// and the page may be destroyed inside any of them. Destroying it ends its
+// renderer at once.
 class RenderedPage {
 public:
-    // The most rows of pixels of one strip: a small view's first picture is quick.
-    static constexpr int kStripRows = 1024;
-
     // What a page's renderer may take: enough for a page with a style sheet of
     // a common framework's size several times over, and its pictures.
     static std::chrono::milliseconds processorTime();
@@ -55,15 +52,17 @@ public:
         std::function<void(std::optional<PageBudget> budget, const std::string& why)> refused;
     };
 
-    // `width` and `viewHeight` in points: the page's top is asked for at
-    // once. `program` stands in for the renderer (tests).
-    RenderedPage(const std::string& html, std::optional<URL> baseURL, CGFloat width, CGFloat viewHeight,
+    // `width` and `viewHeight` in points: the page is laid out at once, and
+    // its top drawn at `scale` pixels to the point unless a draw asks for
+    // another first. `program` stands in for the renderer (tests).
+    RenderedPage(const std::string& html, std::optional<URL> baseURL, CGFloat width, CGFloat viewHeight, CGFloat scale,
                  Events events, std::optional<std::string> program = std::nullopt);
     ~RenderedPage();
     RenderedPage(const RenderedPage&) = delete;
     RenderedPage& operator=(const RenderedPage&) = delete;
 
-    // Lays the page out at a new width; cheap when unchanged.
+    // Lays the page out at a new width; cheap when unchanged. Only the
+    // latest width is laid out once the layout on its way is done.
     void setWidth(CGFloat width);
     // The height at the latest width answered; 0 before the first.
     CGFloat height() const { return height_; }
@@ -81,52 +80,32 @@ public:
     void setPicture(const URL& url, std::string bytes);
 
 private:
-    // A strip of the page at a width and scale: strips of one width and
-    // scale lie one under the other from the page's top.
-    struct Strip {
-        int width = 0;
-        CGFloat scale = 1;
-        std::int64_t index = 0;
-        bool operator==(const Strip&) const = default;
-        bool sameGrid(const Strip& other) const { return width == other.width && scale == other.scale; }
-        // Its top and height in points.
-        CGFloat height() const;
-        CGFloat top() const { return CGFloat(index) * height(); }
-    };
-    struct Tile {
-        Strip strip;
-        std::uint64_t pictures = 0;  // of the page's pictures handed over, those it shows
-        std::shared_ptr<const ImageSurface> image;
-    };
-    // What is wanted now: the strips in view, then the others kept for scrolling.
-    struct Wish {
-        Strip first;  // the grid, and the first strip kept
-        std::int64_t last = 0, firstShown = 0, lastShown = 0;
-    };
     struct Reply;
 
-    void send(std::string request, PageRenderer::Request kind, std::optional<Strip> strip,
+    // `width`: the width the renderer is laid out at once it has answered.
+    void send(std::string request, PageRenderer::Request kind, int width, std::optional<PageStrips::Strip> strip,
               std::function<void(Reply&)> answered);
     // Takes what an answer says of the page: false when the page is refused
     // or went with an event.
     bool take(Reply& reply);
-    // Asks for the next strip the wish lacks, unless one is on its way.
+    // Lays the page out at the latest width, unless a layout is on its way.
+    void layOut();
+    // Asks for the next strip the view lacks, unless one is on its way.
     void askNext();
-    void keep(Tile tile);
     void ended(std::optional<PageBudget> budget, const std::string& why);
 
     Events events_;
     std::shared_ptr<ChildSession> renderer_;
-    int width_ = 0;
-    CGFloat height_ = 0;
+    int width_ = 0;       // the view's
+    int sentWidth_ = 0;   // the renderer's once it has done what it was sent
+    CGFloat height_ = 0;  // at the width of the latest answer
     std::string title_;
     bool laidOut_ = false;
     bool refused_ = false;
-    // Pictures of strips, in the order they came.
-    std::vector<Tile> tiles_;
-    Wish wish_;
+    bool layingOut_ = false;
     bool drawing_ = false;
     int unanswered_ = 0;
+    PageStrips strips_;
     // Pictures of the page handed over so far, and the addresses it asked for.
     std::uint64_t picturesSent_ = 0;
     std::unordered_set<std::string> picturesAsked_;

@@ -457,7 +457,7 @@ void WKWebView::showPage(std::uint64_t navigation, const std::string& text, cons
         pictures->tasks.push_back(pictureSession().dataTask(URLRequest{image, kPictureTimeout}, arrived));
     };
     pictures_ = std::move(pictures);
-    page_ = std::make_unique<RenderedPage>(text, url, bounds().width(), bounds().height(), std::move(events));
+    page_ = std::make_unique<RenderedPage>(text, url, bounds().width(), bounds().height(), drawnScale_, std::move(events));
     url_ = url;
     offset_ = 0;
     setNeedsDisplay();
@@ -522,6 +522,7 @@ void WKWebView::draw(const CGRect&) {
     if (!context)
         return;
     const CGRect area = bounds();
+    drawnScale_ = context->pixelsPerUnit();
     context->saveGState();
     context->setFillColor({0.82, 0.82, 0.84, 1});
     UIBezierPath::rect(area)->fill();

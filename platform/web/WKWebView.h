@@ -175,6 +175,8 @@ private:
     std::shared_ptr<Pictures> pictures_;  // those of page_
     std::shared_ptr<URLSessionDataTask> pageTask_;
     CGFloat offset_ = 0;
+    // Pixels to the point of the last draw: a page's first picture is drawn so.
+    CGFloat drawnScale_ = 1;
     std::optional<CGPoint> dragStart_;
     CGFloat dragOffset_ = 0;
     bool dragged_ = false;

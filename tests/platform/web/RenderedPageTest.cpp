@@ -3,10 +3,12 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -15,9 +17,11 @@
 #include <limits>
 #include <vector>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "platform/graphics/CGContext.h"
+#include "platform/foundation/Sanitizers.h"
 #include "platform/foundation/Wire.h"
 #include "platform/web/RenderedPage.h"
 #include "platform/web/RendererEnding.h"
@@ -59,8 +63,8 @@ pid_t childRunning(const std::string& program, pid_t parent = ::getpid()) {
 struct Watched {
     explicit Watched(const std::string& html, std::optional<std::string> program = std::nullopt,
                      std::optional<URL> address = URL::string("https://pages.example/private/a-page-of-its-own.html"),
-                     CGSize viewSize = {320, 240})
-        : size(viewSize) {
+                     CGSize viewSize = {320, 240}, CGFloat viewScale = 1)
+        : size(viewSize), scale(viewScale) {
         RenderedPage::Events events;
         events.laidOut = [this] { laidOut = true; };
         events.wantsPicture = [this](const URL& url) { wanted.push_back(url.absoluteString()); };
@@ -69,19 +73,23 @@ struct Watched {
             budget = spent;
             why = reason;
         };
-        page = std::make_unique<RenderedPage>(html, std::move(address), size.width, size.height, std::move(events),
+        page = std::make_unique<RenderedPage>(html, std::move(address), size.width, size.height, scale, std::move(events),
                                               std::move(program));
+    }
+    void draw() {
+        testkit::renderOverWhite(size, scale, [&](CGContext& context) { page->draw(context, 0, size); });
     }
     // Draws the page until it is drawn whole, or refused.
     bool settle() {
         return testkit::drainMainQueueUntil([&] {
             if (!refused)
-                testkit::renderOverWhite(size, 1, [&](CGContext& context) { page->draw(context, 0, size); });
+                draw();
             return refused || (laidOut && !page->isBusy());
         });
     }
 
     CGSize size;
+    CGFloat scale;
     std::unique_ptr<RenderedPage> page;
     bool laidOut = false, refused = false;
     std::optional<PageBudget> budget;
@@ -121,7 +129,7 @@ TEST(RenderedPage, ARendererEndsWithItsHost) {
                 return "no subreaper";
             const pid_t host = ::fork();
             if (host == 0) {
-                RenderedPage page(testkit::floats(9000), URL::string("http://127.0.0.1/floats.html"), 800, 600, {});
+                RenderedPage page(testkit::floats(9000), URL::string("http://127.0.0.1/floats.html"), 800, 600, 1, {});
                 for (;;)
                     ::pause();
             }
@@ -153,21 +161,25 @@ TEST(RenderedPage, ARendererEndsWithItsHost) {
 
 // A renderer is trusted with nothing: one that answers what it was not asked,
 // or asks for more pictures than a page may have, is ended and the page
-// refused, whatever it did before; each address is asked for once. Each
-// stand-in answers a draw of the page's top and a tap.
+// refused, whatever it did before, and said why; each address is asked for
+// once. Each stand-in answers a layout, a draw of the page's top and a tap.
 TEST(RenderedPage, ARendererTakenOverByItsPageIsEndedAtItsFirstWrongAnswer) {
     struct Case {
         std::string how;
         bool refused;
         std::size_t mostWanted;
+        std::string says;
     };
-    for (const Case& c : std::vector<Case>{{"honest", false, 0},
-                                           {"one address", false, 1},
-                                           {"wrong size", true, 0},
-                                           {"flood", true, 0},
-                                           {"many in turns", true, kMostPagePictures},
-                                           {"tall", true, 0},
-                                           {"babble", true, 0}}) {
+    const std::string wrong = kRendererAnsweredWrongly;
+    for (const Case& c : std::vector<Case>{{"honest", false, 0, ""},
+                                           {"one address", false, 1, ""},
+                                           {"wrong size", true, 0, wrong},
+                                           {"flood", true, 0, wrong},
+                                           {"many in turns", true, kMostPagePictures,
+                                            "its renderer asked for more pictures than a page may have"},
+                                           {"tall", true, 0, wrong},
+                                           {"babble", true, 0,
+                                            "its renderer broke the rules of its channel: it said something it was not asked"}}) {
         SCOPED_TRACE(c.how);
         Watched watched(c.how, ORVO_TEST_STAND_IN_RENDERER);
         ASSERT_TRUE(watched.settle());
@@ -182,7 +194,7 @@ TEST(RenderedPage, ARendererTakenOverByItsPageIsEndedAtItsFirstWrongAnswer) {
         EXPECT_LE(watched.wanted.size(), c.mostWanted);
         if (c.refused) {
             EXPECT_FALSE(watched.budget);
-            EXPECT_FALSE(watched.why.empty());
+            EXPECT_EQ(watched.why, c.says);
             EXPECT_TRUE(testkit::waitUntil([] { return childRunning("orvo-test-stand-in-renderer") < 0; }));
         } else {
             EXPECT_EQ(watched.page->title(), "Stand-in");
@@ -191,12 +203,123 @@ TEST(RenderedPage, ARendererTakenOverByItsPageIsEndedAtItsFirstWrongAnswer) {
     }
 }
 
+// What a telling stand-in renderer had, as its title says: its layouts'
+// widths, and its draws.
+struct Told {
+    struct Draw {
+        int width = 0;
+        double scale = 0, top = 0, height = 0;
+    };
+    std::vector<int> layouts;
+    std::vector<Draw> draws;
+
+    explicit Told(const std::string& title) {
+        std::istringstream words(title);
+        for (std::string word; words >> word;) {
+            Draw draw;
+            if (word[0] == 'L')
+                layouts.push_back(std::stoi(word.substr(1)));
+            else if (std::sscanf(word.c_str(), "D%d@%lf:%lf+%lf", &draw.width, &draw.scale, &draw.top, &draw.height) == 4)
+                draws.push_back(draw);
+        }
+    }
+};
+
+// A live resize asks for a width each frame: only the latest is laid out
+// once the layout on its way is done, and only its strips are drawn.
+TEST(RenderedPage, ALiveResizeLaysOutOnlyTheLatestWidth) {
+    Watched watched("telling", ORVO_TEST_STAND_IN_RENDERER, URL::string("http://127.0.0.1/resized.html"), {300, 200});
+    for (int width = 301; width <= 340; ++width) {
+        watched.size.width = width;
+        watched.page->setWidth(width);
+        watched.draw();
+    }
+    ASSERT_TRUE(watched.settle());
+    ASSERT_FALSE(watched.refused) << watched.why;
+    const Told told(watched.page->title());
+    EXPECT_EQ(told.layouts, (std::vector<int>{300, 340})) << watched.page->title();
+    ASSERT_FALSE(told.draws.empty());
+    for (const Told::Draw& draw : told.draws)
+        EXPECT_EQ(draw.width, 340) << watched.page->title();
+}
+
+// A page's top is drawn at the scale of the view that draws it: the first
+// draw's, or, when none comes before the page is laid out, the one the page
+// was made for. Its strips end at the page's end, which they cover.
+TEST(RenderedPage, ThePagesTopIsDrawnAtTheScaleOfTheViewThatDrawsIt) {
+    struct Case {
+        const char* name;
+        CGFloat made, drawn;
+        bool drawnAtOnce;
+    };
+    for (const Case& c : std::vector<Case>{{"drawn at once at 2", 1, 2, true},
+                                           {"made for 2, drawn later", 2, 2, false},
+                                           {"at 1", 1, 1, true},
+                                           {"made for 1.5, drawn at 1.5", 1.5, 1.5, true}}) {
+        SCOPED_TRACE(c.name);
+        // The stand-in's page is 1000 points tall.
+        Watched watched("telling", ORVO_TEST_STAND_IN_RENDERER, URL::string("http://127.0.0.1/scaled.html"), {1200, 1600},
+                        c.made);
+        watched.scale = c.drawn;
+        if (c.drawnAtOnce)
+            watched.draw();
+        else
+            ASSERT_TRUE(testkit::drainMainQueueUntil([&] { return watched.laidOut && !watched.page->isBusy(); }));
+        ASSERT_TRUE(watched.settle());
+        ASSERT_FALSE(watched.refused) << watched.why;
+        const Told told(watched.page->title());
+        ASSERT_FALSE(told.draws.empty()) << watched.page->title();
+        double reached = 0;
+        for (const Told::Draw& draw : told.draws) {
+            EXPECT_EQ(draw.scale, c.drawn) << watched.page->title();
+            EXPECT_LE(draw.top + draw.height, 1000) << watched.page->title();
+            if (draw.top <= reached)
+                reached = std::max(reached, draw.top + draw.height);
+        }
+        EXPECT_GE(reached, 1000) << watched.page->title();
+    }
+}
+
+// A renderer with no memory for a picture ends as out of memory (the page
+// then needs more memory than it may take), never with an empty picture.
+TEST(RenderedPage, ARendererWithNoMemoryForAPictureEndsAsOutOfMemory) {
+    // A sanitizer's allocator aborts where an allocation fails.
+    if (kSanitizedBuild) GTEST_SKIP() << "allocations cannot fail under a sanitizer";
+    const testkit::ChildOutcome run = testkit::runInChild(
+        []() -> std::string {
+            PageRenderer renderer("<title>T</title><p>Too large to draw</p>", URL::string("https://pages.example/"));
+            if (renderer.answer(PageRenderer::layoutRequest(4000)).bytes.empty())
+                return "not laid out";
+            // The memory this process has now, and a little more: not a picture's 16 MB.
+            std::ifstream status("/proc/self/status");
+            std::size_t kilobytes = 0;
+            for (std::string line; std::getline(status, line);)
+                if (line.starts_with("VmData:"))
+                    kilobytes = std::stoull(line.substr(7));
+            const rlimit limit{(kilobytes << 10) + (std::size_t(4) << 20), (kilobytes << 10) + (std::size_t(4) << 20)};
+            if (kilobytes == 0 || ::setrlimit(RLIMIT_DATA, &limit) != 0)
+                return "no limit";
+            try {
+                const PageRenderer::Reply reply =
+                    renderer.answer(PageRenderer::drawRequest(4000, CGRect(0, 0, 4000, 1000), 1));
+                return "answered " + std::to_string(reply.bytes.size()) + " bytes and " +
+                       std::to_string(reply.pixels.size()) + " of pixels";
+            } catch (const std::bad_alloc&) {
+                return "";
+            }
+        },
+        std::chrono::seconds(60));
+    EXPECT_TRUE(run.passed()) << run.describe();
+}
+
 // What the web view reads of a renderer's answer: a real answer reads, and
 // one cut short, longer than its picture, of sizes that do not agree, or of
 // numbers that make no sense reads as none.
 TEST(RenderedPage, AnAnswerIsReadOnlyWhenItIsWholeAndSane) {
     PageRenderer renderer("<title>T</title><p>Read me</p>", URL::string("https://pages.example/"));
-    const std::string drawn = renderer.answer(PageRenderer::drawRequest(40, CGRect(0, 0, 40, 10), 2));
+    const PageRenderer::Reply reply = renderer.answer(PageRenderer::drawRequest(40, CGRect(0, 0, 40, 10), 2));
+    const std::string drawn =
+        reply.bytes + std::string(reinterpret_cast<const char*>(reply.pixels.data()), reply.pixels.size());
     const std::optional<PageRenderer::Answer> read = PageRenderer::readAnswer(PageRenderer::Request::draw, drawn);
     ASSERT_TRUE(read && read->picture);
     EXPECT_EQ(read->state.title, "T");
@@ -235,7 +358,8 @@ TEST(RenderedPage, AnAnswerIsReadOnlyWhenItIsWholeAndSane) {
         out.put(m.budget).put(m.height).put("Title").put(m.addresses);
         for (std::uint32_t i = 0; i < std::min<std::uint32_t>(m.addresses, kMostPagePictures); ++i)
             out.put("https://pages.example/" + std::to_string(i) + ".png");
-        out.put(m.width).put(m.rows).rest(std::string(m.pixels, '\0'));
+        PageRenderer::putPictureSides(out, m.width, m.rows);
+        out.rest(std::string(m.pixels, '\0'));
         EXPECT_EQ(PageRenderer::readAnswer(PageRenderer::Request::draw, out.take()).has_value(), m.reads);
     }
 }
