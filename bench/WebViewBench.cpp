@@ -2,6 +2,10 @@
 #include <cairo.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cmath>
+#include <thread>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -9,6 +13,7 @@
 #include <string>
 
 #include "bench/BenchSupport.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageSurface.h"
 #include "platform/web/HTMLDocument.h"
@@ -87,3 +92,86 @@ void BM_HelpPageRelaidOut(benchmark::State& state) {
 BENCHMARK(BM_HelpPageRelaidOut)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+// A page of 80 bands of 40 points, each of its own colour.
+constexpr int kBands = 80, kBandHeight = 40;
+
+UIColor bandColour(int band) {
+    return {CGFloat((band * 37) % 256) / 255, CGFloat((band * 91 + 50) % 256) / 255, CGFloat((band * 53 + 100) % 256) / 255,
+            1};
+}
+
+std::string bandsPage() {
+    std::string html = "<title>Bands</title><body style='margin:0'>";
+    char colour[8];
+    for (int band = 0; band < kBands; ++band) {
+        const UIColor c = bandColour(band);
+        std::snprintf(colour, sizeof colour, "%02x%02x%02x", int(std::lround(c.red * 255)), int(std::lround(c.green * 255)),
+                      int(std::lround(c.blue * 255)));
+        html += "<div style='height:" + std::to_string(kBandHeight) + "px;background:#" + colour + "'></div>";
+    }
+    return html;
+}
+
+// Whether the view's top (its first screen) shows every band's first and
+// last row of pixels in the band's own colour: a picture drawn at another
+// scale and stretched blends them.
+bool exactTop(const ImageSurface& picture, CGFloat scale) {
+    const int rows = picture.pixelHeight();
+    for (int band = 0; band * kBandHeight * scale < rows && band < kBands; ++band) {
+        const UIColor c = bandColour(band);
+        const ImageSurface::Pixel want{std::uint8_t(std::lround(c.red * 255)), std::uint8_t(std::lround(c.green * 255)),
+                                       std::uint8_t(std::lround(c.blue * 255)), 255};
+        const int first = int(std::lround(band * kBandHeight * scale));
+        const int last = std::min(rows, int(std::lround((band + 1) * kBandHeight * scale))) - 1;
+        for (const int y : {first, last})
+            for (const int x : {1, picture.pixelWidth() / 2, picture.pixelWidth() - 2})
+                if (!(picture.pixel(x, y) == want))
+                    return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// From the load of a page of bands to the first exact picture of the view's
+// top, in a view of range(0) x range(1) points at range(2) / 100 pixels to
+// the point: what a person waits for before the page shows sharp.
+void BM_PageFirstExactPicture(benchmark::State& state) {
+    const CGSize size{CGFloat(state.range(0)), CGFloat(state.range(1))};
+    const CGFloat scale = CGFloat(state.range(2)) / 100;
+    const std::string page = bandsPage();
+    for (auto _ : state) {
+        auto view = std::make_shared<WKWebView>(CGRect(0, 0, size.width, size.height));
+        ImageSurface picture(size, scale);
+        const auto start = std::chrono::steady_clock::now();
+        view->loadHTMLString(page, URL::string("http://127.0.0.1/bands.html"));
+        for (bool drawn = false; !drawn;) {
+            DispatchQueue::main().drain();
+            if (!view->needsDisplay()) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                continue;
+            }
+            picture.fill(UIColor::white());
+            picture.draw([&](CGContext& context) { view->render(context); });
+            drawn = exactTop(picture, scale);
+            if (std::chrono::steady_clock::now() - start > std::chrono::seconds(60)) {
+                state.SkipWithError("no exact picture within a minute");
+                return;
+            }
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.counters["pixels_M"] = size.width * size.height * scale * scale / 1e6;
+}
+BENCHMARK(BM_PageFirstExactPicture)
+    ->Args({1200, 800, 100})
+    ->Args({2400, 1600, 100})
+    ->Args({1200, 800, 200})
+    ->Args({3840, 2160, 100})
+    ->Args({1920, 1080, 200})
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
