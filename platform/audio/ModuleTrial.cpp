@@ -174,21 +174,9 @@ Verdict verdictOn(int status, const std::string& output, const std::string& mark
 
 // Runs the trial program on the module open on `fd`.
 Verdict tryInChild(int fd, const std::string& path, const std::string& function) {
-    const std::optional<std::string> program = ChildTrial::programBeside("orvo-module-trial");
-    if (!program) return retried("the trial program cannot be found");
-    ChildTrial::Setup setup;
-    setup.program = *program;
-    setup.arguments = {path, function};
-    setup.descriptors = {{fd, ModuleTrial::kModuleDescriptor}};
-    setup.limits.time = ModuleTrial::timeLimit();
-    setup.limits.memoryBytes = ModuleTrial::memoryBytes();
-    setup.endedByQuit = [path](double seconds) {
-        std::printf("AVAudioUnit::WARNING: The module '%s' was still being tried when the program quit, after "
-                    "%.1f seconds; its trial is ended.\n",
-                    path.c_str(), seconds);
-        std::fflush(stdout);
-    };
-    const ChildTrial::Ending ending = ChildTrial::run(std::move(setup));
+    std::optional<ChildTrial::Setup> setup = ModuleTrial::trialSetup(fd, path, function);
+    if (!setup) return retried("the trial program cannot be found");
+    const ChildTrial::Ending ending = ChildTrial::run(std::move(*setup));
     switch (ending.kind) {
     case ChildTrial::Ending::Kind::notStarted:
         return retried(ending.why);
@@ -421,6 +409,25 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
         if (!record->second.module) return forget(shared, record, function);
     }
     return entryPoint(record->second.module, function, why);
+}
+
+std::optional<ChildTrial::Setup> ModuleTrial::trialSetup(int descriptor, const std::string& path,
+                                                         const std::string& function) {
+    const std::optional<std::string> program = ChildTrial::programBeside("orvo-module-trial");
+    if (!program) return std::nullopt;
+    ChildTrial::Setup setup;
+    setup.program = *program;
+    setup.arguments = {path, function};
+    setup.descriptors = {{descriptor, kModuleDescriptor}};
+    setup.limits.time = timeLimit();
+    setup.limits.memoryBytes = memoryBytes();
+    setup.endedByQuit = [path](double seconds) {
+        std::printf("AVAudioUnit::WARNING: The module '%s' was still being tried when the program quit, after "
+                    "%.1f seconds; its trial is ended.\n",
+                    path.c_str(), seconds);
+        std::fflush(stdout);
+    };
+    return setup;
 }
 
 void ModuleTrial::endTrials() { endTrialsAndLoads(); }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "platform/audio/AUAudioUnitFactory.h"
@@ -67,6 +68,12 @@ public:
     // `function` as the module itself defines it: dlsym also searches what the
     // module links against, and a name found there is no entry point of it.
     static AUPrincipalClassFunction entryPoint(void* module, const std::string& function, std::string& why);
+
+    // The trial load() runs on the module open on `descriptor` from `path`,
+    // for its factory function `function`, under the limits above; nothing
+    // when the trial program cannot be found.
+    static std::optional<ChildTrial::Setup> trialSetup(int descriptor, const std::string& path,
+                                                       const std::string& function);
 
     // Ends a trial still under way, saying so, and starts no more: for a
     // program that quits (a trial would otherwise outlive it).

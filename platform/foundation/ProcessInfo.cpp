@@ -1,6 +1,7 @@
 #include "platform/foundation/ProcessInfo.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <random>
 
@@ -46,6 +48,26 @@ ProcessInfo& ProcessInfo::processInfo() {
 int ProcessInfo::processIdentifier() const { return static_cast<int>(::getpid()); }
 
 std::string ProcessInfo::processName() const { return program_invocation_short_name; }
+
+std::optional<std::size_t> ProcessInfo::peakResidentBytes() const {
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    const std::size_t at = text.find("\nVmHWM:");
+    if (at == std::string::npos) return std::nullopt;
+    const char* const number = text.c_str() + at + 7;
+    char* end = nullptr;
+    const unsigned long long kilobytes = std::strtoull(number, &end, 10);
+    if (end == number) return std::nullopt;
+    return std::size_t(kilobytes) * 1024;
+}
 
 std::string ProcessInfo::globallyUniqueString() const {
     const auto [high, low] = randomBits();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
 // Facts about the running process.
@@ -14,6 +16,11 @@ public:
     int processIdentifier() const;
     // The program's file name.
     std::string processName() const;
+    // The most resident memory this process's own address space has held, in
+    // bytes (VmHWM); nothing when /proc cannot tell. Not getrusage's
+    // ru_maxrss: past an exec, that keeps the peak of the address space the
+    // exec replaced, that of whatever started this program.
+    std::optional<std::size_t> peakResidentBytes() const;
 
 private:
     ProcessInfo() = default;

@@ -9,18 +9,17 @@
 // not its host's, which it replaced), kShortOfResources when the loader
 // lacked memory or descriptors for it, kReplaced when the path names another
 // file. A crash, a hang or an exit of the module's the host sees for itself.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/audio/ModuleTrial.h"
+#include "platform/foundation/ProcessInfo.h"
 
 namespace {
 
@@ -29,29 +28,6 @@ bool shortOfResources(const std::string& why) {
     for (const int error : {ENOMEM, EMFILE, ENFILE})
         if (why.find(std::strerror(error)) != std::string::npos) return true;
     return why.find("failed to map segment") != std::string::npos;
-}
-
-// The peak resident size of this process's own address space. Not
-// getrusage's ru_maxrss: past an exec, that keeps the peak of the address
-// space the exec replaced, the host's own when it spawned this program.
-// Nothing when /proc cannot tell (the host's own look at us needs it too).
-std::optional<std::size_t> ownPeakBytes() {
-    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string text;
-    char chunk[4096];
-    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) != 0;) {
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) break;
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    const std::size_t at = text.find("\nVmHWM:");
-    if (at == std::string::npos) return std::nullopt;
-    char* end = nullptr;
-    const unsigned long long kilobytes = std::strtoull(text.c_str() + at + 7, &end, 10);
-    if (end == text.c_str() + at + 7) return std::nullopt;
-    return std::size_t(kilobytes) * 1024;
 }
 
 // A line saying why for the host, then the end, with `status`.
@@ -92,7 +68,9 @@ int main(int argc, char** argv) {
         // The host hears of a throw when it calls the factory itself.
     }
     std::fflush(nullptr);
-    if (const std::optional<std::size_t> peak = ownPeakBytes(); peak && *peak > ModuleTrial::memoryBytes())
+    // Nothing from /proc passes: the host's looks from outside need it too.
+    if (const std::optional<std::size_t> peak = ProcessInfo::processInfo().peakResidentBytes();
+        peak && *peak > ModuleTrial::memoryBytes())
         endSaying(ModuleTrial::tookTooMuchMemory(), ModuleTrial::kRefused);
     // Only here, past the factory: a module that ends the process earlier, even with status 0, fails.
     // Nothing of the module's runs at exit: what it made is left as it is.

@@ -49,7 +49,7 @@ PDFRenderer::Drawn draw(const PDFDocument& document, int page, CGFloat pixelsPer
         } else {
             drawn.picture.reset();
         }
-        for (PDFDocument::Link& link : document.links(page))
+        for (PDFRenderer::Link& link : document.links(page))
             if (const std::optional<CGRect> area = PDFRenderer::linkArea(link.area, size))
                 drawn.links.push_back({*area, std::move(link.uri)});
     } catch (const std::exception& failure) {

@@ -78,11 +78,11 @@ void PDFDocument::drawPage(int index, CGContext& context) const {
     cairo_restore(cr);
 }
 
-std::vector<PDFDocument::Link> PDFDocument::links(int index) const {
+std::vector<PDFRenderer::Link> PDFDocument::links(int index) const {
     const CGSize size = pageSize(index);
     if (size.width <= 0)
         return {};
-    std::vector<Link> found;
+    std::vector<PDFRenderer::Link> found;
     GList* mapping = poppler_page_get_link_mapping(impl_->pages[size_t(index)]);
     for (GList* item = mapping; item; item = item->next) {
         const auto* link = static_cast<const PopplerLinkMapping*>(item->data);

@@ -6,21 +6,16 @@
 #include <vector>
 
 #include "platform/graphics/CGGeometry.h"
+#include "platform/web/PDFRenderer.h"
 
 class CGContext;
 
 // A PDF file opened with poppler: page sizes in points, pages drawn through
 // Cairo, and the addresses of the links on a page. Poppler works on one
 // document from one thread at a time: a document is used where it is kept.
-// Built into the PDF renderer only; the platform library uses just Link.
+// Built into the PDF renderer only, which answers with its links (PDFRenderer::Link).
 class PDFDocument {
 public:
-    // A link to an address, over an area in page points from the page's top left corner.
-    struct Link {
-        CGRect area;
-        std::string uri;
-    };
-
     // None, with the reason in `error`, when the file is missing or no PDF.
     static std::unique_ptr<PDFDocument> open(const std::string& path, std::string& error);
     // The same from the file's bytes (a PDF that came over the network).
@@ -36,7 +31,7 @@ public:
     // to the unit of the context; nothing for a page that does not exist.
     void drawPage(int index, CGContext& context) const;
     // The links to addresses on the page; none for a page that does not exist.
-    std::vector<Link> links(int index) const;
+    std::vector<PDFRenderer::Link> links(int index) const;
 
 private:
     struct Impl;

@@ -280,14 +280,14 @@ void PDFPageStack::arrived(Request request, std::optional<PDFRenderer::Drawn> an
     if (!std::binary_search(shown_.begin(), shown_.end(), request.page))
         return;
     std::shared_ptr<const ImageSurface> image = std::move(answer->picture);
-    std::vector<PDFDocument::Link> links = std::move(answer->links);
+    std::vector<PDFRenderer::Link> links = std::move(answer->links);
     if (const auto found = cached_.find(request.page); found != cached_.end()) {
         cachedBytes_ -= found->second->bytes;
         cache_.erase(found->second);
         cached_.erase(found);
     }
     std::size_t bytes = image ? std::size_t(image->pixelWidth()) * std::size_t(image->pixelHeight()) * 4 : 0;
-    for (const PDFDocument::Link& link : links)
+    for (const PDFRenderer::Link& link : links)
         bytes += sizeof link + link.uri.size();
     cache_.push_front({request.page, request.pixelsPerPoint, std::move(image), std::move(links), bytes});
     cached_[request.page] = cache_.begin();
@@ -318,7 +318,7 @@ std::optional<std::string> PDFPageStack::linkAt(int page, CGPoint point) const {
     const auto found = cached_.find(page);
     if (found == cached_.end())
         return std::nullopt;
-    for (const PDFDocument::Link& link : found->second->links) {
+    for (const PDFRenderer::Link& link : found->second->links) {
         const CGRect& a = link.area;
         if (point.x >= a.minX() && point.x <= a.maxX() && point.y >= a.minY() && point.y <= a.maxY())
             return link.uri;

@@ -14,7 +14,6 @@
 
 #include "platform/foundation/ChildSession.h"
 #include "platform/graphics/CGGeometry.h"
-#include "platform/web/PDFDocument.h"
 #include "platform/web/PDFRenderer.h"
 
 class CGContext;
@@ -97,7 +96,7 @@ private:
         int page;
         CGFloat pixelsPerPoint;
         std::shared_ptr<const ImageSurface> image;  // none when it could not be made
-        std::vector<PDFDocument::Link> links;
+        std::vector<PDFRenderer::Link> links;
         std::size_t bytes;
     };
 

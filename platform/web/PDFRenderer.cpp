@@ -110,7 +110,7 @@ std::string PDFRenderer::drawnReply(const Drawn& drawn) {
     const ImageSurface* picture = drawn.picture.get();
     writer.put(std::int32_t(picture ? picture->pixelWidth() : 0)).put(std::int32_t(picture ? picture->pixelHeight() : 0));
     writer.put(std::uint32_t(drawn.links.size()));
-    for (const PDFDocument::Link& link : drawn.links)
+    for (const PDFRenderer::Link& link : drawn.links)
         writer.put(link.area.origin.x).put(link.area.origin.y).put(link.area.size.width).put(link.area.size.height)
             .put(link.uri);
     return writer.take();
@@ -124,7 +124,7 @@ std::optional<PDFRenderer::Drawn> PDFRenderer::drawn(std::string_view reply, CGS
         return std::nullopt;
     Drawn drawn;
     for (std::uint32_t i = 0; i < links; ++i) {
-        PDFDocument::Link link;
+        PDFRenderer::Link link;
         link.area = takeLinkArea(reader);
         link.uri = reader.text();
         if (!reader.ok())

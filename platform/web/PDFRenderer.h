@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/graphics/CGGeometry.h"
-#include "platform/web/PDFDocument.h"
 
 class ImageSurface;
 
@@ -57,11 +56,16 @@ public:
     static std::string openedReply(const Opened& opened);
     static std::optional<Opened> opened(std::string_view reply);
 
+    // A link to an address, over an area in page points from the page's top left corner.
+    struct Link {
+        CGRect area;
+        std::string uri;
+    };
     // The answer to "draw": the page's picture (none when it could not be
     // drawn) and its links.
     struct Drawn {
         std::shared_ptr<ImageSurface> picture;
-        std::vector<PDFDocument::Link> links;
+        std::vector<Link> links;
     };
     // What comes before the picture's bytes (ImageSurface::bytes()), which
     // are sent from where they lie.

@@ -116,6 +116,8 @@ fs::path brokenModule(BrokenModule kind, const fs::path& folder) {
         return dependentModule(folder);
     case BrokenModule::swellingAsItIsMade:
         return copied(ORVO_TEST_SWELLING_COMPONENT_FILE, folder);
+    case BrokenModule::peakingAsItIsMade:
+        return copied(ORVO_TEST_PEAKING_COMPONENT_FILE, folder);
     case BrokenModule::exitingAsItLoads:
         return copied(ORVO_TEST_EXITING_COMPONENT_FILE, folder);
     case BrokenModule::exitingOnceTried:

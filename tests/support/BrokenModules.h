@@ -17,6 +17,7 @@ enum class BrokenModule {
     beyondAddressSpace,   // a segment larger than any address space: the loader runs out of memory
     unmappableDependency, // its own library is so, until mendDependency puts it back as built
     swellingAsItIsMade,   // its principal class takes 3 GB of memory, touches it, and returns
+    peakingAsItIsMade,    // the same with the bytes ORVO_TEST_PEAK_BYTES says, given back before it returns
 };
 
 // The broken module's path in `folder`; empty when it could not be made.

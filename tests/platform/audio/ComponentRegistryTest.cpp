@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "platform/audio/AVAudioUnit.h"
 #include "platform/audio/AVAudioUnitComponentManager.h"
 #include "platform/audio/ModuleTrial.h"
+#include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Thread.h"
 #include "tests/support/BrokenModules.h"
 #include "tests/support/ChildProcess.h"
@@ -411,36 +413,68 @@ TEST_F(RegistryTest, AModuleThatPassesIsLoadedFromItsOwnPath) {
     }
 }
 
-// A trial is judged by its own memory: a host that has made more resident
-// than a trial may, and given it back, still has its own module pass. The
-// trial program replaced an address space of the host's when it started, and
-// the kernel's count of a process's peak keeps that one's across the exec.
+// A trial is judged by its own peak of memory. A module that takes more than
+// a trial may and gives it back before it returns is refused, whether or not
+// a look from outside fell within its peak: here none does, the trial's own
+// reading tells alone. A host that has made more resident than a trial may,
+// and given it back, still has its own module pass: the trial program
+// replaced an address space of the host's when it started, and the kernel's
+// count of a process's peak keeps that one's across the exec.
 TEST_F(RegistryTest, ATrialIsJudgedByItsOwnMemoryNotItsHostsPeak) {
-    // ThreadSanitizer would shadow the host's gigabytes several times over.
+    // ThreadSanitizer would shadow the gigabytes several times over.
     if (testkit::kThreadSanitizer) GTEST_SKIP() << "gigabytes of shadow under ThreadSanitizer";
     std::filesystem::copy_file(module, folder / "after-a-peak.so");
-    const std::string path = (folder / "after-a-peak.so").string();
-    const testkit::ChildOutcome run = testkit::runInChild(
-        [&]() -> std::string {
-            // Every page made resident by the kernel as it maps them: a loop
-            // touching them takes seconds under AddressSanitizer.
-            const std::size_t bytes = ModuleTrial::memoryBytes() + (std::size_t(64) << 20);
-            void* memory =
-                ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-            if (memory == MAP_FAILED) return "no memory for the host's peak";
-            ::munmap(memory, bytes);
-            rusage usage{};
-            if (::getrusage(RUSAGE_SELF, &usage) != 0 ||
-                std::size_t(usage.ru_maxrss) * 1024 <= ModuleTrial::memoryBytes())
-                return "the host never had its peak";
-            const std::size_t before = ModuleTrial::trialsStarted();
-            std::string why;
-            if (!ModuleTrial::load(path, "AUPrincipalClassFactory", why)) return "refused: " + why;
-            if (ModuleTrial::trialsStarted() - before != 1) return "not tried once";
-            return "";
-        },
-        std::chrono::seconds(120));
-    EXPECT_TRUE(run.passed()) << run.describe();
+    std::filesystem::create_directory(folder / "peaking");
+    const std::size_t peak = ModuleTrial::memoryBytes() + (std::size_t(64) << 20);
+    const struct {
+        const char* name;
+        std::string path;
+        bool hostPeaks;
+        std::string says; // the trial's refusal; empty when it passes
+    } cases[] = {
+        {"a host's peak", (folder / "after-a-peak.so").string(), true, ""},
+        {"a module's peak, given back",
+         testkit::brokenModule(testkit::BrokenModule::peakingAsItIsMade, folder / "peaking").string(), false,
+         ModuleTrial::tookTooMuchMemory()},
+    };
+    for (const auto& c : cases) {
+        ASSERT_FALSE(c.path.empty()) << c.name;
+        const testkit::ChildOutcome run = testkit::runInChild(
+            [&]() -> std::string {
+                if (c.hostPeaks) {
+                    // Every page made resident by the kernel as it maps them: a
+                    // loop touching them takes seconds under AddressSanitizer.
+                    void* memory = ::mmap(nullptr, peak, PROT_READ | PROT_WRITE,
+                                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+                    if (memory == MAP_FAILED) return "no memory for the host's peak";
+                    ::munmap(memory, peak);
+                    rusage usage{};
+                    if (::getrusage(RUSAGE_SELF, &usage) != 0 ||
+                        std::size_t(usage.ru_maxrss) * 1024 <= ModuleTrial::memoryBytes())
+                        return "the host never had its peak";
+                }
+                testkit::ScopedEnvironment::set("ORVO_TEST_PEAK_BYTES", std::to_string(peak));
+                const FileDescriptor file(::open(c.path.c_str(), O_RDONLY | O_CLOEXEC));
+                std::optional<ChildTrial::Setup> setup =
+                    ModuleTrial::trialSetup(file.get(), c.path, "AUPrincipalClassFactory");
+                if (file.get() < 0 || !setup) return "no trial";
+                // Nothing watches it from outside: only its own reading can refuse it.
+                setup->limits.memoryBytes.reset();
+                const ChildTrial::Ending ending = ChildTrial::run(std::move(*setup));
+                if (ending.kind != ChildTrial::Ending::Kind::ended || !WIFEXITED(ending.status))
+                    return "the trial did not end by itself: " + ending.why + ending.output;
+                const int code = WEXITSTATUS(ending.status);
+                if (!ending.marker.starts_with(ModuleTrial::kReached)) return "never reached the module";
+                if (c.says.empty())
+                    return code == 0 && ending.marker.ends_with(ModuleTrial::kPassed) ? ""
+                                                                                       : "refused: " + ending.output;
+                if (code != ModuleTrial::kRefused || ChildTrial::lastLine(ending.output) != c.says)
+                    return "not refused for its memory: status " + std::to_string(code) + ", " + ending.output;
+                return "";
+            },
+            std::chrono::seconds(120));
+        EXPECT_TRUE(run.passed()) << c.name << ": " << run.describe();
+    }
 }
 
 // Only a trial that reached the module and ended by the module's doing gives

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -40,4 +43,21 @@ TEST(ProcessInfoTest, UniqueStringCarriesRandomBitsAndTheProcess) {
     // Two strings share no long prefix: the leading part is random, not a clock.
     const std::string other = ProcessInfo::processInfo().globallyUniqueString();
     EXPECT_NE(text.substr(0, 13), other.substr(0, 13));
+}
+
+// The peak counts what this process made resident, and keeps it once that is
+// given back: more than the peak so far, touched and freed, raises it by as
+// much as the peak was passed.
+TEST(ProcessInfoTest, ThePeakOfResidentMemoryKeepsWhatThisProcessTouched) {
+    const std::optional<std::size_t> before = ProcessInfo::processInfo().peakResidentBytes();
+    ASSERT_TRUE(before);
+    // Every page made resident by the kernel as it maps them.
+    const std::size_t past = std::size_t(64) << 20, bytes = *before + past;
+    void* memory =
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    ASSERT_NE(memory, MAP_FAILED);
+    ::munmap(memory, bytes);
+    const std::optional<std::size_t> after = ProcessInfo::processInfo().peakResidentBytes();
+    ASSERT_TRUE(after);
+    EXPECT_GE(*after, *before + past) << *before << " bytes before";
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cairo-pdf.h>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "platform/foundation/ChildSession.h"
+#include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/Sanitizers.h"
 #include "platform/ui/UIWindow.h"
 #include "platform/web/PDFPageStack.h"
@@ -127,11 +127,12 @@ struct Page {
     }
 };
 
-// The most this process has held in memory so far, in bytes.
+// The most this process has held in memory so far, in bytes: its own, not
+// that of whatever started it.
 std::size_t peakMemory() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return std::size_t(usage.ru_maxrss) * 1024;
+    const std::optional<std::size_t> peak = ProcessInfo::processInfo().peakResidentBytes();
+    EXPECT_TRUE(peak) << "this process's peak cannot be read";
+    return peak.value_or(0);
 }
 
 // This process took at most `most` more since it had held `before` at most.
