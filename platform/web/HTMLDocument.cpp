@@ -149,10 +149,12 @@ int HTMLDocument::nestedTables() const {
 void HTMLDocument::draw(CGContext& context, CGFloat top, CGSize size) {
     if (!impl_->document || impl_->width <= 0 || !std::isfinite(top))
         return;
-    const int y = int(std::floor(top));
+    const int y = int(std::floor(std::clamp<CGFloat>(top, -1e9, 1e9)));
     litehtml::position clip(0, y, impl_->width, int(std::ceil(std::clamp<CGFloat>(size.height, 0, 1e6))) + 1);
     context.saveGState();
-    context.translateBy(0, -y);
+    // The page's `top` at y = 0 exactly: a strip whose top is no whole point
+    // meets the one above it without a seam.
+    context.translateBy(0, -top);
     impl_->document->draw(reinterpret_cast<litehtml::uint_ptr>(&context), 0, 0, &clip);
     context.restoreGState();
 }

@@ -22,6 +22,7 @@
 #include "platform/foundation/Sanitizers.h"
 #include "platform/ui/UIWindow.h"
 #include "platform/web/PDFPageStack.h"
+#include "platform/web/HTMLDocument.h"
 #include "platform/web/WKWebView.h"
 #include "tests/support/HandMadePDF.h"
 #include "tests/support/ChildProcess.h"
@@ -609,6 +610,40 @@ TEST(WebView, APageFillsALargeViewAtAnyScale) {
         for (const CGFloat x : {CGFloat(2), c.size.width / 2, c.size.width - 2}) {
             EXPECT_TRUE(testkit::pixelNear(*picture, {x, band + 40}, blue)) << x;
             EXPECT_TRUE(testkit::pixelNear(*picture, {x, band - 40}, white)) << x;
+        }
+    }
+}
+
+// A page drawn in strips is the page drawn whole, pixel for pixel, at any
+// scale and at offsets of whole pixels: strips whose tops are no whole point
+// (at 1.5 pixels to the point) meet the ones above them with nothing moved.
+TEST(WebView, APageInStripsIsThePageDrawnWhole) {
+    std::string html = "<title>Whole</title><body style='margin:0'>";
+    for (int i = 0; i < 60; ++i)
+        html += "<p style='margin:0;padding:3px;background:#" + std::string(i % 2 ? "ffe0c0" : "c0e0ff") +
+                "'>Paragraph " + std::to_string(i) + ": the quick brown fox jumps over the lazy dog, and again.</p>";
+    HTMLDocument whole(html, std::nullopt, true);
+    const CGSize size{500, 800};
+    whole.layout(size.width);
+    for (const CGFloat scale : {CGFloat(1), CGFloat(1.5), CGFloat(2)}) {
+        for (const CGFloat offset : {CGFloat(0), CGFloat(302)}) {
+            SCOPED_TRACE(std::to_string(scale) + " from " + std::to_string(offset));
+            Page page(size);
+            page.view->loadHTMLString(html, URL::string("http://127.0.0.1/whole.html"));
+            std::unique_ptr<ImageSurface> drawn;
+            ASSERT_TRUE(testkit::drainMainQueueUntil([&] {
+                page.view->setContentOffset(offset);
+                drawn = testkit::renderOverWhite(size, scale, [&](CGContext& c) { page.view->render(c); });
+                return !page.view->isLoading() && page.view->contentOffset() == offset;
+            }));
+            const auto expected =
+                testkit::renderOverWhite(size, scale, [&](CGContext& c) { whole.draw(c, offset, size); });
+            int differing = 0, firstRow = -1;
+            for (int y = 0; y < expected->pixelHeight(); ++y)
+                for (int x = 0; x < expected->pixelWidth(); ++x)
+                    if (!(expected->pixel(x, y) == drawn->pixel(x, y)) && differing++ == 0)
+                        firstRow = y;
+            EXPECT_EQ(differing, 0) << "from row " << firstRow;
         }
     }
 }
