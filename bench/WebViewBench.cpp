@@ -138,7 +138,9 @@ bool exactTop(const ImageSurface& picture, CGFloat scale) {
 
 // From the load of a page of bands to the first exact picture of the view's
 // top, in a view of range(0) x range(1) points at range(2) / 100 pixels to
-// the point: what a person waits for before the page shows sharp.
+// the point: what a person waits for before the page shows sharp. Goals:
+// under 0.45 s at 1920 x 1080 and scale 2, and at scale 2 no slower than the
+// same pixels at scale 1 (3840 x 2160, 2400 x 1600).
 void BM_PageFirstExactPicture(benchmark::State& state) {
     const CGSize size{CGFloat(state.range(0)), CGFloat(state.range(1))};
     const CGFloat scale = CGFloat(state.range(2)) / 100;
