@@ -130,7 +130,7 @@ int spawn(const Start& start, pid_t& child) {
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    std::vector<std::string> variables = ChildTrial::environment();
+    std::vector<std::string> variables = ChildTrial::environment(start.environment);
     std::vector<char*> envp;
     for (std::string& variable : variables)
         envp.push_back(variable.data());

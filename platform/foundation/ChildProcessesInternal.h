@@ -28,6 +28,8 @@ struct Start {
     const std::vector<std::string>& arguments;  // after the program's name
     // This process's descriptor -> the child's number for it.
     const std::vector<std::pair<int, int>>& descriptors;
+    // This process's, as the thread that asked for the child had it.
+    const Environment& environment;
     int output;  // its standard output and error
     // The marker pipe of a trial or the socket of a session, and the child's number for it.
     std::pair<int, int> channel;

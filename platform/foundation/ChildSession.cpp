@@ -169,7 +169,11 @@ std::shared_ptr<ChildSession> ChildSession::start(Setup setup, Limits limits, En
     };
     if (state->wake.get() < 0)
         return notStarted("no descriptor for it: " + ChildTrial::systemMessage(errno));
-    // The child gets copies, so that the caller may close its own at once: it is started later, on the session's thread.
+    // The child is started later, on the session's thread: it gets copies of the
+    // descriptors, so that the caller may close its own at once, and the
+    // environment as it is now.
+    if (!setup.environment)
+        setup.environment = Environment::current();
     std::vector<std::unique_ptr<FileDescriptor>> copies;
     for (auto& [from, to] : setup.descriptors) {
         copies.push_back(std::make_unique<FileDescriptor>(::fcntl(from, F_DUPFD_CLOEXEC, 0)));
@@ -255,7 +259,8 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
         return finish();
     pid_t child = -1;
     const std::string why = detail::enroll(
-        {setup.program, setup.arguments, setup.descriptors, writing.get(), {childsEnd.get(), kChannelDescriptor}},
+        {setup.program, setup.arguments, setup.descriptors, *setup.environment, writing.get(),
+         {childsEnd.get(), kChannelDescriptor}},
         child, {}, [weak = std::weak_ptr<State>(state)] {
             if (const auto alive = weak.lock())
                 alive->poke();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,6 +43,10 @@ public:
         std::vector<std::string> arguments;  // after the program's name
         // This process's descriptor -> the child's number for it (3, 4, or above the channel).
         std::vector<std::pair<int, int>> descriptors;
+        // What the child's environment is made from: this process's as it was
+        // when the session was asked for. The child is started later, on the
+        // session's own thread, so start() takes it when it is not given.
+        std::optional<Environment> environment;
     };
 
     // Starts `setup.program` with its arguments and descriptors as a trial is

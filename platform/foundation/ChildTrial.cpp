@@ -18,8 +18,6 @@
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Sanitizers.h"
 
-extern char** environ;
-
 namespace detail = childprocess::detail;
 
 namespace {
@@ -74,10 +72,12 @@ ChildTrial::Ending ChildTrial::run(Setup setup) {
     if (::pipe2(markerPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return notStarted("no pipe for its trial: " + systemMessage(errno));
     FileDescriptor marked(markerPipe[0]), marking(markerPipe[1]);
+    if (!setup.environment)
+        setup.environment = Environment::current();
     pid_t child = -1;
-    why = detail::enroll(
-        {setup.program, setup.arguments, setup.descriptors, writing.get(), {marking.get(), kMarkerDescriptor}}, child,
-        setup.endedByQuit, {});
+    why = detail::enroll({setup.program, setup.arguments, setup.descriptors, *setup.environment, writing.get(),
+                          {marking.get(), kMarkerDescriptor}},
+                         child, setup.endedByQuit, {});
     if (!why.empty())
         return notStarted(why);
     writing.close();
@@ -106,12 +106,12 @@ bool ChildTrial::bindToParent() {
     return !parent || std::strtol(parent, nullptr, 10) == long(::getppid());
 }
 
-std::vector<std::string> ChildTrial::environment() {
+std::vector<std::string> ChildTrial::environment(const Environment& environment) {
     std::vector<std::string> variables;
     const std::string parent = std::string(kParentVariable) + "=";
-    for (char** variable = environ; *variable; ++variable)
-        if (!std::string_view(*variable).starts_with(parent))
-            variables.emplace_back(*variable);
+    for (const std::string& variable : environment.variables())
+        if (!variable.starts_with(parent))
+            variables.push_back(variable);
     variables.push_back(parent + std::to_string(::getpid()));
     if constexpr (kSanitizedBuild) {
         for (const std::string name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {

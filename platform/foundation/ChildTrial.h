@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/Environment.h"
+
 // A program of ours run once on untrusted input (a module, say) in a process of
 // its own, under limits watched from outside: a time limit, and optionally
 // limits of processor time and resident memory. Whatever the input makes the
@@ -42,6 +44,11 @@ public:
         std::function<void(double)> endedByQuit;
         // Set when its caller no longer wants the verdict: the trial ends as at a quit.
         std::shared_ptr<const std::atomic<bool>> cancelled;
+        // What the program's environment is made from (see environment()):
+        // this process's as it was when the trial was asked for, carried by a
+        // caller that works for another thread; run() takes it, on its own
+        // caller's thread, when it is not given.
+        std::optional<Environment> environment;
     };
 
     struct Ending {
@@ -71,10 +78,11 @@ public:
     // For the trial program: writes `what` on its marker descriptor.
     static bool say(std::string_view what);
 
-    // This process's environment for a trial program: a sanitizer build of it
-    // would symbolise a crash's stack before it exits, which takes seconds on
-    // a busy machine; the verdict needs only the exit.
-    static std::vector<std::string> environment();
+    // The environment of a trial program started from `environment`, this
+    // process's: a sanitizer build of it would symbolise a crash's stack
+    // before it exits, which takes seconds on a busy machine; the verdict
+    // needs only the exit.
+    static std::vector<std::string> environment(const Environment& environment);
 
     // The program `name` in "../bin" from the platform library (beside the
     // app, in the build tree and in an install).

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -17,11 +18,13 @@
 #include <vector>
 
 #include "platform/foundation/ChildSession.h"
+#include "platform/foundation/Environment.h"
 #include "platform/foundation/FileDescriptor.h"
 #include "platform/foundation/Sanitizers.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Patience.h"
 #include "tests/support/StrayDescriptors.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -35,10 +38,11 @@ ChildSession::Limits generous() {
 
 // A session with the test child, and all it said. The child's descriptor
 // `heldAt` is a socket whose other end the test holds (`held`), for the
-// "block" request at 3.
+// "block" request at 3. `adjust` changes the setup before the start.
 class Session {
 public:
-    explicit Session(ChildSession::Limits limits = generous(), int heldAt = 3) {
+    explicit Session(ChildSession::Limits limits = generous(), int heldAt = 3,
+                     const std::function<void(ChildSession::Setup&)>& adjust = {}) {
         int ends[2] = {-1, -1};
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         held_ = std::make_unique<FileDescriptor>(ends[0]);
@@ -46,6 +50,7 @@ public:
         ChildSession::Setup setup;
         setup.program = ORVO_TEST_SESSION_CHILD;
         setup.descriptors = {{childs.get(), heldAt}};
+        if (adjust) adjust(setup);
         session = ChildSession::start(std::move(setup), limits, [record = record_](const ChildTrial::Ending& ending) {
             std::lock_guard lock(record->mutex);
             record->endings.push_back(ending);
@@ -270,4 +275,82 @@ TEST(ChildSession, EndAllEndsTheSessionsToo) {
         },
         std::chrono::seconds(120));
     EXPECT_TRUE(run.passed()) << run.describe();
+}
+
+// A child's environment is this process's as it was when the child was
+// asked for, or the one its asker carried, never what it became while a
+// session's thread was starting the child.
+TEST(ChildSession, AChildsEnvironmentIsTheOneItWasAskedWith) {
+    constexpr char kName[] = "ORVO_TEST_ASKED";
+    const testkit::ScopedEnvironment kept({kName});
+    const struct Case {
+        std::optional<std::string> asked;    // the variable as the child is asked for
+        std::optional<Environment> carried;  // the environment its asker carried
+        std::string entry;                   // what the child has of it
+    } cases[] = {
+        {"before", std::nullopt, "ORVO_TEST_ASKED=before"},
+        {std::nullopt, std::nullopt, ""},
+        {"before", Environment({"ORVO_TEST_ASKED=carried"}), "ORVO_TEST_ASKED=carried"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        const auto ask = [&] {
+            if (c.asked) testkit::ScopedEnvironment::set(kName, *c.asked);
+            else testkit::ScopedEnvironment::unset(kName);
+        };
+        ask();
+        Session child(generous(), 3, [&](ChildSession::Setup& setup) { setup.environment = c.carried; });
+        testkit::ScopedEnvironment::set(kName, "after");
+        child.send(std::string("env ") + kName);
+        ASSERT_TRUE(child.waitForReplies(1));
+        EXPECT_EQ(child.replies()[0], c.entry) << "a session's child";
+
+        ask();
+        ChildTrial::Setup trial;
+        trial.program = "/bin/sh";
+        trial.arguments = {"-c", std::string("printf %s \"${") + kName + "+" + kName + "=$" + kName + "}\""};
+        trial.limits.time = testkit::kPatience;
+        trial.environment = c.carried;
+        const ChildTrial::Ending ending = ChildTrial::run(std::move(trial));
+        ASSERT_EQ(ending.kind, Kind::ended) << ending.why;
+        EXPECT_EQ(ending.output, c.entry) << "a trial";
+    }
+}
+
+// Sessions started, and trials run for another thread, while this thread
+// sets and unsets variables: none of their threads reads the environment
+// beside it (ThreadSanitizer tells a read that races the changes, which may
+// free the array read).
+TEST(ChildSession, ChildrenStartWhileTheEnvironmentChanges) {
+    std::atomic<bool> done{false};
+    std::atomic<int> trialsEnded{0}, trialsRun{0};
+    std::thread trials([&, carried = Environment::current()] {
+        do {
+            ChildTrial::Setup setup;
+            setup.program = "/bin/true";
+            setup.limits.time = testkit::kPatience;
+            setup.environment = carried;
+            trialsEnded += ChildTrial::run(std::move(setup)).kind == Kind::ended;
+            ++trialsRun;
+        } while (!done);
+    });
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (int started = 0; started < 8; ++started) {
+        sessions.push_back(std::make_unique<Session>());
+        sessions.back()->send("echo " + std::to_string(started));
+        // New names grow the array; unsetting one moves those after it.
+        for (const bool set : {true, false})
+            for (int name = 0; name < 64; ++name) {
+                const std::string variable = "ORVO_TEST_CHURN_" + std::to_string(name);
+                if (set) testkit::ScopedEnvironment::set(variable.c_str(), "x");
+                else testkit::ScopedEnvironment::unset(variable.c_str());
+            }
+    }
+    for (std::size_t at = 0; at < sessions.size(); ++at) {
+        ASSERT_TRUE(sessions[at]->waitForReplies(1));
+        EXPECT_EQ(sessions[at]->replies()[0], std::to_string(at));
+    }
+    done = true;
+    trials.join();
+    EXPECT_EQ(trialsEnded.load(), trialsRun.load());
 }

@@ -10,6 +10,7 @@
 //   babble      replies twice
 //   huge        announces a frame longer than any channel carries
 //   fds         replies the numbers of its open descriptors: "0 1 2 3 5"
+//   env NAME    replies NAME's entry in its environment, "NAME=value" (empty when unset)
 #include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
@@ -85,6 +86,10 @@ int main() {
             ::pause();
         } else if (request == "fds") {
             ChildSession::reply(openDescriptors());
+        } else if (request.starts_with("env ")) {
+            const std::string name = request.substr(4);
+            const char* value = std::getenv(name.c_str());
+            ChildSession::reply(value ? name + "=" + value : "");
         }
     }
     return 0;
