@@ -55,7 +55,7 @@ void AUExtensionManager::loadForRelease() {
     DispatchQueue::global().async([self = shared_from_this()] {
         self->availableAudioUnits_ =
             AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(
-                self->componentDescription_);
+                self->componentDescription_, self->searchEnvironment_);
         if (self->availableAudioUnits_.empty()) {
             print("ERROR: There were no audio units found.");
             self->searchEnded();
@@ -117,7 +117,8 @@ void AUExtensionManager::selectAudioUnitWithComponentDescription(
                                          delegate->onFoundComponent(unit);
                                      if (completionHandler) completionHandler();
                                  });
-                             });
+                             },
+                             searchEnvironment_);
 }
 
 void AUExtensionManager::whenSearchEnds(std::function<void()> then) {

@@ -10,6 +10,7 @@
 #include "platform/audio/AUAudioUnitPreset.h"
 #include "platform/audio/AVAudioUnit.h"
 #include "platform/audio/AVAudioUnitComponentManager.h"
+#include "platform/foundation/Environment.h"
 #include "platform/foundation/Mutex.h"
 #include "platform/ui/AUViewController.h"
 
@@ -82,6 +83,9 @@ private:
     const std::string componentName_ = "VLMR: Orvo Halden Extension (AU)";
     AudioComponentDescription componentDescription_ = kComponentDescription;
     std::vector<std::shared_ptr<AVAudioUnitComponent>> availableAudioUnits_;
+    // The environment the search was asked with: it runs on the global queue,
+    // beside the thread that made the manager, and reads none of its own.
+    const Environment searchEnvironment_ = Environment::current();
     Mutex searchMutex_;
     bool searchEnded_ GUARDED_BY(searchMutex_) = false;
     std::vector<std::function<void()>> waiting_ GUARDED_BY(searchMutex_);

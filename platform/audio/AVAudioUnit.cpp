@@ -16,9 +16,9 @@ constexpr AVAudioChannelCount kMaximumChannels = 16;
 
 // The unit from the first matching component whose module loads; a module
 // that cannot be loaded (a broken file, a failed trial) is skipped for the next.
-std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description) {
+std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description, const Environment& environment) {
     const auto components =
-        AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(description);
+        AVAudioUnitComponentManager::sharedAudioUnitComponentManager().components(description, environment);
     if (components.empty())
         throw NSError(kAudioComponentErr_NotFound, "No registered component matches the description.");
     std::optional<NSError> first;
@@ -26,7 +26,8 @@ std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description) 
         const std::string& path = component->moduleURL().path();
         std::string why;
         // Never closed: the unit's code and everything it hands out live in the module.
-        const AUPrincipalClassFunction entry = ModuleTrial::load(path, component->factoryFunction(), why);
+        const AUPrincipalClassFunction entry =
+            ModuleTrial::load(path, component->factoryFunction(), why, environment);
         if (!entry) {
             NSError failure(kAudioComponentErr_InstanceInvalidated,
                             "The module '" + path + "' cannot be loaded: " + why + ".");
@@ -50,10 +51,10 @@ std::shared_ptr<AVAudioUnit> load(const AudioComponentDescription& description) 
     }
     throw *first;
 }
-} // namespace
 
-std::shared_ptr<AVAudioUnit> AVAudioUnit::instantiate(const AudioComponentDescription& description,
-                                                      AudioComponentInstantiationOptions) {
+// The unit; whatever is thrown on the way arrives as an NSError, said in an ERROR line.
+std::shared_ptr<AVAudioUnit> instantiateIn(const AudioComponentDescription& description,
+                                           const Environment& environment) {
     // A module may throw anything at all; it all arrives as an NSError.
     auto failed = [](const NSError& error) {
         std::printf("AVAudioUnit::ERROR: The component cannot be instantiated: %s\n", error.what());
@@ -61,7 +62,7 @@ std::shared_ptr<AVAudioUnit> AVAudioUnit::instantiate(const AudioComponentDescri
         return error;
     };
     try {
-        return load(description);
+        return load(description, environment);
     } catch (const NSError& error) {
         throw failed(error);
     } catch (const std::exception& error) {
@@ -71,14 +72,21 @@ std::shared_ptr<AVAudioUnit> AVAudioUnit::instantiate(const AudioComponentDescri
             NSError(kAudioUnitErr_FailedInitialization, "The module threw something that is no exception."));
     }
 }
+} // namespace
 
-void AVAudioUnit::instantiate(const AudioComponentDescription& description,
-                              AudioComponentInstantiationOptions options, Completion completion) {
-    DispatchQueue::global().async([description, options, completion = std::move(completion)]() mutable {
+std::shared_ptr<AVAudioUnit> AVAudioUnit::instantiate(const AudioComponentDescription& description,
+                                                      AudioComponentInstantiationOptions) {
+    return instantiateIn(description, Environment::current());
+}
+
+void AVAudioUnit::instantiate(const AudioComponentDescription& description, AudioComponentInstantiationOptions,
+                              Completion completion, Environment environment) {
+    DispatchQueue::global().async([description, environment = std::move(environment),
+                                   completion = std::move(completion)]() mutable {
         std::shared_ptr<AVAudioUnit> unit;
         std::optional<NSError> error;
         try {
-            unit = instantiate(description, options);
+            unit = instantiateIn(description, environment);
         } catch (const NSError& failure) {
             error = failure;
         }

@@ -9,6 +9,7 @@
 #include "platform/audio/AUAudioUnit.h"
 #include "platform/audio/AUAudioUnitFactory.h"
 #include "platform/audio/AVAudioNode.h"
+#include "platform/foundation/Environment.h"
 #include "platform/foundation/NSError.h"
 
 // An audio unit as a node of an engine. The engine gives it render resources
@@ -22,9 +23,12 @@ public:
     // module passes its trial and loads (ModuleTrial; one that does not is
     // skipped with a warning), keeps the module loaded, has its principal
     // class make the unit, and hands unit or error to `completion` on the main
-    // queue. The work runs on the global queue.
+    // queue. The work runs on the global queue, with `environment` (this
+    // process's as the calling thread has it now, or one carried from the
+    // thread that asked for the unit) for the search and the trial.
     static void instantiate(const AudioComponentDescription& description,
-                            AudioComponentInstantiationOptions options, Completion completion);
+                            AudioComponentInstantiationOptions options, Completion completion,
+                            Environment environment = Environment::current());
     // The same, on the calling thread; throws NSError.
     static std::shared_ptr<AVAudioUnit> instantiate(const AudioComponentDescription& description,
                                                     AudioComponentInstantiationOptions options);

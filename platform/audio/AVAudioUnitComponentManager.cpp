@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <optional>
 
@@ -77,10 +76,10 @@ std::shared_ptr<AVAudioUnitComponent> read(const URL& url) {
                                                   url);
 }
 
-std::vector<URL> searchFolders() {
+std::vector<URL> searchFolders(const Environment& environment) {
     std::vector<URL> folders;
-    if (const char* list = std::getenv("ORVO_COMPONENT_PATH")) {
-        const std::string text = list;
+    if (const std::optional<std::string> list = environment.value("ORVO_COMPONENT_PATH")) {
+        const std::string& text = *list;
         for (std::size_t start = 0; start <= text.size();) {
             const std::size_t end = std::min(text.find(':', start), text.size());
             if (end > start) folders.push_back(URL::fileURLWithPath(text.substr(start, end - start)));
@@ -121,9 +120,10 @@ bool AVAudioUnitComponentManager::matches(const AudioComponentDescription& searc
 }
 
 std::vector<std::shared_ptr<AVAudioUnitComponent>>
-AVAudioUnitComponentManager::components(const AudioComponentDescription& matching) const {
+AVAudioUnitComponentManager::components(const AudioComponentDescription& matching,
+                                        const Environment& environment) const {
     std::vector<URL> manifests;
-    for (const URL& folder : searchFolders()) {
+    for (const URL& folder : searchFolders(environment)) {
         bool isDirectory = false;
         if (!FileManager::defaultManager().fileExists(folder.path(), isDirectory) || !isDirectory) continue;
         std::vector<std::string> names;

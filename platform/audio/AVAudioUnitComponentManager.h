@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/audio/AudioComponentDescription.h"
+#include "platform/foundation/Environment.h"
 #include "platform/foundation/URL.h"
 
 // One registered component, as its manifest describes it.
@@ -42,7 +43,8 @@ private:
 // named in ORVO_COMPONENT_PATH (separated by ':'), then from the install's own
 // folder, "../lib/orvo-halden" from the executable's: folder by folder, each
 // one's manifests in path order. A broken manifest is skipped with a WARNING line. The folders are
-// read again at every search, so newly written manifests count.
+// read again at every search, so newly written manifests count. ORVO_COMPONENT_PATH is read from
+// the environment a search is given: a search on a queue carries the one its asker had.
 class AVAudioUnitComponentManager {
 public:
     static AVAudioUnitComponentManager& sharedAudioUnitComponentManager();
@@ -50,7 +52,8 @@ public:
     // The components the description matches, in registry order: zero type,
     // subtype or manufacturer match any; flags count only under the mask.
     std::vector<std::shared_ptr<AVAudioUnitComponent>>
-    components(const AudioComponentDescription& matching) const;
+    components(const AudioComponentDescription& matching,
+               const Environment& environment = Environment::current()) const;
 
     static bool matches(const AudioComponentDescription& search, const AudioComponentDescription& component);
 

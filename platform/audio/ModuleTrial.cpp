@@ -173,9 +173,10 @@ Verdict verdictOn(int status, const std::string& output, const std::string& mark
 }
 
 // Runs the trial program on the module open on `fd`.
-Verdict tryInChild(int fd, const std::string& path, const std::string& function) {
-    std::optional<ChildTrial::Setup> setup = ModuleTrial::trialSetup(fd, path, function);
+Verdict tryInChild(int fd, const std::string& path, const std::string& function, const Environment& environment) {
+    std::optional<ChildTrial::Setup> setup = ModuleTrial::trialSetup(fd, path, function, environment);
     if (!setup) return retried("the trial program cannot be found");
+    const std::chrono::milliseconds limit = setup->limits.time;
     const ChildTrial::Ending ending = ChildTrial::run(std::move(*setup));
     switch (ending.kind) {
     case ChildTrial::Ending::Kind::notStarted:
@@ -186,7 +187,7 @@ Verdict tryInChild(int fd, const std::string& path, const std::string& function)
         return {ModuleTrial::tookTooMuchMemory()};
     case ChildTrial::Ending::Kind::timedOut:
     case ChildTrial::Ending::Kind::overProcessorTime:
-        return retried("its trial did not end within " + seconds(ModuleTrial::timeLimit()) + " seconds");
+        return retried("its trial did not end within " + seconds(limit) + " seconds");
     case ChildTrial::Ending::Kind::ended:
         break;
     }
@@ -344,8 +345,8 @@ AUPrincipalClassFunction ModuleTrial::entryPoint(void* module, const std::string
     return entry;
 }
 
-AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::string& function,
-                                           std::string& why) {
+AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::string& function, std::string& why,
+                                           const Environment& environment) {
     [[maybe_unused]] static const int atExit = ::on_exit(endTrialsAtExit, nullptr);
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
@@ -375,7 +376,7 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
     auto verdict = record->second.verdicts.find(function);
     if (verdict == record->second.verdicts.end()) {
         ++shared.trials;
-        Verdict tried = tryInChild(file.get(), path, function);
+        Verdict tried = tryInChild(file.get(), path, function, environment);
         // A shortage that lasts as long as the file does is, likely, the file's own doing.
         int& shortages = record->second.shortages;
         shortages = tried.shortOfResources ? shortages + 1 : 0;
@@ -412,15 +413,16 @@ AUPrincipalClassFunction ModuleTrial::load(const std::string& path, const std::s
 }
 
 std::optional<ChildTrial::Setup> ModuleTrial::trialSetup(int descriptor, const std::string& path,
-                                                         const std::string& function) {
+                                                         const std::string& function, const Environment& environment) {
     const std::optional<std::string> program = ChildTrial::programBeside("orvo-module-trial");
     if (!program) return std::nullopt;
     ChildTrial::Setup setup;
     setup.program = *program;
     setup.arguments = {path, function};
     setup.descriptors = {{descriptor, kModuleDescriptor}};
-    setup.limits.time = timeLimit();
+    setup.limits.time = timeLimit(environment);
     setup.limits.memoryBytes = memoryBytes();
+    setup.environment = environment;
     setup.endedByQuit = [path](double seconds) {
         std::printf("AVAudioUnit::WARNING: The module '%s' was still being tried when the program quit, after "
                     "%.1f seconds; its trial is ended.\n",
@@ -432,11 +434,11 @@ std::optional<ChildTrial::Setup> ModuleTrial::trialSetup(int descriptor, const s
 
 void ModuleTrial::endTrials() { endTrialsAndLoads(); }
 
-std::chrono::milliseconds ModuleTrial::timeLimit() {
-    if (const char* text = std::getenv("ORVO_MODULE_TRIAL_SECONDS")) {
+std::chrono::milliseconds ModuleTrial::timeLimit(const Environment& environment) {
+    if (const std::optional<std::string> text = environment.value("ORVO_MODULE_TRIAL_SECONDS")) {
         char* end = nullptr;
-        const double seconds = std::strtod(text, &end);
-        if (end != text && *end == '\0' && seconds >= 0.1 && seconds <= 600)
+        const double seconds = std::strtod(text->c_str(), &end);
+        if (end != text->c_str() && *end == '\0' && seconds >= 0.1 && seconds <= 600)
             return std::chrono::milliseconds(std::llround(seconds * 1000));
     }
     return kTimeLimit;

@@ -7,6 +7,7 @@
 
 #include "platform/audio/AUAudioUnitFactory.h"
 #include "platform/foundation/ChildTrial.h"
+#include "platform/foundation/Environment.h"
 
 // Component modules enter this process only after a child process has loaded
 // them, found their factory function and called it, within a time limit: a
@@ -39,8 +40,9 @@ public:
     static constexpr int kMostShortages = 3;
 
     // How long a trial may take: kTimeLimit, or ORVO_MODULE_TRIAL_SECONDS
-    // (0.1 to 600) for a machine too slow or too busy for it.
-    static std::chrono::milliseconds timeLimit();
+    // (0.1 to 600) for a machine too slow or too busy for it, as `environment`
+    // (this process's, taken on the calling thread unless carried) has it.
+    static std::chrono::milliseconds timeLimit(const Environment& environment = Environment::current());
 
     // The resident memory a trial may take (more in a sanitizer build, whose
     // shadow and quarantine take memory of their own); a module that takes
@@ -56,8 +58,11 @@ public:
     // again only once it has changed; a trial that could not start or did not
     // end in time, and a pass the host then cannot load, are tried again at
     // the next search, and one short of resources up to kMostShortages times.
-    static AUPrincipalClassFunction load(const std::string& path, const std::string& function,
-                                         std::string& why);
+    // The trial's time limit and its program's environment come from
+    // `environment`: a caller that works for another thread carries that
+    // thread's, taken when it asked.
+    static AUPrincipalClassFunction load(const std::string& path, const std::string& function, std::string& why,
+                                         const Environment& environment = Environment::current());
 
     // The module at `path` loaded in this process by that path (so that its
     // $ORIGIN run path finds the libraries beside it), provided the object
@@ -70,10 +75,12 @@ public:
     static AUPrincipalClassFunction entryPoint(void* module, const std::string& function, std::string& why);
 
     // The trial load() runs on the module open on `descriptor` from `path`,
-    // for its factory function `function`, under the limits above; nothing
+    // for its factory function `function`, under the limits above, its
+    // time limit and its program's environment from `environment`; nothing
     // when the trial program cannot be found.
     static std::optional<ChildTrial::Setup> trialSetup(int descriptor, const std::string& path,
-                                                       const std::string& function);
+                                                       const std::string& function,
+                                                       const Environment& environment = Environment::current());
 
     // Ends a trial still under way, saying so, and starts no more: for a
     // program that quits (a trial would otherwise outlive it).
