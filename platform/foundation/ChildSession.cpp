@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -66,19 +67,29 @@ public:
         sent_ = 0;
     }
     bool pending() const { return sent_ < sizeof length_ + body_.size(); }
-    // Sends what the channel takes now; lets the bytes go once all are sent.
-    void sendSome(int channel) {
+    // Sends what the channel takes now; lets the bytes go once all are sent,
+    // or once the channel is closed (the child shut it for reading, or is
+    // gone): false then, and nothing is pending.
+    bool sendSome(int channel) {
         const std::size_t inHeader = std::min(sent_, sizeof length_), inBody = sent_ - inHeader;
         iovec parts[2] = {{reinterpret_cast<char*>(&length_) + inHeader, sizeof length_ - inHeader},
                           {body_.data() + inBody, body_.size() - inBody}};
         msghdr message{};
         message.msg_iov = parts;
         message.msg_iovlen = 2;
-        const ssize_t wrote = ::sendmsg(channel, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t wrote = 0;
+        do
+            wrote = ::sendmsg(channel, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        while (wrote < 0 && errno == EINTR);
+        if (wrote < 0 && errno != EAGAIN) {
+            *this = Outgoing();
+            return false;
+        }
         if (wrote > 0)
             sent_ += std::size_t(wrote);
         if (!pending())
             std::string().swap(body_);
+        return true;
     }
 
 private:
@@ -229,6 +240,8 @@ void ChildSession::end() {
 void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limits limits,
                          std::vector<std::unique_ptr<FileDescriptor>> copies) {
     using Kind = ChildTrial::Ending::Kind;
+    // Told apart from the program's other threads in the system's list of them.
+    ::pthread_setname_np(::pthread_self(), "ChildSession");
     ChildTrial::Ending ending;
     const auto finish = [&] {
         std::deque<std::pair<std::string, Answered>> dropped;
@@ -280,6 +293,11 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
     Outgoing out;                       // its frame, while not all of it is sent
     Incoming in;
     bool outputOpen = true, channelOpen = true;
+    // It is ending, or will not answer again: it has as long as a request to go.
+    const auto channelClosed = [&] {
+        channelOpen = false;
+        watch.deadline = std::chrono::steady_clock::now() + limits.time;
+    };
     for (;;) {
         bool sent = false;
         {
@@ -321,15 +339,15 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
         }
         if (waits[2].revents)
             outputOpen = detail::readSome(reading.get(), ending.output);
-        if (waits[1].revents & POLLOUT)
-            out.sendSome(channel.get());
+        if ((waits[1].revents & POLLOUT) && !out.sendSome(channel.get())) {
+            channelClosed();
+            continue;
+        }
         if (!(waits[1].revents & (POLLIN | POLLHUP | POLLERR)))
             continue;
         const Incoming::Read read = in.readSome(channel.get());
         if (read == Incoming::Read::closed) {
-            // It is ending, or will not answer again: it has as long as a request to go.
-            channelOpen = false;
-            watch.deadline = std::chrono::steady_clock::now() + limits.time;
+            channelClosed();
             continue;
         }
         if (read == Incoming::Read::tooLong || (!answering && !in.empty())) {

@@ -3,11 +3,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
@@ -38,7 +41,7 @@ ChildSession::Limits generous() {
 
 // A session with the test child, and all it said. The child's descriptor
 // `heldAt` is a socket whose other end the test holds (`held`), for the
-// "block" request at 3. `adjust` changes the setup before the start.
+// "block" and "then" requests at 3. `adjust` changes the setup before the start.
 class Session {
 public:
     explicit Session(ChildSession::Limits limits = generous(), int heldAt = 3,
@@ -104,6 +107,34 @@ bool noChildLeft() {
     return testkit::waitUntil([] { return testkit::childProcesses().empty(); });
 }
 
+// `size` bytes, each telling where it lies.
+std::string patterned(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t at = 0; at < size; ++at) bytes[at] = char(at % 251);
+    return bytes;
+}
+
+// Whether a session's thread sleeps in poll now, waiting on its child,
+// rather than running.
+bool aSessionRests() {
+    std::vector<std::string> polls;
+#ifdef SYS_poll
+    polls.push_back(std::to_string(SYS_poll) + " ");
+#endif
+#ifdef SYS_ppoll
+    polls.push_back(std::to_string(SYS_ppoll) + " ");
+#endif
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm"), syscall(task.path() / "syscall");
+        std::string name, call;
+        if (!std::getline(comm, name) || name != "ChildSession" || !std::getline(syscall, call)) continue;
+        for (const std::string& poll : polls)
+            if (call.starts_with(poll)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // Requests go one at a time, in order, each answered whole, a request and a
@@ -112,9 +143,7 @@ bool noChildLeft() {
 TEST(ChildSession, RequestsAreAnsweredInOrderAndDroppedOnesNever) {
     Session child;
     const std::size_t big = std::size_t(20) << 20;
-    // Half the longest frame, each byte telling where it lies.
-    std::string large(std::size_t(ChildSession::kLargestFrame / 2), '\0');
-    for (std::size_t at = 0; at < large.size(); ++at) large[at] = char(at % 251);
+    const std::string large = patterned(std::size_t(ChildSession::kLargestFrame / 2));
     child.send("echo one");
     child.send("big " + std::to_string(big));
     child.send("echo " + large);
@@ -275,6 +304,27 @@ TEST(ChildSession, EndAllEndsTheSessionsToo) {
         },
         std::chrono::seconds(120));
     EXPECT_TRUE(run.passed()) << run.describe();
+}
+
+// A child that shuts its side of the channel for reading, or closes it,
+// under a request half-sent has the channel closed: the session's thread
+// rests until the child ends, never trying to send on, and tells that end.
+TEST(ChildSession, AChannelShutUnderAHalfSentRequestIsClosed) {
+    for (const std::string how : {"shut", "close"}) {
+        SCOPED_TRACE(how);
+        Session child;
+        child.send("then 1048576 " + how);
+        child.send(patterned(std::size_t(32) << 20));
+        ASSERT_TRUE(child.blocked());  // its side is shut, what was queued there read
+        EXPECT_TRUE(testkit::waitUntil(aSessionRests)) << "the session's thread spins on the channel";
+        ASSERT_TRUE(child.release());
+        ASSERT_TRUE(child.waitForEnd());
+        const ChildTrial::Ending ending = child.endings()[0];
+        EXPECT_EQ(ending.kind, Kind::ended);
+        EXPECT_TRUE(WIFEXITED(ending.status) && WEXITSTATUS(ending.status) == 0) << ending.status;
+        EXPECT_EQ(ending.why, "");
+        EXPECT_EQ(child.replies(), std::vector<std::string>{"ready"});
+    }
 }
 
 // A child's environment is this process's as it was when the child was

@@ -11,8 +11,13 @@
 //   huge        announces a frame longer than any channel carries
 //   fds         replies the numbers of its open descriptors: "0 1 2 3 5"
 //   env NAME    replies NAME's entry in its environment, "NAME=value" (empty when unset)
+//   then N shut     replies, reads the next frame's length and N bytes of it, then
+//                   shuts its side of the channel for reading and reads what is left
+//                   queued; writes a byte on descriptor 3 and exits once it reads one there
+//   then N close    the same, but closes its side of the channel instead
 #include <dirent.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +47,45 @@ std::string openDescriptors() {
     for (const int fd : open)
         numbers += (numbers.empty() ? "" : " ") + std::to_string(fd);
     return numbers;
+}
+
+bool readExactly(int from, void* into, std::size_t size) {
+    auto* at = static_cast<char*>(into);
+    while (size > 0) {
+        const ssize_t got = ::read(from, at, size);
+        if (got <= 0)
+            return false;
+        at += got;
+        size -= std::size_t(got);
+    }
+    return true;
+}
+
+// The "then" requests: what the child does with a frame it has only begun to read.
+void midFrame(const std::string& request) {
+    ChildSession::reply("ready");
+    const std::size_t space = request.find(' ', 5);
+    const std::uint64_t part = std::strtoull(request.c_str() + 5, nullptr, 10);
+    std::uint64_t length = 0;
+    std::string had(std::size_t(part), '\0');
+    if (!readExactly(ChildSession::kChannelDescriptor, &length, sizeof length) ||
+        !readExactly(ChildSession::kChannelDescriptor, had.data(), had.size()))
+        ::_exit(1);
+    const std::string mode = request.substr(space + 1);
+    if (mode == "shut" || mode == "close") {
+        if (mode == "close") {
+            ::close(ChildSession::kChannelDescriptor);
+        } else {
+            ::shutdown(ChildSession::kChannelDescriptor, SHUT_RD);
+            char chunk[65536];
+            while (::read(ChildSession::kChannelDescriptor, chunk, sizeof chunk) > 0) {
+            }
+        }
+        char byte = 'x';
+        if (::write(3, &byte, 1) == 1)
+            (void)!::read(3, &byte, 1);
+        ::_exit(0);
+    }
 }
 
 }  // namespace
@@ -90,6 +134,8 @@ int main() {
             const std::string name = request.substr(4);
             const char* value = std::getenv(name.c_str());
             ChildSession::reply(value ? name + "=" + value : "");
+        } else if (request.starts_with("then ")) {
+            midFrame(request);
         }
     }
     return 0;
