@@ -304,7 +304,7 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
             MutexLock lock(state->mutex);
             if (state->ending)
                 break;
-            if (!answering && channelOpen && !state->queued.empty()) {
+            if (!answering && !out.pending() && channelOpen && !state->queued.empty()) {
                 // Moved, not copied: send() and end() wait for this lock.
                 out.start(std::move(state->queued.front().first));
                 answering = std::move(state->queued.front().second);
@@ -350,11 +350,15 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
             channelClosed();
             continue;
         }
-        if (read == Incoming::Read::tooLong || (!answering && !in.empty())) {
+        // A child that answers before its request is wholly sent cannot have
+        // read it: it answers something it was not asked. So the next request
+        // never starts while a frame is half-sent.
+        if (read == Incoming::Read::tooLong || ((!answering || out.pending()) && !in.empty())) {
             ending.kind = Kind::ended;
             ending.why = read == Incoming::Read::tooLong
                              ? "it sent a frame of " + std::to_string(in.length()) + " bytes, more than a channel carries"
-                             : "it said something it was not asked";
+                         : answering ? "it answered a request before it had all of it"
+                                     : "it said something it was not asked";
             break;
         }
         if (read == Incoming::Read::whole) {

@@ -55,9 +55,10 @@ public:
     // `overProcessorTime`, `timedOut`, `ended` by itself (its status; when it
     // broke the channel's rules, `why` says how in a clause that starts with
     // "it ", for the caller to put after words of its own: "it said something
-    // it was not asked", "it sent a frame of N bytes, more than a channel
-    // carries"), `quit` when the program quits, `notStarted` (inside this call
-    // when not even its thread can be had).
+    // it was not asked", "it answered a request before it had all of it", "it
+    // sent a frame of N bytes, more than a channel carries"), `quit` when the
+    // program quits, `notStarted` (inside this call when not even its thread
+    // can be had).
     static std::shared_ptr<ChildSession> start(Setup setup, Limits limits, Ended ended);
     ~ChildSession();
     ChildSession(const ChildSession&) = delete;

@@ -83,6 +83,14 @@ public:
     // Waits for the child to take up a "block" request, or lets it go on.
     bool blocked() const { return exchange(false); }
     bool release() const { return exchange(true); }
+    // What the child wrote on descriptor 3 that is there to read now.
+    std::string told() const {
+        std::string text;
+        char chunk[4096];
+        for (ssize_t got; (got = ::recv(held_->get(), chunk, sizeof chunk, MSG_DONTWAIT)) > 0;)
+            text.append(chunk, std::size_t(got));
+        return text;
+    }
 
     std::shared_ptr<ChildSession> session;
 
@@ -325,6 +333,24 @@ TEST(ChildSession, AChannelShutUnderAHalfSentRequestIsClosed) {
         EXPECT_EQ(ending.why, "");
         EXPECT_EQ(child.replies(), std::vector<std::string>{"ready"});
     }
+}
+
+// A child that answers before its request is wholly sent cannot have read
+// it: it is ended for breaking the channel's rules, its answer goes to no
+// one, and the next request never starts inside the half-sent one.
+TEST(ChildSession, AnAnswerBeforeItsRequestIsWhollySentBreaksTheRules) {
+    Session child;
+    child.send("then 1048576 answer");
+    child.send(patterned(std::size_t(32) << 20));
+    child.send(patterned(std::size_t(1) << 20));
+    ASSERT_TRUE(child.waitForEnd());
+    const ChildTrial::Ending ending = child.endings()[0];
+    EXPECT_EQ(ending.kind, Kind::ended);
+    EXPECT_TRUE(WIFSIGNALED(ending.status) && WTERMSIG(ending.status) == SIGKILL) << ending.status;
+    EXPECT_TRUE(ending.why.starts_with("it ")) << ending.why;
+    EXPECT_EQ(child.replies(), std::vector<std::string>{"ready"});
+    const std::string told = child.told();
+    EXPECT_EQ(told.find("broken"), std::string::npos) << told;
 }
 
 // A child's environment is this process's as it was when the child was

@@ -15,6 +15,10 @@
 //                   shuts its side of the channel for reading and reads what is left
 //                   queued; writes a byte on descriptor 3 and exits once it reads one there
 //   then N close    the same, but closes its side of the channel instead
+//   then N answer   replies, reads the next frame's length and N bytes of it, replies
+//                   "early", then reads on: for each frame it then has whole it writes
+//                   "<length> intact\n" on descriptor 3, or "broken at <offset>\n" and
+//                   exits with 2 when a byte is not the one sent there (offset % 251)
 #include <dirent.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -61,11 +65,35 @@ bool readExactly(int from, void* into, std::size_t size) {
     return true;
 }
 
+void tell(const std::string& text) { (void)!::write(3, text.data(), text.size()); }
+
+// Exits, saying where, unless each byte is the one sent at its offset in the frame.
+void check(const char* bytes, std::size_t size, std::uint64_t offset) {
+    for (std::size_t at = 0; at < size; ++at)
+        if (bytes[at] != char((offset + at) % 251)) {
+            tell("broken at " + std::to_string(offset + at) + "\n");
+            ::_exit(2);
+        }
+}
+
+// Reads and checks the rest of a frame of `length` bytes, from `offset`.
+bool readOn(std::uint64_t length, std::uint64_t offset) {
+    char chunk[65536];
+    for (std::uint64_t at = offset; at < length;) {
+        const std::size_t wanted = std::size_t(std::min<std::uint64_t>(sizeof chunk, length - at));
+        if (!readExactly(ChildSession::kChannelDescriptor, chunk, wanted))
+            return false;
+        check(chunk, wanted, at);
+        at += wanted;
+    }
+    return true;
+}
+
 // The "then" requests: what the child does with a frame it has only begun to read.
 void midFrame(const std::string& request) {
     ChildSession::reply("ready");
     const std::size_t space = request.find(' ', 5);
-    const std::uint64_t part = std::strtoull(request.c_str() + 5, nullptr, 10);
+    std::uint64_t part = std::strtoull(request.c_str() + 5, nullptr, 10);
     std::uint64_t length = 0;
     std::string had(std::size_t(part), '\0');
     if (!readExactly(ChildSession::kChannelDescriptor, &length, sizeof length) ||
@@ -85,6 +113,16 @@ void midFrame(const std::string& request) {
         if (::write(3, &byte, 1) == 1)
             (void)!::read(3, &byte, 1);
         ::_exit(0);
+    }
+    ChildSession::reply("early");
+    check(had.data(), had.size(), 0);
+    for (;;) {
+        if (!readOn(length, part))
+            ::_exit(1);
+        tell(std::to_string(length) + " intact\n");
+        if (!readExactly(ChildSession::kChannelDescriptor, &length, sizeof length))
+            ::_exit(0);
+        part = 0;
     }
 }
 
