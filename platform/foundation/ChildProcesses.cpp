@@ -205,16 +205,20 @@ std::string outputPipe(int ends[2]) {
     return "";
 }
 
-std::string enroll(const Start& start, pid_t& child, std::function<void(double)> endedByQuit,
-                   std::function<void()> wake) {
+std::string Refusal::clause(const std::string& program) const {
+    return error ? program + ": " + ChildTrial::systemMessage(error) : "the program is quitting";
+}
+
+std::optional<Refusal> enroll(const Start& start, pid_t& child, std::function<void(double)> endedByQuit,
+                              std::function<void()> wake) {
     Trials& shared = trials();
     MutexLock lock(shared.mutex);
     if (shared.quitting)
-        return "the program is quitting";
+        return Refusal{};
     if (const int error = spawn(start, child))
-        return "the trial program '" + start.program + "' cannot be started: " + ChildTrial::systemMessage(error);
+        return Refusal{error};
     shared.running[child] = {std::chrono::steady_clock::now(), std::move(endedByQuit), std::move(wake)};
-    return "";
+    return std::nullopt;
 }
 
 void retire(pid_t child, int& status, const std::function<void()>& reaping) {

@@ -39,11 +39,20 @@ struct Start {
 // empty, or why there is none.
 std::string outputPipe(int ends[2]);
 
+// Why a child did not start, for each caller to word: the program quits
+// (`error` 0), or starting it met the system's error number `error`.
+struct Refusal {
+    int error = 0;
+    // A clause to put after the caller's own "... cannot be started: ":
+    // "the program is quitting", "/usr/bin/x: No such file or directory".
+    std::string clause(const std::string& program) const;
+};
+
 // Starts the program and counts it among those under way, unless the
-// program quits: empty, or why it did not start. `endedByQuit` is said at a
+// program quits: none, or why it did not start. `endedByQuit` is said at a
 // quit, with the seconds it ran; `wake` wakes a thread that waits for it.
-std::string enroll(const Start& start, pid_t& child, std::function<void(double)> endedByQuit,
-                   std::function<void()> wake);
+std::optional<Refusal> enroll(const Start& start, pid_t& child, std::function<void(double)> endedByQuit,
+                              std::function<void()> wake);
 
 // Ends the child's whole group, whatever is left of it, and reaps it. Until
 // then its number is its own: `reaping` runs once nothing may signal it any more.

@@ -271,15 +271,14 @@ void ChildSession::serve(const std::shared_ptr<State>& state, Setup setup, Limit
     if (state->endedByCaller())
         return finish();
     pid_t child = -1;
-    const std::string why = detail::enroll(
-        {setup.program, setup.arguments, setup.descriptors, *setup.environment, writing.get(),
-         {childsEnd.get(), kChannelDescriptor}},
-        child, {}, [weak = std::weak_ptr<State>(state)] {
-            if (const auto alive = weak.lock())
-                alive->poke();
-        });
-    if (!why.empty())
-        return notStarted(why);
+    if (const std::optional<detail::Refusal> refused = detail::enroll(
+            {setup.program, setup.arguments, setup.descriptors, *setup.environment, writing.get(),
+             {childsEnd.get(), kChannelDescriptor}},
+            child, {}, [weak = std::weak_ptr<State>(state)] {
+                if (const auto alive = weak.lock())
+                    alive->poke();
+            }))
+        return notStarted(refused->clause(setup.program));
     writing.close();
     childsEnd.close();
     copies.clear();

@@ -58,7 +58,8 @@ public:
     // it was not asked", "it answered a request before it had all of it", "it
     // sent a frame of N bytes, more than a channel carries"), `quit` when the
     // program quits, `notStarted` (inside this call when not even its thread
-    // can be had).
+    // can be had; `why` is a clause for the caller to put after its own "...
+    // cannot be started: ", as "/usr/bin/x: No such file or directory").
     static std::shared_ptr<ChildSession> start(Setup setup, Limits limits, Ended ended);
     ~ChildSession();
     ChildSession(const ChildSession&) = delete;

@@ -75,11 +75,13 @@ ChildTrial::Ending ChildTrial::run(Setup setup) {
     if (!setup.environment)
         setup.environment = Environment::current();
     pid_t child = -1;
-    why = detail::enroll({setup.program, setup.arguments, setup.descriptors, *setup.environment, writing.get(),
-                          {marking.get(), kMarkerDescriptor}},
-                         child, setup.endedByQuit, {});
-    if (!why.empty())
-        return notStarted(why);
+    if (const std::optional<detail::Refusal> refused =
+            detail::enroll({setup.program, setup.arguments, setup.descriptors, *setup.environment, writing.get(),
+                            {marking.get(), kMarkerDescriptor}},
+                           child, setup.endedByQuit, {}))
+        return notStarted(refused->error ? "the trial program '" + setup.program +
+                                               "' cannot be started: " + systemMessage(refused->error)
+                                         : refused->clause(setup.program));
     writing.close();
     marking.close();
     await(child, reading.get(), setup, ending);

@@ -57,9 +57,10 @@ public:
         int status = 0;      // how it ended (waitpid's status), when it did
         std::string output;  // the last 4 KB of what it wrote on standard output and error
         std::string marker;  // what it wrote on its marker descriptor
-        // Why it did not start; for `ended` (a session's child that broke the
-        // rules of its channel), a clause on the child that starts with "it ":
-        // "it said something it was not asked".
+        // Why it did not start (a session's: a clause for the caller to put
+        // after its own "... cannot be started: "); for `ended` (a session's
+        // child that broke the rules of its channel), a clause on the child
+        // that starts with "it ": "it said something it was not asked".
         std::string why;
     };
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -429,4 +430,21 @@ TEST(ChildSession, ChildrenStartWhileTheEnvironmentChanges) {
     done = true;
     trials.join();
     EXPECT_EQ(trialsEnded.load(), trialsRun.load());
+}
+
+// A program that cannot be started is told in words for its caller's own:
+// a session's as a clause to follow "cannot be started: ", the program and
+// the system's reason; a trial's as the trial program that cannot be.
+TEST(ChildSession, AProgramThatCannotBeStartedIsToldWithTheSystemsReason) {
+    const std::string missing = "/nonexistent/orvo-test-session-child";
+    Session child(generous(), 3, [&](ChildSession::Setup& setup) { setup.program = missing; });
+    ASSERT_TRUE(child.waitForEnd());
+    EXPECT_EQ(child.endings()[0].kind, Kind::notStarted);
+    EXPECT_EQ(child.endings()[0].why, missing + ": " + ChildTrial::systemMessage(ENOENT));
+
+    ChildTrial::Setup trial;
+    trial.program = missing;
+    const ChildTrial::Ending ending = ChildTrial::run(std::move(trial));
+    EXPECT_EQ(ending.kind, Kind::notStarted);
+    EXPECT_EQ(ending.why, "the trial program '" + missing + "' cannot be started: " + ChildTrial::systemMessage(ENOENT));
 }

@@ -379,6 +379,8 @@ TEST(RenderedPage, ARenderersEndIsToldAsWhatHappened) {
              {Kind::overMemory, 0, "", PageBudget::memory, ""},
              {Kind::overProcessorTime, 0, "", PageBudget::processorTime, ""},
              {Kind::timedOut, 0, "", std::nullopt, "did not answer within 30 seconds"},
+             {Kind::notStarted, 0, "/opt/bin/orvo-page-renderer: No such file or directory", std::nullopt,
+              "its renderer cannot be started: /opt/bin/orvo-page-renderer: No such file or directory"},
              {Kind::ended, SIGKILL, "it said something it was not asked", std::nullopt, "broke the rules of its channel"},
              {Kind::ended, SIGSEGV, "", std::nullopt, "ended by signal 11"},
              {Kind::ended, PageRenderer::kOutOfMemory << 8, "", PageBudget::memory, ""},
