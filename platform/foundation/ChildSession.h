@@ -27,7 +27,9 @@ public:
     // Where the child finds its end of the channel: a stream socket carrying
     // frames of an 8-byte length (this machine's order) and as many bytes.
     static constexpr int kChannelDescriptor = 5;
-    // The longest frame either side takes (a page's picture is 16 MiB at most).
+    // The longest frame either side takes. The longest sent are a page's
+    // pictures: one the page asked for goes to its renderer whole and may
+    // fill a frame (a drawn strip's picture is 16 MiB at most).
     static constexpr std::uint64_t kLargestFrame = std::uint64_t(64) << 20;
 
     struct Limits {
