@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -67,15 +66,7 @@ std::optional<std::size_t> ProcessInfo::peakResidentBytes() const {
     char* end = nullptr;
     const unsigned long long kilobytes = std::strtoull(number, &end, 10);
     if (end == number) return std::nullopt;
-    // The kernel adds up its counts of resident pages lazily, so that one
-    // reading may come out a few pages below the one before: the most so
-    // far is the highest reading yet.
-    static std::atomic<std::size_t> highest{0};
-    std::size_t most = highest.load(std::memory_order_relaxed);
-    const std::size_t read = std::size_t(kilobytes) * 1024;
-    while (read > most && !highest.compare_exchange_weak(most, read, std::memory_order_relaxed)) {
-    }
-    return std::max(read, most);
+    return std::size_t(kilobytes) * 1024;
 }
 
 std::string ProcessInfo::globallyUniqueString() const {

@@ -19,7 +19,9 @@ public:
     // The most resident memory this process's own address space has held, in
     // bytes (VmHWM); nothing when /proc cannot tell. Not getrusage's
     // ru_maxrss: past an exec, that keeps the peak of the address space the
-    // exec replaced, that of whatever started this program.
+    // exec replaced, that of whatever started this program. The kernel adds
+    // up its counts of resident pages lazily, so that a reading may come out
+    // a few pages below an earlier one.
     std::optional<std::size_t> peakResidentBytes() const;
 
 private:
