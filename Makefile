@@ -44,12 +44,13 @@ $(TSAN_BUILD)/build.ninja: | deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVO_TSAN=ON -DORVO_BUILD_BENCH=OFF $(CMAKE_ARGS)
 
 # ThreadSanitizer over the suite (TSAN_TESTS, a CTest regex, picks some tests);
-# scripts/tsan.supp holds the third-party false positives, never our own code.
+# scripts/tsan.supp holds the third-party false positives, never our own code;
+# every program of that build carries them, so ctest alone reads them too.
 TSAN_TESTS ?= .
 tsan: $(TSAN_BUILD)/build.ninja
 	@cmake -S . -B $(TSAN_BUILD) -DORVO_WERROR=$(WERROR) > /dev/null
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/scripts/tsan.supp ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # The whole suite built with clang, warnings (lock annotations included) as errors.
 CLANG_BUILD ?= build-clang
